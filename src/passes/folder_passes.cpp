@@ -1,0 +1,143 @@
+// The folder passes: files named by folder entries, listed folders with their parents,
+// and the folders that the file list leaves empty.
+#include <string.h>
+
+#include "passes.h"
+#include "paths/paths.h"
+#include "ui/ui.h"
+
+namespace {
+
+// Cuts `path` at its last backslash; false (text unchanged) when it holds none.
+bool CutAtLastBackslash(char *path) {
+  char *cut = strrchr(path, '\\');
+  if (!cut) return false;
+  *cut = '\0';
+  return true;
+}
+
+// Removing a junction or symbolic link is harmless, but a climb that went on from it
+// would work on a tree that the listed path only reaches through the link; it stops.
+bool IsReparsePoint(const char *path) {
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Joins folder, backslash and name into the scratch path; false when it would not fit.
+bool BuildFolderFilePath(const char *folder, const char *name) {
+  char *path = g.scratchPath;
+  if (!CopyBounded(path, kPathBuf, folder)) return false;
+  if (strlen(path) + 1 >= kPathBuf) return false;
+  AppendBackslash(path);
+  return AppendBounded(path, kPathBuf, name);
+}
+
+void ReportFolderListProgress(DWORD i) {
+  if (g.progressTotal) SetProgress((g.fileCount + i) * 100 / g.progressTotal);
+}
+
+void RemoveFolderLevels(FolderEntry *entry) {
+  char *folder = entry->folder;
+  char *second = entry->secondFolder;
+  bool hasSecond = second && second[0];
+  for (;;) {
+    if (IsProtectedFolder(folder)) return;
+    if (hasSecond && IsProtectedFolder(second)) return;
+    if (IsReparsePoint(folder) || (hasSecond && IsReparsePoint(second))) return;
+
+    // A folder that is current cannot be removed: step out of it first.
+    char current[kPathBuf];
+    DWORD length = GetCurrentDirectoryA(kPathBuf, current);
+    if (length == 0 || length >= kPathBuf) current[0] = '\0';
+    StripBackslash(current);
+    if (EqualsNoCase(current, folder)) SetCurrentDirectoryA("..");
+    RemoveDirectoryA(folder);
+    if (hasSecond) {
+      if (EqualsNoCase(current, second)) SetCurrentDirectoryA("..");
+      RemoveDirectoryA(second);
+    }
+
+    if (entry->levels == 0) return;
+    --entry->levels;
+    if (!CutAtLastBackslash(folder)) return;
+    if (hasSecond && !CutAtLastBackslash(second)) return;
+  }
+}
+
+// The folder that held the file entry's file, in the scratch path; false when the
+// entry gives no folder or its path would not fit.
+bool BuildEntryFolder(const FileEntry *entry) {
+  char *path = g.scratchPath;
+  const char *folder = entry->folder ? entry->folder : "";
+  if (folder[0] == '.') {
+    if (!CopyBounded(path, kPathBuf, g.installDir)) return false;
+    if (folder[1] == '\\' && !AppendBounded(path, kPathBuf, folder + 2)) return false;
+  } else if (!CopyBounded(path, kPathBuf, folder)) {
+    return false;
+  }
+  if (entry->name && entry->name[0]) {
+    if (strlen(path) + 1 >= kPathBuf) return false;
+    AppendBackslash(path);
+    if (!AppendBounded(path, kPathBuf, entry->name)) return false;
+    // A name with backslashes in it leaves the file's own subfolder here.
+    if (!CutAtLastBackslash(path)) return false;
+  }
+  StripBackslash(path);
+  return true;
+}
+
+}  // namespace
+
+void RemoveFolderFiles() {
+  if (!g.folders) return;
+  for (DWORD i = 0; i < g.folderCount; ++i) {
+    FolderEntry *entry = g.folders[i];
+    if (entry && entry->name && entry->name[0] && entry->folder &&
+        BuildFolderFilePath(entry->folder, entry->name)) {
+      DeleteFileA(g.scratchPath);
+    }
+    ReportFolderListProgress(i);
+  }
+}
+
+void RemoveFolders() {
+  if (!g.folders) return;
+  for (DWORD i = 0; i < g.folderCount; ++i) {
+    FolderEntry *entry = g.folders[i];
+    if (entry && entry->folder && entry->folder[0]) RemoveFolderLevels(entry);
+    ReportFolderListProgress(i);
+  }
+}
+
+void RemoveEmptyFolders() {
+  // Work from the install folder's parent, so no folder to be removed is current.
+  StripBackslash(g.installDir);
+  if (SetCurrentDirectoryA(g.installDir)) SetCurrentDirectoryA("..");
+  AppendBackslash(g.installDir);
+
+  char lastRemoved[kPathBuf];
+  lastRemoved[0] = '\0';
+  char *path = g.scratchPath;
+  for (DWORD i = 0; g.files && i < g.fileCount; ++i) {
+    const FileEntry *entry = g.files[i];
+    if (!entry) continue;
+    if (entry->flags & FE_FONT) continue;
+    if (BuildEntryFolder(entry) && !EqualsNoCase(path, lastRemoved)) {
+      bool first = true;
+      for (;;) {
+        if (IsProtectedFolder(path)) break;
+        if (IsReparsePoint(path)) break;
+        if (!RemoveDirectoryA(path)) break;
+        if (first) {
+          CopyBounded(lastRemoved, kPathBuf, path);
+          first = false;
+        }
+        if (!CutAtLastBackslash(path)) break;
+      }
+    }
+    if (g.progressTotal) {
+      SetProgress((g.folderCount + g.registryCount + g.fileCount + i) * 100 / g.progressTotal);
+    }
+  }
+  AppendBackslash(g.installDir);
+}

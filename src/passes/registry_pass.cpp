@@ -1,0 +1,78 @@
+// The registry pass: listed keys with their whole trees, and single values.
+#include "passes.h"
+#include "ui/ui.h"
+
+namespace {
+
+// A stored root is the 32-bit value of a predefined key; sign-extend so the
+// handle is right on 64-bit builds too.
+HKEY RootKey(DWORD root) { return (HKEY)(ULONG_PTR)(LONG)root; }
+
+// Index of the backslash that ends a value entry's key text (the doubled backslash
+// before the value name), or -1 when the path names a key.
+int ValueSeparator(const char *path) {
+  int last = -1;
+  for (int i = 0; path[i]; ++i) {
+    if (path[i] == '\\') last = i;
+  }
+  if (last <= 0 || path[last - 1] != '\\') return -1;
+  return last - 1;
+}
+
+void DeleteValueEntry(HKEY root, char *path, int separator) {
+  // The key text ends at the first of the two backslashes; put it back afterwards
+  // so the entry reads the same as before.
+  path[separator] = '\0';
+  HKEY key = nullptr;
+  LONG opened = RegOpenKeyA(root, path, &key);
+  path[separator] = '\\';
+  if (opened != ERROR_SUCCESS) return;
+  RegDeleteValueA(key, path + separator + 2);
+  RegCloseKey(key);
+}
+
+}  // namespace
+
+LONG DeleteKeyTree(HKEY parent, const char *subkey) {
+  if (!subkey || !subkey[0]) return ERROR_BADKEY;
+  HKEY key = nullptr;
+  LONG result = RegOpenKeyExA(parent, subkey, 0, DELETE | KEY_ENUMERATE_SUB_KEYS, &key);
+  if (result != ERROR_SUCCESS) return result;
+  char name[1024];
+  for (;;) {
+    DWORD size = sizeof(name);
+    result = RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_NO_MORE_ITEMS) {
+      result = RegDeleteKeyA(parent, subkey);
+      break;
+    }
+    if (result != ERROR_SUCCESS) break;
+    // The first failure anywhere ends the whole deletion; what went before stays gone.
+    result = DeleteKeyTree(key, name);
+    if (result != ERROR_SUCCESS) break;
+  }
+  RegCloseKey(key);
+  return result;
+}
+
+void DeleteRegistryEntries() {
+  if (!g.registryEntries) return;
+  for (DWORD i = 0; i < g.registryCount; ++i) {
+    RegistryEntry *entry = g.registryEntries[i];
+    if (entry && entry->path && entry->path[0]) {
+      HKEY root = RootKey(entry->root);
+      int separator = ValueSeparator(entry->path);
+      if (separator >= 0) {
+        // Value entries do not move the bar; the next key entry's index covers them.
+        DeleteValueEntry(root, entry->path, separator);
+        continue;
+      }
+      if (g.isNT) {
+        DeleteKeyTree(root, entry->path);
+      } else {
+        RegDeleteKeyA(root, entry->path);  // deletes the whole tree on the 9x family
+      }
+    }
+    if (g.progressTotal) SetProgress((g.fileCount + g.folderCount + i) * 100 / g.progressTotal);
+  }
+}
