@@ -1,0 +1,278 @@
+// Folder macros: special folders, one macro resolved in place, macros expanded in a text.
+#include <shlobj.h>
+
+#include "app/state.h"
+#include "paths/paths.h"
+
+namespace {
+
+const char kCurrentVersionKey[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+
+DWORD TextLength(const char *text) {
+  DWORD n = 0;
+  while (text[n] != '\0') ++n;
+  return n;
+}
+
+// A length-returning lookup succeeded only when it wrote something that fit.
+bool WindowsFolder(char *out) {
+  UINT n = GetWindowsDirectoryA(out, kPathBuf);
+  return n != 0 && n < kPathBuf;
+}
+
+// `base` + backslash + `tail` into out; false when the lookup failed or it would not fit.
+bool JoinFolder(char *out, const char *base, const char *tail) {
+  char joined[kPathBuf];
+  if (!CopyBounded(joined, kPathBuf - 1, base)) return false;  // room for the backslash
+  AppendBackslash(joined);
+  if (!AppendBounded(joined, kPathBuf, tail)) return false;
+  return CopyBounded(out, kPathBuf, joined);
+}
+
+bool WindowsJoin(char *out, const char *tail) {
+  char windows[kPathBuf];
+  return WindowsFolder(windows) && JoinFolder(out, windows, tail);
+}
+
+char *LastBackslash(char *text) {
+  char *last = nullptr;
+  for (; *text != '\0'; ++text) {
+    if (*text == '\\') last = text;
+  }
+  return last;
+}
+
+// The application-data folder with its last component replaced by `literal`.
+bool AppDataSibling(char *out, const char *literal) {
+  char folder[kPathBuf];
+  if (!GetSpecialFolder(folder, CSIDL_APPDATA)) return false;
+  char *cut = LastBackslash(folder);
+  if (cut == nullptr) return false;
+  *cut = '\0';
+  if (!AppendBounded(folder, kPathBuf, literal)) return false;
+  return CopyBounded(out, kPathBuf, folder);
+}
+
+// The application-data folder with its last two components replaced by `literal`.
+bool AppDataCousin(char *out, const char *literal) {
+  char folder[kPathBuf];
+  if (!GetSpecialFolder(folder, CSIDL_APPDATA)) return false;
+  char *cut = LastBackslash(folder);
+  if (cut == nullptr) return false;
+  *cut = '\0';
+  cut = LastBackslash(folder);
+  if (cut == nullptr) return false;
+  *cut = '\0';
+  if (!AppendBounded(folder, kPathBuf, literal)) return false;
+  return CopyBounded(out, kPathBuf, folder);
+}
+
+bool UserDir(char *out) {
+  if (GetSpecialFolder(out, CSIDL_PROFILE)) return true;
+  if (!g.isNT) return WindowsFolder(out);
+  char folder[kPathBuf];
+  if (GetSpecialFolder(folder, CSIDL_APPDATA)) {
+    char *cut = LastBackslash(folder);
+    if (cut != nullptr) {
+      *cut = '\0';
+      return CopyBounded(out, kPathBuf, folder);
+    }
+  }
+  return CopyBounded(out, kPathBuf, "c:\\");
+}
+
+bool AllUsersDir(char *out) {
+  char folder[kPathBuf];
+  if (GetSpecialFolder(folder, CSIDL_COMMON_DOCUMENTS)) {
+    char *cut = LastBackslash(folder);
+    if (cut == nullptr) return CopyBounded(out, kPathBuf, "c:\\");
+    // A folder directly in a drive root keeps the root with its backslash.
+    if (cut > folder && cut[-1] == ':') {
+      cut[1] = '\0';
+    } else {
+      *cut = '\0';
+    }
+    return CopyBounded(out, kPathBuf, folder);
+  }
+  if (!g.isNT) return WindowsJoin(out, "All Users");
+  return AppDataCousin(out, "\\All Users") || WindowsJoin(out, "Profiles\\All Users");
+}
+
+bool CommonFiles(char *out) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  char value[kPathBuf];
+  bool found = ReadPathValue(key, "CommonFilesDir", out);
+  if (!found && ReadPathValue(key, "ProgramFilesDir", value)) {
+    found = JoinFolder(out, value, "Common Files");
+  }
+  RegCloseKey(key);
+  return found;
+}
+
+bool ProgramFiles(char *out) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  bool found = ReadPathValue(key, "ProgramFilesDir", out);
+  RegCloseKey(key);
+  return found;
+}
+
+// Resolves a known macro into out. Returns 1 when resolved, 0 when its sources all failed
+// (the macro then stays as written), -1 when the name is not a macro of the table.
+int Resolve(const char *macro, char *out) {
+  bool nt = g.isNT != 0;
+  if (EqualsNoCase(macro, "#Windows#")) return WindowsFolder(out);
+  if (EqualsNoCase(macro, "#System#")) {
+    UINT n = GetSystemDirectoryA(out, kPathBuf);
+    return n != 0 && n < kPathBuf;
+  }
+  if (EqualsNoCase(macro, "#TempDir#")) {
+    DWORD n = GetTempPathA(kPathBuf, out);
+    return n != 0 && n < kPathBuf;
+  }
+  if (EqualsNoCase(macro, "#CommonFiles#")) return CommonFiles(out);
+  if (EqualsNoCase(macro, "#Program Files#")) return ProgramFiles(out);
+  if (EqualsNoCase(macro, "#MyDocuments#")) return GetSpecialFolder(out, CSIDL_PERSONAL) != 0;
+  if (EqualsNoCase(macro, "#AppData#")) {
+    if (GetSpecialFolder(out, CSIDL_APPDATA)) return 1;
+    return WindowsJoin(out, nt ? "Profiles\\Administrator\\Application Data" : "Application Data");
+  }
+  if (EqualsNoCase(macro, "#LocalAppData#")) {
+    if (GetSpecialFolder(out, CSIDL_LOCAL_APPDATA)) return 1;
+    if (!nt) return WindowsJoin(out, "Application Data");
+    return AppDataSibling(out, "\\Local Settings\\Application Data") ||
+           WindowsJoin(out, "Profiles\\Administrator\\Local Settings\\Application Data");
+  }
+  if (EqualsNoCase(macro, "#AllUsersAppData#")) {
+    if (GetSpecialFolder(out, CSIDL_COMMON_APPDATA)) return 1;
+    if (!nt) return WindowsJoin(out, "All Users\\Application Data");
+    return AppDataCousin(out, "\\All Users\\Application Data") ||
+           WindowsJoin(out, "Profiles\\All Users\\Application Data");
+  }
+  if (EqualsNoCase(macro, "#AllUsersDocuments#")) {
+    if (GetSpecialFolder(out, CSIDL_COMMON_DOCUMENTS)) return 1;
+    if (!nt) return WindowsJoin(out, "All Users\\Documents");
+    return AppDataCousin(out, "\\All Users\\Documents") ||
+           WindowsJoin(out, "Profiles\\All Users\\Documents");
+  }
+  if (EqualsNoCase(macro, "#UserDir#")) return UserDir(out);
+  if (EqualsNoCase(macro, "#AllUsersDir#")) return AllUsersDir(out);
+  if (EqualsNoCase(macro, "#InstallDir#")) return CopyBounded(out, kPathBuf, g.installDir);
+  return -1;
+}
+
+// Appends `text` at work[*used], never past the work buffer. False when it was cut short.
+bool AppendWork(char *work, DWORD *used, const char *text, DWORD n) {
+  bool whole = true;
+  if (n > kExpandWorkSize - 1 - *used) {
+    n = kExpandWorkSize - 1 - *used;
+    whole = false;
+  }
+  for (DWORD i = 0; i < n; ++i) work[*used + i] = text[i];
+  *used += n;
+  work[*used] = '\0';
+  return whole;
+}
+
+// Copies text into dest, cut to capacity - 1 characters.
+void CopyCut(char *dest, DWORD capacity, const char *text, DWORD n) {
+  if (dest == nullptr || capacity == 0) return;
+  if (n > capacity - 1) n = capacity - 1;
+  for (DWORD i = 0; i < n; ++i) dest[i] = text[i];
+  dest[n] = '\0';
+}
+
+}  // namespace
+
+bool ReadPathValue(HKEY key, const char *name, char *buffer) {
+  DWORD type = 0;
+  DWORD size = kPathBuf;
+  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(buffer), &size) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  if (size > kPathBuf) return false;
+  if (size == 0 || buffer[size - 1] != '\0') {
+    // Stored without its terminator: it needs one more byte of room.
+    if (size >= kPathBuf) return false;
+    buffer[size] = '\0';
+  }
+  return true;
+}
+
+BOOL GetSpecialFolder(char *buffer, int csidl) {
+  LPITEMIDLIST items = nullptr;
+  if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items)) || items == nullptr) {
+    return FALSE;
+  }
+  char path[MAX_PATH] = "";
+  BOOL ok = SHGetPathFromIDListA(items, path);
+  IMalloc *allocator = nullptr;
+  if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator != nullptr) {
+    allocator->Free(items);
+    allocator->Release();
+  }
+  if (!ok) return FALSE;
+  path[MAX_PATH - 1] = '\0';
+  return CopyBounded(buffer, kPathBuf, path) ? TRUE : FALSE;
+}
+
+void ResolveFolderMacro(char *buffer) {
+  char folder[kPathBuf] = "";
+  int result = Resolve(buffer, folder);
+  if (result == 0) return;  // no source could be read: the macro stays as written
+  if (result < 0) {
+    buffer[0] = '\0';
+    return;
+  }
+  StripBackslash(folder);
+  CopyBounded(buffer, kPathBuf, folder);  // both hold 260 bytes: always fits
+}
+
+DWORD ExpandFolderMacros(char *dest, const char *source, DWORD capacity) {
+  DWORD sourceLength = TextLength(source);
+  char *work = static_cast<char *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kExpandWorkSize));
+  if (work == nullptr) {
+    CopyCut(dest, capacity, source, sourceLength);
+    return sourceLength;
+  }
+  DWORD used = 0;
+  const char *rest = source;
+  for (;;) {
+    const char *open = rest;
+    while (*open != '\0' && *open != '#') ++open;
+    if (*open == '\0') {
+      AppendWork(work, &used, rest, static_cast<DWORD>(open - rest));
+      break;
+    }
+    if (!AppendWork(work, &used, rest, static_cast<DWORD>(open - rest))) break;
+    const char *close = open + 1;
+    while (*close != '\0' && *close != '#') ++close;
+    if (*close == '\0') {
+      AppendWork(work, &used, open, TextLength(open));
+      break;
+    }
+    // The macro is resolved in a buffer of its own so that a long one can never run past
+    // the work buffer; one longer than a path names nothing in the table.
+    char macro[kPathBuf] = "";
+    DWORD macroLength = static_cast<DWORD>(close - open) + 1;
+    if (macroLength < kPathBuf) {
+      for (DWORD i = 0; i < macroLength; ++i) macro[i] = open[i];
+      macro[macroLength] = '\0';
+      ResolveFolderMacro(macro);
+    }
+    if (!AppendWork(work, &used, macro, TextLength(macro))) break;
+    rest = close + 1;
+  }
+  if (dest != nullptr && capacity != 0) {
+    dest[0] = '\0';
+    if (used != 0) CopyCut(dest, capacity, work, used);
+  }
+  HeapFree(GetProcessHeap(), 0, work);
+  return used;
+}

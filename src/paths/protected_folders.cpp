@@ -1,0 +1,105 @@
+// The protected folder test: folders of the system and of the user's shell are never removed.
+#include <shlobj.h>
+
+#include "app/state.h"
+#include "paths/paths.h"
+
+namespace {
+
+// Looking the folders up costs tens of milliseconds a call under some systems, and the
+// folder passes ask for every folder they consider, so the list is built once per run.
+constexpr int kMaxProtected = 19;
+char protectedFolders[kMaxProtected][kPathBuf];
+int protectedCount = 0;
+
+void AddFolder(const char *folder) {
+  if (protectedCount < kMaxProtected &&
+      CopyBounded(protectedFolders[protectedCount], kPathBuf, folder)) {
+    ++protectedCount;
+  }
+}
+
+void AddSpecialFolder(int csidl) {
+  char folder[kPathBuf];
+  if (!GetSpecialFolder(folder, csidl)) return;
+  StripBackslash(folder);
+  AddFolder(folder);
+}
+
+// A folder and its Quick Launch folder; neither when the folder cannot be obtained.
+void AddWithQuickLaunch(int csidl) {
+  char folder[kPathBuf];
+  if (!GetSpecialFolder(folder, csidl)) return;
+  StripBackslash(folder);
+  AddFolder(folder);
+  char quickLaunch[kPathBuf];
+  if (!CopyBounded(quickLaunch, kPathBuf - 1, folder)) return;
+  AppendBackslash(quickLaunch);
+  if (AppendBounded(quickLaunch, kPathBuf, "Microsoft\\Internet Explorer\\Quick Launch")) {
+    AddFolder(quickLaunch);
+  }
+}
+
+void BuildProtectedList() {
+  protectedCount = 0;
+  bool nt = g.isNT != 0;
+  char folder[kPathBuf];
+  UINT n = GetWindowsDirectoryA(folder, kPathBuf);
+  if (n != 0 && n < kPathBuf) {
+    StripBackslash(folder);
+    AddFolder(folder);
+  }
+  n = GetSystemDirectoryA(folder, kPathBuf);
+  if (n != 0 && n < kPathBuf) {
+    StripBackslash(folder);
+    AddFolder(folder);
+  }
+  AddSpecialFolder(CSIDL_DESKTOP);
+  AddSpecialFolder(CSIDL_DESKTOPDIRECTORY);
+  if (nt) AddSpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY);
+  AddSpecialFolder(CSIDL_FONTS);
+  AddSpecialFolder(CSIDL_PROGRAMS);
+  if (nt) AddSpecialFolder(CSIDL_COMMON_PROGRAMS);
+  AddSpecialFolder(CSIDL_STARTMENU);
+  if (nt) AddSpecialFolder(CSIDL_COMMON_STARTMENU);
+  AddSpecialFolder(CSIDL_STARTUP);
+  if (nt) AddSpecialFolder(CSIDL_COMMON_STARTUP);
+  AddWithQuickLaunch(CSIDL_APPDATA);
+  AddWithQuickLaunch(CSIDL_COMMON_APPDATA);
+  AddSpecialFolder(CSIDL_COMMON_DOCUMENTS);
+
+  // Registry folders are compared as stored, trailing backslash and all.
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ,
+                    &key) == ERROR_SUCCESS) {
+    if (ReadPathValue(key, "ProgramFilesDir", folder)) AddFolder(folder);
+    if (ReadPathValue(key, "CommonFilesDir", folder)) AddFolder(folder);
+    RegCloseKey(key);
+  }
+  g.protectedListReady = TRUE;
+}
+
+}  // namespace
+
+int IsProtectedFolder(char *path) {
+  DWORD n = 0;
+  while (path[n] != '\0') ++n;
+  if (n < 4) return 1;
+  if (!g.protectedListReady) BuildProtectedList();
+  bool stripped = path[n - 1] == '\\';
+  if (stripped) path[n - 1] = '\0';
+  int result = 0;
+  for (int i = 0; i < protectedCount; ++i) {
+    if (EqualsNoCase(path, protectedFolders[i])) {
+      result = 1;
+      break;
+    }
+  }
+  if (stripped) path[n - 1] = '\\';
+  return result;
+}
+
+void ResetProtectedFolders() {
+  g.protectedListReady = FALSE;
+  protectedCount = 0;
+}
