@@ -1,0 +1,27 @@
+// User interface: hidden main window, progress dialog, file prompt, dialog font, styles.
+#pragma once
+#include <windows.h>
+
+void InitVisualStyles();
+void RestrictVisualStyles();
+BOOL RegisterMainWindowClass();
+BOOL CreateMainWindow();
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+/// Destroys the main window and dispatches messages until the quit message.
+void CloseMainWindow();
+
+void CreateProgressDialog();
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+/// Destroys the progress dialog (if any) and forgets it and its bar.
+void DestroyProgressDialog();
+void SetStatusText(DWORD index);
+/// Clamps to 100, sends PBM_SETPOS only on change, then pumps.
+void SetProgress(DWORD value);
+/// Dispatches pending messages without waiting; a quit message is dropped.
+void PumpMessages();
+
+/// The Yes / Yes to all / No / No to all prompt: 6, 1001, 7, 1002 or 2.
+int AskDeleteFile(const char *path);
+INT_PTR CALLBACK FilePromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+void ApplyDialogFont(HWND dialog);
+void ReleaseUiResources();

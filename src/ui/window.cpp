@@ -1,0 +1,105 @@
+// Visual styles, the hidden main window and the message pumps.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/state.h"
+#include "data/data.h"
+#include "paths/paths.h"
+#include "ui/resource_ids.h"
+#include "ui/ui.h"
+
+namespace {
+
+const char kClassName[] = "TallowinClass";
+
+typedef BOOL(WINAPI *SetDefaultDllDirectoriesFn)(DWORD);
+typedef void(WINAPI *SetThemeAppPropertiesFn)(DWORD);
+
+// Visual styles for window frames and captions only (uxtheme.h's STAP_ALLOW_NONCLIENT).
+const DWORD kAllowNonClient = 1;
+
+// Limits every later load by bare name to the System folder: the program runs elevated
+// from a folder that others may write to. Older systems lack the call; they keep the
+// classic search order.
+void RestrictDllSearch() {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (!kernel) return;
+  SetDefaultDllDirectoriesFn entry = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      GetProcAddress(kernel, "SetDefaultDllDirectories"));
+  if (entry) entry(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+HMODULE LoadSystemLibrary(const char *name) {
+  char path[MAX_PATH];
+  UINT length = GetSystemDirectoryA(path, sizeof(path));
+  if (length == 0 || length >= sizeof(path)) return NULL;
+  if (!AppendBounded(path, sizeof(path), "\\") || !AppendBounded(path, sizeof(path), name))
+    return NULL;
+  return LoadLibraryA(path);
+}
+
+}  // namespace
+
+void InitVisualStyles() {
+  RestrictDllSearch();
+  g.themeLibrary = LoadSystemLibrary("uxtheme.dll");
+  if (g.themeLibrary)
+    g.setThemeAppPropertiesEntry = GetProcAddress(g.themeLibrary, "SetThemeAppProperties");
+  InitCommonControls();
+}
+
+void RestrictVisualStyles() {
+  if (!g.setThemeAppPropertiesEntry) return;
+  reinterpret_cast<SetThemeAppPropertiesFn>(g.setThemeAppPropertiesEntry)(kAllowNonClient);
+}
+
+BOOL RegisterMainWindowClass() {
+  WNDCLASSA windowClass = {};
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = MainWindowProc;
+  windowClass.hInstance = g.instance;
+  windowClass.hIcon = LoadIconA(g.instance, MAKEINTRESOURCEA(IDI_MAIN));
+  windowClass.hCursor = LoadCursorA(NULL, IDC_ARROW);
+  windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
+  windowClass.lpszClassName = kClassName;
+  return RegisterClassA(&windowClass) != 0;
+}
+
+BOOL CreateMainWindow() {
+  int x = (GetSystemMetrics(SM_CXSCREEN) - 320) / 2;
+  int y = (GetSystemMetrics(SM_CYSCREEN) - 200) / 2;
+  if (x < 0) x = 0;
+  if (y < 0) y = 0;
+  g.mainWindow = CreateWindowExA(0, kClassName, GetMessageText(0),
+                                 WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x, y, 320, 200, NULL,
+                                 NULL, g.instance, NULL);
+  return g.mainWindow != NULL;
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_DESTROY) PostQuitMessage(0);
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void CloseMainWindow() {
+  // Without a window there is no quit message to wait for.
+  if (!g.mainWindow) return;
+  HWND window = g.mainWindow;
+  g.mainWindow = NULL;
+  if (!DestroyWindow(window)) return;
+  MSG msg;
+  // A failed get (-1) ends the drain too, rather than spinning on it.
+  while (GetMessageA(&msg, NULL, 0, 0) > 0) DispatchMessageA(&msg);
+}
+
+void PumpMessages() {
+  MSG msg;
+  while (PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE)) {
+    // A quit message here would end nothing: the run goes on, and the end stage waits
+    // for the one posted by the main window's destruction.
+    if (GetMessageA(&msg, NULL, 0, 0) <= 0) continue;
+    if (g.progressDialog && IsDialogMessageA(g.progressDialog, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
