@@ -1,0 +1,188 @@
+// The file pass: shared counts, fonts, self-unregistration, read-only files, folder entries.
+#include "data/data.h"
+#include "passes/passes.h"
+#include "paths/paths.h"
+#include "ui/ui.h"
+
+using blockfmt::FE_CHECK_IN_USE;
+using blockfmt::FE_FONT;
+using blockfmt::FE_SELFREG;
+using blockfmt::FE_SHARED;
+
+namespace {
+
+const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+
+// The write-access test: 0 when the file exists and is not read-only, else the system error
+// (ERROR_ACCESS_DENIED for a read-only file).
+DWORD WriteAccessError(const char *path) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+  if (attributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
+  return 0;
+}
+
+bool CanOpenForWriting(const char *path) {
+  HANDLE file = OpenExisting(path, ModeReadWrite);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseFile(file);
+  return true;
+}
+
+// Counts the shared file's use down; returns false when the file must stay.
+bool UpdateSharedCount(const char *path, bool ok, bool locked) {
+  HKEY key = nullptr;
+  bool keyOpen =
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS;
+  if (keyOpen) {
+    DWORD count = 1;
+    DWORD type = 0;
+    DWORD size = sizeof(count);
+    if (RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE *>(&count), &size) ==
+        ERROR_SUCCESS) {
+      if (count >= 1) {
+        --count;
+        if (count != 0) ok = false;  // other products still use the file
+      }
+      if (!(locked && count == 0)) {
+        RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE *>(&count), size);
+      }
+    }
+  }
+  if (ok) {
+    char *text = nullptr;
+    if (AllocZeroedT(1024, &text)) {
+      ComposeMessage(text, 10, path);
+      if (text[0] != '\0' && ShowMessage(text, MB_YESNO | MB_ICONQUESTION) != IDYES) ok = false;
+      FreeAndNullT(&text);
+    }
+  }
+  if (keyOpen) {
+    if (ok) RegDeleteValueA(key, path);
+    RegCloseKey(key);
+  }
+  return ok;
+}
+
+void Unregister(const char *path) {
+  typedef HRESULT(STDAPICALLTYPE * UnregisterFn)();
+  // The library's own folder is searched for its dependencies only where the system offers
+  // the safe search flags (their presence is marked by AddDllDirectory).
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  HMODULE library = nullptr;
+  if (kernel != nullptr && GetProcAddress(kernel, "AddDllDirectory") != nullptr) {
+    library = LoadLibraryExA(path, nullptr,
+                             LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  } else {
+    library = LoadLibraryA(path);
+  }
+  if (reinterpret_cast<ULONG_PTR>(library) < 32) return;
+  FARPROC entry = GetProcAddress(library, "DllUnregisterServer");
+  if (entry != nullptr) {
+    reinterpret_cast<UnregisterFn>(reinterpret_cast<void *>(entry))();
+  }
+  FreeLibrary(library);
+}
+
+void DeleteAndRetry(const char *path, unsigned char flags) {
+  for (;;) {
+    if (DeleteFileA(path)) return;
+    if (!IsAccessDeniedClass(GetLastError())) return;
+    DWORD error = WriteAccessError(path);
+    if (error == 0 || !IsAccessDeniedClass(error)) return;
+    if (flags & (FE_FONT | FE_SELFREG)) {
+      MakeWritable(path);
+      DeleteFileA(path);
+      return;
+    }
+    if (g.filePromptAnswer == 1) {
+      MakeWritable(path);
+      DeleteFileA(path);
+      return;
+    }
+    if (g.filePromptAnswer == 0) return;
+    int answer = AskDeleteFile(path);
+    if (answer == 1001) {
+      g.filePromptAnswer = 1;
+      MakeWritable(path);
+      DeleteFileA(path);
+      return;
+    }
+    if (answer == 1002) {
+      g.filePromptAnswer = 0;
+      return;
+    }
+    if (answer != IDYES) return;
+    // The next delete decides: a file still read-only comes back to the prompt.
+    MakeWritable(path);
+  }
+}
+
+}  // namespace
+
+bool BuildFilePath(const FileEntry *entry) {
+  char *path = g.scratchPath;
+  const char *folder = entry->folder;
+  bool fits;
+  if (folder[0] == '.') {
+    fits = CopyBounded(path, kPathBuf, g.installDir);
+    if (fits && folder[1] == '\\') fits = AppendBounded(path, kPathBuf, folder + 2);
+  } else {
+    fits = CopyBounded(path, kPathBuf, folder);
+  }
+  if (fits && entry->name[0] != '\0') {
+    DWORD n = lstrlenA(path);
+    fits = n + 1 < kPathBuf;
+    if (fits) {
+      AppendBackslash(path);
+      fits = AppendBounded(path, kPathBuf, entry->name);
+    }
+  }
+  // A path cut short could name another file: leave nothing usable behind.
+  if (!fits) path[0] = '\0';
+  return fits;
+}
+
+BOOL IsFileLocked(const char *path) {
+  DWORD error = WriteAccessError(path);
+  if (error == 0) return CanOpenForWriting(path) ? FALSE : TRUE;
+  if (!IsAccessDeniedClass(error)) return FALSE;
+  MakeWritable(path);
+  error = WriteAccessError(path);
+  if (error != 0 && IsAccessDeniedClass(error)) return TRUE;
+  bool opened = CanOpenForWriting(path);
+  MakeReadOnly(path);
+  return opened ? FALSE : TRUE;
+}
+
+BOOL AnyFileInUse() {
+  for (DWORD i = 0; i < g.fileCount; ++i) {
+    const FileEntry *entry = g.files[i];
+    if (entry->name[0] == '\0' || !(entry->flags & FE_CHECK_IN_USE)) continue;
+    if (!BuildFilePath(entry)) continue;
+    if (IsFileLocked(g.scratchPath)) return TRUE;
+  }
+  return FALSE;
+}
+
+void RemoveFiles() {
+  for (DWORD k = 0; k < g.fileCount; ++k) {
+    const FileEntry *entry = g.files[g.fileCount - 1 - k];
+    if (BuildFilePath(entry)) {
+      char *path = g.scratchPath;
+      if (entry->name[0] == '\0') {
+        if (!IsProtectedFolder(path)) RemoveDirectoryA(path);
+      } else {
+        bool locked = IsFileLocked(path) != FALSE;
+        bool ok = !locked;
+        if (entry->flags & FE_SHARED) ok = UpdateSharedCount(path, ok, locked);
+        if (ok) {
+          if (entry->flags & FE_FONT) RemoveFont(path);
+          if (entry->flags & FE_SELFREG) Unregister(path);
+          DeleteAndRetry(path, entry->flags);
+        }
+      }
+    }
+    if (g.progressTotal != 0) SetProgress(k * 100 / g.progressTotal);
+  }
+}

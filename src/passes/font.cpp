@@ -1,0 +1,91 @@
+// Font removal: the font resource, its entry in the system's font list, the broadcast.
+#include "data/data.h"
+#include "passes/passes.h"
+
+namespace {
+
+constexpr DWORD kNameBuf = 520;
+const char kTrueTypeSuffix[] = " (TrueType)";
+constexpr DWORD kSuffixLength = sizeof(kTrueTypeSuffix) - 1;
+constexpr DWORD kMaxTableRecords = 40;
+
+DWORD U16(const BYTE *p) { return (static_cast<DWORD>(p[0]) << 8) | p[1]; }
+DWORD U32(const BYTE *p) {
+  return (static_cast<DWORD>(p[0]) << 24) | (static_cast<DWORD>(p[1]) << 16) |
+         (static_cast<DWORD>(p[2]) << 8) | p[3];
+}
+
+// The naming table's offset, or false when the first records hold no "name" table.
+bool FindNameTable(HANDLE file, DWORD *offset) {
+  BYTE header[12];
+  if (ReadExact(file, header, sizeof(header)) != 0) return false;
+  DWORD tables = U16(header + 4);
+  for (DWORD i = 0; i < tables && i < kMaxTableRecords; ++i) {
+    BYTE record[16];
+    if (ReadExact(file, record, sizeof(record)) != 0) return false;
+    if (record[0] == 'n' && record[1] == 'a' && record[2] == 'm' && record[3] == 'e') {
+      *offset = U32(record + 8);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Reads the last Macintosh full-name record. Any read cut short by the end of the file
+// yields no name, and a string that would not fit with the suffix yields none either.
+void ReadLastMacFullName(HANDLE file, DWORD tableOffset, char *name) {
+  SeekTo(file, tableOffset);
+  BYTE header[6];
+  if (ReadExact(file, header, sizeof(header)) != 0) return;
+  DWORD count = U16(header + 2);
+  DWORD storage = U16(header + 4);
+  for (DWORD i = 0; i < count; ++i) {
+    BYTE record[12];
+    if (ReadExact(file, record, sizeof(record)) != 0) {
+      name[0] = '\0';
+      return;
+    }
+    if (U16(record) != 1 || U16(record + 6) != 4) continue;
+    DWORD after = TellPosition(file);
+    DWORD length = U16(record + 8);
+    ULONGLONG at = static_cast<ULONGLONG>(tableOffset) + storage + U16(record + 10);
+    name[0] = '\0';
+    if (length + kSuffixLength + 1 > kNameBuf || at > 0xFFFFFFFFull) continue;
+    SeekTo(file, static_cast<DWORD>(at));
+    if (ReadExact(file, name, length) != 0) {
+      name[0] = '\0';
+      return;
+    }
+    name[length] = '\0';
+    SeekTo(file, after);
+  }
+}
+
+}  // namespace
+
+void ReadFontFullName(const char *path, char *name) {
+  name[0] = '\0';
+  HANDLE file = OpenExisting(path, ModeRead);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD tableOffset = 0;
+  if (FindNameTable(file, &tableOffset)) ReadLastMacFullName(file, tableOffset, name);
+  CloseFile(file);
+}
+
+void RemoveFont(const char *path) {
+  char name[kNameBuf];
+  ReadFontFullName(path, name);
+  RemoveFontResourceA(path);
+  if (name[0] != '\0') {
+    // ReadFontFullName leaves room for the suffix.
+    lstrcatA(name, kTrueTypeSuffix);
+    const char *list = g.isNT ? "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"
+                              : "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
+    HKEY key;
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, list, &key) == ERROR_SUCCESS) {
+      RegDeleteValueA(key, name);
+      RegCloseKey(key);
+    }
+  }
+  SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
+}
