@@ -1,0 +1,98 @@
+// The closing document: opened through the shell, else through the ".htm" class's open
+// command.
+#include <windows.h>
+#include <shellapi.h>
+
+#include "external/external.h"
+#include "paths/paths.h"
+
+namespace {
+
+constexpr DWORD kDocumentBuf = 520;
+constexpr DWORD kCommandBuf = 520;
+
+char *AllocBlock(DWORD size) {
+  return static_cast<char *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
+}
+
+void FreeBlock(char *block) {
+  if (block) HeapFree(GetProcessHeap(), 0, block);
+}
+
+bool HasBlank(const char *text) {
+  for (; *text; ++text)
+    if (*text == ' ') return true;
+  return false;
+}
+
+char *FindText(char *text, const char *what) {
+  int n = lstrlenA(what);
+  for (; *text; ++text) {
+    int i = 0;
+    while (i < n && text[i] == what[i]) ++i;
+    if (i == n) return text;
+  }
+  return NULL;
+}
+
+// Builds the fallback command line from the class's open command in `command`.
+bool AppendDocument(char *command, const char *document) {
+  char *placeholder = FindText(command, "\"%1\"");
+  if (!placeholder) placeholder = FindText(command, "%1");
+  if (placeholder) *placeholder = '\0';
+  // With no program left, WinExec would run the document itself.
+  if (command[0] == '\0') return false;
+  // A blank would split the document into two arguments of the handler.
+  if (HasBlank(document)) {
+    return AppendBounded(command, kCommandBuf, " \"") &&
+           AppendBounded(command, kCommandBuf, document) &&
+           AppendBounded(command, kCommandBuf, "\"");
+  }
+  return AppendBounded(command, kCommandBuf, " ") &&
+         AppendBounded(command, kCommandBuf, document);
+}
+
+}  // namespace
+
+LONG ReadKeyDefault(HKEY root, const char *path, char *buffer) {
+  HKEY key;
+  LONG result = RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, &key);
+  if (result != ERROR_SUCCESS) return result;
+  // Read aside first: `path` may be `buffer`, and a value that does not fit (or is not
+  // terminated) must not leave a cut text behind.
+  char value[kPathBuf + 1];
+  ZeroMemory(value, sizeof(value));
+  LONG size = kPathBuf;
+  result = RegQueryValueA(key, NULL, value, &size);
+  RegCloseKey(key);
+  if (result != ERROR_SUCCESS) return result;
+  if (!CopyBounded(buffer, kPathBuf, value)) return ERROR_MORE_DATA;
+  return ERROR_SUCCESS;
+}
+
+void OpenClosingDocument(const char *document, const char *extension) {
+  char *folder = AllocBlock(kDocumentBuf);
+  char *command = AllocBlock(kCommandBuf);
+  if (folder && command && CopyBounded(folder, kDocumentBuf, document)) {
+    const char *workingFolder = NULL;
+    if (!StartsWithNoCase(document, "http://") && !StartsWithNoCase(document, "https://")) {
+      char *lastBackslash = NULL;
+      for (char *p = folder; *p; ++p)
+        if (*p == '\\') lastBackslash = p;
+      if (lastBackslash) {
+        *lastBackslash = '\0';
+        workingFolder = folder;
+      }
+    }
+    HINSTANCE shell = ShellExecuteA(NULL, "open", document, NULL, workingFolder, SW_SHOW);
+    if (reinterpret_cast<INT_PTR>(shell) <= 32 &&
+        ReadKeyDefault(HKEY_CLASSES_ROOT, extension, command) == ERROR_SUCCESS &&
+        command[0] != '\0' && AppendBounded(command, kCommandBuf, "\\shell\\open\\command") &&
+        ReadKeyDefault(HKEY_CLASSES_ROOT, command, command) == ERROR_SUCCESS &&
+        AppendDocument(command, document)) {
+      WinExec(command, SW_SHOW);
+    }
+  }
+  FreeBlock(command);
+  FreeBlock(folder);
+}

@@ -1,0 +1,194 @@
+// The self-deletion script: removes the program file and its folder after the program
+// has exited.
+#include <windows.h>
+
+#include "app/state.h"
+#include "data/data.h"
+#include "external/external.h"
+#include "paths/paths.h"
+
+namespace {
+
+constexpr DWORD kScriptBuf = 2048;
+constexpr DWORD kCommandLineBuf = 1040;
+constexpr DWORD kNameBuf = 1040;  // wsprintfA writes at most 1024 characters
+constexpr int kLastBatchNumber = 998;
+// One try a second for about a minute: a program that never exits (or a file that is
+// held for good) must not leave a script running for ever.
+constexpr const char *kTryLimit = "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx";
+
+// Replaces `path` by its short form; a path without one (short names disabled, or a
+// form that would not fit) stays long.
+void ToShortPath(char *path) {
+  char shortPath[kPathBuf];
+  DWORD n = GetShortPathNameA(path, shortPath, kPathBuf);
+  if (n > 0 && n < kPathBuf) CopyBounded(path, kPathBuf, shortPath);
+}
+
+// Appends a path for the batch interpreter. Quoted, the NT interpreter takes blanks,
+// '&', '^', '(' and ')' literally; a '%' is doubled so that no part of a path can be read
+// as a variable.
+bool AppendScriptPath(char *script, const char *path, bool quote) {
+  DWORD length = lstrlenA(script);
+  auto put = [&](char c) {
+    if (length + 1 >= kScriptBuf) return false;
+    script[length++] = c;
+    return true;
+  };
+  if (quote && !put('"')) return false;
+  for (const char *p = path; *p; ++p) {
+    if (*p == '%' && !put('%')) return false;
+    if (!put(*p)) return false;
+  }
+  if (quote && !put('"')) return false;
+  script[length] = '\0';
+  return true;
+}
+
+bool Add(char *script, const char *text) { return AppendBounded(script, kScriptBuf, text); }
+
+// The whole script, or false (with nothing to write) when it would not fit.
+bool BuildScript(char *script, const char *ownPath, const char *folder,
+                 const char *batchPath, const char *pauseProgram, bool nt) {
+  script[0] = '\0';
+  bool ok = Add(script, "@echo off\r\n");
+  // Quoted '!' is literal only while delayed expansion is off, whatever the registry says.
+  if (nt) ok = ok && Add(script, "setlocal disabledelayedexpansion\r\n");
+  ok = ok && Add(script, "set tries=\r\n:Repeat\r\ndel ") && AppendScriptPath(script, ownPath, nt);
+  ok = ok && Add(script, nt ? " >nul 2>nul\r\nif not exist " : "\r\nif not exist ") &&
+       AppendScriptPath(script, ownPath, nt) && Add(script, " goto Removed\r\n");
+  ok = ok && Add(script, "set tries=%tries%x\r\nif \"%tries%\"==\"") && Add(script, kTryLimit) &&
+       Add(script, "\" goto Removed\r\n");
+  if (nt)
+    ok = ok && AppendScriptPath(script, pauseProgram, true) &&
+         Add(script, " -n 2 127.0.0.1 >nul\r\n");
+  else
+    ok = ok && Add(script, "choice /c:y /t:y,1 >nul\r\n");
+  ok = ok && Add(script, "goto Repeat\r\n:Removed\r\nrmdir ") &&
+       AppendScriptPath(script, folder, nt);
+  ok = ok && Add(script, nt ? " >nul 2>nul\r\ndel " : "\r\ndel ") &&
+       AppendScriptPath(script, batchPath, nt) && Add(script, "\r\n");
+  return ok;
+}
+
+int CountChar(const char *text, char c) {
+  int n = 0;
+  for (; *text; ++text)
+    if (*text == c) ++n;
+  return n;
+}
+
+bool WriteAll(HANDLE file, const char *text) {
+  DWORD size = lstrlenA(text);
+  DWORD written = 0;
+  return WriteFile(file, text, size, &written, NULL) && written == size;
+}
+
+// The interpreter and its command line, or false when the batch path cannot be given
+// safely. NT: cmd.exe by its full path from the System folder (not %ComSpec%, which the
+// user can change), /d so that no AutoRun command runs with our rights.
+bool BuildCommandLine(char *line, const char *systemFolder, const char *batchPath, bool nt) {
+  char runPath[kPathBuf];
+  if (!CopyBounded(runPath, kPathBuf, batchPath)) return false;
+  ToShortPath(runPath);
+  if (!nt)
+    return CopyBounded(line, kCommandLineBuf, "command.com /C ") &&
+           AppendBounded(line, kCommandLineBuf, runPath);
+  // The /c text is expanded once by the interpreter, where "%%" is no escape: a pair of
+  // '%' could name a variable.
+  if (CountChar(runPath, '%') >= 2) return false;
+  // The outer quotes are the interpreter's own, it strips them and keeps the inner pair.
+  return CopyBounded(line, kCommandLineBuf, "\"") &&
+         AppendBounded(line, kCommandLineBuf, systemFolder) &&
+         AppendBounded(line, kCommandLineBuf, "\\cmd.exe\" /d /c \"\"") &&
+         AppendBounded(line, kCommandLineBuf, runPath) &&
+         AppendBounded(line, kCommandLineBuf, "\"\"");
+}
+
+char *AllocBlock(DWORD size) {
+  return static_cast<char *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
+}
+
+void FreeBlock(char *block) {
+  if (block) HeapFree(GetProcessHeap(), 0, block);
+}
+
+}  // namespace
+
+HANDLE CreateBatchFile(char *path, const char *pattern) {
+  char name[kNameBuf];
+  for (int n = 1; n <= kLastBatchNumber; ++n) {
+    DWORD length = GetTempPathA(kPathBuf, path);
+    if (length == 0 || length + 1 >= kPathBuf) return INVALID_HANDLE_VALUE;
+    AppendBackslash(path);
+    wsprintfA(name, pattern, n);
+    if (!AppendBounded(path, kPathBuf, name)) return INVALID_HANDLE_VALUE;
+    HANDLE existing = OpenExisting(path, ModeRead);
+    if (existing != INVALID_HANDLE_VALUE) {
+      CloseFile(existing);
+      continue;
+    }
+    // Created only if it does not exist, so a file that appears meanwhile is never
+    // overwritten.
+    HANDLE file = CreateForWriting(path);
+    if (file != INVALID_HANDLE_VALUE) return file;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+void StartSelfDeletion() {
+  ToShortPath(g.installDir);
+  StripBackslash(g.installDir);
+  DWORD ownLength = GetModuleFileNameA(g.instance, g.scratchPath, kPathBuf);
+  // A cut own path would name a different file.
+  if (ownLength == 0 || ownLength >= kPathBuf) return;
+  ToShortPath(g.scratchPath);
+
+  char systemFolder[kPathBuf];
+  DWORD length = g.isNT ? GetSystemDirectoryA(systemFolder, kPathBuf)
+                        : GetWindowsDirectoryA(systemFolder, kPathBuf);
+  if (length == 0 || length >= kPathBuf) return;
+  StripBackslash(systemFolder);
+  SetCurrentDirectoryA(systemFolder);
+
+  char batchPath[kPathBuf];
+  HANDLE file = CreateBatchFile(batchPath, "delme%d.bat");
+  if (file == INVALID_HANDLE_VALUE) return;
+
+  char *script = AllocBlock(kScriptBuf);
+  char *line = AllocBlock(kCommandLineBuf);
+  char oemBatch[kPathBuf];
+  char pauseProgram[kPathBuf];
+  bool nt = g.isNT != 0;
+  // The interpreter reads the script in the OEM code page.
+  CharToOemA(g.installDir, g.installDir);
+  CharToOemA(g.scratchPath, g.scratchPath);
+  CharToOemA(batchPath, oemBatch);
+  bool ready = script && line && CopyBounded(pauseProgram, kPathBuf, systemFolder) &&
+               AppendBounded(pauseProgram, kPathBuf, "\\ping.exe");
+  if (ready) CharToOemA(pauseProgram, pauseProgram);
+  // A script that would not fit is not written: a shortened one could name another folder.
+  ready = ready && BuildScript(script, g.scratchPath, g.installDir, oemBatch, pauseProgram, nt);
+  ready = ready && WriteAll(file, script);
+  CloseHandle(file);
+  ready = ready && BuildCommandLine(line, systemFolder, batchPath, nt);
+
+  bool started = false;
+  if (ready) {
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION info;
+    ZeroMemory(&info, sizeof(info));
+    if (CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info)) {
+      CloseHandle(info.hThread);
+      CloseHandle(info.hProcess);
+      started = true;
+    }
+  }
+  if (!started) DeleteFileA(batchPath);
+  FreeBlock(line);
+  FreeBlock(script);
+}
