@@ -1,0 +1,326 @@
+#include "support/windows.h"
+
+#include <commctrl.h>
+#include <stdio.h>
+
+#include <algorithm>
+
+namespace winui {
+
+namespace {
+
+// Texts are read with a timeout so that a hung or dying process never stalls the caller.
+std::string TextOf(HWND window) {
+  char buffer[4096];
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer),
+                           SMTO_ABORTIFHUNG, 1000, &length))
+    return "";
+  if (length >= sizeof buffer) length = sizeof buffer - 1;
+  return std::string(buffer, length);
+}
+
+std::string ClassOf(HWND window) {
+  char buffer[256];
+  int n = GetClassNameA(window, buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, n) : std::string();
+}
+
+struct FindContext {
+  DWORD processId;
+  const char *className;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectTopWindow(HWND window, LPARAM param) {
+  FindContext *context = reinterpret_cast<FindContext *>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != context->processId || !IsWindowVisible(window)) return TRUE;
+  if (context->className && _stricmp(ClassOf(window).c_str(), context->className) != 0)
+    return TRUE;
+  context->found.push_back(window);
+  return TRUE;
+}
+
+void PostKey(HWND dialog, WPARAM key) {
+  // The key goes where a person's key press would: to the focused control.
+  HWND target = dialog;
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
+  if (GetGUIThreadInfo(thread, &info) && info.hwndFocus &&
+      (info.hwndFocus == dialog || IsChild(dialog, info.hwndFocus)))
+    target = info.hwndFocus;
+  UINT scan = MapVirtualKeyA(static_cast<UINT>(key), 0);
+  PostMessageA(target, WM_KEYDOWN, key, 1 | (scan << 16));
+  PostMessageA(target, WM_KEYUP, key, 1 | (scan << 16) | 0xC0000000u);
+}
+
+// A PNG with stored (uncompressed) deflate blocks: no compression library needed.
+unsigned long Crc32(const unsigned char *data, size_t n, unsigned long crc = 0) {
+  crc = ~crc & 0xFFFFFFFFul;
+  for (size_t i = 0; i < n; ++i) {
+    crc ^= data[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320ul & (0 - (crc & 1)));
+  }
+  return ~crc & 0xFFFFFFFFul;
+}
+
+void PutBe32(std::vector<unsigned char> *out, unsigned long v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out->push_back((v >> shift) & 0xFF);
+}
+
+void PutChunk(std::vector<unsigned char> *out, const char *type,
+              const std::vector<unsigned char> &data) {
+  PutBe32(out, static_cast<unsigned long>(data.size()));
+  std::vector<unsigned char> body(type, type + 4);
+  body.insert(body.end(), data.begin(), data.end());
+  out->insert(out->end(), body.begin(), body.end());
+  PutBe32(out, Crc32(body.data(), body.size()));
+}
+
+std::vector<unsigned char> EncodePng(int width, int height, const std::vector<unsigned char> &rgb) {
+  std::vector<unsigned char> raw;
+  for (int y = 0; y < height; ++y) {
+    raw.push_back(0);
+    raw.insert(raw.end(), rgb.begin() + static_cast<size_t>(y) * width * 3,
+               rgb.begin() + static_cast<size_t>(y + 1) * width * 3);
+  }
+  std::vector<unsigned char> z = {0x78, 0x01};
+  size_t pos = 0;
+  do {
+    size_t n = std::min<size_t>(65535, raw.size() - pos);
+    z.push_back(pos + n == raw.size() ? 1 : 0);
+    z.push_back(n & 0xFF);
+    z.push_back((n >> 8) & 0xFF);
+    z.push_back(~n & 0xFF);
+    z.push_back((~n >> 8) & 0xFF);
+    z.insert(z.end(), raw.begin() + pos, raw.begin() + pos + n);
+    pos += n;
+  } while (pos < raw.size());
+  unsigned long a = 1, b = 0;
+  for (unsigned char c : raw) {
+    a = (a + c) % 65521;
+    b = (b + a) % 65521;
+  }
+  PutBe32(&z, (b << 16) | a);
+  std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  std::vector<unsigned char> header;
+  PutBe32(&header, width);
+  PutBe32(&header, height);
+  header.insert(header.end(), {8, 2, 0, 0, 0});
+  PutChunk(&png, "IHDR", header);
+  PutChunk(&png, "IDAT", z);
+  PutChunk(&png, "IEND", {});
+  return png;
+}
+
+}  // namespace
+
+const ControlInfo *WindowInfo::Control(int id) const {
+  for (const ControlInfo &control : controls)
+    if (control.id == id) return &control;
+  return nullptr;
+}
+
+bool WindowInfo::Contains(const std::string &text) const {
+  if (caption.find(text) != std::string::npos) return true;
+  for (const ControlInfo &control : controls)
+    if (control.text.find(text) != std::string::npos) return true;
+  return false;
+}
+
+std::string WindowInfo::Describe() const {
+  char line[512];
+  snprintf(line, sizeof line, "window class=%s caption=\"%s\" style=0x%08lX%s\n",
+           className.c_str(), caption.c_str(), static_cast<unsigned long>(style),
+           visible ? "" : " hidden");
+  std::string out = line;
+  for (const ControlInfo &control : controls) {
+    snprintf(line, sizeof line, "  control id=%d class=%s text=\"%s\"", control.id,
+             control.className.c_str(), control.text.c_str());
+    out += line;
+    if (control.progressPos >= 0) {
+      snprintf(line, sizeof line, " pos=%d", control.progressPos);
+      out += line;
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+WindowInfo ReadWindow(HWND window) {
+  WindowInfo info;
+  info.window = window;
+  info.className = ClassOf(window);
+  info.caption = TextOf(window);
+  info.style = GetWindowLongA(window, GWL_STYLE);
+  info.visible = IsWindowVisible(window) != FALSE;
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    ControlInfo control;
+    control.id = GetDlgCtrlID(child);
+    control.className = ClassOf(child);
+    control.text = TextOf(child);
+    control.style = GetWindowLongA(child, GWL_STYLE);
+    if (_stricmp(control.className.c_str(), PROGRESS_CLASSA) == 0) {
+      DWORD_PTR pos = 0;
+      if (SendMessageTimeoutA(child, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &pos))
+        control.progressPos = static_cast<int>(pos);
+    }
+    info.controls.push_back(control);
+  }
+  return info;
+}
+
+std::vector<HWND> FindTopWindows(DWORD processId, const char *className) {
+  FindContext context = {processId ? processId : GetCurrentProcessId(), className, {}};
+  EnumWindows(CollectTopWindow, reinterpret_cast<LPARAM>(&context));
+  return context.found;
+}
+
+HWND WaitForWindow(DWORD processId, const char *className, const std::string &text,
+                   DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    for (HWND window : FindTopWindows(processId, className))
+      if (ReadWindow(window).Contains(text)) return window;
+    if (GetTickCount() - start >= timeoutMs) return nullptr;
+    Sleep(20);
+  }
+}
+
+bool PressOn(HWND dialog, Press how, int buttonId) {
+  switch (how) {
+    case Press::Click:
+    case Press::Command: {
+      HWND button = GetDlgItem(dialog, buttonId);
+      if (!button) return false;
+      if (how == Press::Click)
+        PostMessageA(button, BM_CLICK, 0, 0);
+      else
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(button));
+      return true;
+    }
+    case Press::Enter:
+      PostKey(dialog, VK_RETURN);
+      return true;
+    case Press::Escape:
+      PostKey(dialog, VK_ESCAPE);
+      return true;
+    case Press::Close:
+      PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+      return true;
+  }
+  return false;
+}
+
+bool SaveWindowPng(HWND window, const std::string &path) {
+  RECT rect;
+  if (!GetWindowRect(window, &rect)) return false;
+  int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  if (width <= 0 || height <= 0) return false;
+  HDC screen = GetDC(nullptr);
+  if (!screen) return false;
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down rows
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void *bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = false;
+  if (memory && bitmap) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    ok = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
+    GdiFlush();
+    SelectObject(memory, old);
+  }
+  if (ok) {
+    std::vector<unsigned char> rgb(static_cast<size_t>(width) * height * 3);
+    const unsigned char *p = static_cast<const unsigned char *>(bits);
+    for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i) {
+      rgb[i * 3] = p[i * 4 + 2];
+      rgb[i * 3 + 1] = p[i * 4 + 1];
+      rgb[i * 3 + 2] = p[i * 4];
+    }
+    std::vector<unsigned char> png = EncodePng(width, height, rgb);
+    FILE *file = fopen(path.c_str(), "wb");
+    ok = file && fwrite(png.data(), 1, png.size(), file) == png.size();
+    if (file && fclose(file) != 0) ok = false;
+  }
+  if (bitmap) DeleteObject(bitmap);
+  if (memory) DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}
+
+DialogAnswerer::DialogAnswerer(DWORD processId)
+    : processId_(processId ? processId : GetCurrentProcessId()) {
+  InitializeCriticalSection(&lock_);
+  stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  thread_ = CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr);
+}
+
+DialogAnswerer::~DialogAnswerer() {
+  Stop();
+  CloseHandle(stop_);
+  DeleteCriticalSection(&lock_);
+}
+
+void DialogAnswerer::Answer(const std::string &text, Press how, int buttonId, int times) {
+  EnterCriticalSection(&lock_);
+  rules_.push_back({text, how, buttonId, times});
+  LeaveCriticalSection(&lock_);
+}
+
+std::vector<WindowInfo> DialogAnswerer::Seen() {
+  EnterCriticalSection(&lock_);
+  std::vector<WindowInfo> copy = seen_;
+  LeaveCriticalSection(&lock_);
+  return copy;
+}
+
+void DialogAnswerer::Stop() {
+  if (!thread_) return;
+  SetEvent(stop_);
+  WaitForSingleObject(thread_, INFINITE);
+  CloseHandle(thread_);
+  thread_ = nullptr;
+}
+
+DWORD WINAPI DialogAnswerer::ThreadMain(void *self) {
+  DialogAnswerer *answerer = static_cast<DialogAnswerer *>(self);
+  while (WaitForSingleObject(answerer->stop_, 20) == WAIT_TIMEOUT) answerer->Poll();
+  return 0;
+}
+
+void DialogAnswerer::Poll() {
+  EnterCriticalSection(&lock_);
+  handled_.erase(std::remove_if(handled_.begin(), handled_.end(),
+                                [](HWND window) { return !IsWindow(window); }),
+                 handled_.end());
+  LeaveCriticalSection(&lock_);
+  for (HWND window : FindTopWindows(processId_)) {
+    EnterCriticalSection(&lock_);
+    bool known = std::find(handled_.begin(), handled_.end(), window) != handled_.end();
+    LeaveCriticalSection(&lock_);
+    if (known) continue;
+    WindowInfo info = ReadWindow(window);
+    EnterCriticalSection(&lock_);
+    handled_.push_back(window);
+    seen_.push_back(info);
+    for (Rule &rule : rules_) {
+      if (rule.times == 0 || !info.Contains(rule.text)) continue;
+      if (rule.times > 0) --rule.times;
+      PressOn(window, rule.how, rule.buttonId);
+      break;
+    }
+    LeaveCriticalSection(&lock_);
+  }
+}
+
+}  // namespace winui

@@ -1,0 +1,99 @@
+// Answers message boxes and dialogs as a person would, and records what they showed.
+// Works on the top-level windows of this process or of another one; used by the tests
+// and compiled into the whole-program UI driver.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace winui {
+
+struct ControlInfo {
+  int id = 0;
+  std::string className;
+  std::string text;
+  LONG style = 0;
+  int progressPos = -1;  // the bar's position; -1 for other controls
+};
+
+struct WindowInfo {
+  HWND window = nullptr;
+  std::string className;
+  std::string caption;
+  LONG style = 0;
+  bool visible = false;
+  std::vector<ControlInfo> controls;
+
+  const ControlInfo *Control(int id) const;
+  /// True when the caption or a control text contains `text` (an empty text always).
+  bool Contains(const std::string &text) const;
+  /// One line for the caption, one per control.
+  std::string Describe() const;
+};
+
+/// Reads a window's class, caption and the texts of its child controls.
+WindowInfo ReadWindow(HWND window);
+
+/// Visible top-level windows of `processId` (0: this process) of class `className`
+/// (null: any class).
+std::vector<HWND> FindTopWindows(DWORD processId, const char *className = "#32770");
+
+/// Waits up to timeoutMs for a visible top-level window of the process whose class is
+/// `className` and that contains `text`; null on timeout.
+HWND WaitForWindow(DWORD processId, const char *className, const std::string &text,
+                   DWORD timeoutMs);
+
+enum class Press {
+  Click,    // BM_CLICK on the button
+  Command,  // WM_COMMAND with the button's id, as the dialog manager would send it
+  Enter,    // the Enter key, to the focused control
+  Escape,   // the Escape key
+  Close,    // the close box (WM_SYSCOMMAND SC_CLOSE)
+};
+
+/// Presses `buttonId` (for Click and Command) or the key or close box on `dialog`.
+/// Posts only, so it never waits for the dialog's thread. False when no such button.
+bool PressOn(HWND dialog, Press how, int buttonId = 0);
+
+/// Saves the screen area of `window` as a PNG file. False on failure.
+bool SaveWindowPng(HWND window, const std::string &path);
+
+/// A background thread that watches a process's dialogs (class #32770) and answers each
+/// new one by the first rule that matches it. Every dialog it saw is recorded.
+class DialogAnswerer {
+ public:
+  /// 0: this process.
+  explicit DialogAnswerer(DWORD processId = 0);
+  ~DialogAnswerer();
+  DialogAnswerer(const DialogAnswerer &) = delete;
+  DialogAnswerer &operator=(const DialogAnswerer &) = delete;
+
+  /// A dialog that contains `text` (empty: any) gets `how` / `buttonId`; a rule with
+  /// times >= 0 is used that many times only.
+  void Answer(const std::string &text, Press how, int buttonId = 0, int times = -1);
+  /// The dialogs seen so far, as they looked when first seen.
+  std::vector<WindowInfo> Seen();
+  /// Stops watching (also done on destruction).
+  void Stop();
+
+ private:
+  struct Rule {
+    std::string text;
+    Press how;
+    int buttonId;
+    int times;
+  };
+  static DWORD WINAPI ThreadMain(void *self);
+  void Poll();
+
+  DWORD processId_;
+  HANDLE thread_ = nullptr;
+  HANDLE stop_ = nullptr;
+  CRITICAL_SECTION lock_;
+  std::vector<Rule> rules_;
+  std::vector<WindowInfo> seen_;
+  std::vector<HWND> handled_;
+};
+
+}  // namespace winui
