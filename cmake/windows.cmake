@@ -1,0 +1,44 @@
+# The Windows side: the stub, its core library, and (in the test build) the Wine tests.
+option(TALLOWIN_WIN_TESTS "Build the Windows test programs" OFF)
+
+set(TALLOWIN_WARNINGS -Wall -Wextra -Werror -Wno-cast-function-type)
+set(TALLOWIN_STUB_FLAGS -fno-exceptions -fno-rtti -Os -ffunction-sections -fdata-sections)
+
+file(GLOB CORE_SOURCES CONFIGURE_DEPENDS
+     ${CMAKE_SOURCE_DIR}/src/app/*.cpp ${CMAKE_SOURCE_DIR}/src/data/*.cpp
+     ${CMAKE_SOURCE_DIR}/src/paths/*.cpp ${CMAKE_SOURCE_DIR}/src/passes/*.cpp
+     ${CMAKE_SOURCE_DIR}/src/ui/*.cpp ${CMAKE_SOURCE_DIR}/src/external/*.cpp)
+list(REMOVE_ITEM CORE_SOURCES ${CMAKE_SOURCE_DIR}/src/app/main.cpp)
+
+add_library(uninstall_core STATIC ${CORE_SOURCES})
+target_include_directories(uninstall_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_compile_definitions(uninstall_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX
+                           _WIN32_WINNT=0x0601 WINVER=0x0601)
+target_compile_options(uninstall_core PRIVATE ${TALLOWIN_WARNINGS} ${TALLOWIN_STUB_FLAGS})
+target_link_libraries(uninstall_core PUBLIC ole32 shell32 comctl32 gdi32 user32 advapi32
+                      kernel32 uuid)
+
+set(STUB_SOURCES ${CMAKE_SOURCE_DIR}/src/app/main.cpp)
+if(EXISTS ${CMAKE_SOURCE_DIR}/src/ui/resources.rc)
+  list(APPEND STUB_SOURCES ${CMAKE_SOURCE_DIR}/src/ui/resources.rc)
+endif()
+add_executable(uninstall WIN32 ${STUB_SOURCES})
+target_compile_options(uninstall PRIVATE ${TALLOWIN_WARNINGS} ${TALLOWIN_STUB_FLAGS})
+target_link_libraries(uninstall PRIVATE uninstall_core)
+# System DLLs only: the C and C++ runtimes go in statically.
+target_link_options(uninstall PRIVATE -static -static-libgcc -static-libstdc++ -s
+                    -Wl,--gc-sections -Wl,--nxcompat -Wl,--dynamicbase)
+# The locator's offset must hold the exe's own size, where an appended block begins.
+add_custom_command(TARGET uninstall POST_BUILD
+                   COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/stamp-locator $<TARGET_FILE:uninstall>
+                   VERBATIM)
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
+  add_subdirectory(${CMAKE_SOURCE_DIR}/tools ${CMAKE_BINARY_DIR}/tools)
+endif()
+
+if(TALLOWIN_WIN_TESTS)
+  get_filename_component(TALLOWIN_BIN_DIR_NAME ${CMAKE_BINARY_DIR} NAME)
+  include(${CMAKE_SOURCE_DIR}/cmake/gtest.cmake)
+  add_subdirectory(${CMAKE_SOURCE_DIR}/tests/win ${CMAKE_BINARY_DIR}/tests)
+endif()

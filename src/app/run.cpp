@@ -1,0 +1,169 @@
+// Start-up, the command-line switches, the fixed run sequence and the teardown.
+#include "app/run.h"
+
+#include <ole2.h>
+
+#include "app/state.h"
+#include "data/data.h"
+#include "external/external.h"
+#include "passes/passes.h"
+#include "paths/paths.h"
+#include "ui/ui.h"
+
+void DetectOsFamily() {
+  OSVERSIONINFOA version;
+  ZeroMemory(&version, sizeof version);
+  version.dwOSVersionInfoSize = sizeof version;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  GetVersionExA(&version);  // a failed query leaves the platform id 0: the 9x family
+#pragma GCC diagnostic pop
+  g.isNT = version.dwPlatformId == VER_PLATFORM_WIN32_NT ? 1 : 0;
+}
+
+void InitRun(HINSTANCE instance) {
+  g.instance = instance;
+  OleInitialize(nullptr);
+  InitVisualStyles();
+  AllocZeroedT(kPathBuf, &g.ownPath);
+  AllocZeroedT(kPathBuf, &g.scratchPath);
+  AllocZeroedT(kPathBuf, &g.installDir);
+  if (!g.installDir) return;
+  DWORD n = GetModuleFileNameA(instance, g.installDir, kPathBuf);
+  if (n == 0 || n >= kPathBuf) {
+    // A cut-off path would make the install folder another folder: leave it empty.
+    g.installDir[0] = 0;
+    return;
+  }
+  char *cut = nullptr;
+  for (char *p = g.installDir; *p; ++p)
+    if (*p == '\\') cut = p;
+  if (cut) *cut = 0;
+  AppendBackslash(g.installDir);
+}
+
+void ParseSwitches(const char *text) {
+  if (!text) return;
+  const char *p = text;
+  while (*p == ' ') ++p;
+  while (*p == '-' || *p == '/') {
+    char letter = p[1];
+    if (letter == 0) return;
+    if (letter == 'q' || letter == 'Q') g.quiet = 1;
+    if (letter == 'x' || letter == 'X') g.noExternal = g.quiet = 1;
+    p += 2;
+    while (*p && *p != ' ' && *p != '-' && *p != '/') ++p;
+    while (*p == ' ') ++p;
+  }
+}
+
+void PreparePreRemovalCommand(const char *command) {
+  const char *p = command;
+  if (*p == '"') ++p;
+  while (*p == ' ') ++p;
+  const DWORD k = static_cast<DWORD>(p - command);
+
+  char *expanded = nullptr;
+  char *text = nullptr;
+  if (*p == '#') {
+    DWORD n = ExpandFolderMacros(nullptr, command, kExpandWorkSize);
+    expanded = static_cast<char *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, n + 1));
+    if (expanded) {
+      ExpandFolderMacros(expanded, command, n + 1);
+      if (expanded[k] == '#' && lstrlenA(expanded) == lstrlenA(command)) {
+        HeapFree(GetProcessHeap(), 0, expanded);  // nothing changed: a relative command
+        expanded = nullptr;
+      } else {
+        text = expanded;
+      }
+    }
+  }
+  if (!text) {
+    // Joined to the install folder; a command that would not fit is not started at all.
+    if (!CopyBounded(g.scratchPath, kPathBuf, g.installDir)) return;
+    AppendBackslash(g.scratchPath);
+    if (!AppendBounded(g.scratchPath, kPathBuf, command)) return;
+    text = g.scratchPath;
+  }
+
+  char *program = text;
+  const char *arguments = "";
+  if (text[0] == '"') {
+    char *close = nullptr;
+    for (char *q = text + 1; *q; ++q)
+      if (*q == '"') {
+        close = q;
+        break;
+      }
+    if (close && close[1]) {
+      program = text + 1;
+      while (*program == ' ') ++program;
+      *close = 0;
+      for (char *q = close - 1; q > program && *q == ' '; --q) *q = 0;
+      char *args = close + 1;
+      while (*args == ' ') ++args;
+      arguments = args;
+    }
+  }
+  if (!g.noExternal)
+    StartPreRemovalProgram(program, arguments, (g.options->flags & blockfmt::OPT_WAIT) ? 1 : 0);
+  if (expanded) HeapFree(GetProcessHeap(), 0, expanded);
+}
+
+void EndRun() {
+  OleUninitialize();
+  FreeAndNullT(&g.ownPath);
+  FreeAndNullT(&g.installDir);
+  FreeAndNullT(&g.scratchPath);
+  ReleaseUiResources();
+}
+
+int RunUninstall(HINSTANCE instance, const char *commandLine) {
+  DetectOsFamily();
+  InitRun(instance);
+  ParseSwitches(commandLine);
+  if (!g.ownPath || !g.scratchPath || !g.installDir || !g.installDir[0]) return -1;
+  if (!ReadRemovalData()) return -1;
+  if (!(g.options->flags & blockfmt::OPT_THEMED_CONTROLS)) RestrictVisualStyles();
+  if (!RegisterMainWindowClass()) return 0;
+  if (!CreateMainWindow()) return -1;
+
+  int answer = IDOK;
+  if (!g.quiet) {
+    answer = ShowMessage(GetMessageText(blockfmt::MSG_CONFIRM), MB_OKCANCEL | MB_ICONINFORMATION);
+    while (answer == IDOK && AnyFileInUse()) {
+      int retry = ShowMessage(GetMessageText(blockfmt::MSG_FILES_IN_USE),
+                              MB_RETRYCANCEL | MB_ICONINFORMATION);
+      // Only Retry tests again: a box that cannot be shown must not loop for ever.
+      if (retry != IDRETRY) answer = IDCANCEL;
+    }
+  }
+  if (answer == IDOK) {
+    if (const char *command = OptionText(g.options->preRemovalOffset))
+      PreparePreRemovalCommand(command);
+    if (!g.quiet) CreateProgressDialog();
+    RemoveFiles();
+    RemoveWildcardMatches();
+    if (g.progressDialog) SetStatusText(blockfmt::MSG_STATUS_FOLDERS);
+    RemoveFolderFiles();
+    RemoveFolders();
+    if (g.progressDialog) SetStatusText(blockfmt::MSG_STATUS_EMPTY_FOLDERS);
+    RemoveEmptyFolders();
+    if (g.progressDialog) SetStatusText(blockfmt::MSG_STATUS_REGISTRY);
+    DeleteRegistryEntries();
+    if (g.progressDialog) {
+      DestroyWindow(g.progressDialog);
+      g.progressDialog = g.progressBar = nullptr;
+    }
+    if (!g.quiet) ShowMessage(GetMessageText(blockfmt::MSG_FINISHED), MB_OK | MB_ICONINFORMATION);
+    if (!g.noExternal)
+      if (const char *document = OptionText(g.options->closingDocumentOffset))
+        OpenClosingDocument(document, ".htm");
+  }
+
+  CloseMainWindow();
+  FreeRemovalData();
+  if (answer == IDOK && !g.noExternal) StartSelfDeletion();
+  EndRun();
+  return 0;
+}

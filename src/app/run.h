@@ -1,0 +1,16 @@
+// Run control: start-up, switches, the run sequence and teardown.
+#pragma once
+#include <windows.h>
+
+/// Fills g.isNT from the version query (0 when the query fails).
+void DetectOsFamily();
+/// Start-up: OLE, visual styles, the three path buffers, installDir. Always succeeds.
+void InitRun(HINSTANCE instance);
+/// Scans the argument text for /Q and /X (either case, '-' or '/'). Null or empty: none.
+void ParseSwitches(const char *text);
+/// Expands and splits the pre-removal command and starts it unless noExternal.
+void PreparePreRemovalCommand(const char *command);
+/// Final teardown: OLE, path buffers, dialog font, visual-styles library.
+void EndRun();
+/// The whole run; returns the process exit code (0, or -1 on a read or window failure).
+int RunUninstall(HINSTANCE instance, const char *commandLine);

@@ -1,0 +1,75 @@
+// The one run state of the removal program, shared by every subsystem.
+#pragma once
+#include <windows.h>
+
+#include "format/block_format.h"
+
+struct FileEntry {
+  char *folder;  // "." or ".\sub" = relative to installDir; otherwise a full folder path
+  char *name;    // empty: the entry stands for the folder itself
+  unsigned char flags;  // FE_*
+};
+
+struct FolderEntry {
+  DWORD levels;  // parent levels to climb; counted down in place by RemoveFolders
+  char *folder;
+  char *secondFolder;
+  char *name;
+};
+
+struct RegistryEntry {
+  DWORD root;  // predefined root key by its 32-bit handle value
+  char *path;
+};
+
+// The options record body, kept exactly as stored (at least 12 bytes once validated).
+struct RunOptions {
+  DWORD flags;
+  DWORD preRemovalOffset;
+  DWORD closingDocumentOffset;
+};
+
+struct UninstallState {
+  HINSTANCE instance;
+  DWORD isNT;
+  DWORD quiet;
+  DWORD noExternal;
+  char *ownPath;      // 260 bytes
+  char *scratchPath;  // 260 bytes
+  char *installDir;   // 260 bytes, ends with a backslash
+
+  char **messages;  // slots of message texts, the first null slot ends the table
+
+  FileEntry **files;
+  DWORD fileCount;
+  FolderEntry **folders;
+  DWORD folderCount;
+  RegistryEntry **registryEntries;
+  DWORD registryCount;
+  char *patterns;  // NUL-terminated strings, ending with an empty one
+  DWORD patternsLength;
+  RunOptions *options;  // never null after a successful read (all-zero options when absent)
+  DWORD optionsSize;
+
+  int filePromptAnswer;  // -1 ask, 1 yes to all, 0 no to all
+
+  HWND mainWindow;
+  HWND progressDialog;
+  HWND progressBar;
+  DWORD progressTotal;
+  DWORD progressPos;
+  HFONT dialogFont;
+  HMODULE themeLibrary;
+  FARPROC setThemeAppPropertiesEntry;
+
+  // Set once the protected-folder list has been looked up for this run.
+  BOOL protectedListReady;
+};
+
+extern UninstallState g;
+
+// Resets the run state to its start values (tests call it between cases).
+void ResetRunState();
+
+// The text an options offset points at, or null when the offset is 0.
+const char *OptionText(DWORD offset);

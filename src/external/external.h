@@ -1,0 +1,17 @@
+// External programs: pre-removal program, closing document, self-deletion script.
+#pragma once
+#include <windows.h>
+
+/// Starts the program from its own folder; with `wait`, waits for its end. 1 = started.
+int StartPreRemovalProgram(const char *program, const char *arguments, int wait);
+int LaunchProgram(const char *program, const char *arguments, HANDLE *process);
+int IsProcessRunning(HANDLE process);
+
+/// Opens the document through the shell, else through the open command of `extension`.
+void OpenClosingDocument(const char *document, const char *extension);
+LONG ReadKeyDefault(HKEY root, const char *path, char *buffer);
+
+/// Creates "<temp>\<pattern with n>" with CREATE_NEW for the first free n in 1..998.
+HANDLE CreateBatchFile(char *path, const char *pattern);
+/// Writes and starts the script that deletes the program and its folder after exit.
+void StartSelfDeletion();

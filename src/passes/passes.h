@@ -1,0 +1,40 @@
+// Removal passes: files, fonts, registry, wildcards, folders.
+#pragma once
+#include <windows.h>
+
+#include "app/state.h"
+
+/// Writes the full path of `entry` into g.scratchPath. False when it would not fit
+/// (nothing usable is left there and the caller skips the entry).
+bool BuildFilePath(const FileEntry *entry);
+/// True when the file exists but cannot be opened for read/write with read sharing.
+BOOL IsFileLocked(const char *path);
+/// True when a file entry flagged FE_CHECK_IN_USE is locked.
+BOOL AnyFileInUse();
+/// The file pass, last entry first.
+void RemoveFiles();
+
+/// Unregisters the font at `path` and broadcasts WM_FONTCHANGE.
+void RemoveFont(const char *path);
+/// Reads the Macintosh full name of a TrueType file into a 520-byte buffer ("" when none).
+void ReadFontFullName(const char *path, char *name);
+
+/// The registry pass.
+void DeleteRegistryEntries();
+/// Deletes `subkey` of `parent` with its whole tree; returns a Win32 error code.
+LONG DeleteKeyTree(HKEY parent, const char *subkey);
+
+/// The wildcard pass.
+void RemoveWildcardMatches();
+void CleanCurrentFolder(const char *pattern);
+void RemoveCurrentFolder();
+
+/// The folder passes.
+void RemoveFolderFiles();
+void RemoveFolders();
+void RemoveEmptyFolders();
+
+/// Access-denied class of system errors (read-only or held by another process).
+bool IsAccessDeniedClass(DWORD error);
+void MakeWritable(const char *path);
+void MakeReadOnly(const char *path);
