@@ -1,0 +1,27 @@
+// Finds what the stub would reject or mishandle in a block, and what is dangerous.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "format/block_writer.h"
+
+namespace tallowin {
+
+struct Finding {
+  bool error;         // false: a warning
+  std::string where;  // JSON path of the entry ("$.files[2]")
+  std::string what;
+};
+
+struct CheckInput {
+  const blockfmt::Block *block = nullptr;
+  // Message roles a by-name manifest leaves out (the table is then padded with empty
+  // texts); for a block, roles past the end of its table are missing.
+  std::vector<std::string> missingRoles;
+  bool fromManifest = false;
+};
+
+/// All findings, in list order.
+std::vector<Finding> CheckBlock(const CheckInput &input);
+
+}  // namespace tallowin
