@@ -121,7 +121,7 @@ void RemoveEmptyFolders() {
   for (DWORD i = 0; g.files && i < g.fileCount; ++i) {
     const FileEntry *entry = g.files[i];
     if (!entry) continue;
-    if (entry->flags & FE_FONT) continue;
+    if (entry->flags & blockfmt::FE_FONT) continue;
     if (BuildEntryFolder(entry) && !EqualsNoCase(path, lastRemoved)) {
       bool first = true;
       for (;;) {

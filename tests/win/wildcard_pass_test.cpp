@@ -1,0 +1,235 @@
+// The wildcard pass on real folder trees below C:\tallowin-tests.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app/state.h"
+#include "passes/passes.h"
+#include "paths/paths.h"
+#include "support/testenv.h"
+
+namespace {
+
+using testenv::DirExists;
+using testenv::FileExists;
+using testenv::MakeDirs;
+using testenv::WriteText;
+
+std::string CurrentFolder() {
+  char buffer[MAX_PATH];
+  DWORD n = GetCurrentDirectoryA(MAX_PATH, buffer);
+  return std::string(buffer, n < MAX_PATH ? n : 0);
+}
+
+// Wine cannot make links itself (its CreateSymbolicLinkA does nothing), but it shows a
+// host symbolic link as a folder with FILE_ATTRIBUTE_REPARSE_POINT; it can also start
+// a host program, so the link is made by the host's ln.
+bool MakeFolderLink(const std::string &link, const std::string &relativeTarget) {
+  typedef char *(CDECL * UnixNameFn)(LPCWSTR);
+  auto unixName = (UnixNameFn)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                                     "wine_get_unix_file_name");
+  if (!unixName) return false;
+  std::wstring wide(link.begin(), link.end());
+  char *hostPath = unixName(wide.c_str());
+  if (!hostPath) return false;
+  std::string command = "ln -s \"" + relativeTarget + "\" \"" + hostPath + "\"";
+  HeapFree(GetProcessHeap(), 0, hostPath);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  if (!CreateProcessA("\\\\?\\unix\\bin\\ln", &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &process)) {
+    return false;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  // The host process is not waitable through its handle; poll for the link instead.
+  for (int i = 0; i < 100; ++i) {
+    DWORD attributes = GetFileAttributesA(link.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      return true;
+    Sleep(50);
+  }
+  return false;
+}
+
+class WildcardPassTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    install_ = root_ / "inst";
+    ASSERT_TRUE(MakeDirs(install_));
+    // The program's own file keeps the install folder from being removed.
+    ASSERT_TRUE(WriteText(install_ + "\\uninstall.exe", "stub"));
+    testenv::PrepareRunState(install_);
+  }
+  void TearDown() override {
+    SetCurrentDirectoryA("C:\\");
+    g.patterns = nullptr;
+    g.patternsLength = 0;
+    testenv::ReleaseRunState();
+  }
+
+  void Run(const std::vector<std::string> &texts) {
+    list_.clear();
+    for (const auto &text : texts) list_ += text + '\0';
+    list_ += '\0';
+    g.patterns = &list_[0];
+    g.patternsLength = (DWORD)list_.size();
+    RemoveWildcardMatches();
+  }
+
+  std::string In(const std::string &relative) const { return install_ + "\\" + relative; }
+  void Files(const std::vector<std::string> &relatives) {
+    for (const auto &r : relatives) {
+      MakeDirs(In(r).substr(0, In(r).find_last_of('\\')));
+      ASSERT_TRUE(WriteText(In(r), "x")) << r;
+    }
+  }
+
+  testenv::ScopedTestDir root_{"wildcard"};
+  std::string install_;
+  std::string list_;
+};
+
+TEST_F(WildcardPassTest, RelativePatternCleansTheInstallTreeAndLeavesItCurrent) {
+  Files({"a.tmp", "keep.txt", "sub\\b.tmp", "sub\\deeper\\c.tmp", "mixed\\x.tmp", "mixed\\y.txt",
+         "mixed\\tmpdir.tmp\\z.txt"});
+  ASSERT_TRUE(MakeDirs(In("empty\\inner")));
+  Run({"*.tmp"});
+  EXPECT_FALSE(FileExists(In("a.tmp")));
+  EXPECT_TRUE(FileExists(In("keep.txt")));
+  EXPECT_FALSE(DirExists(In("sub")));
+  EXPECT_FALSE(DirExists(In("empty")));
+  EXPECT_FALSE(FileExists(In("mixed\\x.tmp")));
+  EXPECT_TRUE(FileExists(In("mixed\\y.txt")));
+  // A folder whose name matches is not a file: the pattern selects files only.
+  EXPECT_TRUE(FileExists(In("mixed\\tmpdir.tmp\\z.txt")));
+  EXPECT_TRUE(FileExists(In("uninstall.exe")));
+  EXPECT_TRUE(EqualsNoCase(CurrentFolder().c_str(), install_.c_str())) << CurrentFolder();
+}
+
+TEST_F(WildcardPassTest, MacroPathRemovesItsFolderTreeButNotItsParent) {
+  char temp[MAX_PATH];
+  ASSERT_TRUE(ExpandFolderMacros(temp, "#TempDir#", MAX_PATH) < MAX_PATH);
+  std::string top =
+      std::string(temp) + "\\TallowinTests-wildcard-" + std::to_string(GetCurrentProcessId());
+  ASSERT_TRUE(MakeDirs(top + "\\A\\B\\C"));
+  ASSERT_TRUE(WriteText(top + "\\A\\B\\one.log", "x"));
+  ASSERT_TRUE(WriteText(top + "\\A\\B\\C\\two.dat", "x"));
+  ASSERT_TRUE(WriteText(top + "\\A\\beside.txt", "x"));
+  Run({"#TempDir#\\TallowinTests-wildcard-" + std::to_string(GetCurrentProcessId()) +
+       "\\A\\B\\*.*"});
+  bool treeLeft = DirExists(top + "\\A\\B");
+  bool besideLeft = FileExists(top + "\\A\\beside.txt");
+  testenv::RemoveTree(top);
+  EXPECT_FALSE(treeLeft);
+  EXPECT_TRUE(besideLeft);
+}
+
+TEST_F(WildcardPassTest, TrailingBackslashRemovesOnlyEmptyFolders) {
+  Files({"tree\\full\\f.txt"});
+  ASSERT_TRUE(MakeDirs(In("tree\\empty1")));
+  ASSERT_TRUE(MakeDirs(In("tree\\empty2\\inner")));
+  ASSERT_TRUE(MakeDirs(In("bare\\x\\y")));
+  Run({"tree\\", "bare\\"});
+  EXPECT_TRUE(FileExists(In("tree\\full\\f.txt")));
+  EXPECT_FALSE(DirExists(In("tree\\empty1")));
+  EXPECT_FALSE(DirExists(In("tree\\empty2")));
+  EXPECT_FALSE(DirExists(In("bare")));
+}
+
+TEST_F(WildcardPassTest, ReadOnlyMatchKeepsItsFoldersUpToTheTextFolder) {
+  Files({"ro\\a\\b\\locked.tmp", "ro\\a\\loose.tmp"});
+  ASSERT_TRUE(SetFileAttributesA(In("ro\\a\\b\\locked.tmp").c_str(), FILE_ATTRIBUTE_READONLY));
+  Run({"ro\\*.tmp"});
+  EXPECT_TRUE(FileExists(In("ro\\a\\b\\locked.tmp")));
+  EXPECT_FALSE(FileExists(In("ro\\a\\loose.tmp")));
+  EXPECT_TRUE(DirExists(In("ro\\a\\b")));
+  SetFileAttributesA(In("ro\\a\\b\\locked.tmp").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Points the protected "CommonFilesDir" at a test folder for the length of a case.
+class ProtectedOverride {
+ public:
+  explicit ProtectedOverride(const std::string &folder) {
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
+                  KEY_READ | KEY_SET_VALUE, &key_);
+    DWORD size = sizeof saved_;
+    had_ = key_ && RegQueryValueExA(key_, "CommonFilesDir", nullptr, &type_, (BYTE *)saved_,
+                                    &size) == ERROR_SUCCESS;
+    savedSize_ = size;
+    if (key_) {
+      RegSetValueExA(key_, "CommonFilesDir", 0, REG_SZ, (const BYTE *)folder.c_str(),
+                     (DWORD)folder.size() + 1);
+    }
+    ResetProtectedFolders();
+  }
+  ~ProtectedOverride() {
+    if (key_) {
+      if (had_) {
+        RegSetValueExA(key_, "CommonFilesDir", 0, type_, (const BYTE *)saved_, savedSize_);
+      } else {
+        RegDeleteValueA(key_, "CommonFilesDir");
+      }
+      RegCloseKey(key_);
+    }
+    ResetProtectedFolders();
+  }
+  bool ok() const { return key_ != nullptr; }
+
+ private:
+  HKEY key_ = nullptr;
+  bool had_ = false;
+  DWORD type_ = REG_SZ;
+  char saved_[MAX_PATH];
+  DWORD savedSize_ = 0;
+};
+
+TEST_F(WildcardPassTest, ProtectedFoldersAreNeitherCleanedNorRemoved) {
+  Files({"tree\\a-sib\\one.tmp", "tree\\prot\\two.tmp", "tree\\prot\\deep\\three.tmp",
+         "tree\\z-sib\\four.tmp", "other\\five.tmp"});
+  ProtectedOverride protect(In("tree\\prot"));
+  ASSERT_TRUE(protect.ok());
+  ASSERT_EQ(1, IsProtectedFolder(&In("tree\\prot")[0]));
+  Run({"tree\\*.tmp", "tree\\prot\\*.tmp", "other\\*.tmp"});
+  EXPECT_FALSE(DirExists(In("tree\\a-sib")));
+  EXPECT_FALSE(DirExists(In("tree\\z-sib")));  // the walk goes on after the protected one
+  EXPECT_TRUE(FileExists(In("tree\\prot\\two.tmp")));
+  EXPECT_TRUE(FileExists(In("tree\\prot\\deep\\three.tmp")));
+  EXPECT_FALSE(DirExists(In("other")));  // and so does the list
+}
+
+TEST_F(WildcardPassTest, MissingFolderOrTooLongTextIsSkipped) {
+  Files({"sub\\a.tmp", "sub\\keep.txt"});
+  ASSERT_TRUE(SetCurrentDirectoryA(In("sub").c_str()));
+  // Cut at 259 characters this text would end in "*???...", matching every file.
+  std::string tooLong = "sub\\*" + std::string(300, '?') + ".tmp";
+  Run({"missing\\*.tmp", tooLong});
+  EXPECT_TRUE(FileExists(In("sub\\a.tmp")));
+  EXPECT_TRUE(FileExists(In("sub\\keep.txt")));
+  // No folder was entered, so the current folder did not move.
+  EXPECT_TRUE(EqualsNoCase(CurrentFolder().c_str(), In("sub").c_str())) << CurrentFolder();
+  Run({""});
+  EXPECT_TRUE(FileExists(In("sub\\a.tmp")));
+}
+
+TEST_F(WildcardPassTest, LinksAreNotFollowed) {
+  ASSERT_TRUE(MakeDirs(root_ / "outside\\deep"));
+  ASSERT_TRUE(WriteText(root_ / "outside\\victim.tmp", "x"));
+  ASSERT_TRUE(WriteText(root_ / "outside\\deep\\victim2.tmp", "x"));
+  Files({"tree\\own.tmp"});
+  ASSERT_TRUE(MakeFolderLink(In("tree\\link"), "../../outside"));
+  ASSERT_TRUE(MakeFolderLink(In("direct"), "../outside"));
+  Run({"tree\\*.tmp", "direct\\*.tmp"});
+  EXPECT_FALSE(FileExists(In("tree\\own.tmp")));
+  EXPECT_TRUE(FileExists(root_ / "outside\\victim.tmp"));
+  EXPECT_TRUE(FileExists(root_ / "outside\\deep\\victim2.tmp"));
+  EXPECT_TRUE(DirExists(root_ / "outside\\deep"));
+  // RemoveTree must not follow the links either; drop them first all the same.
+  RemoveDirectoryA(In("tree\\link").c_str());
+  RemoveDirectoryA(In("direct").c_str());
+}
+
+}  // namespace
