@@ -1,6 +1,6 @@
 // The progress dialog, the file prompt and their shared font.
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 #include "app/state.h"
 #include "data/data.h"
@@ -23,19 +23,12 @@ void ApplyDialogFont(HWND dialog) {
 }
 
 void CreateProgressDialog() {
-  g.progressDialog = CreateDialogParamA(g.instance, MAKEINTRESOURCEA(IDD_PROGRESS),
-                                        g.mainWindow, ProgressDialogProc, 0);
+  g.progressDialog = CreateDialogParamA(g.instance, MAKEINTRESOURCEA(IDD_PROGRESS), g.mainWindow,
+                                        ProgressDialogProc, 0);
   if (!g.progressDialog) return;
   g.progressBar = GetDlgItem(g.progressDialog, IDC_PROGRESS_BAR);
   g.progressTotal = g.registryCount + 2 * g.fileCount + g.folderCount;
   SetDlgItemTextA(g.progressDialog, IDC_TEXT, GetMessageText(11));
-}
-
-void DestroyProgressDialog() {
-  if (!g.progressDialog) return;
-  DestroyWindow(g.progressDialog);
-  g.progressDialog = NULL;
-  g.progressBar = NULL;
 }
 
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {

@@ -12,8 +12,6 @@ void CloseMainWindow();
 
 void CreateProgressDialog();
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-/// Destroys the progress dialog (if any) and forgets it and its bar.
-void DestroyProgressDialog();
 void SetStatusText(DWORD index);
 /// Clamps to 100, sends PBM_SETPOS only on change, then pumps.
 void SetProgress(DWORD value);

@@ -1,6 +1,6 @@
 // Visual styles, the hidden main window and the message pumps.
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 #include "app/state.h"
 #include "data/data.h"
@@ -70,9 +70,9 @@ BOOL CreateMainWindow() {
   int y = (GetSystemMetrics(SM_CYSCREEN) - 200) / 2;
   if (x < 0) x = 0;
   if (y < 0) y = 0;
-  g.mainWindow = CreateWindowExA(0, kClassName, GetMessageText(0),
-                                 WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x, y, 320, 200, NULL,
-                                 NULL, g.instance, NULL);
+  g.mainWindow =
+      CreateWindowExA(0, kClassName, GetMessageText(0), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x, y,
+                      320, 200, NULL, NULL, g.instance, NULL);
   return g.mainWindow != NULL;
 }
 

@@ -37,8 +37,7 @@ BOOL CALLBACK CollectTopWindow(HWND window, LPARAM param) {
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
   if (owner != context->processId || !IsWindowVisible(window)) return TRUE;
-  if (context->className && _stricmp(ClassOf(window).c_str(), context->className) != 0)
-    return TRUE;
+  if (context->className && _stricmp(ClassOf(window).c_str(), context->className) != 0) return TRUE;
   context->found.push_back(window);
   return TRUE;
 }
@@ -133,9 +132,8 @@ bool WindowInfo::Contains(const std::string &text) const {
 
 std::string WindowInfo::Describe() const {
   char line[512];
-  snprintf(line, sizeof line, "window class=%s caption=\"%s\" style=0x%08lX%s\n",
-           className.c_str(), caption.c_str(), static_cast<unsigned long>(style),
-           visible ? "" : " hidden");
+  snprintf(line, sizeof line, "window class=%s caption=\"%s\" style=0x%08lX%s\n", className.c_str(),
+           caption.c_str(), static_cast<unsigned long>(style), visible ? "" : " hidden");
   std::string out = line;
   for (const ControlInfo &control : controls) {
     snprintf(line, sizeof line, "  control id=%d class=%s text=\"%s\"", control.id,
