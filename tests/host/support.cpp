@@ -1,0 +1,76 @@
+#include "support.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "format/block_format.h"
+#include "tallowin.h"
+
+namespace hosttest {
+
+namespace fs = std::filesystem;
+
+ScopedDir::ScopedDir() {
+  static std::atomic<int> counter{0};
+  fs::path p = fs::temp_directory_path() /
+               ("tallowin-host-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+  fs::remove_all(p);
+  fs::create_directories(p);
+  path_ = p.string();
+}
+
+ScopedDir::~ScopedDir() {
+  std::error_code ec;
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path_, ec);
+}
+
+std::vector<uint8_t> FakeStub(size_t size, size_t locatorAt) {
+  std::vector<uint8_t> d(size, 0xCC);
+  d[0] = 'M';
+  d[1] = 'Z';
+  d[0x3C] = 0x40;
+  d[0x3D] = d[0x3E] = d[0x3F] = 0;
+  memcpy(&d[0x40], "PE\0\0", 4);
+  memcpy(&d[locatorAt], blockfmt::kMarker, sizeof(blockfmt::kMarker));
+  for (int i = 0; i < 4; ++i) d[locatorAt + 6 + i] = static_cast<uint8_t>(size >> (8 * i));
+  return d;
+}
+
+bool WriteFile(const std::string &path, const std::string &text) {
+  return WriteFile(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+bool WriteFile(const std::string &path, const std::vector<uint8_t> &bytes) {
+  std::ofstream f(path, std::ios::binary);
+  f.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(f);
+}
+
+std::vector<uint8_t> ReadFile(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+}
+
+uint32_t U32At(const std::vector<uint8_t> &v, size_t at) {
+  return static_cast<uint32_t>(v.at(at)) | static_cast<uint32_t>(v.at(at + 1)) << 8 |
+         static_cast<uint32_t>(v.at(at + 2)) << 16 | static_cast<uint32_t>(v.at(at + 3)) << 24;
+}
+
+int Run(const std::vector<std::string> &args, std::string *out, std::string *err) {
+  std::vector<std::string> full{"tallowin"};
+  full.insert(full.end(), args.begin(), args.end());
+  std::string o, e;
+  const int code = tallowin::RunCommandLine(full, &o, &e);
+  if (out) *out = o;
+  if (err) *err = e;
+  return code;
+}
+
+}  // namespace hosttest

@@ -1,0 +1,37 @@
+// Helpers of the host tests: a scratch folder and a minimal stub image.
+#pragma once
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+namespace hosttest {
+
+/// A fresh folder below the system's temporary folder, removed on destruction.
+class ScopedDir {
+ public:
+  ScopedDir();
+  ~ScopedDir();
+  ScopedDir(const ScopedDir &) = delete;
+  ScopedDir &operator=(const ScopedDir &) = delete;
+  std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+/// The smallest image the writer takes for a stub: MZ and PE signatures and one locator
+/// whose offset holds the image size, as the build stamps it.
+std::vector<uint8_t> FakeStub(size_t size = 512, size_t locatorAt = 0x100);
+
+bool WriteFile(const std::string &path, const std::string &text);
+bool WriteFile(const std::string &path, const std::vector<uint8_t> &bytes);
+std::vector<uint8_t> ReadFile(const std::string &path);
+
+uint32_t U32At(const std::vector<uint8_t> &v, size_t at);
+
+/// Runs the command line (args without the program name); returns the exit code.
+int Run(const std::vector<std::string> &args, std::string *out = nullptr,
+        std::string *err = nullptr);
+
+}  // namespace hosttest
