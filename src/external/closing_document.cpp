@@ -1,6 +1,7 @@
 // The closing document: opened through the shell, else through the ".htm" class's open
 // command.
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include "external/external.h"
@@ -48,8 +49,7 @@ bool AppendDocument(char *command, const char *document) {
            AppendBounded(command, kCommandBuf, document) &&
            AppendBounded(command, kCommandBuf, "\"");
   }
-  return AppendBounded(command, kCommandBuf, " ") &&
-         AppendBounded(command, kCommandBuf, document);
+  return AppendBounded(command, kCommandBuf, " ") && AppendBounded(command, kCommandBuf, document);
 }
 
 }  // namespace

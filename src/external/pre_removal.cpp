@@ -20,8 +20,7 @@ void FreeBlock(char *block) {
 
 // "\"program\"" plus " arguments" when there are any; false when it would not fit.
 bool BuildCommandLine(char *line, const char *program, const char *arguments) {
-  if (!CopyBounded(line, kCommandLineBuf, "\"") ||
-      !AppendBounded(line, kCommandLineBuf, program) ||
+  if (!CopyBounded(line, kCommandLineBuf, "\"") || !AppendBounded(line, kCommandLineBuf, program) ||
       !AppendBounded(line, kCommandLineBuf, "\""))
     return false;
   if (arguments && *arguments) {
@@ -49,8 +48,7 @@ int LaunchProgram(const char *program, const char *arguments, HANDLE *process) {
   int started = 0;
   // A command or program path that would not fit is not started at all: a shortened
   // one could name a different program.
-  if (BuildCommandLine(line, program, arguments) &&
-      CopyBounded(programFolder, kPathBuf, program)) {
+  if (BuildCommandLine(line, program, arguments) && CopyBounded(programFolder, kPathBuf, program)) {
     DWORD savedLength = GetCurrentDirectoryA(kPathBuf, savedFolder);
     bool canRestore = savedLength > 0 && savedLength < kPathBuf;
     char *lastBackslash = NULL;
@@ -77,8 +75,8 @@ int LaunchProgram(const char *program, const char *arguments, HANDLE *process) {
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info;
     ZeroMemory(&info, sizeof(info));
-    BOOL ok = CreateProcessA(NULL, line, NULL, NULL, TRUE, NORMAL_PRIORITY_CLASS, NULL,
-                             startFolder, &startup, &info);
+    BOOL ok = CreateProcessA(NULL, line, NULL, NULL, TRUE, NORMAL_PRIORITY_CLASS, NULL, startFolder,
+                             &startup, &info);
     if (changed) SetCurrentDirectoryA(savedFolder);
     if (ok) {
       CloseHandle(info.hThread);

@@ -48,8 +48,8 @@ bool AppendScriptPath(char *script, const char *path, bool quote) {
 bool Add(char *script, const char *text) { return AppendBounded(script, kScriptBuf, text); }
 
 // The whole script, or false (with nothing to write) when it would not fit.
-bool BuildScript(char *script, const char *ownPath, const char *folder,
-                 const char *batchPath, const char *pauseProgram, bool nt) {
+bool BuildScript(char *script, const char *ownPath, const char *folder, const char *batchPath,
+                 const char *pauseProgram, bool nt) {
   script[0] = '\0';
   bool ok = Add(script, "@echo off\r\n");
   // Quoted '!' is literal only while delayed expansion is off, whatever the registry says.

@@ -166,9 +166,10 @@ TEST_F(PreRemovalTest, MissingOrTooLongCommandStartsNothing) {
   EXPECT_EQ(dir_.path(), CurrentFolder());
 }
 
-// A file class of the test's own under HKCU\Software\Classes, which the classes root
-// merges in.
+// A file class of the test's own. Windows merges HKCU\Software\Classes into the classes
+// root; Wine 8 does not, so the class goes under both users' roots.
 const char kClasses[] = "Software\\Classes";
+const HKEY kClassRoots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
 
 class ClosingDocumentTest : public ::testing::Test {
  protected:
@@ -177,7 +178,8 @@ class ClosingDocumentTest : public ::testing::Test {
     marker_ = dir_ / "marker.txt";
   }
   ~ClosingDocumentTest() override {
-    for (const std::string &key : keys_) testenv::DeleteRegTree(HKEY_CURRENT_USER, key);
+    for (const std::string &key : keys_)
+      for (HKEY root : kClassRoots) testenv::DeleteRegTree(root, key);
   }
   void RegisterClass(const std::string &extension, const std::string &className,
                      const std::string &command) {
@@ -185,10 +187,11 @@ class ClosingDocumentTest : public ::testing::Test {
     std::string classKey = std::string(kClasses) + "\\" + className;
     keys_.push_back(extKey);
     keys_.push_back(classKey);
-    ASSERT_TRUE(testenv::SetRegString(HKEY_CURRENT_USER, extKey, "", className));
-    if (!command.empty()) {
-      ASSERT_TRUE(testenv::SetRegString(HKEY_CURRENT_USER, classKey + "\\shell\\open\\command", "",
-                                        command));
+    for (HKEY root : kClassRoots) {
+      ASSERT_TRUE(testenv::SetRegString(root, extKey, "", className));
+      if (!command.empty()) {
+        ASSERT_TRUE(testenv::SetRegString(root, classKey + "\\shell\\open\\command", "", command));
+      }
     }
   }
   std::string Quoted(const std::string &text) { return "\"" + text + "\""; }

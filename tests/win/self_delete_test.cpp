@@ -82,8 +82,16 @@ TEST(CreateBatchFile, TakesTheFirstFreeNumber) {
 TEST(SelfDeleteChild, StartsTheScript) {
   if (GetEnvironmentVariableA(kChildVariable, nullptr, 0) == 0) GTEST_SKIP();
   std::string own = OwnPath();
+  // Held open without delete sharing, the file resists the script's first tries as a
+  // running program's file does.
+  HANDLE hold =
+      CreateFileA(own.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, hold);
   testenv::PrepareRunState(own.substr(0, own.rfind('\\')));
   StartSelfDeletion();
+  Sleep(2500);
+  EXPECT_TRUE(testenv::FileExists(own));
+  CloseHandle(hold);
 }
 
 class SelfDeletionTest : public ::testing::Test {
