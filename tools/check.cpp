@@ -218,7 +218,8 @@ class Checker {
       if (p.size() > kMaxJoined) Error(w, "longer than 259 characters: the stub skips it");
       if (p.find('#') != std::string::npos)
         Warn(w, "folder entries do not expand macros: the path is used as written");
-      if (!IsAbsolute(p)) Warn(w, "not a full path");
+      else if (!IsAbsolute(p))
+        Warn(w, "not a full path");
       std::string d = Dangerous(p);
       if (!d.empty()) {
         Warn(w, "folder " + d);
