@@ -300,4 +300,59 @@ TEST_F(FolderPassesTest, ProgressOfAWholeRunFollowsTheModel) {
   EXPECT_FALSE(DirExists(install_ + "\\bin"));
 }
 
+// A sample product removed by the real program in a quiet run.
+TEST(WholeProgramTest, QuietRunRemovesExactlyTheProduct) {
+  testenv::ScopedTestDir root("product");
+  std::string product = root / "Product";
+  std::string shared = root / "Shared";
+  for (const char *file : {"bin\\app.exe", "bin\\plugins\\p.dll", "data\\db.dat", "data\\user.cfg",
+                           "readme.txt", "logs\\run1.log", "logs\\old\\run0.log", "logs\\notes.txt",
+                           "cache\\c1.tmp", "cache\\sub\\c2.bin"}) {
+    std::string path = product + "\\" + file;
+    ASSERT_TRUE(MakeDirs(path.substr(0, path.find_last_of('\\'))));
+    ASSERT_TRUE(WriteText(path, "x")) << file;
+  }
+  ASSERT_TRUE(MakeDirs(shared + "\\Vendor\\Product"));
+  ASSERT_TRUE(WriteText(shared + "\\Vendor\\Product\\state.ini", "x"));
+  ASSERT_TRUE(WriteText(shared + "\\other.txt", "x"));
+  const std::string keys = "Software\\TallowinTests\\WholeProgram";
+  testenv::DeleteRegTree(HKEY_CURRENT_USER, keys);
+  ASSERT_TRUE(
+      testenv::SetRegString(HKEY_CURRENT_USER, keys + "\\Product\\Settings\\Window", "x", "1"));
+  ASSERT_TRUE(testenv::SetRegString(HKEY_CURRENT_USER, keys + "\\Product", "Version", "1"));
+  ASSERT_TRUE(testenv::SetRegString(HKEY_CURRENT_USER, keys + "\\Shared", "InstallPath", "p"));
+  ASSERT_TRUE(testenv::SetRegString(HKEY_CURRENT_USER, keys + "\\Shared", "Other", "o"));
+
+  blockfmt::Block block;
+  block.messages = testenv::StandardMessages();
+  block.files = {{".\\bin", "app.exe", 0},
+                 {".\\bin\\plugins", "p.dll", 0},
+                 {".\\data", "db.dat", 0},
+                 {".", "readme.txt", 0}};
+  block.folders = {{1, shared + "\\Vendor\\Product", "", "state.ini"}};
+  block.registry = {{blockfmt::ROOT_HKCU, keys + "\\Product"},
+                    {blockfmt::ROOT_HKCU, keys + "\\Shared\\\\InstallPath"}};
+  block.patterns = {"logs\\*.log", "cache\\*.*"};
+  ASSERT_TRUE(testenv::InstallStub(product + "\\uninstall.exe", block));
+  ASSERT_EQ(
+      0u, testenv::RunAndWait("\"" + product + "\\uninstall.exe\" /Q", 60000, root.path().c_str()));
+
+  EXPECT_FALSE(DirExists(product + "\\bin"));
+  EXPECT_FALSE(FileExists(product + "\\data\\db.dat"));
+  EXPECT_TRUE(FileExists(product + "\\data\\user.cfg"));
+  EXPECT_FALSE(FileExists(product + "\\readme.txt"));
+  EXPECT_FALSE(FileExists(product + "\\logs\\run1.log"));
+  EXPECT_FALSE(DirExists(product + "\\logs\\old"));
+  EXPECT_TRUE(FileExists(product + "\\logs\\notes.txt"));
+  EXPECT_FALSE(DirExists(product + "\\cache"));
+  EXPECT_FALSE(DirExists(shared + "\\Vendor"));
+  EXPECT_TRUE(FileExists(shared + "\\other.txt"));
+  EXPECT_FALSE(testenv::RegKeyExists(HKEY_CURRENT_USER, keys + "\\Product"));
+  EXPECT_FALSE(testenv::RegValueExists(HKEY_CURRENT_USER, keys + "\\Shared", "InstallPath"));
+  EXPECT_TRUE(testenv::RegValueExists(HKEY_CURRENT_USER, keys + "\\Shared", "Other"));
+  testenv::DeleteRegTree(HKEY_CURRENT_USER, keys);
+  // The self-deletion script may still be at work on the program file; give it time.
+  for (int i = 0; i < 100 && FileExists(product + "\\uninstall.exe"); ++i) Sleep(100);
+}
+
 }  // namespace
