@@ -4,6 +4,7 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include "external/blocks.h"
 #include "external/external.h"
 #include "paths/paths.h"
 
@@ -11,14 +12,6 @@ namespace {
 
 constexpr DWORD kDocumentBuf = 520;
 constexpr DWORD kCommandBuf = 520;
-
-char *AllocBlock(DWORD size) {
-  return static_cast<char *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
-}
-
-void FreeBlock(char *block) {
-  if (block) HeapFree(GetProcessHeap(), 0, block);
-}
 
 bool HasBlank(const char *text) {
   for (; *text; ++text)

@@ -1,6 +1,7 @@
 // The product's pre-removal program: started from its own folder, optionally waited for.
 #include <windows.h>
 
+#include "external/blocks.h"
 #include "external/external.h"
 #include "paths/paths.h"
 #include "ui/ui.h"
@@ -9,14 +10,6 @@ namespace {
 
 constexpr DWORD kCommandLineBuf = 520;
 constexpr DWORD kWaitSliceMs = 200;
-
-char *AllocBlock(DWORD size) {
-  return static_cast<char *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
-}
-
-void FreeBlock(char *block) {
-  if (block) HeapFree(GetProcessHeap(), 0, block);
-}
 
 // "\"program\"" plus " arguments" when there are any; false when it would not fit.
 bool BuildCommandLine(char *line, const char *program, const char *arguments) {

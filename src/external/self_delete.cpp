@@ -4,6 +4,7 @@
 
 #include "app/state.h"
 #include "data/data.h"
+#include "external/blocks.h"
 #include "external/external.h"
 #include "paths/paths.h"
 
@@ -103,14 +104,6 @@ bool BuildCommandLine(char *line, const char *systemFolder, const char *batchPat
          AppendBounded(line, kCommandLineBuf, "\\cmd.exe\" /d /c \"\"") &&
          AppendBounded(line, kCommandLineBuf, runPath) &&
          AppendBounded(line, kCommandLineBuf, "\"\"");
-}
-
-char *AllocBlock(DWORD size) {
-  return static_cast<char *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
-}
-
-void FreeBlock(char *block) {
-  if (block) HeapFree(GetProcessHeap(), 0, block);
 }
 
 }  // namespace

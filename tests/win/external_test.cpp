@@ -231,24 +231,22 @@ TEST_F(ClosingDocumentTest, FallbackCutsAtThePlaceholderAndQuotesABlank) {
 
 TEST_F(ClosingDocumentTest, FallbackCommandLinesWithoutABlank) {
   std::string document = dir_ / "missing.tallowinx";
-  {
-    RegisterClass(".tallowinfb", "TallowinTest.Fallback", Quoted(probe_) + " %1 tail");
+  struct Case {
+    std::string command, expected;
+  } cases[] = {
+      {Quoted(probe_) + " %1 tail", Quoted(probe_) + "  " + document},
+      {Quoted(probe_) + " /whole", Quoted(probe_) + " /whole " + document},
+  };
+  for (const Case &c : cases) {
+    DeleteFileA(marker_.c_str());
+    RegisterClass(".tallowinfb", "TallowinTest.Fallback", c.command);
     ProbeEnv env(marker_, 0);
     OpenClosingDocument(document.c_str(), ".tallowinfb");
-    ASSERT_TRUE(WaitForFile(marker_, 15000));
+    ASSERT_TRUE(WaitForFile(marker_, 15000)) << c.command;
     std::vector<std::string> lines = ReadMarker(marker_);
-    ASSERT_EQ(3u, lines.size());
-    EXPECT_EQ(Quoted(probe_) + "  " + document, lines[1]);
-  }
-  DeleteFileA(marker_.c_str());
-  {
-    RegisterClass(".tallowinfb", "TallowinTest.Fallback", Quoted(probe_) + " /whole");
-    ProbeEnv env(marker_, 0);
-    OpenClosingDocument(document.c_str(), ".tallowinfb");
-    ASSERT_TRUE(WaitForFile(marker_, 15000));
-    std::vector<std::string> lines = ReadMarker(marker_);
-    ASSERT_EQ(4u, lines.size());
-    EXPECT_EQ(Quoted(probe_) + " /whole " + document, lines[1]);
+    ASSERT_LE(2u, lines.size());
+    EXPECT_EQ(c.expected, lines[1]);
+    EXPECT_EQ(document, lines.back());
   }
 }
 
