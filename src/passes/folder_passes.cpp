@@ -16,13 +16,6 @@ bool CutAtLastBackslash(char *path) {
   return true;
 }
 
-// Removing a junction or symbolic link is harmless, but a climb that went on from it
-// would work on a tree that the listed path only reaches through the link; it stops.
-bool IsReparsePoint(const char *path) {
-  DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 // Joins folder, backslash and name into the scratch path; false when it would not fit.
 bool BuildFolderFilePath(const char *folder, const char *name) {
   char *path = g.scratchPath;
@@ -43,6 +36,8 @@ void RemoveFolderLevels(FolderEntry *entry) {
   for (;;) {
     if (IsProtectedFolder(folder)) return;
     if (hasSecond && IsProtectedFolder(second)) return;
+    // Removing a link would be harmless, but a climb that went on from it would work
+    // on a tree that the listed path only reaches through the link: it stops there.
     if (IsReparsePoint(folder) || (hasSecond && IsReparsePoint(second))) return;
 
     // A folder that is current cannot be removed: step out of it first.
@@ -87,6 +82,11 @@ bool BuildEntryFolder(const FileEntry *entry) {
 }
 
 }  // namespace
+
+bool IsReparsePoint(const char *path) {
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
 
 void RemoveFolderFiles() {
   if (!g.folders) return;

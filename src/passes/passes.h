@@ -33,6 +33,9 @@ void RemoveCurrentFolder();
 void RemoveFolderFiles();
 void RemoveFolders();
 void RemoveEmptyFolders();
+/// True when `path` is a junction or symbolic link (false when it cannot be read); the
+/// wildcard walk and the folder climbs never pass through one.
+bool IsReparsePoint(const char *path);
 
 /// Access-denied class of system errors (read-only or held by another process).
 bool IsAccessDeniedClass(DWORD error);

@@ -39,11 +39,6 @@ bool CurrentFolderIsEmpty() {
   return empty;
 }
 
-bool IsReparsePoint(const char *path) {
-  DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 // The full wildcard path of one pattern text; false when it would not fit.
 bool BuildWildcardPath(char *path, const char *text) {
   if (strchr(text, '#')) {
