@@ -30,6 +30,9 @@ void ToShortPath(char *path) {
 // '&', '^', '(' and ')' literally; a '%' is doubled so that no part of a path can be read
 // as a variable.
 bool AppendScriptPath(char *script, const char *path, bool quote) {
+  // The 9x interpreter takes quotes around a long name too, but only needs them for a blank.
+  for (const char *p = path; !quote && *p; ++p)
+    if (*p == ' ') quote = true;
   DWORD length = lstrlenA(script);
   auto put = [&](char c) {
     if (length + 1 >= kScriptBuf) return false;
