@@ -347,15 +347,22 @@ TEST_F(FilePassTest, QuestionWithoutAKeyOrWithoutAText) {
   g.fileCount = 0;
   entries_.clear();
   std::string kept = AddFile("kept.dll", FE_SHARED);
-  DialogAnswerer noKey;
-  noKey.Answer("", Press::Command, IDNO, 1);
-  noKey.Answer("", Press::Command, IDYES);
-  RemoveFiles();
-  EXPECT_TRUE(FileExists(kept));
-  RemoveFiles();
-  noKey.Stop();
-  EXPECT_FALSE(FileExists(kept));
-  EXPECT_EQ(2u, noKey.Seen().size());
+  {
+    DialogAnswerer no;
+    no.Answer("m10 " + kept, Press::Command, IDNO);
+    RemoveFiles();
+    no.Stop();
+    EXPECT_TRUE(FileExists(kept));
+    EXPECT_EQ(1u, no.Seen().size());
+  }
+  {
+    DialogAnswerer yes;
+    yes.Answer("m10 " + kept, Press::Command, IDYES);
+    RemoveFiles();
+    yes.Stop();
+    EXPECT_FALSE(FileExists(kept));
+    EXPECT_EQ(1u, yes.Seen().size());
+  }
   EXPECT_FALSE(testenv::RegKeyExists(HKEY_LOCAL_MACHINE, kSharedKey));
 }
 
