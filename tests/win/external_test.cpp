@@ -214,6 +214,9 @@ TEST_F(ClosingDocumentTest, ShellOpensADocumentThroughItsHandler) {
   ASSERT_EQ(3u, lines.size());
   EXPECT_EQ(folder, lines[0]);
   EXPECT_EQ(document, lines[2]);
+  // The probe may still be ending in that folder; let it go before the cleanup.
+  DeleteFileA(document.c_str());
+  for (int i = 0; i < 100 && !RemoveDirectoryA(folder.c_str()); ++i) Sleep(50);
 }
 
 TEST_F(ClosingDocumentTest, FallbackCutsAtThePlaceholderAndQuotesABlank) {
