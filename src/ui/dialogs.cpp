@@ -1,6 +1,7 @@
 // The progress dialog, the file prompt and their shared font.
-#include <commctrl.h>
 #include <windows.h>
+// commctrl.h needs the base types first.
+#include <commctrl.h>
 
 #include "app/state.h"
 #include "data/data.h"

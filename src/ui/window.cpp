@@ -1,6 +1,7 @@
 // Visual styles, the hidden main window and the message pumps.
-#include <commctrl.h>
 #include <windows.h>
+// commctrl.h needs the base types first.
+#include <commctrl.h>
 
 #include "app/state.h"
 #include "data/data.h"

@@ -2,8 +2,9 @@
 // dialog and its bar, the file prompt, the main window and the message pumps.
 #include "ui/ui.h"
 
-#include <commctrl.h>
 #include <windows.h>
+// commctrl.h needs the base types first.
+#include <commctrl.h>
 
 #include <string>
 #include <vector>
@@ -510,6 +511,61 @@ TEST_F(UiTest, VisualStylesLibraryComesFromSystemFolder) {
   ReleaseUiResources();
   EXPECT_EQ(nullptr, g.themeLibrary);
   EXPECT_EQ(nullptr, g.setThemeAppPropertiesEntry);
+}
+
+}  // namespace
+
+namespace {
+
+// Pictures for people to look at, kept beside the build (T: is the build root).
+std::string ArtifactsDir() {
+  std::string bin = testenv::BinDir();
+  std::string dir = bin.substr(0, bin.find_last_of('\\')) + "\\artifacts";
+  testenv::MakeDirs(dir);
+  return dir;
+}
+
+void PumpFor(DWORD ms) {
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < ms) {
+    PumpMessages();
+    Sleep(10);
+  }
+}
+
+DWORD WINAPI ShootAndEscape(void *param) {
+  bool *saved = static_cast<bool *>(param);
+  HWND prompt = winui::WaitForWindow(0, "#32770", "m9", 10000);
+  if (!prompt) return 0;
+  Sleep(300);  // let the modal loop paint it
+  *saved = winui::SaveWindowPng(prompt, ArtifactsDir() + "\\file-prompt.png");
+  winui::PressOn(prompt, winui::Press::Escape);
+  return 0;
+}
+
+TEST_F(UiTest, ScreenshotsOfProgressAndPrompt) {
+  g.fileCount = 10;
+  ASSERT_TRUE(RegisterMainWindowClass());
+  ASSERT_TRUE(CreateMainWindow());
+  CreateProgressDialog();
+  ASSERT_TRUE(g.progressDialog);
+  SetStatusText(12);
+  SetProgress(42);
+  PumpFor(300);
+  EXPECT_TRUE(winui::SaveWindowPng(g.progressDialog, ArtifactsDir() + "\\progress.png"));
+
+  bool saved = false;
+  HANDLE thread = CreateThread(nullptr, 0, ShootAndEscape, &saved, 0, nullptr);
+  ASSERT_TRUE(thread);
+  EXPECT_EQ(IDCANCEL, AskDeleteFile("C:\\Program Files\\Product\\settings.ini"));
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  EXPECT_TRUE(saved);
+  DestroyWindow(g.progressDialog);
+  g.progressDialog = g.progressBar = nullptr;
+  DestroyWindow(g.mainWindow);
+  g.mainWindow = nullptr;
+  UnregisterClassA("TallowinClass", g.instance);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-#include "support/windows.h"
+// Quoted and local: the UI driver compiles this file directly, without the test include path.
+#include "windows.h"
 
 #include <commctrl.h>
 #include <stdio.h>
