@@ -44,6 +44,69 @@ const RootNameEntry kRoots[] = {{"HKCR", "HKEY_CLASSES_ROOT", ROOT_HKCR},
 
 const char *TypeName(const json &v) { return v.type_name(); }
 
+// Builds the document like the library's own parser, but refuses a key given twice in one
+// object: the library would keep the last silently, and drop the entries of the first.
+struct DuplicateKeyCheck : nlohmann::json_sax<json> {
+  json root;
+  nlohmann::detail::json_sax_dom_parser<json> dom{root};
+  struct Frame {
+    std::string path;
+    bool isArray;
+    size_t index = 0;
+    std::vector<std::string> keys;
+  };
+  std::vector<Frame> open;
+
+  // The JSON path of the value that starts now.
+  std::string Next() {
+    if (open.empty()) return "$";
+    Frame &f = open.back();
+    if (f.isArray) return f.path + "[" + std::to_string(f.index++) + "]";
+    return f.path + "." + f.keys.back();
+  }
+  bool Scalar() {
+    Next();
+    return true;
+  }
+
+  bool null() override { return Scalar() && dom.null(); }
+  bool boolean(bool v) override { return Scalar() && dom.boolean(v); }
+  bool number_integer(number_integer_t v) override { return Scalar() && dom.number_integer(v); }
+  bool number_unsigned(number_unsigned_t v) override { return Scalar() && dom.number_unsigned(v); }
+  bool number_float(number_float_t v, const string_t &s) override {
+    return Scalar() && dom.number_float(v, s);
+  }
+  bool string(string_t &v) override { return Scalar() && dom.string(v); }
+  bool binary(binary_t &v) override { return Scalar() && dom.binary(v); }
+  bool start_object(std::size_t n) override {
+    open.push_back(Frame{Next(), false, 0, {}});
+    return dom.start_object(n);
+  }
+  bool key(string_t &k) override {
+    Frame &f = open.back();
+    for (const std::string &seen : f.keys)
+      if (seen == k) throw ManifestError(f.path + "." + k, "key given twice");
+    f.keys.push_back(k);
+    return dom.key(k);
+  }
+  bool end_object() override {
+    open.pop_back();
+    return dom.end_object();
+  }
+  bool start_array(std::size_t n) override {
+    open.push_back(Frame{Next(), true, 0, {}});
+    return dom.start_array(n);
+  }
+  bool end_array() override {
+    open.pop_back();
+    return dom.end_array();
+  }
+  bool parse_error(std::size_t at, const std::string &token,
+                   const nlohmann::detail::exception &e) override {
+    return dom.parse_error(at, token, e);
+  }
+};
+
 class Parser {
  public:
   explicit Parser(Manifest *m) : m_(m) {}
@@ -56,10 +119,14 @@ class Parser {
     if (root.contains("codePage")) {
       const json &cp = root["codePage"];
       if (!cp.is_number_integer()) Wrong("$.codePage", "an integer", cp);
-      m_->codePage = cp.get<int>();
+      // Range first: the library would cut a larger number down to an int silently.
+      const bool small = cp.is_number_unsigned()
+                             ? cp.get<uint64_t>() < 100000
+                             : cp.get<int64_t>() > 0 && cp.get<int64_t>() < 100000;
+      m_->codePage = small ? static_cast<int>(cp.get<int64_t>()) : 0;
       if (!IsSupportedCodePage(m_->codePage))
         throw ManifestError("$.codePage",
-                            "code page " + std::to_string(m_->codePage) +
+                            "code page " + cp.dump() +
                                 " is not supported (supported: " + SupportedCodePages() + ")");
     }
     if (root.contains("messages")) Messages(root["messages"]);
@@ -129,7 +196,6 @@ class Parser {
     if (!v.is_object()) Wrong("$.messages", "an object of roles or an array", v);
     m_->messagesByRole = true;
     std::vector<bool> given(MSG_COUNT, false);
-    size_t used = 0;
     for (auto it = v.begin(); it != v.end(); ++it) {
       int role = -1;
       for (int i = 0; i < static_cast<int>(MSG_COUNT); ++i)
@@ -143,7 +209,6 @@ class Parser {
       if (static_cast<size_t>(role) >= out.size()) out.resize(role + 1);
       out[role] = Text(it.value(), "$.messages." + it.key());
       given[role] = true;
-      used = std::max(used, static_cast<size_t>(role) + 1);
     }
     for (int i = 0; i < static_cast<int>(MSG_COUNT); ++i)
       if (!given[i]) m_->missingRoles.push_back(kMessageRoles[i]);
@@ -300,8 +365,10 @@ void SplitRegistryPath(const std::string &path, std::string *key, std::string *v
 Manifest ParseManifest(const std::string &jsonText) {
   json root;
   try {
-    root = json::parse(jsonText);
-  } catch (const json::parse_error &e) {
+    DuplicateKeyCheck sax;
+    json::sax_parse(jsonText, &sax);
+    root = std::move(sax.root);
+  } catch (const json::exception &e) {
     throw ManifestError("$", std::string("malformed JSON: ") + e.what());
   }
   Manifest m;
