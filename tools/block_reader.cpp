@@ -182,7 +182,7 @@ bool ReadBlockAt(const uint8_t *image, size_t imageSize, size_t offset, ReadBloc
   r.block.hasOptions = false;
   r.blockOffset = static_cast<uint32_t>(offset);
   std::vector<uint8_t> patterns;
-  bool patternsClosed = false;
+  bool patternsUnterminated = false;
   size_t pos = offset;
   for (unsigned index = 0;; ++index) {
     auto damaged = [&](uint16_t tag, const std::string &why) {
@@ -223,7 +223,7 @@ bool ReadBlockAt(const uint8_t *image, size_t imageSize, size_t offset, ReadBloc
         break;
       case TAG_PATTERNS:
         if (flags & RF_NOT_LOADABLE) return damaged(tag, "marked not loadable (flags bit 1)");
-        if (patternsClosed) {
+        if (patternsUnterminated) {
           r.notes.push_back("a pattern record after an unterminated list was dropped");
         } else if (patterns.empty()) {
           patterns.assign(body, body + size);
@@ -231,7 +231,7 @@ bool ReadBlockAt(const uint8_t *image, size_t imageSize, size_t offset, ReadBloc
           patterns.pop_back();
           patterns.insert(patterns.end(), body, body + size);
         }
-        patternsClosed = patterns.back() != 0;
+        patternsUnterminated = patterns.back() != 0;
         break;
       case TAG_OPTIONS:
         if (flags & RF_NOT_LOADABLE) return damaged(tag, "marked not loadable (flags bit 1)");

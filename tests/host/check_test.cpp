@@ -57,6 +57,10 @@ TEST(Check, StubLimitsAndMessages) {
   f = CheckJson(
       With(R"("registry": [{"root": "HKCU", "key": ")" + std::string(520, 'k') + R"("}])"));
   EXPECT_TRUE(!f.empty() && f[0].error && f[0].where == "$");
+  f = CheckJson(With(R"("patterns": [")" + std::string(254, 'p') + R"(\\*.x"])"));
+  EXPECT_EQ(Brief(f), (std::vector<std::string>{"error $.patterns[0]"}));
+  f = CheckJson(With(R"("patterns": [")" + std::string(250, 'p') + R"(\\*.x"])"));
+  EXPECT_TRUE(f.empty());
 }
 
 TEST(Check, ComposedTextsTakeOneStringArgument) {
