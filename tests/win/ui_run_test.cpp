@@ -57,7 +57,7 @@ class UiRunTest : public ::testing::Test {
 };
 
 TEST_F(UiRunTest, NormalRunShowsConfirmationProgressAndClosingMessage) {
-  DWORD code = Drive("", {"box&text~m1=1#1", "box&text~m2=1#1", "any=2"});
+  DWORD code = Drive("", {"box&text~m1=1#1", "box&text~m2=1#1", "box=2"});
   std::string log = ReadLog(log_);
   ASSERT_EQ(0u, code) << log;
   std::vector<std::string> windows = LinesStarting(log, "window ");
@@ -81,7 +81,7 @@ TEST_F(UiRunTest, NormalRunShowsConfirmationProgressAndClosingMessage) {
 }
 
 TEST_F(UiRunTest, QuietRunShowsNoWindowAtAll) {
-  DWORD code = Drive("/Q", {"any=2"});
+  DWORD code = Drive("/Q", {"box=2"});
   std::string log = ReadLog(log_);
   ASSERT_EQ(0u, code) << log;
   EXPECT_TRUE(LinesStarting(log, "window ").empty()) << log;
@@ -90,7 +90,7 @@ TEST_F(UiRunTest, QuietRunShowsNoWindowAtAll) {
 }
 
 TEST_F(UiRunTest, CancelledConfirmationRemovesNothing) {
-  DWORD code = Drive("", {"box&text~m1=2", "any=2"});
+  DWORD code = Drive("", {"box&text~m1=2", "box=2"});
   std::string log = ReadLog(log_);
   ASSERT_EQ(0u, code) << log;
   EXPECT_EQ(1u, LinesStarting(log, "window ").size()) << log;
