@@ -1,0 +1,79 @@
+// A block made by the tool, read back by the stub's own reader, and round-tripped.
+#include <gtest/gtest.h>
+
+#include "data/data.h"
+#include "support/testenv.h"
+#include "tallowin.h"
+
+namespace {
+
+const char kManifest[] = R"({
+  "codePage": 1252,
+  "messages": ["Caption", "Remove it?", "Done", "Y", "YA", "N", "NA", "mem %s", "read %s",
+               "ro %s", "shared %s", "s11", "s12", "s13", "s14", "in use"],
+  "files": [
+    {"folder": ".", "name": "app.exe", "flags": ["checkInUse"]},
+    {"folder": ".\\lib", "name": "caf\u00e9.dll", "flags": ["shared", "selfRegister"]},
+    {"folder": "C:\\Fonts", "name": "x.ttf", "flags": ["font"]}
+  ],
+  "folders": [{"folder": "C:\\P\\Data", "secondFolder": "C:\\P\\Two", "name": "i.dat", "levels": 2}],
+  "registry": [
+    {"root": "HKEY_CURRENT_USER", "key": "Software\\Vendor\\Product"},
+    {"root": "HKLM", "key": "Software\\Vendor", "value": "Setting"}
+  ],
+  "patterns": ["logs\\*.log", "#AppData#\\Vendor\\*.*"],
+  "options": {"wait": true, "preRemoval": "cleanup.exe", "closingDocument": "https://example.invalid/bye"}
+})";
+
+DWORD LocatorOf(const std::vector<uint8_t> &image) {
+  std::string error;
+  long at = blockfmt::FindLocator(image, &error);
+  if (at < 0) return 0;
+  return image[at + 6] | image[at + 7] << 8 | image[at + 8] << 16 | image[at + 9] << 24;
+}
+
+TEST(ToolBlock, StubReaderLoadsWhatThePackCommandWrote) {
+  testenv::ScopedTestDir dir("toolblock");
+  std::vector<uint8_t> stub, packed;
+  ASSERT_TRUE(testenv::ReadBytes(testenv::StubPath(), &stub));
+  std::string error;
+  ASSERT_TRUE(tallowin::PackImage(kManifest, stub, &packed, &error)) << error;
+  const std::string exe = dir / "uninstall.exe";
+  ASSERT_TRUE(testenv::WriteBytes(exe, packed));
+
+  testenv::PrepareRunState(dir.path());
+  ASSERT_EQ(LOAD_OK, ReadBlockAt(exe.c_str(), LocatorOf(packed)));
+  EXPECT_STREQ("Caption", GetMessageText(0));
+  EXPECT_STREQ("in use", GetMessageText(15));
+  ASSERT_EQ(3u, g.fileCount);
+  EXPECT_STREQ(".\\lib", g.files[1]->folder);
+  EXPECT_STREQ("caf\xE9.dll", g.files[1]->name);  // UTF-8 in, code page 1252 out
+  EXPECT_EQ(blockfmt::FE_SHARED | blockfmt::FE_SELFREG, g.files[1]->flags);
+  EXPECT_EQ(blockfmt::FE_CHECK_IN_USE, g.files[0]->flags);
+  ASSERT_EQ(1u, g.folderCount);
+  EXPECT_EQ(2u, g.folders[0]->levels);
+  EXPECT_STREQ("C:\\P\\Two", g.folders[0]->secondFolder);
+  ASSERT_EQ(2u, g.registryCount);
+  EXPECT_EQ(blockfmt::ROOT_HKCU, g.registryEntries[0]->root);
+  EXPECT_STREQ("Software\\Vendor\\\\Setting", g.registryEntries[1]->path);
+  ASSERT_NE(nullptr, g.patterns);
+  EXPECT_STREQ("logs\\*.log", g.patterns);
+  EXPECT_STREQ("#AppData#\\Vendor\\*.*", g.patterns + strlen(g.patterns) + 1);
+  EXPECT_EQ(blockfmt::OPT_WAIT, g.options->flags);
+  EXPECT_STREQ("cleanup.exe", OptionText(g.options->preRemovalOffset));
+  EXPECT_STREQ("https://example.invalid/bye", OptionText(g.options->closingDocumentOffset));
+  testenv::ReleaseRunState();
+
+  // dump gives a manifest that packs to the very same bytes.
+  std::string out, err;
+  ASSERT_EQ(0, tallowin::RunCommandLine({"tallowin", "dump", exe}, &out, &err)) << err;
+  std::vector<uint8_t> again;
+  ASSERT_TRUE(tallowin::PackImage(out, stub, &again, &error)) << error;
+  EXPECT_TRUE(again == packed);
+  // Packing onto an already packed stub replaces its block.
+  std::vector<uint8_t> repacked;
+  ASSERT_TRUE(tallowin::PackImage(out, packed, &repacked, &error)) << error;
+  EXPECT_TRUE(repacked == packed);
+}
+
+}  // namespace
