@@ -327,6 +327,7 @@ TEST_F(FilePassTest, QuestionWithoutAKeyOrWithoutAText) {
   SetCount(quiet, 1);
   SetMessage(10, "");
   RemoveFiles();
+  answerer.Stop();
   EXPECT_FALSE(FileExists(quiet));
   EXPECT_FALSE(HasValue(quiet));
   EXPECT_TRUE(answerer.Seen().empty());
