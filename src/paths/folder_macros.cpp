@@ -67,6 +67,17 @@ bool AppDataCousin(char *out, const char *literal) {
   return CopyBounded(out, kPathBuf, folder);
 }
 
+// A shell folder with the fallbacks of its family: on NT a folder beside the user's
+// application data (replacing its last one or two components), then one below the Windows
+// folder; on 9x only the one below the Windows folder.
+bool ProfileRow(char *out, int csidl, bool twoComponents, const char *literal, const char *ntTail,
+                const char *nineXTail) {
+  if (GetSpecialFolder(out, csidl)) return true;
+  if (!g.isNT) return WindowsJoin(out, nineXTail);
+  bool nearAppData = twoComponents ? AppDataCousin(out, literal) : AppDataSibling(out, literal);
+  return nearAppData || WindowsJoin(out, ntTail);
+}
+
 bool UserDir(char *out) {
   if (GetSpecialFolder(out, CSIDL_PROFILE)) return true;
   if (!g.isNT) return WindowsFolder(out);
@@ -143,22 +154,17 @@ int Resolve(const char *macro, char *out) {
     return WindowsJoin(out, nt ? "Profiles\\Administrator\\Application Data" : "Application Data");
   }
   if (EqualsNoCase(macro, "#LocalAppData#")) {
-    if (GetSpecialFolder(out, CSIDL_LOCAL_APPDATA)) return 1;
-    if (!nt) return WindowsJoin(out, "Application Data");
-    return AppDataSibling(out, "\\Local Settings\\Application Data") ||
-           WindowsJoin(out, "Profiles\\Administrator\\Local Settings\\Application Data");
+    return ProfileRow(out, CSIDL_LOCAL_APPDATA, false, "\\Local Settings\\Application Data",
+                      "Profiles\\Administrator\\Local Settings\\Application Data",
+                      "Application Data");
   }
   if (EqualsNoCase(macro, "#AllUsersAppData#")) {
-    if (GetSpecialFolder(out, CSIDL_COMMON_APPDATA)) return 1;
-    if (!nt) return WindowsJoin(out, "All Users\\Application Data");
-    return AppDataCousin(out, "\\All Users\\Application Data") ||
-           WindowsJoin(out, "Profiles\\All Users\\Application Data");
+    return ProfileRow(out, CSIDL_COMMON_APPDATA, true, "\\All Users\\Application Data",
+                      "Profiles\\All Users\\Application Data", "All Users\\Application Data");
   }
   if (EqualsNoCase(macro, "#AllUsersDocuments#")) {
-    if (GetSpecialFolder(out, CSIDL_COMMON_DOCUMENTS)) return 1;
-    if (!nt) return WindowsJoin(out, "All Users\\Documents");
-    return AppDataCousin(out, "\\All Users\\Documents") ||
-           WindowsJoin(out, "Profiles\\All Users\\Documents");
+    return ProfileRow(out, CSIDL_COMMON_DOCUMENTS, true, "\\All Users\\Documents",
+                      "Profiles\\All Users\\Documents", "All Users\\Documents");
   }
   if (EqualsNoCase(macro, "#UserDir#")) return UserDir(out);
   if (EqualsNoCase(macro, "#AllUsersDir#")) return AllUsersDir(out);
