@@ -1,13 +1,12 @@
 // Path text helpers, folder macros and the protected folder test against the real system.
 #include "paths/paths.h"
 
-#include "app/state.h"
-
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
 #include <string>
 
+#include "app/state.h"
 #include "support/testenv.h"
 
 namespace {
