@@ -25,31 +25,52 @@ bool BuildFolderFilePath(const char *folder, const char *name) {
   return AppendBounded(path, kPathBuf, name);
 }
 
+// The file of a folder entry, built in the scratch path, is deleted only when the
+// folder that really holds it, as the system resolves the path, is not protected.
+bool FolderFileIsAllowed() {
+  char resolved[kPathBuf];
+  if (!ResolveFullPath(g.scratchPath, resolved)) return false;
+  if (!CutAtLastBackslash(resolved)) return false;
+  // The parent of a file in a drive root is "C:" now: protected, as the root is.
+  return !IsProtectedFolder(resolved);
+}
+
 void ReportFolderListProgress(DWORD i) {
   if (g.progressTotal) SetProgress((g.fileCount + i) * 100 / g.progressTotal);
+}
+
+// The folder as the system resolves it, in `resolved`; false when it does not fit or
+// when either form is protected. "..", trailing dots and forward slashes would slip
+// past the test as written; "C:" resolves to a drive's current folder, so the written
+// form is tested as well.
+bool ResolveUnprotected(char *folder, char *resolved) {
+  if (!ResolveFullPath(folder, resolved)) return false;
+  return !IsProtectedFolder(folder) && !IsProtectedFolder(resolved);
 }
 
 void RemoveFolderLevels(FolderEntry *entry) {
   char *folder = entry->folder;
   char *second = entry->secondFolder;
   bool hasSecond = second && second[0];
+  char resolved[kPathBuf];
+  char resolvedSecond[kPathBuf];
   for (;;) {
-    if (IsProtectedFolder(folder)) return;
-    if (hasSecond && IsProtectedFolder(second)) return;
+    if (!ResolveUnprotected(folder, resolved)) return;
+    if (hasSecond && !ResolveUnprotected(second, resolvedSecond)) return;
     // Removing a link would be harmless, but a climb that went on from it would work
     // on a tree that the listed path only reaches through the link: it stops there.
-    if (IsReparsePoint(folder) || (hasSecond && IsReparsePoint(second))) return;
+    if (IsReparsePoint(resolved) || (hasSecond && IsReparsePoint(resolvedSecond))) return;
 
     // A folder that is current cannot be removed: step out of it first.
     char current[kPathBuf];
     DWORD length = GetCurrentDirectoryA(kPathBuf, current);
     if (length == 0 || length >= kPathBuf) current[0] = '\0';
     StripBackslash(current);
-    if (EqualsNoCase(current, folder)) SetCurrentDirectoryA("..");
-    RemoveDirectoryA(folder);
+    if (EqualsNoCase(current, resolved)) SetCurrentDirectoryA("..");
+    RemoveDirectoryA(resolved);
     if (hasSecond) {
-      if (EqualsNoCase(current, second)) SetCurrentDirectoryA("..");
-      RemoveDirectoryA(second);
+      if (EqualsNoCase(current, resolvedSecond)) SetCurrentDirectoryA("..");
+      RemoveDirectoryA(resolvedSecond);
     }
 
     if (entry->levels == 0) return;
@@ -83,6 +104,12 @@ bool BuildEntryFolder(const FileEntry *entry) {
 
 }  // namespace
 
+bool ResolveFullPath(const char *path, char *resolved) {
+  if (!path[0]) return false;
+  DWORD length = GetFullPathNameA(path, kPathBuf, resolved, nullptr);
+  return length != 0 && length < kPathBuf;
+}
+
 bool IsReparsePoint(const char *path) {
   DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
@@ -93,7 +120,7 @@ void RemoveFolderFiles() {
   for (DWORD i = 0; i < g.folderCount; ++i) {
     FolderEntry *entry = g.folders[i];
     if (entry && entry->name && entry->name[0] && entry->folder &&
-        BuildFolderFilePath(entry->folder, entry->name)) {
+        BuildFolderFilePath(entry->folder, entry->name) && FolderFileIsAllowed()) {
       DeleteFileA(g.scratchPath);
     }
     ReportFolderListProgress(i);
@@ -125,9 +152,10 @@ void RemoveEmptyFolders() {
     if (BuildEntryFolder(entry) && !EqualsNoCase(path, lastRemoved)) {
       bool first = true;
       for (;;) {
-        if (IsProtectedFolder(path)) break;
-        if (IsReparsePoint(path)) break;
-        if (!RemoveDirectoryA(path)) break;
+        char resolved[kPathBuf];
+        if (!ResolveUnprotected(path, resolved)) break;
+        if (IsReparsePoint(resolved)) break;
+        if (!RemoveDirectoryA(resolved)) break;
         if (first) {
           CopyBounded(lastRemoved, kPathBuf, path);
           first = false;

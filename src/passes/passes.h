@@ -28,6 +28,9 @@ LONG DeleteKeyTree(HKEY parent, const char *subkey);
 void RemoveWildcardMatches();
 void CleanCurrentFolder(const char *pattern);
 void RemoveCurrentFolder();
+/// True when the long file name `name` matches `pattern` (* and ?, ASCII letters folded).
+/// "*.*" matches every name; a pattern ending in dots matches only names without a dot.
+bool MatchesPattern(const char *pattern, const char *name);
 
 /// The folder passes.
 void RemoveFolderFiles();
@@ -36,6 +39,9 @@ void RemoveEmptyFolders();
 /// True when `path` is a junction or symbolic link (false when it cannot be read); the
 /// wildcard walk and the folder climbs never pass through one.
 bool IsReparsePoint(const char *path);
+/// The form the system resolves `path` to (GetFullPathNameA: "..", ".", trailing dots
+/// and forward slashes resolved) in the 260-byte `resolved`; false when it does not fit.
+bool ResolveFullPath(const char *path, char *resolved);
 
 /// Access-denied class of system errors (read-only or held by another process).
 bool IsAccessDeniedClass(DWORD error);

@@ -6,6 +6,8 @@
 
 namespace {
 
+char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }
+
 bool IsDotName(const char *name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
@@ -53,7 +55,46 @@ bool BuildWildcardPath(char *path, const char *text) {
   return AppendBounded(path, kPathBuf, text);
 }
 
+// Plain * and ? matching with backtracking to the last star; `length` bytes of pattern.
+bool MatchesWildcards(const char *pattern, DWORD length, const char *name) {
+  DWORD p = 0;
+  DWORD star = length;  // none yet
+  const char *resume = nullptr;
+  while (*name) {
+    if (p < length && pattern[p] == '*') {
+      star = p++;
+      resume = name;
+    } else if (p < length && (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(*name))) {
+      ++p;
+      ++name;
+    } else if (star != length) {
+      p = star + 1;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < length && pattern[p] == '*') ++p;
+  return p == length;
+}
+
 }  // namespace
+
+// The directory search would also match a file by its 8.3 short name (a search for
+// *.htm finds x.html), so the pass lists every name and decides by the long one here.
+// "?" stands for exactly one character. A pattern ending in dots ("*.", "readme.")
+// matches only names without a dot, which is what such a search means; "readme.*"
+// does not match "readme": the search would, but deleting less is the safer side.
+bool MatchesPattern(const char *pattern, const char *name) {
+  if (!pattern[0]) return false;
+  if (strcmp(pattern, "*.*") == 0) return true;
+  DWORD length = (DWORD)strlen(pattern);
+  DWORD kept = length;
+  while (kept > 0 && pattern[kept - 1] == '.') --kept;
+  if (kept == 0) return false;
+  if (kept < length && strchr(name, '.')) return false;
+  return MatchesWildcards(pattern, kept, name);
+}
 
 void RemoveCurrentFolder() {
   char path[kPathBuf];
@@ -83,10 +124,13 @@ void CleanCurrentFolder(const char *pattern) {
     FindClose(search);
   }
 
-  search = FindFirstFileA(pattern, &found);
+  search = pattern[0] ? FindFirstFileA("*", &found) : INVALID_HANDLE_VALUE;
   if (search != INVALID_HANDLE_VALUE) {
     do {
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA(found.cFileName);
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          MatchesPattern(pattern, found.cFileName)) {
+        DeleteFileA(found.cFileName);
+      }
     } while (FindNextFileA(search, &found));
     FindClose(search);
   }
@@ -114,14 +158,22 @@ void RemoveWildcardMatches() {
       continue;
     }
     text = next;
+    // A forward slash also separates folders, and a pattern must not name one.
     char *cut = strrchr(path, '\\');
+    char *slash = strrchr(path, '/');
+    if (slash && (!cut || slash > cut)) cut = slash;
     if (!cut) continue;
     *cut = '\0';
     const char *pattern = cut + 1;
-    if (IsProtectedFolder(path)) continue;
+    // "..", trailing dots and slashes would slip past the test as written: the folder
+    // is tested, entered and removed in the form the system resolves it to. The
+    // written form is tested too, since "C:" resolves to a drive's current folder.
+    char folder[kPathBuf];
+    if (!ResolveFullPath(path, folder)) continue;
+    if (IsProtectedFolder(path) || IsProtectedFolder(folder)) continue;
     // A folder that is itself a link is not followed either.
-    if (IsReparsePoint(path)) continue;
-    if (!SetCurrentDirectoryA(path)) continue;
+    if (IsReparsePoint(folder)) continue;
+    if (!SetCurrentDirectoryA(folder)) continue;
     CleanCurrentFolder(pattern);
 
     char installFolder[kPathBuf];
@@ -129,6 +181,6 @@ void RemoveWildcardMatches() {
       StripBackslash(installFolder);
       SetCurrentDirectoryA(installFolder);
     }
-    RemoveDirectoryA(path);
+    RemoveDirectoryA(folder);
   }
 }

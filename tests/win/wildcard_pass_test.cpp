@@ -12,16 +12,11 @@
 
 namespace {
 
+using testenv::CurrentFolder;
 using testenv::DirExists;
 using testenv::FileExists;
 using testenv::MakeDirs;
 using testenv::WriteText;
-
-std::string CurrentFolder() {
-  char buffer[MAX_PATH];
-  DWORD n = GetCurrentDirectoryA(MAX_PATH, buffer);
-  return std::string(buffer, n < MAX_PATH ? n : 0);
-}
 
 // Wine cannot make links itself (its CreateSymbolicLinkA does nothing), but it shows a
 // host symbolic link as a folder with FILE_ATTRIBUTE_REPARSE_POINT; it can also start
@@ -161,47 +156,10 @@ TEST_F(WildcardPassTest, ReadOnlyMatchKeepsItsFoldersUpToTheTextFolder) {
   SetFileAttributesA(In("ro\\a\\b\\locked.tmp").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-// Points the protected "CommonFilesDir" at a test folder for the length of a case.
-class ProtectedOverride {
- public:
-  explicit ProtectedOverride(const std::string &folder) {
-    RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
-                  KEY_READ | KEY_SET_VALUE, &key_);
-    DWORD size = sizeof saved_;
-    had_ = key_ && RegQueryValueExA(key_, "CommonFilesDir", nullptr, &type_, (BYTE *)saved_,
-                                    &size) == ERROR_SUCCESS;
-    savedSize_ = size;
-    if (key_) {
-      RegSetValueExA(key_, "CommonFilesDir", 0, REG_SZ, (const BYTE *)folder.c_str(),
-                     (DWORD)folder.size() + 1);
-    }
-    ResetProtectedFolders();
-  }
-  ~ProtectedOverride() {
-    if (key_) {
-      if (had_) {
-        RegSetValueExA(key_, "CommonFilesDir", 0, type_, (const BYTE *)saved_, savedSize_);
-      } else {
-        RegDeleteValueA(key_, "CommonFilesDir");
-      }
-      RegCloseKey(key_);
-    }
-    ResetProtectedFolders();
-  }
-  bool ok() const { return key_ != nullptr; }
-
- private:
-  HKEY key_ = nullptr;
-  bool had_ = false;
-  DWORD type_ = REG_SZ;
-  char saved_[MAX_PATH];
-  DWORD savedSize_ = 0;
-};
-
 TEST_F(WildcardPassTest, ProtectedFoldersAreNeitherCleanedNorRemoved) {
   Files({"tree\\a-sib\\one.tmp", "tree\\prot\\two.tmp", "tree\\prot\\deep\\three.tmp",
          "tree\\z-sib\\four.tmp", "other\\five.tmp"});
-  ProtectedOverride protect(In("tree\\prot"));
+  testenv::ScopedProtectedFolder protect(In("tree\\prot"));
   ASSERT_TRUE(protect.ok());
   ASSERT_EQ(1, IsProtectedFolder(&In("tree\\prot")[0]));
   Run({"tree\\*.tmp", "tree\\prot\\*.tmp", "other\\*.tmp"});
@@ -240,6 +198,58 @@ TEST_F(WildcardPassTest, LinksAreNotFollowed) {
   EXPECT_TRUE(DirExists(root_ / "outside\\deep"));
   EXPECT_TRUE(RemoveFolderLink(In("tree\\link")));
   EXPECT_TRUE(RemoveFolderLink(In("direct")));
+}
+
+TEST(MatchesPatternTest, StarAndQuestionMarkOnLongNames) {
+  struct Case {
+    const char *pattern, *name;
+    bool match;
+  } cases[] = {
+      {"*.htm", "x.htm", true},
+      {"*.htm", "x.html", false},
+      {"*.HTM", "Page.htm", true},
+      {"*.htm", "htm", false},
+      {"a?c.txt", "abc.txt", true},
+      {"a?c.txt", "ac.txt", false},
+      {"a*b*c", "aXbYbZc", true},
+      {"a*b*c", "aXbYc.d", false},
+      {"*", "anything.at.all", true},
+      {"*.*", "noextension", true},
+      {"*.*", "a.b", true},
+      {"*.", "noextension", true},
+      {"*.", "a.b", false},
+      {"readme.", "README", true},
+      {"readme.*", "readme", false},
+      {"", "a", false},
+      {"..", "a", false},
+      {"*x*", "abc", false},
+      {"\xC4*.log", "\xE4x.log", false},  // only A to Z fold
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(c.match, MatchesPattern(c.pattern, c.name)) << c.pattern << " / " << c.name;
+  }
+}
+
+TEST_F(WildcardPassTest, ShortNamesDoNotWidenTheMatch) {
+  Files({"x.html", "y.htm", "sub\\Z.HTM", "sub\\long name.htmlx", "keep.txt"});
+  // The search by itself also matches x.html through its short name X~1.HTM (on
+  // Windows and under Wine alike): the pass must not rely on it.
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(In("*.htm").c_str(), &found);
+  bool searchFindsLongName = false;
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (std::string(found.cFileName) == "x.html") searchFindsLongName = true;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  printf("directory search for *.htm returns x.html: %s\n", searchFindsLongName ? "yes" : "no");
+  Run({"*.htm"});
+  EXPECT_TRUE(FileExists(In("x.html")));
+  EXPECT_TRUE(FileExists(In("sub\\long name.htmlx")));
+  EXPECT_FALSE(FileExists(In("y.htm")));
+  EXPECT_FALSE(FileExists(In("sub\\Z.HTM")));
+  EXPECT_TRUE(FileExists(In("keep.txt")));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "app/state.h"
 #include "data/data.h"
+#include "paths/paths.h"
 
 namespace testenv {
 
@@ -248,5 +249,38 @@ bool GetRegDword(HKEY root, const std::string &key, const std::string &name, DWO
 }
 
 void DeleteRegTree(HKEY root, const std::string &key) { RegDeleteTreeA(root, key.c_str()); }
+
+std::string CurrentFolder() {
+  char buffer[MAX_PATH];
+  DWORD n = GetCurrentDirectoryA(MAX_PATH, buffer);
+  return std::string(buffer, n < MAX_PATH ? n : 0);
+}
+
+ScopedProtectedFolder::ScopedProtectedFolder(const std::string &folder) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
+                    KEY_READ | KEY_SET_VALUE, &key_) != ERROR_SUCCESS) {
+    key_ = nullptr;
+    return;
+  }
+  DWORD size = sizeof saved_;
+  had_ = RegQueryValueExA(key_, "CommonFilesDir", nullptr, &type_, (BYTE *)saved_, &size) ==
+         ERROR_SUCCESS;
+  savedSize_ = size;
+  RegSetValueExA(key_, "CommonFilesDir", 0, REG_SZ, (const BYTE *)folder.c_str(),
+                 (DWORD)folder.size() + 1);
+  ResetProtectedFolders();
+}
+
+ScopedProtectedFolder::~ScopedProtectedFolder() {
+  if (key_) {
+    if (had_) {
+      RegSetValueExA(key_, "CommonFilesDir", 0, type_, (const BYTE *)saved_, savedSize_);
+    } else {
+      RegDeleteValueA(key_, "CommonFilesDir");
+    }
+    RegCloseKey(key_);
+  }
+  ResetProtectedFolders();
+}
 
 }  // namespace testenv

@@ -77,4 +77,25 @@ bool RegValueExists(HKEY root, const std::string &key, const std::string &name);
 bool GetRegDword(HKEY root, const std::string &key, const std::string &name, DWORD *value);
 void DeleteRegTree(HKEY root, const std::string &key);
 
+/// The process's current folder ("" when it does not fit MAX_PATH).
+std::string CurrentFolder();
+
+/// Points the protected "CommonFilesDir" (HKLM ...\CurrentVersion) at `folder` for the
+/// object's lifetime, so a test can own a protected folder; the old value comes back.
+class ScopedProtectedFolder {
+ public:
+  explicit ScopedProtectedFolder(const std::string &folder);
+  ~ScopedProtectedFolder();
+  ScopedProtectedFolder(const ScopedProtectedFolder &) = delete;
+  ScopedProtectedFolder &operator=(const ScopedProtectedFolder &) = delete;
+  bool ok() const { return key_ != nullptr; }
+
+ private:
+  HKEY key_ = nullptr;
+  bool had_ = false;
+  DWORD type_ = REG_SZ;
+  char saved_[MAX_PATH];
+  DWORD savedSize_ = 0;
+};
+
 }  // namespace testenv
