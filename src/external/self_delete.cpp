@@ -52,8 +52,10 @@ bool AppendScriptPath(char *script, const char *path, bool quote) {
 bool Add(char *script, const char *text) { return AppendBounded(script, kScriptBuf, text); }
 
 // The whole script, or false (with nothing to write) when it would not fit.
+// `scriptFolder` (NT only, or null) is removed last, on the line that deletes the script:
+// the interpreter reads no further line once its script is gone.
 bool BuildScript(char *script, const char *ownPath, const char *folder, const char *batchPath,
-                 const char *pauseProgram, bool nt) {
+                 const char *scriptFolder, const char *pauseProgram, bool nt) {
   script[0] = '\0';
   bool ok = Add(script, "@echo off\r\n");
   // Quoted '!' is literal only while delayed expansion is off, whatever the registry says.
@@ -71,8 +73,11 @@ bool BuildScript(char *script, const char *ownPath, const char *folder, const ch
   ok = ok && Add(script, "goto Repeat\r\n:Removed\r\nrmdir ") &&
        AppendScriptPath(script, folder, nt);
   ok = ok && Add(script, nt ? " >nul 2>nul\r\ndel " : "\r\ndel ") &&
-       AppendScriptPath(script, batchPath, nt) && Add(script, "\r\n");
-  return ok;
+       AppendScriptPath(script, batchPath, nt);
+  if (nt && scriptFolder)
+    ok = ok && Add(script, " >nul 2>nul & rmdir ") &&
+         AppendScriptPath(script, scriptFolder, true) && Add(script, " >nul 2>nul");
+  return ok && Add(script, "\r\n");
 }
 
 int CountChar(const char *text, char c) {
@@ -111,14 +116,80 @@ bool BuildCommandLine(char *line, const char *systemFolder, const char *batchPat
 
 }  // namespace
 
+namespace {
+
+// True when the script needs a folder of its own: an elevated program's script must not
+// lie where the user's other, non-elevated programs could change it before it runs. Where
+// the token cannot tell (NT before the elevation query existed) the program counts as
+// elevated: the private folder costs nothing there. The 9x family has no security.
+bool NeedsPrivateFolder() {
+  if (GetVersion() & 0x80000000u) return false;
+  HANDLE token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return true;
+  TOKEN_ELEVATION elevation;
+  DWORD size = 0;
+  BOOL known = GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size);
+  CloseHandle(token);
+  return !known || elevation.TokenIsElevated != 0;
+}
+
+// Creates a new folder under the temporary folder that only Administrators and SYSTEM may
+// open (full control, inherited by the script, nothing inherited from above). A name that
+// exists already, whoever made it, is never used: the next number is tried.
+bool CreatePrivateFolder(char *folder) {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID admins = NULL, system = NULL;
+  bool created = false;
+  if (AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                               0, 0, 0, 0, &admins) &&
+      AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system)) {
+    DWORD aclSize = sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) +
+                    GetLengthSid(admins) + GetLengthSid(system);
+    PACL acl = (PACL)AllocBlock(aclSize);
+    SECURITY_DESCRIPTOR descriptor;
+    const DWORD inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    bool ready = acl && InitializeAcl(acl, aclSize, ACL_REVISION) &&
+                 AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, GENERIC_ALL, admins) &&
+                 AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, GENERIC_ALL, system) &&
+                 InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+                 SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) &&
+                 SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &descriptor, FALSE};
+    char name[kNameBuf];
+    for (int n = 1; ready && !created && n <= kLastBatchNumber; ++n) {
+      DWORD length = GetTempPathA(kPathBuf, folder);
+      if (length == 0 || length + 1 >= kPathBuf) break;
+      AppendBackslash(folder);
+      wsprintfA(name, "~rm%lu-%d.tmp", GetCurrentProcessId(), n);
+      if (!AppendBounded(folder, kPathBuf, name)) break;
+      if (CreateDirectoryA(folder, &attributes))
+        created = true;
+      else if (GetLastError() != ERROR_ALREADY_EXISTS)
+        break;
+    }
+    FreeBlock((char *)acl);
+  }
+  if (system) FreeSid(system);
+  if (admins) FreeSid(admins);
+  return created;
+}
+
+}  // namespace
+
 HANDLE CreateBatchFile(char *path, const char *pattern) {
+  char folder[kPathBuf];
+  bool privateFolder = NeedsPrivateFolder();
+  if (privateFolder) {
+    if (!CreatePrivateFolder(folder)) return INVALID_HANDLE_VALUE;
+  } else {
+    DWORD length = GetTempPathA(kPathBuf, folder);
+    if (length == 0 || length + 1 >= kPathBuf) return INVALID_HANDLE_VALUE;
+  }
+  AppendBackslash(folder);
   char name[kNameBuf];
   for (int n = 1; n <= kLastBatchNumber; ++n) {
-    DWORD length = GetTempPathA(kPathBuf, path);
-    if (length == 0 || length + 1 >= kPathBuf) return INVALID_HANDLE_VALUE;
-    AppendBackslash(path);
     wsprintfA(name, pattern, n);
-    if (!AppendBounded(path, kPathBuf, name)) return INVALID_HANDLE_VALUE;
+    if (!CopyBounded(path, kPathBuf, folder) || !AppendBounded(path, kPathBuf, name)) break;
     HANDLE existing = OpenExisting(path, ModeRead);
     if (existing != INVALID_HANDLE_VALUE) {
       CloseFile(existing);
@@ -128,6 +199,10 @@ HANDLE CreateBatchFile(char *path, const char *pattern) {
     // overwritten.
     HANDLE file = CreateForWriting(path);
     if (file != INVALID_HANDLE_VALUE) return file;
+  }
+  if (privateFolder) {
+    StripBackslash(folder);
+    RemoveDirectoryA(folder);
   }
   return INVALID_HANDLE_VALUE;
 }
@@ -151,6 +226,18 @@ void StartSelfDeletion() {
   HANDLE file = CreateBatchFile(batchPath, "delme%d.bat");
   if (file == INVALID_HANDLE_VALUE) return;
 
+  // The private folder (when there is one) is the script's own: it goes with the script.
+  char scriptFolder[kPathBuf];
+  bool privateFolder = NeedsPrivateFolder() && CopyBounded(scriptFolder, kPathBuf, batchPath);
+  if (privateFolder) {
+    char *cut = scriptFolder;
+    for (char *p = scriptFolder; *p; p = CharNextA(p))
+      if (*p == '\\') cut = p;
+    *cut = '\0';
+  }
+  char oemScriptFolder[kPathBuf];
+  if (privateFolder) CharToOemA(scriptFolder, oemScriptFolder);
+
   char *script = AllocBlock(kScriptBuf);
   char *line = AllocBlock(kCommandLineBuf);
   char oemBatch[kPathBuf];
@@ -164,7 +251,8 @@ void StartSelfDeletion() {
                AppendBounded(pauseProgram, kPathBuf, "\\ping.exe");
   if (ready) CharToOemA(pauseProgram, pauseProgram);
   // A script that would not fit is not written: a shortened one could name another folder.
-  ready = ready && BuildScript(script, g.scratchPath, g.installDir, oemBatch, pauseProgram, nt);
+  ready = ready && BuildScript(script, g.scratchPath, g.installDir, oemBatch,
+                               privateFolder ? oemScriptFolder : NULL, pauseProgram, nt);
   ready = ready && WriteAll(file, script);
   CloseHandle(file);
   ready = ready && BuildCommandLine(line, systemFolder, batchPath, nt);
@@ -185,6 +273,7 @@ void StartSelfDeletion() {
     }
   }
   if (!started) DeleteFileA(batchPath);
+  if (!started && privateFolder) RemoveDirectoryA(scriptFolder);
   FreeBlock(line);
   FreeBlock(script);
 }
