@@ -297,26 +297,67 @@ DWORD WINAPI DialogAnswerer::ThreadMain(void *self) {
   return 0;
 }
 
+namespace {
+
+// A message box or dialog can become visible before its static texts are filled in; an
+// empty text static (icons and bitmaps have no text) means it is not done yet.
+bool TextsSet(const WindowInfo &info) {
+  for (const ControlInfo &control : info.controls) {
+    if (_stricmp(control.className.c_str(), "Static") != 0) continue;
+    LONG type = control.style & SS_TYPEMASK;
+    if (type == SS_ICON || type == SS_BITMAP || type == SS_ENHMETAFILE || type == SS_ETCHEDHORZ ||
+        type == SS_ETCHEDVERT || type == SS_ETCHEDFRAME || type == SS_BLACKRECT ||
+        type == SS_GRAYRECT || type == SS_WHITERECT || type == SS_BLACKFRAME ||
+        type == SS_GRAYFRAME || type == SS_WHITEFRAME)
+      continue;
+    if (control.text.empty()) return false;
+  }
+  return true;
+}
+
+const DWORD kSettleMs = 500;
+
+}  // namespace
+
 void DialogAnswerer::Poll() {
   EnterCriticalSection(&lock_);
   handled_.erase(std::remove_if(handled_.begin(), handled_.end(),
                                 [](HWND window) { return !IsWindow(window); }),
                  handled_.end());
+  pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
+                                [](const Pending &p) { return !IsWindow(p.window); }),
+                 pending_.end());
   LeaveCriticalSection(&lock_);
   for (HWND window : FindTopWindows(processId_)) {
     EnterCriticalSection(&lock_);
-    bool known = std::find(handled_.begin(), handled_.end(), window) != handled_.end();
+    bool answered = std::find(handled_.begin(), handled_.end(), window) != handled_.end();
     LeaveCriticalSection(&lock_);
-    if (known) continue;
+    if (answered) continue;
+    // Read outside the lock: the reads wait on the dialog's thread.
     WindowInfo info = ReadWindow(window);
+    DWORD now = GetTickCount();
     EnterCriticalSection(&lock_);
-    handled_.push_back(window);
-    seen_.push_back(info);
-    for (Rule &rule : rules_) {
-      if (rule.times == 0 || !info.Contains(rule.text)) continue;
-      if (rule.times > 0) --rule.times;
-      PressOn(window, rule.how, rule.buttonId);
-      break;
+    auto pending = std::find_if(pending_.begin(), pending_.end(),
+                                [window](const Pending &p) { return p.window == window; });
+    if (pending == pending_.end()) {
+      pending_.push_back({window, now, -1});
+      pending = pending_.end() - 1;
+    }
+    bool settled = TextsSet(info) || now - pending->firstSeen >= kSettleMs;
+    if (settled) {
+      if (pending->seenIndex < 0) {
+        pending->seenIndex = static_cast<int>(seen_.size());
+        seen_.push_back(info);
+      }
+      for (Rule &rule : rules_) {
+        if (rule.times == 0 || !info.Contains(rule.text)) continue;
+        if (rule.times > 0) --rule.times;
+        PressOn(window, rule.how, rule.buttonId);
+        seen_[pending->seenIndex] = info;
+        handled_.push_back(window);
+        pending_.erase(pending);
+        break;
+      }
     }
     LeaveCriticalSection(&lock_);
   }

@@ -60,7 +60,10 @@ bool PressOn(HWND dialog, Press how, int buttonId = 0);
 bool SaveWindowPng(HWND window, const std::string &path);
 
 /// A background thread that watches a process's dialogs (class #32770) and answers each
-/// new one by the first rule that matches it. Every dialog it saw is recorded.
+/// one by the first rule that matches it. A dialog can be shown before its texts are set,
+/// so one with an empty static text is read again on each poll for up to 500 ms before
+/// rules are tried, and one that no rule matches is read again on each poll until one
+/// does (a rule added later still answers it). Every dialog it saw is recorded once.
 class DialogAnswerer {
  public:
   /// 0: this process.
@@ -72,7 +75,8 @@ class DialogAnswerer {
   /// A dialog that contains `text` (empty: any) gets `how` / `buttonId`; a rule with
   /// times >= 0 is used that many times only.
   void Answer(const std::string &text, Press how, int buttonId = 0, int times = -1);
-  /// The dialogs seen so far, as they looked when first seen.
+  /// The dialogs seen so far, in the order they were first seen, as they looked when
+  /// answered (or, if never answered, once their texts were set).
   std::vector<WindowInfo> Seen();
   /// Stops watching (also done on destruction).
   void Stop();
@@ -93,7 +97,13 @@ class DialogAnswerer {
   CRITICAL_SECTION lock_;
   std::vector<Rule> rules_;
   std::vector<WindowInfo> seen_;
-  std::vector<HWND> handled_;
+  struct Pending {
+    HWND window;
+    DWORD firstSeen;  // tick count
+    int seenIndex;    // its entry in seen_; -1 while not yet recorded
+  };
+  std::vector<HWND> handled_;  // answered; never read again
+  std::vector<Pending> pending_;
 };
 
 }  // namespace winui
