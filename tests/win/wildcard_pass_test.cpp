@@ -16,50 +16,9 @@ using testenv::CurrentFolder;
 using testenv::DirExists;
 using testenv::FileExists;
 using testenv::MakeDirs;
+using testenv::MakeFolderLink;
+using testenv::RemoveFolderLink;
 using testenv::WriteText;
-
-// Wine cannot make links itself (its CreateSymbolicLinkA does nothing), but it shows a
-// host symbolic link as a folder with FILE_ATTRIBUTE_REPARSE_POINT; it can also start
-// a host program, so the host's ln makes the link.
-// Runs the host's ln or rm on `link`, then waits until the link is there, or gone.
-bool HostLinkTool(const std::string &link, const std::string &tool, const std::string &args,
-                  bool wantLink) {
-  typedef char *(CDECL * UnixNameFn)(LPCWSTR);
-  auto unixName = (UnixNameFn)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"),
-                                                     "wine_get_unix_file_name");
-  if (!unixName) return false;
-  std::wstring wide(link.begin(), link.end());
-  char *hostPath = unixName(wide.c_str());
-  if (!hostPath) return false;
-  std::string command = tool + " " + args + " \"" + hostPath + "\"";
-  HeapFree(GetProcessHeap(), 0, hostPath);
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process;
-  std::string program = "\\\\?\\unix\\bin\\" + tool;
-  if (!CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return false;
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  // The host process is not waitable through its handle; poll instead.
-  for (int i = 0; i < 100; ++i) {
-    DWORD attributes = GetFileAttributesA(link.c_str());
-    bool isLink =
-        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    if (isLink == wantLink) return true;
-    Sleep(50);
-  }
-  return false;
-}
-
-bool MakeFolderLink(const std::string &link, const std::string &relativeTarget) {
-  return HostLinkTool(link, "ln", "-s \"" + relativeTarget + "\"", true);
-}
-
-// The test tree's cleanup does not follow links, and Wine cannot always remove one.
-bool RemoveFolderLink(const std::string &link) { return HostLinkTool(link, "rm", "-f", false); }
 
 class WildcardPassTest : public ::testing::Test {
  protected:

@@ -80,6 +80,13 @@ void DeleteRegTree(HKEY root, const std::string &key);
 /// The process's current folder ("" when it does not fit MAX_PATH).
 std::string CurrentFolder();
 
+/// Makes `link` a symbolic link to the folder `relativeTarget` through the host's ln
+/// (Wine shows it as a folder with FILE_ATTRIBUTE_REPARSE_POINT; its own
+/// CreateSymbolicLinkA does nothing). False when the link did not appear.
+bool MakeFolderLink(const std::string &link, const std::string &relativeTarget);
+/// Removes such a link through the host (the tree cleanup does not follow links).
+bool RemoveFolderLink(const std::string &link);
+
 /// Points the protected "CommonFilesDir" (HKLM ...\CurrentVersion) at `folder` for the
 /// object's lifetime, so a test can own a protected folder; the old value comes back.
 class ScopedProtectedFolder {
