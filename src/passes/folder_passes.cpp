@@ -25,16 +25,6 @@ bool BuildFolderFilePath(const char *folder, const char *name) {
   return AppendBounded(path, kPathBuf, name);
 }
 
-// The file of a folder entry, built in the scratch path, is deleted only when the
-// folder that really holds it, as the system resolves the path, is not protected.
-bool FolderFileIsAllowed() {
-  char resolved[kPathBuf];
-  if (!ResolveFullPath(g.scratchPath, resolved)) return false;
-  if (!CutAtLastBackslash(resolved)) return false;
-  // The parent of a file in a drive root is "C:" now: protected, as the root is.
-  return !IsProtectedFolder(resolved);
-}
-
 void ReportFolderListProgress(DWORD i) {
   if (g.progressTotal) SetProgress((g.fileCount + i) * 100 / g.progressTotal);
 }
@@ -120,7 +110,7 @@ void RemoveFolderFiles() {
   for (DWORD i = 0; i < g.folderCount; ++i) {
     FolderEntry *entry = g.folders[i];
     if (entry && entry->name && entry->name[0] && entry->folder &&
-        BuildFolderFilePath(entry->folder, entry->name) && FolderFileIsAllowed()) {
+        BuildFolderFilePath(entry->folder, entry->name)) {
       DeleteFileA(g.scratchPath);
     }
     ReportFolderListProgress(i);

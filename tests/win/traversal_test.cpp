@@ -115,23 +115,17 @@ TEST_F(TraversalTest, FolderEntryRoutesIntoAProtectedFolderRemoveNothing) {
   RemoveFolders();
   EXPECT_TRUE(DirExists(root_ / "prot"));
 
-  // The file a folder entry names is not deleted from a protected folder either,
-  // neither through its folder nor through ".." in its name.
+  // The one file that a folder entry names is deleted wherever it lies, like a file
+  // entry (a shortcut on the desktop is the common case); its protected folder stays.
   ASSERT_TRUE(RemoveDirectoryA((root_ / "prot\\sub").c_str()));
-  ASSERT_TRUE(WriteText(root_ / "prot\\a.log", "x"));
-  ASSERT_TRUE(WriteText(root_ / "prot\\b.log", "x"));
-  ASSERT_TRUE(WriteText(root_ / "open\\a.log", "x"));
-  SetFolders({{root_ / "x\\..\\prot.", "a.log"},
-              {root_ / "x", "..\\prot\\b.log"},
-              {root_ / "x\\..\\open.", "a.log"}});
+  ASSERT_TRUE(WriteText(root_ / "prot\\a.lnk", "x"));
+  SetFolders({{root_ / "x\\..\\prot.", "a.lnk"}});
   RemoveFolderFiles();
-  EXPECT_TRUE(FileExists(root_ / "prot\\a.log"));
-  EXPECT_TRUE(FileExists(root_ / "prot\\b.log"));
-  EXPECT_FALSE(FileExists(root_ / "open\\a.log"));
+  RemoveFolders();
+  EXPECT_FALSE(FileExists(root_ / "prot\\a.lnk"));
+  EXPECT_TRUE(DirExists(root_ / "prot"));
 
   // A climb from a subfolder stops at the protected parent however it is written.
-  ASSERT_TRUE(DeleteFileA((root_ / "prot\\a.log").c_str()));
-  ASSERT_TRUE(DeleteFileA((root_ / "prot\\b.log").c_str()));
   ASSERT_TRUE(MakeDirs(root_ / "prot\\sub"));
   SetFolders({{root_ / "x\\..\\prot.\\sub", ""}, {root_ / "x\\..\\open.\\sub", ""}});
   entries_[0].levels = 1;
