@@ -49,8 +49,8 @@ double Now() {
 }
 
 bool ReadBytes(const std::string &path, std::vector<uint8_t> *out) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            0, nullptr);
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD size = GetFileSize(file, nullptr), got = 0;
   out->resize(size);
@@ -60,8 +60,7 @@ bool ReadBytes(const std::string &path, std::vector<uint8_t> *out) {
 }
 
 bool WriteBytes(const std::string &path, const void *data, DWORD size) {
-  HANDLE file =
-      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD put = 0;
   bool ok = size == 0 || (WriteFile(file, data, size, &put, nullptr) && put == size);
@@ -196,19 +195,26 @@ RunResult Run(const std::string &line, const std::string &cwd) {
   PROCESS_INFORMATION process = {};
   std::string text = line;
   double start = Now();
-  if (!CreateProcessA(nullptr, &text[0], nullptr, nullptr, FALSE, 0, nullptr, cwd.c_str(),
-                      &startup, &process)) {
+  if (!CreateProcessA(nullptr, &text[0], nullptr, nullptr, FALSE, 0, nullptr, cwd.c_str(), &startup,
+                      &process)) {
     fprintf(stderr, "bench: cannot start %s (%lu)\n", line.c_str(), GetLastError());
     return result;
   }
-  bool ended = WaitForSingleObject(process.hProcess, 600000) == WAIT_OBJECT_0;
+  // The counters are read while the child runs as well: some systems answer nothing
+  // once it has ended. The peaks only grow, so the last answer is the one kept.
+  bool ended = false;
+  for (int waited = 0; !ended && waited < 600000; waited += 50) {
+    ended = WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0;
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    if (GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory) &&
+        memory.PeakWorkingSetSize >= result.memory.PeakWorkingSetSize) {
+      result.memory = memory;
+    }
+  }
   result.seconds = Now() - start;
   if (!ended) TerminateProcess(process.hProcess, 1);
   GetExitCodeProcess(process.hProcess, &result.exitCode);
-  result.memory.cb = sizeof result.memory;
-  if (!GetProcessMemoryInfo(process.hProcess, &result.memory, sizeof result.memory)) {
-    result.memory = PROCESS_MEMORY_COUNTERS();
-  }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   result.ok = ended;
@@ -239,22 +245,29 @@ int wmain(int argc, wchar_t **argv) {
     return 2;
   }
   RemoveTree(root);
-  CreateDirectoryA(root.c_str(), nullptr);
+  for (size_t cut = root.find('\\', 3); cut != std::string::npos; cut = root.find('\\', cut + 1)) {
+    CreateDirectoryA(root.substr(0, cut).c_str(), nullptr);
+  }
+  if (!CreateDirectoryA(root.c_str(), nullptr)) {
+    fprintf(stderr, "bench: cannot make %s\n", root.c_str());
+    return 1;
+  }
   // The program lies in the product folder, which the listed paths are relative to.
   const std::string product = root + "\\product";
   bool failed = false;
 
   printf("removal: %d listed files in %d folders, %d *.tmp leftovers, %d registry values\n",
          kFolders * kFilesPerFolder, kFolders, kFolders, kValues);
-  printf("baseline: DeleteFileA per file and leftover, RemoveDirectoryA per folder, "
-         "RegDeleteValueA per value (one open key)\n");
+  printf(
+      "baseline: DeleteFileA per file and leftover, RemoveDirectoryA per folder, "
+      "RegDeleteValueA per value (one open key)\n");
   std::vector<double> ours, theirs;
   SIZE_T peakWorkingSet = 0, peakPagefile = 0, basePeakWorkingSet = 0;
   std::string productExe = product + "\\uninstall.exe";
   for (int run = 1; run <= kRuns; ++run) {
     double made = Now();
     if (!MakeTree(product) || !InstallStub(stub, productExe, ProductBlock())) {
-      fprintf(stderr, "bench: cannot make the product tree\n");
+      fprintf(stderr, "bench: cannot make the product tree (%lu)\n", GetLastError());
       return 1;
     }
     made = Now() - made;
@@ -265,9 +278,10 @@ int wmain(int argc, wchar_t **argv) {
     snprintf(args, sizeof args, " %d %d %d ", kFolders, kFilesPerFolder, kValues);
     RunResult b = Run("\"" + baseline + "\" \"" + product + "\"" + args + kRegKey, root);
     int leftB = Leftovers(product);
-    printf("run %d: uninstall.exe /X %.3f s (exit %lu, %d left), baseline %.3f s (exit %lu, %d "
-           "left); tree made in %.1f s\n",
-           run, a.seconds, a.exitCode, leftA, b.seconds, b.exitCode, leftB, made);
+    printf(
+        "run %d: uninstall.exe /X %.3f s (exit %lu, %d left), baseline %.3f s (exit %lu, %d "
+        "left); tree made in %.1f s\n",
+        run, a.seconds, a.exitCode, leftA, b.seconds, b.exitCode, leftB, made);
     fflush(stdout);
     if (!a.ok || !b.ok || a.exitCode != 0 || b.exitCode != 0 || leftA || leftB) failed = true;
     ours.push_back(a.seconds);
@@ -280,10 +294,11 @@ int wmain(int argc, wchar_t **argv) {
   printf("uninstall.exe /X median: %.3f s\n", mine);
   printf("baseline median: %.3f s\n", base);
   printf("ratio: %.2f\n", base > 0 ? mine / base : 0.0);
-  printf("peak memory of uninstall.exe: working set %lu KiB, pagefile %lu KiB "
-         "(baseline working set %lu KiB)\n",
-         (unsigned long)(peakWorkingSet / 1024), (unsigned long)(peakPagefile / 1024),
-         (unsigned long)(basePeakWorkingSet / 1024));
+  printf(
+      "peak memory of uninstall.exe: working set %lu KiB, pagefile %lu KiB "
+      "(baseline working set %lu KiB)\n",
+      (unsigned long)(peakWorkingSet / 1024), (unsigned long)(peakPagefile / 1024),
+      (unsigned long)(basePeakWorkingSet / 1024));
   fflush(stdout);
 
   // Reading: a block of 100,000 file entries that name missing files, against an empty
@@ -308,10 +323,11 @@ int wmain(int argc, wchar_t **argv) {
     bigPeak = std::max(bigPeak, g.memory.PeakWorkingSetSize);
   }
   double bigMedian = Median(bigTimes), emptyMedian = Median(emptyTimes);
-  printf("block of %d file entries (missing files): median %.3f s, empty block %.3f s, "
-         "difference %.3f s; peak working set %lu KiB\n",
-         kReadEntries, bigMedian, emptyMedian, bigMedian - emptyMedian,
-         (unsigned long)(bigPeak / 1024));
+  printf(
+      "block of %d file entries (missing files): median %.3f s, empty block %.3f s, "
+      "difference %.3f s; peak working set %lu KiB\n",
+      kReadEntries, bigMedian, emptyMedian, bigMedian - emptyMedian,
+      (unsigned long)(bigPeak / 1024));
 
   RemoveTree(root);
   RegDeleteTreeA(HKEY_CURRENT_USER, kRegBase);
