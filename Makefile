@@ -26,9 +26,6 @@ demo: build
 bench: build
 	bash scripts/bench $(BUILD)
 
-bench: build
-	bash scripts/bench $(BUILD)
-
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
