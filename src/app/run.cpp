@@ -119,6 +119,8 @@ void EndRun() {
 }
 
 int RunUninstall(HINSTANCE instance, const char *commandLine) {
+  // Before OLE or anything else loads a library by name from the program's folder.
+  RestrictDllSearch();
   DetectOsFamily();
   InitRun(instance);
   ParseSwitches(commandLine);

@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 
+/// Limits loads by bare name to the System folder, where the system has the call.
+void RestrictDllSearch();
 void InitVisualStyles();
 void RestrictVisualStyles();
 BOOL RegisterMainWindowClass();

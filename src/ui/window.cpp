@@ -19,17 +19,6 @@ typedef void(WINAPI *SetThemeAppPropertiesFn)(DWORD);
 // Visual styles for window frames and captions only (uxtheme.h's STAP_ALLOW_NONCLIENT).
 const DWORD kAllowNonClient = 1;
 
-// Limits every later load by bare name to the System folder: the program runs elevated
-// from a folder that others may write to. Older systems lack the call; they keep the
-// classic search order.
-void RestrictDllSearch() {
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (!kernel) return;
-  SetDefaultDllDirectoriesFn entry = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-      GetProcAddress(kernel, "SetDefaultDllDirectories"));
-  if (entry) entry(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
 HMODULE LoadSystemLibrary(const char *name) {
   char path[MAX_PATH];
   UINT length = GetSystemDirectoryA(path, sizeof(path));
@@ -40,6 +29,17 @@ HMODULE LoadSystemLibrary(const char *name) {
 }
 
 }  // namespace
+
+// Limits every later load by bare name to the System folder: the program runs elevated
+// from a folder that others may write to. Older systems lack the call; they keep the
+// classic search order.
+void RestrictDllSearch() {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (!kernel) return;
+  SetDefaultDllDirectoriesFn entry = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      GetProcAddress(kernel, "SetDefaultDllDirectories"));
+  if (entry) entry(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 void InitVisualStyles() {
   RestrictDllSearch();
