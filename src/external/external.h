@@ -11,7 +11,9 @@ int IsProcessRunning(HANDLE process);
 void OpenClosingDocument(const char *document, const char *extension);
 LONG ReadKeyDefault(HKEY root, const char *path, char *buffer);
 
-/// Creates "<temp>\<pattern with n>" with CREATE_NEW for the first free n in 1..998.
+/// Creates "<folder>\<pattern with n>" with CREATE_NEW for the first free n in 1..998;
+/// the folder is the temporary folder, or, in an elevated run on the NT family, a new
+/// folder below it that only Administrators and SYSTEM may change.
 HANDLE CreateBatchFile(char *path, const char *pattern);
 /// Writes and starts the script that deletes the program and its folder after exit.
 void StartSelfDeletion();
