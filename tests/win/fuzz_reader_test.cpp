@@ -50,6 +50,31 @@ bool PatternsTerminated() {
          g.patterns[g.patternsLength + 1] == 0;
 }
 
+// A crash inside a case names it and leaves its bytes behind for the corpus. Only the
+// plain file API runs here: the heap may be what broke.
+long g_caseIndex = -1;
+const fuzz::Bytes *g_caseBytes = nullptr;
+
+LONG WINAPI SaveCrashingCase(EXCEPTION_POINTERS *info) {
+  fprintf(stderr, "case %ld crashed (exception 0x%08lX at %p)\n", g_caseIndex,
+          static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode),
+          info->ExceptionRecord->ExceptionAddress);
+  if (g_caseBytes) {
+    HANDLE file = CreateFileA("C:\\tallowin-tests\\fuzz-reader-crash.bin", GENERIC_WRITE, 0,
+                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      DWORD written = 0;
+      WriteFile(file, g_caseBytes->data(), static_cast<DWORD>(g_caseBytes->size()), &written,
+                nullptr);
+      CloseHandle(file);
+      fprintf(stderr, "saved as C:\\tallowin-tests\\fuzz-reader-crash.bin\n");
+    }
+  }
+  fflush(stderr);
+  TerminateProcess(GetCurrentProcess(), 3);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
 class FuzzReader : public ::testing::Test {
  protected:
   FuzzReader() : dir_("fuzz_reader") {}
@@ -150,13 +175,20 @@ TEST_F(FuzzReader, MutatedBlocks) {
   const long cases = fuzz::CaseCount(30000);
   std::vector<fuzz::Bytes> seeds = fuzz::SeedBlocks();
   RunCase(seeds[0], nullptr);
+  SetUnhandledExceptionFilter(SaveCrashingCase);
   long counts[9] = {};
   long failures = 0;
   const DWORD start = GetTickCount();
-  for (long i = 0; i < cases && failures < 10; ++i) {
+  // TALLOWIN_FUZZ_FIRST starts the run at a later case, to narrow down a finding.
+  const char *firstText = getenv("TALLOWIN_FUZZ_FIRST");
+  const long first = firstText ? strtol(firstText, nullptr, 10) : 0;
+  for (long i = first; i < first + cases && failures < 10; ++i) {
     fuzz::Bytes block = fuzz::MakeCase(seeds, i);
     int code = -2;
+    g_caseIndex = i;
+    g_caseBytes = &block;
     std::string why = RunCase(block, &code);
+    g_caseBytes = nullptr;
     if (!why.empty()) {
       ADD_FAILURE() << "case " << i << ": " << why;
       SaveFinding(block, i);
