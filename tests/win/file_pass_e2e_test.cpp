@@ -193,3 +193,73 @@ TEST_F(FilePassEndToEnd, CancelledWarningRemovesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// The answerer itself: a dialog whose text is filled in only after it is shown (as a
+// message box can be read in that moment) is still answered by a rule on its text.
+INT_PTR CALLBACK LateTextProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  if (message == WM_INITDIALOG) {
+    SetTimer(dialog, 1, 300, nullptr);
+    return TRUE;
+  }
+  if (message == WM_TIMER) {
+    KillTimer(dialog, 1);
+    SetDlgItemTextA(dialog, 100, "late text");
+    return TRUE;
+  }
+  if (message == WM_COMMAND) {
+    EndDialog(dialog, LOWORD(wParam));
+    return TRUE;
+  }
+  return FALSE;
+}
+
+// A visible dialog with an empty static (id 100) and the buttons OK and Cancel.
+std::vector<WORD> LateTextTemplate() {
+  std::vector<WORD> t;
+  auto dword = [&t](DWORD v) {
+    t.push_back(LOWORD(v));
+    t.push_back(HIWORD(v));
+  };
+  auto align = [&t]() {
+    if (t.size() % 2) t.push_back(0);
+  };
+  dword(WS_POPUP | WS_CAPTION | WS_VISIBLE | DS_MODALFRAME);
+  dword(0);
+  t.insert(t.end(), {3, 10, 10, 200, 80, 0, 0, 0});  // items, x, y, cx, cy, menu, class, title
+  struct Item {
+    DWORD style;
+    short x, y, cx, cy;
+    WORD id, atom;
+  };
+  const Item items[] = {{WS_CHILD | WS_VISIBLE | SS_LEFT, 5, 5, 190, 20, 100, 0x0082},
+                        {WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 5, 50, 60, 14, IDOK, 0x0080},
+                        {WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 80, 50, 60, 14, IDCANCEL, 0x0080}};
+  for (const Item &item : items) {
+    align();
+    dword(item.style);
+    dword(0);
+    t.insert(t.end(), {static_cast<WORD>(item.x), static_cast<WORD>(item.y),
+                       static_cast<WORD>(item.cx), static_cast<WORD>(item.cy), item.id, 0xFFFF,
+                       item.atom, 0, 0});  // class atom, empty text, no creation data
+  }
+  return t;
+}
+
+TEST(DialogAnswererTexts, ADialogWhoseTextComesLateIsAnsweredByItsText) {
+  std::vector<WORD> dialogTemplate = LateTextTemplate();
+  winui::DialogAnswerer answerer;
+  answerer.Answer("late text", winui::Press::Click, IDCANCEL, 1);
+  answerer.Answer("", winui::Press::Click, IDOK, 1);  // what an early read would get
+  INT_PTR result = DialogBoxIndirectParamA(GetModuleHandleA(nullptr),
+                                           reinterpret_cast<LPCDLGTEMPLATEA>(dialogTemplate.data()),
+                                           nullptr, LateTextProc, 0);
+  answerer.Stop();
+  EXPECT_EQ(IDCANCEL, result);
+  std::vector<winui::WindowInfo> seen = answerer.Seen();
+  ASSERT_EQ(1u, seen.size());
+  EXPECT_TRUE(seen[0].Contains("late text")) << seen[0].Describe();
+}
+
+}  // namespace
