@@ -95,7 +95,7 @@ TEST(FuzzDump, SeedBlocksReadBackWhole) {
 }
 
 TEST(FuzzDump, MutatedBlocks) {
-  const long cases = fuzz::CaseCount(1000000);
+  const long cases = fuzz::CaseCount(5000000);
   std::vector<fuzz::Bytes> seeds = fuzz::SeedBlocks();
   long damaged = 0, read = 0, failures = 0;
   auto start = std::chrono::steady_clock::now();
