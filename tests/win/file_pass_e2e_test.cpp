@@ -127,6 +127,9 @@ TEST_F(FilePassEndToEnd, RetryAfterReleaseRemovesExactlyWhatNoOneElseUses) {
   // The warning is answered here, once the file is free: Retry must then go on.
   HWND warning = winui::WaitForWindow(run.id(), "#32770", "<15>", 30000);
   ASSERT_NE(nullptr, warning);
+  // Pressed once the answerer has recorded it, so that the count below is exact.
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(20))
+    if (Count(run.answers().Seen(), "<15>") > 0) break;
   Release();
   ASSERT_TRUE(winui::PressOn(warning, winui::Press::Click, IDRETRY));
   DWORD code = run.Wait();
