@@ -47,7 +47,8 @@ int ReadCount(BodyReader *reader, DWORD minEntry, DWORD *count) {
   return LOAD_OK;
 }
 
-// Entries of a record that fails part-way are released, not counted.
+// Entries of a record that fails part-way are released, not counted. Only the slots that
+// were filled are freed: a grown array's new slots are not zeroed.
 template <typename Entry>
 void DropPartial(Entry **list, DWORD from, DWORD n) {
   for (DWORD i = 0; i < n; ++i) FreeAndNullT(&list[from + i]);
@@ -96,6 +97,7 @@ int ReadFileList(HANDLE file, DWORD bodySize) {
   if (GrowList(&g.files, g.fileCount, count)) return LOAD_NO_MEMORY;
   char *scratch = nullptr;
   if (!AllocZeroedT(blockfmt::kFileScratch, &scratch)) return LOAD_NO_MEMORY;
+  DWORD stored = 0;
   for (DWORD i = 0; i < count && code == LOAD_OK; ++i) {
     ZeroMemory(scratch, blockfmt::kFileScratch);
     DWORD text = 0, used = 0;
@@ -117,10 +119,11 @@ int ReadFileList(HANDLE file, DWORD bodySize) {
     entry->name = CopyText(&cursor, name);
     entry->flags = flags;
     g.files[g.fileCount + i] = entry;
+    ++stored;
   }
   FreeAndNullT(&scratch);
   if (code) {
-    DropPartial(g.files, g.fileCount, count);
+    DropPartial(g.files, g.fileCount, stored);
     return code;
   }
   g.fileCount += count;
@@ -135,6 +138,7 @@ int ReadFolderList(HANDLE file, DWORD bodySize) {
   if (GrowList(&g.folders, g.folderCount, count)) return LOAD_NO_MEMORY;
   char *scratch = nullptr;
   if (!AllocZeroedT(blockfmt::kFolderScratch, &scratch)) return LOAD_NO_MEMORY;
+  DWORD stored = 0;
   for (DWORD i = 0; i < count && code == LOAD_OK; ++i) {
     ZeroMemory(scratch, blockfmt::kFolderScratch);
     DWORD text = 0, used = 0;
@@ -158,10 +162,11 @@ int ReadFolderList(HANDLE file, DWORD bodySize) {
     entry->secondFolder = CopyText(&cursor, second);
     entry->name = CopyText(&cursor, name);
     g.folders[g.folderCount + i] = entry;
+    ++stored;
   }
   FreeAndNullT(&scratch);
   if (code) {
-    DropPartial(g.folders, g.folderCount, count);
+    DropPartial(g.folders, g.folderCount, stored);
     return code;
   }
   g.folderCount += count;
@@ -176,6 +181,7 @@ int ReadRegistryList(HANDLE file, DWORD bodySize) {
   if (GrowList(&g.registryEntries, g.registryCount, count)) return LOAD_NO_MEMORY;
   char *scratch = nullptr;
   if (!AllocZeroedT(blockfmt::kRegistryScratch, &scratch)) return LOAD_NO_MEMORY;
+  DWORD stored = 0;
   for (DWORD i = 0; i < count && code == LOAD_OK; ++i) {
     ZeroMemory(scratch, blockfmt::kRegistryScratch);
     DWORD text = 0, used = 0, root;
@@ -194,10 +200,11 @@ int ReadRegistryList(HANDLE file, DWORD bodySize) {
     entry->root = root;
     entry->path = CopyText(&cursor, path);
     g.registryEntries[g.registryCount + i] = entry;
+    ++stored;
   }
   FreeAndNullT(&scratch);
   if (code) {
-    DropPartial(g.registryEntries, g.registryCount, count);
+    DropPartial(g.registryEntries, g.registryCount, stored);
     return code;
   }
   g.registryCount += count;

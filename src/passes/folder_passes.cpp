@@ -132,24 +132,23 @@ void RemoveEmptyFolders() {
   if (SetCurrentDirectoryA(g.installDir)) SetCurrentDirectoryA("..");
   AppendBackslash(g.installDir);
 
-  char lastRemoved[kPathBuf];
-  lastRemoved[0] = '\0';
+  // The folder of the last entry whose climb was tried. The next entry of the same folder
+  // is passed over whether that try removed it or not: nothing in this pass puts files
+  // back or takes them away in between, so a second try would only repeat the first.
+  char lastTried[kPathBuf];
+  lastTried[0] = '\0';
   char *path = g.scratchPath;
   for (DWORD i = 0; g.files && i < g.fileCount; ++i) {
     const FileEntry *entry = g.files[i];
     if (!entry) continue;
     if (entry->flags & blockfmt::FE_FONT) continue;
-    if (BuildEntryFolder(entry) && !EqualsNoCase(path, lastRemoved)) {
-      bool first = true;
+    if (BuildEntryFolder(entry) && !EqualsNoCase(path, lastTried)) {
+      CopyBounded(lastTried, kPathBuf, path);
       for (;;) {
         char resolved[kPathBuf];
         if (!ResolveUnprotected(path, resolved)) break;
         if (IsReparsePoint(resolved)) break;
         if (!RemoveDirectoryA(resolved)) break;
-        if (first) {
-          CopyBounded(lastRemoved, kPathBuf, path);
-          first = false;
-        }
         if (!CutAtLastBackslash(path)) break;
       }
     }
