@@ -23,6 +23,8 @@ void DetectOsFamily() {
 
 void InitRun(HINSTANCE instance) {
   g.instance = instance;
+  g.filePromptAnswer = -1;  // ask: the state starts zeroed, which would mean "no to all"
+
   OleInitialize(nullptr);
   InitVisualStyles();
   AllocZeroedT(kPathBuf, &g.ownPath);
