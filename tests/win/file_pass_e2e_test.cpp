@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "support/program_run.h"
 #include "support/testenv.h"
 #include "support/windows.h"
 
@@ -22,45 +23,6 @@ std::vector<std::string> BracketedMessages() {
 }
 
 // The program under test, started directly, with an answerer on its dialogs.
-class ProgramRun {
- public:
-  explicit ProgramRun(const std::string &commandLine) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back(0);
-    started_ = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                              &startup, &process_);
-    if (started_) answerer_ = new winui::DialogAnswerer(process_.dwProcessId);
-  }
-  ~ProgramRun() {
-    if (started_) {
-      if (WaitForSingleObject(process_.hProcess, 0) != WAIT_OBJECT_0)
-        TerminateProcess(process_.hProcess, 0xDEADBEEF);
-      CloseHandle(process_.hThread);
-      CloseHandle(process_.hProcess);
-    }
-    delete answerer_;
-  }
-  bool started() const { return started_ != FALSE; }
-  DWORD id() const { return process_.dwProcessId; }
-  winui::DialogAnswerer &answers() { return *answerer_; }
-  DWORD Wait(DWORD timeoutMs = 60000) {
-    if (!started_) return 0xDEADBEEF;
-    DWORD code = 0xDEADBEEF;
-    if (WaitForSingleObject(process_.hProcess, timeoutMs) == WAIT_OBJECT_0)
-      GetExitCodeProcess(process_.hProcess, &code);
-    else
-      TerminateProcess(process_.hProcess, 0xDEADBEEF);
-    answerer_->Stop();
-    return code;
-  }
-
- private:
-  PROCESS_INFORMATION process_ = {};
-  BOOL started_ = FALSE;
-  winui::DialogAnswerer *answerer_ = nullptr;
-};
 
 class FilePassEndToEnd : public ::testing::Test {
  protected:
@@ -118,7 +80,7 @@ class FilePassEndToEnd : public ::testing::Test {
 };
 
 TEST_F(FilePassEndToEnd, RetryAfterReleaseRemovesExactlyWhatNoOneElseUses) {
-  ProgramRun run("\"" + exe_ + "\"");
+  testenv::ProgramRun run("\"" + exe_ + "\"");
   ASSERT_TRUE(run.started());
   run.answers().Answer("<1>", winui::Press::Click, IDOK, 1);
   run.answers().Answer("<9> " + dir_ / "readonly.txt", winui::Press::Click, IDYES, 1);
@@ -171,7 +133,7 @@ TEST_F(FilePassEndToEnd, RetryAfterReleaseRemovesExactlyWhatNoOneElseUses) {
 }
 
 TEST_F(FilePassEndToEnd, CancelledWarningRemovesNothing) {
-  ProgramRun run("\"" + exe_ + "\"");
+  testenv::ProgramRun run("\"" + exe_ + "\"");
   ASSERT_TRUE(run.started());
   run.answers().Answer("<1>", winui::Press::Click, IDOK, 1);
   run.answers().Answer("<15>", winui::Press::Click, IDCANCEL, 1);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "data/data.h"
+#include "support/program_run.h"
 #include "support/testenv.h"
 #include "support/windows.h"
 
@@ -32,43 +33,6 @@ TEST(ParseSwitches, TakesQAndXInEitherFormAndStopsAtAPlainWord) {
   }
 }
 
-// Starts the program, answers its boxes by the rules, and returns its exit code.
-class ProgramRun {
- public:
-  explicit ProgramRun(const std::string &commandLine) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back(0);
-    started_ = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                              &startup, &process_);
-    if (started_) answerer_ = new winui::DialogAnswerer(process_.dwProcessId);
-  }
-  ~ProgramRun() {
-    delete answerer_;
-    if (started_) {
-      CloseHandle(process_.hThread);
-      CloseHandle(process_.hProcess);
-    }
-  }
-  winui::DialogAnswerer &answers() { return *answerer_; }
-  DWORD Wait(DWORD timeoutMs = 30000) {
-    if (!started_) return 0xDEADBEEF;
-    DWORD code = 0xDEADBEEF;
-    if (WaitForSingleObject(process_.hProcess, timeoutMs) == WAIT_OBJECT_0)
-      GetExitCodeProcess(process_.hProcess, &code);
-    else
-      TerminateProcess(process_.hProcess, 0xDEADBEEF);
-    answerer_->Stop();
-    return code;
-  }
-
- private:
-  PROCESS_INFORMATION process_ = {};
-  BOOL started_ = FALSE;
-  winui::DialogAnswerer *answerer_ = nullptr;
-};
-
 class WholeProgram : public ::testing::Test {
  protected:
   WholeProgram() : dir_("run"), exe_(dir_ / "product\\uninstall.exe") {}
@@ -81,7 +45,7 @@ TEST_F(WholeProgram, StubWithoutBlockShowsOneEmptyBoxAndExitsMinusOne) {
   ASSERT_TRUE(testenv::ReadBytes(testenv::StubPath(), &stub));
   testenv::MakeDirs(dir_ / "product");
   ASSERT_TRUE(testenv::WriteBytes(exe_, stub));
-  ProgramRun run(exe_);
+  testenv::ProgramRun run(exe_);
   run.answers().Answer("", winui::Press::Click, IDOK);
   EXPECT_EQ(0xFFFFFFFFu, run.Wait());
   auto seen = run.answers().Seen();
@@ -94,7 +58,7 @@ TEST_F(WholeProgram, StubWithoutBlockShowsOneEmptyBoxAndExitsMinusOne) {
 TEST_F(WholeProgram, OptionsAndEndOnlyWithXExitsZeroAndShowsNothing) {
   blockfmt::Block block;
   ASSERT_TRUE(testenv::InstallStub(exe_, block));
-  ProgramRun run("\"" + exe_ + "\" /X");
+  testenv::ProgramRun run("\"" + exe_ + "\" /X");
   EXPECT_EQ(0u, run.Wait());
   EXPECT_TRUE(run.answers().Seen().empty());
   EXPECT_TRUE(testenv::FileExists(exe_));  // X: no self-deletion
@@ -104,7 +68,7 @@ TEST_F(WholeProgram, BlockWithoutEndRecordReportsMessage8WithOwnPath) {
   blockfmt::RecordWriter w;
   w.Record(blockfmt::TAG_MESSAGES, blockfmt::EncodeMessages(testenv::StandardMessages()));
   ASSERT_TRUE(testenv::InstallStubRaw(exe_, w.bytes()));
-  ProgramRun run("\"" + exe_ + "\" /X");
+  testenv::ProgramRun run("\"" + exe_ + "\" /X");
   run.answers().Answer("", winui::Press::Click, IDOK);
   EXPECT_EQ(0xFFFFFFFFu, run.Wait());
   auto seen = run.answers().Seen();
@@ -119,7 +83,7 @@ TEST_F(WholeProgram, CancelledConfirmationRemovesNothingAndExitsZero) {
   block.files.push_back({".", "keep.txt", 0});
   ASSERT_TRUE(testenv::InstallStub(exe_, block));
   ASSERT_TRUE(testenv::WriteText(dir_ / "product\\keep.txt", "x"));
-  ProgramRun run(exe_);
+  testenv::ProgramRun run(exe_);
   run.answers().Answer("m1", winui::Press::Click, IDCANCEL);
   EXPECT_EQ(0u, run.Wait());
   auto seen = run.answers().Seen();
