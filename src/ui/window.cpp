@@ -42,7 +42,6 @@ void RestrictDllSearch() {
 }
 
 void InitVisualStyles() {
-  RestrictDllSearch();
   g.themeLibrary = LoadSystemLibrary("uxtheme.dll");
   if (g.themeLibrary)
     g.setThemeAppPropertiesEntry = GetProcAddress(g.themeLibrary, "SetThemeAppProperties");
