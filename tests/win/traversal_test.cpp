@@ -41,9 +41,7 @@ class TraversalTest : public ::testing::Test {
   }
 
   void RunPatterns(const std::vector<std::string> &texts) {
-    list_.clear();
-    for (const auto &text : texts) list_ += text + '\0';
-    list_ += '\0';
+    list_ = testenv::PatternList(texts);
     g.patterns = &list_[0];
     g.patternsLength = (DWORD)list_.size();
     RemoveWildcardMatches();

@@ -156,6 +156,13 @@ std::vector<std::string> StandardMessages() {
   return m;
 }
 
+std::string PatternList(const std::vector<std::string> &texts) {
+  std::string list;
+  for (const auto &text : texts) list += text + '\0';
+  list += '\0';
+  return list;
+}
+
 bool InstallStubRaw(const std::string &exePath, const std::vector<uint8_t> &blockBytes) {
   std::vector<uint8_t> stub, out;
   if (!ReadBytes(StubPath(), &stub)) return false;

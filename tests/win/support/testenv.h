@@ -57,6 +57,9 @@ DWORD WriteBlockFile(const std::string &path, const std::vector<uint8_t> &block,
 /// message 9 and 10 carrying "%s".
 std::vector<std::string> StandardMessages();
 
+/// Texts joined as the pattern list holds them: each NUL-terminated, then one more NUL.
+std::string PatternList(const std::vector<std::string> &texts);
+
 /// Copies the stub with `block` appended (locator set) to `exePath`.
 bool InstallStub(const std::string &exePath, const blockfmt::Block &block);
 bool InstallStubRaw(const std::string &exePath, const std::vector<uint8_t> &blockBytes);
