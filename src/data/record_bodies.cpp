@@ -5,14 +5,37 @@
 
 namespace {
 
-// Reads inside one body: a read that the body cannot hold fails, so a damaged count or
-// length can neither read the next record nor write past the scratch buffer.
+// Reads inside one body through a small buffer (one system call per field made the
+// reading of a long list slow): a read that the body cannot hold fails, so a damaged
+// count or length can neither read the next record nor write past the scratch buffer.
+// The buffer is filled only from the body, never from the record behind it.
 struct BodyReader {
   HANDLE file;
-  DWORD left;
-  bool Read(void *buffer, DWORD n) {
-    if (n > left || ReadExact(file, buffer, n)) return false;
-    left -= n;
+  DWORD unread;  // bytes of the body still in the file
+  DWORD buffered = 0;
+  DWORD position = 0;
+  BYTE buffer[4096];
+
+  BodyReader(HANDLE f, DWORD size) : file(f), unread(size) {}
+  DWORD Left() const { return unread + (buffered - position); }
+  bool Read(void *out, DWORD n) {
+    if (n > Left()) return false;
+    BYTE *to = static_cast<BYTE *>(out);
+    while (n) {
+      if (position == buffered) {
+        const DWORD chunk = unread < sizeof buffer ? unread : sizeof buffer;
+        if (ReadExact(file, buffer, chunk)) return false;
+        unread -= chunk;
+        buffered = chunk;
+        position = 0;
+      }
+      const DWORD available = buffered - position;
+      const DWORD take = n < available ? n : available;
+      memcpy(to, buffer + position, take);
+      to += take;
+      position += take;
+      n -= take;
+    }
     return true;
   }
   bool ReadU16(WORD *value) { return Read(value, sizeof *value); }
@@ -43,7 +66,7 @@ int GrowList(Entry ***list, DWORD current, DWORD count) {
 // Reads the count and checks that the body can hold that many entries.
 int ReadCount(BodyReader *reader, DWORD minEntry, DWORD *count) {
   if (!reader->Read(count, sizeof *count)) return LOAD_READ_FAILED;
-  if (*count > reader->left / minEntry) return LOAD_READ_FAILED;
+  if (*count > reader->Left() / minEntry) return LOAD_READ_FAILED;
   return LOAD_OK;
 }
 
@@ -65,13 +88,13 @@ char *CopyText(char **cursor, const char *text) {
 }  // namespace
 
 int ReadMessageTable(HANDLE file, DWORD bodySize) {
-  BodyReader reader = {file, bodySize};
+  BodyReader reader(file, bodySize);
   WORD tables, strings;
   if (!reader.ReadU16(&tables)) return LOAD_READ_FAILED;
   if (tables == 0) return LOAD_OK;
   if (!reader.ReadU16(&strings)) return LOAD_READ_FAILED;
   if (strings == 0) return LOAD_OK;
-  if (strings > reader.left / 2) return LOAD_READ_FAILED;
+  if (strings > reader.Left() / 2) return LOAD_READ_FAILED;
   char **table = nullptr;
   if (!AllocZeroedT((strings + 1) * sizeof(char *), &table)) return LOAD_NO_MEMORY;
   // The new table replaces the old one; the old texts are released, not leaked.
@@ -90,7 +113,7 @@ int ReadMessageTable(HANDLE file, DWORD bodySize) {
 }
 
 int ReadFileList(HANDLE file, DWORD bodySize) {
-  BodyReader reader = {file, bodySize};
+  BodyReader reader(file, bodySize);
   DWORD count;
   int code = ReadCount(&reader, blockfmt::kMinFileEntry, &count);
   if (code || count == 0) return code;
@@ -131,7 +154,7 @@ int ReadFileList(HANDLE file, DWORD bodySize) {
 }
 
 int ReadFolderList(HANDLE file, DWORD bodySize) {
-  BodyReader reader = {file, bodySize};
+  BodyReader reader(file, bodySize);
   DWORD count;
   int code = ReadCount(&reader, blockfmt::kMinFolderEntry, &count);
   if (code || count == 0) return code;
@@ -174,7 +197,7 @@ int ReadFolderList(HANDLE file, DWORD bodySize) {
 }
 
 int ReadRegistryList(HANDLE file, DWORD bodySize) {
-  BodyReader reader = {file, bodySize};
+  BodyReader reader(file, bodySize);
   DWORD count;
   int code = ReadCount(&reader, blockfmt::kMinRegistryEntry, &count);
   if (code || count == 0) return code;
