@@ -1,4 +1,6 @@
 // The registry pass: listed keys with their whole trees, and single values.
+#include <string.h>
+
 #include "passes.h"
 #include "ui/ui.h"
 
@@ -19,16 +21,37 @@ int ValueSeparator(const char *path) {
   return last - 1;
 }
 
-void DeleteValueEntry(HKEY root, char *path, int separator) {
-  // The key text ends at the first of the two backslashes; put it back afterwards
-  // so the entry reads the same as before.
-  path[separator] = '\0';
+// The key of the last value entry stays open while the entries that follow name values
+// of the same key (a product's values usually stand together); any other entry closes
+// it, so a key entry never meets a key still held open here.
+struct OpenValueKey {
   HKEY key = nullptr;
-  LONG opened = RegOpenKeyA(root, path, &key);
-  path[separator] = '\\';
-  if (opened != ERROR_SUCCESS) return;
-  RegDeleteValueA(key, path + separator + 2);
-  RegCloseKey(key);
+  DWORD root = 0;
+  const char *text = nullptr;
+  int length = 0;
+
+  bool Holds(DWORD r, const char *path, int separator) const {
+    return key && r == root && separator == length && memcmp(path, text, separator) == 0;
+  }
+  void Close() {
+    if (key) RegCloseKey(key);
+    key = nullptr;
+  }
+};
+
+void DeleteValueEntry(OpenValueKey *open, DWORD root, char *path, int separator) {
+  if (!open->Holds(root, path, separator)) {
+    open->Close();
+    // The key text ends at the first of the two backslashes; put it back afterwards
+    // so the entry reads the same as before.
+    path[separator] = '\0';
+    HKEY key = nullptr;
+    LONG opened = RegOpenKeyA(RootKey(root), path, &key);
+    path[separator] = '\\';
+    if (opened != ERROR_SUCCESS) return;
+    *open = {key, root, path, separator};
+  }
+  RegDeleteValueA(open->key, path + separator + 2);
 }
 
 }  // namespace
@@ -57,16 +80,18 @@ LONG DeleteKeyTree(HKEY parent, const char *subkey) {
 
 void DeleteRegistryEntries() {
   if (!g.registryEntries) return;
+  OpenValueKey open;
   for (DWORD i = 0; i < g.registryCount; ++i) {
     RegistryEntry *entry = g.registryEntries[i];
     if (entry && entry->path && entry->path[0]) {
-      HKEY root = RootKey(entry->root);
       int separator = ValueSeparator(entry->path);
       if (separator >= 0) {
         // Value entries do not move the bar; the next key entry's index covers them.
-        DeleteValueEntry(root, entry->path, separator);
+        DeleteValueEntry(&open, entry->root, entry->path, separator);
         continue;
       }
+      open.Close();
+      HKEY root = RootKey(entry->root);
       if (g.isNT) {
         DeleteKeyTree(root, entry->path);
       } else {
@@ -75,4 +100,5 @@ void DeleteRegistryEntries() {
     }
     if (g.progressTotal) SetProgress((g.fileCount + g.folderCount + i) * 100 / g.progressTotal);
   }
+  open.Close();
 }

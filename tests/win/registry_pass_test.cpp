@@ -79,6 +79,30 @@ TEST_F(RegistryPassTest, ValueEntriesDeleteOneValueAndKeepTheirPathText) {
   EXPECT_EQ(unnamed, texts_[1].c_str());
 }
 
+TEST_F(RegistryPassTest, ValuesInARowShareTheirKeyButNeverAcrossOtherKeys) {
+  // "PA" and "PB" have key texts of one length; "PA2" starts like "PA"; the key entry
+  // between the values must not meet a key still held open.
+  for (const char *key : {"PA", "PB", "PA2"}) {
+    ASSERT_TRUE(SetRegString(HKEY_CURRENT_USER, Key(key), "a", "1"));
+    ASSERT_TRUE(SetRegString(HKEY_CURRENT_USER, Key(key), "b", "1"));
+    ASSERT_TRUE(SetRegString(HKEY_CURRENT_USER, Key(key), "keep", "1"));
+  }
+  ASSERT_TRUE(SetRegString(HKEY_CURRENT_USER, Key("PA\\Sub"), "v", "1"));
+  DWORD handlesBefore = 0, handlesAfter = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
+  Run({Key("PA") + "\\\\a", Key("PA") + "\\\\b", Key("PA2") + "\\\\a", Key("PB") + "\\\\a",
+       Key("PA\\Sub"), Key("PA") + "\\\\Missing", Key("PB") + "\\\\b", Key("PA2") + "\\\\b"});
+  GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
+  for (const char *key : {"PA", "PB", "PA2"}) {
+    EXPECT_FALSE(RegValueExists(HKEY_CURRENT_USER, Key(key), "a")) << key;
+    EXPECT_FALSE(RegValueExists(HKEY_CURRENT_USER, Key(key), "b")) << key;
+    EXPECT_TRUE(RegValueExists(HKEY_CURRENT_USER, Key(key), "keep")) << key;
+  }
+  EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, Key("PA\\Sub")));
+  // The key held open for a run of values is closed when the pass ends.
+  EXPECT_EQ(handlesBefore, handlesAfter);
+}
+
 TEST_F(RegistryPassTest, LeadingDoubledBackslashNamesAValueOfTheRootKey) {
   const char kName[] = "TallowinTestsRootValue";
   ASSERT_EQ(ERROR_SUCCESS,
