@@ -448,6 +448,40 @@ TEST_F(FilePassTest, HeldFilesStayWithoutAQuestion) {
   EXPECT_TRUE(answerer.Seen().empty());
 }
 
+TEST_F(FilePassTest, PlainFilesGoUnlessHeld) {
+  DialogAnswerer answerer;
+  answerer.Answer("", Press::Command, IDNO);
+  std::string free = AddFile("free.dat");
+  // Held for reading with every sharing allowed: not locked, gone once it is let go.
+  std::string reader = AddFile("reader.dat");
+  // Read and write shared but not delete: not locked, yet the delete fails; no prompt.
+  std::string noDelete = AddFile("nodelete.dat");
+  std::string held = AddFile("held.dat");
+
+  HANDLE shareAll = CreateFileA(reader.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+  HANDLE shareNoDelete =
+      CreateFileA(noDelete.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, shareAll);
+  ASSERT_NE(INVALID_HANDLE_VALUE, shareNoDelete);
+  {
+    HeldOpen hold(held);
+    ASSERT_TRUE(hold.ok());
+    RemoveFiles();
+  }
+  CloseHandle(shareAll);
+  CloseHandle(shareNoDelete);
+  answerer.Stop();
+
+  EXPECT_FALSE(FileExists(free));
+  EXPECT_FALSE(FileExists(reader));
+  EXPECT_TRUE(FileExists(noDelete));
+  EXPECT_TRUE(FileExists(held));
+  EXPECT_TRUE(answerer.Seen().empty());
+}
+
 TEST_F(FilePassTest, SelfRegisteringLibrariesUnregisterBeforeTheyGo) {
   std::string probe = testenv::TestProgramDir() + "\\selfreg_probe.dll";
   std::string lib = dir_ / "probe.dll";
