@@ -26,10 +26,22 @@ add_executable(uninstall WIN32 ${STUB_SOURCES})
 target_compile_options(uninstall PRIVATE ${TALLOWIN_WARNINGS} ${TALLOWIN_STUB_FLAGS})
 target_link_libraries(uninstall PRIVATE uninstall_core)
 # System DLLs only: the C and C++ runtimes go in statically.
+# The load configuration is no one's reference: keep it through the section collection
+# (C symbols carry a leading underscore on i686).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(LOAD_CONFIG_SYMBOL __load_config_used)
+else()
+  set(LOAD_CONFIG_SYMBOL _load_config_used)
+endif()
+set(STUB_MAP ${CMAKE_BINARY_DIR}/uninstall.map)
 target_link_options(uninstall PRIVATE -static -static-libgcc -static-libstdc++ -s
-                    -Wl,--gc-sections -Wl,--nxcompat -Wl,--dynamicbase)
-# The locator's offset must hold the exe's own size, where an appended block begins.
+                    -Wl,--gc-sections -Wl,--nxcompat -Wl,--dynamicbase
+                    -Wl,--require-defined=${LOAD_CONFIG_SYMBOL} -Wl,-Map=${STUB_MAP})
+# The linker leaves the load configuration directory empty: point it at the structure.
+# Then the locator's offset must hold the exe's own size, where an appended block begins.
 add_custom_command(TARGET uninstall POST_BUILD
+                   COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/stamp-load-config
+                           $<TARGET_FILE:uninstall> ${STUB_MAP}
                    COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/stamp-locator $<TARGET_FILE:uninstall>
                    VERBATIM)
 
