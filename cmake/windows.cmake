@@ -3,6 +3,11 @@ option(TALLOWIN_WIN_TESTS "Build the Windows test programs" OFF)
 
 set(TALLOWIN_WARNINGS -Wall -Wextra -Werror -Wno-cast-function-type)
 set(TALLOWIN_STUB_FLAGS -fno-exceptions -fno-rtti -Os -ffunction-sections -fdata-sections)
+# Without exceptions the i686 unwind tables serve nothing (its system unwinding walks
+# frames); x86_64 keeps them, since the system unwinds through every frame there.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  list(APPEND TALLOWIN_STUB_FLAGS -fno-asynchronous-unwind-tables)
+endif()
 
 file(GLOB CORE_SOURCES CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/src/app/*.cpp ${CMAKE_SOURCE_DIR}/src/data/*.cpp
