@@ -110,6 +110,43 @@ TEST_F(ReaderTest, ListsConcatenateAcrossRecordsInFileOrder) {
   EXPECT_STREQ("Software\\\\V", g.registryEntries[0]->path);
 }
 
+TEST_F(ReaderTest, LongListsReadWholeAcrossTheReadingBufferAndStopAtTheirBody) {
+  // Entries of every length from 1 to 517 bytes, so fields fall across the buffer's
+  // edges at every offset; the folder record behind must be read from its own start.
+  std::vector<uint8_t> body = U32(600);
+  std::vector<std::string> names;
+  for (int i = 0; i < 600; ++i) {
+    names.push_back(std::to_string(i) + std::string(1 + (i * 37) % 510, 'a' + i % 26));
+    body = Cat({body, Str(".\\d" + std::to_string(i % 7)), Str(names.back()), {uint8_t(i)}});
+  }
+  ASSERT_GT(body.size(), 40000u);
+  RecordWriter w;
+  w.Record(blockfmt::TAG_FILES, body);
+  w.Record(blockfmt::TAG_FOLDERS, Cat({U32(1), {3}, Str("C:\\p"), Str(""), Str("n")}));
+  w.Record(blockfmt::TAG_OPTIONS, ZeroOptions());
+  w.End();
+  ASSERT_EQ(LOAD_OK, Read(w.bytes()));
+  ASSERT_EQ(600u, g.fileCount);
+  for (DWORD i = 0; i < 600; ++i) {
+    EXPECT_EQ(names[i], g.files[i]->name) << i;
+    EXPECT_EQ(".\\d" + std::to_string(i % 7), g.files[i]->folder) << i;
+    EXPECT_EQ(uint8_t(i), g.files[i]->flags) << i;
+  }
+  ASSERT_EQ(1u, g.folderCount);
+  EXPECT_STREQ("C:\\p", g.folders[0]->folder);
+
+  // The same list one byte short: its last flag would come from the next record.
+  testenv::ReleaseRunState();
+  testenv::PrepareRunState(dir_.path());
+  body.pop_back();
+  RecordWriter cut;
+  cut.Record(blockfmt::TAG_FILES, body);
+  cut.Record(blockfmt::TAG_OPTIONS, ZeroOptions());
+  cut.End();
+  EXPECT_EQ(LOAD_READ_FAILED, Read(cut.bytes()));
+  EXPECT_EQ(0u, g.fileCount);
+}
+
 TEST_F(ReaderTest, MessageTablesReplaceOnlyWhenTheyHoldStrings) {
   RecordWriter w;
   // Two tables in one body: only the first is read.
