@@ -156,21 +156,26 @@ const char *ReadOptions(const uint8_t *body, uint32_t size, ReadBlockResult *r) 
   return nullptr;
 }
 
-// Splits the merged pattern list the way the wildcard pass reads it.
-const char *FinishPatterns(const std::vector<uint8_t> &list, ReadBlockResult *r) {
+// Splits the merged pattern list the way the wildcard pass reads it. The program keeps two
+// NUL bytes behind the stored list, so a last text without its NUL, or a list without
+// the closing empty text, still reads: such a list is noted, not refused.
+void FinishPatterns(const std::vector<uint8_t> &list, ReadBlockResult *r) {
   size_t pos = 0;
   while (pos < list.size()) {
     const void *nul = memchr(list.data() + pos, 0, list.size() - pos);
-    if (!nul) break;
-    const size_t end = static_cast<const uint8_t *>(nul) - list.data();
+    const size_t end = nul ? static_cast<const uint8_t *>(nul) - list.data() : list.size();
     if (end == pos) {
       if (end + 1 < list.size()) r->notes.push_back("pattern list text after its end was hidden");
-      return nullptr;
+      return;
     }
     r->block.patterns.emplace_back(reinterpret_cast<const char *>(list.data() + pos), end - pos);
+    if (!nul) {
+      r->notes.push_back("pattern list's last text is not terminated (the program ends it)");
+      return;
+    }
     pos = end + 1;
   }
-  return "pattern list not ended by an empty string";
+  r->notes.push_back("pattern list not ended by an empty text (the program ends it)");
 }
 
 }  // namespace
@@ -254,13 +259,7 @@ bool ReadBlockAt(const uint8_t *image, size_t imageSize, size_t offset, ReadBloc
     pos += kHeaderSize + size;
     if (tag == TAG_END) break;
   }
-  if (!patterns.empty()) {
-    const char *why = FinishPatterns(patterns, &r);
-    if (why) {
-      *error = std::string("pattern records: ") + why;
-      return false;
-    }
-  }
+  if (!patterns.empty()) FinishPatterns(patterns, &r);
   return true;
 }
 

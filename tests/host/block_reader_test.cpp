@@ -104,7 +104,6 @@ TEST(ReadBlock, DamageNamesTheRecordAndOffset) {
       {one(TAG_OPTIONS, {0, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0}), "offset outside"},
       {one(TAG_OPTIONS, Options12(), RF_NOT_LOADABLE), "not loadable"},
       {one(TAG_PATTERNS, {'a', 0, 0}, RF_NOT_LOADABLE), "not loadable"},
-      {one(TAG_PATTERNS, {'a', 0}), "pattern records: pattern list not ended"},
   };
   for (const Case &c : cases) {
     ReadBlockResult r;
@@ -124,6 +123,30 @@ TEST(ReadBlock, PatternListsMergeLikeTheStub) {
   std::string error;
   ASSERT_TRUE(Read(w.bytes(), &r, &error)) << error;
   EXPECT_EQ(r.block.patterns, std::vector<std::string>{"a"});
+
+  // The program ends a list that lacks its closing empty text, or the last text's NUL,
+  // with its spare NUL bytes: those lists read, with a note. A list whose last text is
+  // unterminated takes no further pattern records.
+  struct Case {
+    std::vector<std::vector<uint8_t>> bodies;
+    std::vector<std::string> patterns;
+    size_t notes;
+  };
+  const Case cases[] = {
+      {{{'a', 0}}, {"a"}, 1},
+      {{{'a', 0, 'b', 'c'}}, {"a", "bc"}, 1},
+      {{{'a', 0}, {'b', 0, 0}}, {"ab"}, 0},  // the next body takes the place of the last NUL
+      {{{'a'}, {'b', 0, 0}}, {"a"}, 2},
+  };
+  for (const Case &c : cases) {
+    RecordWriter v;
+    for (const auto &body : c.bodies) v.Record(TAG_PATTERNS, body);
+    v.Record(TAG_OPTIONS, Options12());
+    v.End();
+    ASSERT_TRUE(Read(v.bytes(), &r, &error)) << error;
+    EXPECT_EQ(c.patterns, r.block.patterns);
+    EXPECT_EQ(c.notes, r.notes.size()) << c.patterns.size();
+  }
 }
 
 // Every prefix and every single-byte change of a valid block reads or fails cleanly.
