@@ -22,24 +22,20 @@ struct RegressionCase {
 
 #include "../corpus/regressions.inc"
 
-struct HeapCensus {
-  SIZE_T busyBlocks = 0;
-  SIZE_T busyBytes = 0;
-};
-
-HeapCensus TakeCensus() {
-  HeapCensus census;
+// Busy blocks and their bytes in the process heap.
+std::pair<SIZE_T, SIZE_T> Census() {
+  std::pair<SIZE_T, SIZE_T> busy;
   HANDLE heap = GetProcessHeap();
   HeapLock(heap);
   PROCESS_HEAP_ENTRY entry = {};
   while (HeapWalk(heap, &entry)) {
     if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
-      ++census.busyBlocks;
-      census.busyBytes += entry.cbData;
+      ++busy.first;
+      busy.second += entry.cbData;
     }
   }
   HeapUnlock(heap);
-  return census;
+  return busy;
 }
 
 // The wildcard pass walks the list up to an empty text: it must end inside its block.
@@ -50,8 +46,19 @@ bool PatternsTerminated() {
          g.patterns[g.patternsLength + 1] == 0;
 }
 
-// A crash inside a case names it and leaves its bytes behind for the corpus. Only the
-// plain file API runs here: the heap may be what broke.
+// Only the plain file API: after a crash the heap may be what broke.
+bool SaveCase(const char *path, const fuzz::Bytes &bytes) {
+  HANDLE file =
+      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  fprintf(stderr, "saved as %s\n", path);
+  return true;
+}
+
+// A crash inside a case names it and leaves its bytes behind for the corpus.
 long g_caseIndex = -1;
 const fuzz::Bytes *g_caseBytes = nullptr;
 
@@ -59,17 +66,7 @@ LONG WINAPI SaveCrashingCase(EXCEPTION_POINTERS *info) {
   fprintf(stderr, "case %ld crashed (exception 0x%08lX at %p)\n", g_caseIndex,
           static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode),
           info->ExceptionRecord->ExceptionAddress);
-  if (g_caseBytes) {
-    HANDLE file = CreateFileA("C:\\tallowin-tests\\fuzz-reader-crash.bin", GENERIC_WRITE, 0,
-                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-      DWORD written = 0;
-      WriteFile(file, g_caseBytes->data(), static_cast<DWORD>(g_caseBytes->size()), &written,
-                nullptr);
-      CloseHandle(file);
-      fprintf(stderr, "saved as C:\\tallowin-tests\\fuzz-reader-crash.bin\n");
-    }
-  }
+  if (g_caseBytes) SaveCase("C:\\tallowin-tests\\fuzz-reader-crash.bin", *g_caseBytes);
   fflush(stderr);
   TerminateProcess(GetCurrentProcess(), 3);
   return EXCEPTION_EXECUTE_HANDLER;
@@ -77,128 +74,90 @@ LONG WINAPI SaveCrashingCase(EXCEPTION_POINTERS *info) {
 
 class FuzzReader : public ::testing::Test {
  protected:
-  FuzzReader() : dir_("fuzz_reader") {}
-
-  // Writes with the plain file API: the reader's own layer is what is under test.
-  bool WriteCase(const fuzz::Bytes &block) {
-    HANDLE file = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    static const uint8_t filler[kPrefix] = {0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC,
-                                            0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC};
-    DWORD written = 0;
-    bool ok = WriteFile(file, filler, kPrefix, &written, nullptr) && written == kPrefix;
-    if (ok && !block.empty()) {
-      ok = WriteFile(file, block.data(), static_cast<DWORD>(block.size()), &written, nullptr) &&
-           written == block.size();
-    }
-    CloseHandle(file);
-    return ok;
-  }
-
   // One case; "" when the reader kept its contract, else what went wrong.
-  std::string RunCase(const fuzz::Bytes &block, int *codeOut) {
-    if (!WriteCase(block)) return "could not write the case file";
-    const HeapCensus before = TakeCensus();
+  std::string RunCase(const fuzz::Bytes &block, int *code) {
+    fuzz::Bytes bytes(kPrefix + block.size(), 0xCC);
+    if (!block.empty()) memcpy(&bytes[kPrefix], block.data(), block.size());
+    if (!testenv::WriteBytes(path_, bytes)) return "could not write the case file";
+    const auto before = Census();
     testenv::PrepareRunState(dir_.path());
-    const int code = ReadBlockAt(path_.c_str(), kPrefix);
-    if (codeOut) *codeOut = code;
+    *code = ReadBlockAt(path_.c_str(), kPrefix);
     std::string why;
-    if (code != LOAD_OK && code != LOAD_BODY_FAILED && code != LOAD_BODY_NO_MEMORY &&
-        code != LOAD_NO_MEMORY && code != LOAD_READ_FAILED)
-      why = "unexpected code " + std::to_string(code);
-    else if (code == LOAD_OK && (!g.options || g.optionsSize < blockfmt::kOptionsFixedSize))
+    if (*code != LOAD_OK && *code != LOAD_BODY_FAILED && *code != LOAD_BODY_NO_MEMORY &&
+        *code != LOAD_NO_MEMORY && *code != LOAD_READ_FAILED)
+      why = "unexpected code " + std::to_string(*code);
+    else if (*code == LOAD_OK && (!g.options || g.optionsSize < blockfmt::kOptionsFixedSize))
       why = "read succeeded without options";
-    else if (code == LOAD_OK && g.patterns && !PatternsTerminated())
+    else if (*code == LOAD_OK && g.patterns && !PatternsTerminated())
       why = "pattern list without its two closing NUL bytes";
     testenv::ReleaseRunState();
     if (!HeapValidate(GetProcessHeap(), 0, nullptr)) return "process heap damaged";
-    const HeapCensus after = TakeCensus();
-    if (why.empty() &&
-        (after.busyBlocks != before.busyBlocks || after.busyBytes != before.busyBytes)) {
-      why = "heap leak: " + std::to_string(after.busyBlocks - before.busyBlocks) + " blocks, " +
-            std::to_string(after.busyBytes - before.busyBytes) + " bytes";
+    const auto after = Census();
+    if (why.empty() && after != before) {
+      why = "heap leak: " + std::to_string(after.first - before.first) + " blocks, " +
+            std::to_string(after.second - before.second) + " bytes";
     }
     return why;
   }
 
-  void SaveFinding(const fuzz::Bytes &block, long index) {
-    std::string name = dir_.path();
-    name = name.substr(0, name.rfind('\\')) + "\\fuzz-reader-finding-" + std::to_string(index) +
-           ".bin";
-    testenv::WriteBytes(name, block);
-    fprintf(stderr, "case %ld saved as %s\n", index, name.c_str());
-  }
-
   static constexpr DWORD kPrefix = 16;
-  testenv::ScopedTestDir dir_;
+  testenv::ScopedTestDir dir_{"fuzz_reader"};
   std::string path_ = dir_ / "case.bin";
+  const std::vector<fuzz::Bytes> seeds_ = fuzz::SeedBlocks();
+  int code_ = -2;
 };
 
-TEST_F(FuzzReader, SeedBlocksReadWithoutLeaks) {
-  // Also the warm-up: the file API's first use may keep allocations of its own.
-  std::vector<fuzz::Bytes> seeds = fuzz::SeedBlocks();
-  ASSERT_EQ(6u, seeds.size());
-  RunCase(seeds[0], nullptr);
-  for (size_t i = 0; i < seeds.size(); ++i) {
-    int code = -2;
-    EXPECT_EQ("", RunCase(seeds[i], &code)) << "seed " << i;
-    EXPECT_EQ(LOAD_OK, code) << "seed " << i;
-  }
-}
-
-TEST_F(FuzzReader, LeakCheckSeesWhatIsLeftAllocated) {
+TEST_F(FuzzReader, SeedsReadWithoutLeaksAndTheCorpusIsDamagedOrRead) {
+  ASSERT_EQ(6u, seeds_.size());
+  // The warm-up: the file API's first use may keep allocations of its own.
+  RunCase(seeds_[0], &code_);
   // The census must notice one forgotten block, or a passing run proves nothing.
-  RunCase(fuzz::SeedBlocks()[0], nullptr);
-  const HeapCensus before = TakeCensus();
+  const auto before = Census();
   void *kept = nullptr;
   ASSERT_TRUE(AllocRaw(40, &kept));
-  const HeapCensus after = TakeCensus();
+  const auto after = Census();
   FreeAndNull(&kept);
-  EXPECT_EQ(before.busyBlocks + 1, after.busyBlocks);
-  EXPECT_LE(before.busyBytes + 40, after.busyBytes);
-}
+  EXPECT_EQ(before.first + 1, after.first);
+  EXPECT_LE(before.second + 40, after.second);
 
-TEST_F(FuzzReader, RegressionCorpusIsReportedAsDamagedOrRead) {
-  RunCase(fuzz::SeedBlocks()[0], nullptr);
+  for (size_t i = 0; i < seeds_.size(); ++i) {
+    EXPECT_EQ("", RunCase(seeds_[i], &code_)) << "seed " << i;
+    EXPECT_EQ(LOAD_OK, code_) << "seed " << i;
+  }
   for (const RegressionCase &c : kRegressions) {
-    int code = -2;
-    EXPECT_EQ("", RunCase(fuzz::Bytes(c.bytes, c.bytes + c.size), &code)) << c.name;
+    EXPECT_EQ("", RunCase(fuzz::Bytes(c.bytes, c.bytes + c.size), &code_)) << c.name;
     // The hand-made cases are damaged blocks, except those named as readable.
     if (std::string(c.name).rfind("readable-", 0) != 0) {
-      EXPECT_NE(LOAD_OK, code) << c.name;
+      EXPECT_NE(LOAD_OK, code_) << c.name;
     }
   }
 }
 
 TEST_F(FuzzReader, MutatedBlocks) {
   const long cases = fuzz::CaseCount(30000);
-  std::vector<fuzz::Bytes> seeds = fuzz::SeedBlocks();
-  RunCase(seeds[0], nullptr);
+  RunCase(seeds_[0], &code_);
   SetUnhandledExceptionFilter(SaveCrashingCase);
-  long counts[9] = {};
-  long failures = 0;
+  long counts[9] = {}, failures = 0;
   const DWORD start = GetTickCount();
   // TALLOWIN_FUZZ_FIRST starts the run at a later case, to narrow down a finding.
   const char *firstText = getenv("TALLOWIN_FUZZ_FIRST");
   const long first = firstText ? strtol(firstText, nullptr, 10) : 0;
   for (long i = first; i < first + cases && failures < 10; ++i) {
-    fuzz::Bytes block = fuzz::MakeCase(seeds, i);
-    int code = -2;
+    fuzz::Bytes block = fuzz::MakeCase(seeds_, i);
     g_caseIndex = i;
     g_caseBytes = &block;
-    std::string why = RunCase(block, &code);
+    std::string why = RunCase(block, &code_);
     g_caseBytes = nullptr;
     if (!why.empty()) {
       ADD_FAILURE() << "case " << i << ": " << why;
-      SaveFinding(block, i);
+      SaveCase(("C:\\tallowin-tests\\fuzz-reader-finding-" + std::to_string(i) + ".bin").c_str(),
+               block);
       ++failures;
     }
-    if (code >= 0 && code <= 8) ++counts[code];
+    if (code_ >= 0 && code_ <= 8) ++counts[code_];
   }
-  const double seconds = (GetTickCount() - start) / 1000.0;
   printf("stub reader: %ld cases in %.1f s (read %ld, 1: %ld, 5: %ld, 7: %ld, 8: %ld)\n", cases,
-         seconds, counts[0], counts[1], counts[5], counts[7], counts[8]);
+         (GetTickCount() - start) / 1000.0, counts[0], counts[1], counts[5], counts[7], counts[8]);
   if (cases >= 1000) {
     EXPECT_GT(counts[LOAD_READ_FAILED], cases / 20);
     EXPECT_GT(counts[LOAD_OK], cases / 20);
