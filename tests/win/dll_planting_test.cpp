@@ -9,18 +9,16 @@
 
 #include "support/testenv.h"
 
-using testenv::ScopedTestDir;
-
 namespace {
+
+using Names = std::vector<const char *>;
 
 const char kChildVariable[] = "TALLOWIN_PLANT_CHILD";
 
 // Libraries the program loads at run time, then the names its import table gives.
-const char *const kRuntimeNames[] = {"uxtheme.dll", "version.dll", "cryptbase.dll", "comctl32.dll"};
-const char *const kImportNames[] = {"advapi32.dll", "comctl32.dll", "gdi32.dll",   "kernel32.dll",
-                                    "msvcrt.dll",   "ole32.dll",    "shell32.dll", "user32.dll"};
-
-std::string ProbePath() { return testenv::TestProgramDir() + "\\plant_probe.dll"; }
+const Names kRuntimeNames = {"uxtheme.dll", "version.dll", "cryptbase.dll", "comctl32.dll"};
+const Names kImportNames = {"advapi32.dll", "comctl32.dll", "gdi32.dll",   "kernel32.dll",
+                            "msvcrt.dll",   "ole32.dll",    "shell32.dll", "user32.dll"};
 
 std::string OwnPath() {
   char path[MAX_PATH];
@@ -28,12 +26,19 @@ std::string OwnPath() {
   return std::string(path, n < MAX_PATH ? n : 0);
 }
 
-bool Plant(const std::string &folder, const char *name) {
-  return CopyFileA(ProbePath().c_str(), (folder + "\\" + name).c_str(), FALSE) != 0;
+void Plant(const std::string &folder, const Names &names) {
+  const std::string probe = testenv::TestProgramDir() + "\\plant_probe.dll";
+  ASSERT_TRUE(testenv::FileExists(probe)) << probe;
+  for (const char *name : names)
+    ASSERT_TRUE(CopyFileA(probe.c_str(), (folder + "\\" + name).c_str(), FALSE)) << name;
 }
 
-bool Loaded(const std::string &folder, const char *name) {
-  return testenv::FileExists(folder + "\\" + name + ".loaded");
+// The names whose copy planted in `folder` was loaded, each after a blank.
+std::string Loaded(const std::string &folder, const Names &names) {
+  std::string loaded;
+  for (const char *name : names)
+    if (testenv::FileExists(folder + "\\" + name + ".loaded")) loaded += std::string(" ") + name;
+  return loaded;
 }
 
 // Runs only in the copies the control starts: loads each runtime name by bare name, the
@@ -58,9 +63,7 @@ void RunChild(const std::string &folder, const std::string &current) {
 }
 
 TEST(DllPlanting, TheProgramLoadsNoLibraryFromItsOwnOrItsCurrentFolder) {
-  ASSERT_TRUE(testenv::FileExists(ProbePath())) << ProbePath();
-  ScopedTestDir dir("planting");
-
+  testenv::ScopedTestDir dir("planting");
   // Control: the probe is taken from the program's own folder and from its current folder
   // when nothing restricts the search. Names this loader always serves itself prove
   // nothing; at least one must be shown to work, or the check below could not fail.
@@ -68,45 +71,31 @@ TEST(DllPlanting, TheProgramLoadsNoLibraryFromItsOwnOrItsCurrentFolder) {
               currentOnly = dir / "current-only", plain = dir / "plain";
   for (const std::string &folder : {ownHost, currentHost, currentOnly, plain})
     ASSERT_TRUE(testenv::MakeDirs(folder));
-  for (const char *name : kRuntimeNames) {
-    ASSERT_TRUE(Plant(ownHost, name));
-    ASSERT_TRUE(Plant(currentOnly, name));
-  }
+  ASSERT_NO_FATAL_FAILURE(Plant(ownHost, kRuntimeNames));
+  ASSERT_NO_FATAL_FAILURE(Plant(currentOnly, kRuntimeNames));
   RunChild(ownHost, plain);
   RunChild(currentHost, currentOnly);
-  std::vector<const char *> fromOwn, fromCurrent;
-  for (const char *name : kRuntimeNames) {
-    if (Loaded(ownHost, name)) fromOwn.push_back(name);
-    if (Loaded(currentOnly, name)) fromCurrent.push_back(name);
-  }
-  ASSERT_FALSE(fromOwn.empty()) << "this loader takes no planted library from a program's folder";
-  ASSERT_FALSE(fromCurrent.empty())
-      << "this loader takes no planted library from the current folder";
-  std::string shown = "taken when planted, own folder:";
-  for (const char *name : fromOwn) shown += std::string(" ") + name;
-  shown += "; current folder:";
-  for (const char *name : fromCurrent) shown += std::string(" ") + name;
-  printf("%s\n", shown.c_str());
+  const std::string fromOwn = Loaded(ownHost, kRuntimeNames);
+  const std::string fromCurrent = Loaded(currentOnly, kRuntimeNames);
+  ASSERT_NE("", fromOwn) << "this loader takes no planted library from a program's folder";
+  ASSERT_NE("", fromCurrent) << "this loader takes no planted library from the current folder";
+  printf("taken when planted, own folder:%s; current folder:%s\n", fromOwn.c_str(),
+         fromCurrent.c_str());
 
   // The program itself, with every name planted in both places.
   std::string install = dir / "product", current = dir / "current";
   ASSERT_TRUE(testenv::MakeDirs(current));
-  blockfmt::Block block;
-  ASSERT_TRUE(testenv::InstallStub(install + "\\uninstall.exe", block));
+  ASSERT_TRUE(testenv::InstallStub(install + "\\uninstall.exe", blockfmt::Block()));
   for (const std::string &folder : {install, current}) {
-    for (const char *name : kRuntimeNames) ASSERT_TRUE(Plant(folder, name));
-    for (const char *name : kImportNames) ASSERT_TRUE(Plant(folder, name));
+    ASSERT_NO_FATAL_FAILURE(Plant(folder, kRuntimeNames));
+    ASSERT_NO_FATAL_FAILURE(Plant(folder, kImportNames));
   }
   // A planted import the loader took would stop the program before it ran: it must end
   // normally.
   EXPECT_EQ(0u,
             testenv::RunAndWait("\"" + install + "\\uninstall.exe\" /X", 60000, current.c_str()));
-  for (const std::string &folder : {install, current}) {
-    for (const char *name : kRuntimeNames)
-      EXPECT_FALSE(Loaded(folder, name)) << folder << " " << name;
-    for (const char *name : kImportNames)
-      EXPECT_FALSE(Loaded(folder, name)) << folder << " " << name;
-  }
+  for (const std::string &folder : {install, current})
+    EXPECT_EQ("", Loaded(folder, kRuntimeNames) + Loaded(folder, kImportNames)) << folder;
 }
 
 }  // namespace
