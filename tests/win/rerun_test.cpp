@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "support/testenv.h"
 
@@ -17,13 +16,13 @@ using testenv::FileExists;
 using testenv::RegKeyExists;
 using testenv::RegValueExists;
 
-const char kRegBase[] = "Software\\TallowinTests\\Rerun";
+const std::string kRegBase = "Software\\TallowinTests\\Rerun";
 constexpr int kFolders = 30;
 constexpr int kFilesPerFolder = 100;
 constexpr int kExtraFolders = 10;
 constexpr int kSharedValues = 50;
 
-std::string Num(int n, int width) {
+std::string Num(int n, int width = 2) {
   char text[16];
   snprintf(text, sizeof text, "%0*d", width, n);
   return text;
@@ -37,69 +36,52 @@ class RerunTest : public ::testing::Test {
     testenv::DeleteRegTree(HKEY_CURRENT_USER, kRegBase);
   }
 
-  // The listed product, with an unlisted file beside the listed ones everywhere.
-  void MakeProduct() {
+  std::string Folder(int f) const { return "f" + Num(f); }
+  std::string Listed(int i) const { return "file" + Num(i, 3) + ".dat"; }
+  std::string Extra(int e) const { return dir_ / ("extra\\e" + Num(e)); }
+
+  // The listed product and its block, with an unlisted file beside the listed ones
+  // everywhere.
+  void MakeProduct(blockfmt::Block *block) {
+    block->messages = testenv::StandardMessages();
     for (int f = 0; f < kFolders; ++f) {
-      std::string folder = product_ + "\\f" + Num(f, 2);
+      std::string folder = product_ + "\\" + Folder(f);
       ASSERT_TRUE(testenv::MakeDirs(folder));
       for (int i = 0; i < kFilesPerFolder; ++i) {
-        ASSERT_TRUE(testenv::WriteText(folder + "\\file" + Num(i, 3) + ".dat", "x"));
+        ASSERT_TRUE(testenv::WriteText(folder + "\\" + Listed(i), "x"));
+        block->files.push_back({".\\" + Folder(f), Listed(i), 0});
       }
       ASSERT_TRUE(testenv::WriteText(folder + "\\keep.txt", "x"));
       ASSERT_TRUE(testenv::WriteText(folder + "\\junk.tmp", "x"));  // the wildcard's
     }
+    block->patterns.push_back("*.tmp");
     for (int e = 0; e < kExtraFolders; ++e) {
-      ASSERT_TRUE(testenv::MakeDirs(dir_ / ("extra\\e" + Num(e, 2) + "\\inner")));
-      ASSERT_TRUE(testenv::WriteText(dir_ / ("extra\\e" + Num(e, 2) + "\\lock.tmp"), "x"));
+      ASSERT_TRUE(testenv::MakeDirs(Extra(e) + "\\inner"));
+      ASSERT_TRUE(testenv::WriteText(Extra(e) + "\\lock.tmp", "x"));
+      block->folders.push_back({0, Extra(e) + "\\inner", "", ""});
+      block->folders.push_back({1, Extra(e), "", "lock.tmp"});  // climbs once lock.tmp is gone
     }
     ASSERT_TRUE(testenv::WriteText(dir_ / "extra\\keep.txt", "x"));
     for (int s = 0; s < 10; ++s) {
-      std::string key = std::string(kRegBase) + "\\Product\\Sub" + Num(s, 2);
-      for (int v = 0; v < 20; ++v)
-        ASSERT_TRUE(testenv::SetRegDword(HKEY_CURRENT_USER, key, "v" + Num(v, 2), v));
-    }
-    for (int v = 0; v < kSharedValues; ++v) {
-      ASSERT_TRUE(testenv::SetRegDword(HKEY_CURRENT_USER, std::string(kRegBase) + "\\Shared",
-                                       "v" + Num(v, 2), v));
-    }
-    ASSERT_TRUE(
-        testenv::SetRegDword(HKEY_CURRENT_USER, std::string(kRegBase) + "\\Shared", "keepme", 1));
-    ASSERT_TRUE(
-        testenv::SetRegDword(HKEY_CURRENT_USER, std::string(kRegBase) + "\\Other", "keepme", 1));
-  }
-
-  blockfmt::Block ProductBlock() const {
-    blockfmt::Block block;
-    block.messages = testenv::StandardMessages();
-    for (int f = 0; f < kFolders; ++f) {
-      for (int i = 0; i < kFilesPerFolder; ++i) {
-        block.files.push_back({".\\f" + Num(f, 2), "file" + Num(i, 3) + ".dat", 0});
+      for (int v = 0; v < 20; ++v) {
+        ASSERT_TRUE(testenv::SetRegDword(HKEY_CURRENT_USER, kRegBase + "\\Product\\Sub" + Num(s),
+                                         "v" + Num(v), v));
       }
     }
-    for (int e = 0; e < kExtraFolders; ++e) {
-      blockfmt::FolderItem item;
-      item.levels = 0;
-      item.folder = dir_ / ("extra\\e" + Num(e, 2) + "\\inner");
-      block.folders.push_back(item);
-      item.levels = 1;  // climbs to eNN once lock.tmp is gone
-      item.folder = dir_ / ("extra\\e" + Num(e, 2));
-      item.name = "lock.tmp";
-      block.folders.push_back(item);
-    }
-    block.registry.push_back({blockfmt::ROOT_HKCU, std::string(kRegBase) + "\\Product"});
+    block->registry.push_back({blockfmt::ROOT_HKCU, kRegBase + "\\Product"});
     for (int v = 0; v < kSharedValues; ++v) {
-      block.registry.push_back(
-          {blockfmt::ROOT_HKCU, std::string(kRegBase) + "\\Shared\\\\v" + Num(v, 2)});
+      ASSERT_TRUE(testenv::SetRegDword(HKEY_CURRENT_USER, kRegBase + "\\Shared", "v" + Num(v), v));
+      block->registry.push_back({blockfmt::ROOT_HKCU, kRegBase + "\\Shared\\\\v" + Num(v)});
     }
-    block.patterns.push_back("*.tmp");
-    return block;
+    ASSERT_TRUE(testenv::SetRegDword(HKEY_CURRENT_USER, kRegBase + "\\Shared", "keepme", 1));
+    ASSERT_TRUE(testenv::SetRegDword(HKEY_CURRENT_USER, kRegBase + "\\Other", "keepme", 1));
   }
 
   int ListedFilesLeft() const {
     int left = 0;
     for (int f = 0; f < kFolders; ++f) {
       for (int i = 0; i < kFilesPerFolder; ++i) {
-        if (FileExists(product_ + "\\f" + Num(f, 2) + "\\file" + Num(i, 3) + ".dat")) ++left;
+        left += FileExists(product_ + "\\" + Folder(f) + "\\" + Listed(i));
       }
     }
     return left;
@@ -109,21 +91,17 @@ class RerunTest : public ::testing::Test {
   void ExpectRemoved() const {
     EXPECT_EQ(0, ListedFilesLeft());
     for (int f = 0; f < kFolders; ++f) {
-      std::string folder = product_ + "\\f" + Num(f, 2);
-      EXPECT_TRUE(FileExists(folder + "\\keep.txt")) << folder;
-      EXPECT_FALSE(FileExists(folder + "\\junk.tmp")) << folder;
+      EXPECT_TRUE(FileExists(product_ + "\\" + Folder(f) + "\\keep.txt")) << f;
+      EXPECT_FALSE(FileExists(product_ + "\\" + Folder(f) + "\\junk.tmp")) << f;
     }
-    for (int e = 0; e < kExtraFolders; ++e) {
-      EXPECT_FALSE(DirExists(dir_ / ("extra\\e" + Num(e, 2)))) << e;
-    }
+    for (int e = 0; e < kExtraFolders; ++e) EXPECT_FALSE(DirExists(Extra(e))) << e;
     EXPECT_TRUE(FileExists(dir_ / "extra\\keep.txt"));
-    EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, std::string(kRegBase) + "\\Product"));
+    EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kRegBase + "\\Product"));
     for (int v = 0; v < kSharedValues; ++v) {
-      EXPECT_FALSE(
-          RegValueExists(HKEY_CURRENT_USER, std::string(kRegBase) + "\\Shared", "v" + Num(v, 2)));
+      EXPECT_FALSE(RegValueExists(HKEY_CURRENT_USER, kRegBase + "\\Shared", "v" + Num(v))) << v;
     }
-    EXPECT_TRUE(RegValueExists(HKEY_CURRENT_USER, std::string(kRegBase) + "\\Shared", "keepme"));
-    EXPECT_TRUE(RegValueExists(HKEY_CURRENT_USER, std::string(kRegBase) + "\\Other", "keepme"));
+    EXPECT_TRUE(RegValueExists(HKEY_CURRENT_USER, kRegBase + "\\Shared", "keepme"));
+    EXPECT_TRUE(RegValueExists(HKEY_CURRENT_USER, kRegBase + "\\Other", "keepme"));
   }
 
   // Starts "exe /Q" and kills it once `probe` is gone (at once when `probe` is empty,
@@ -163,32 +141,28 @@ class RerunTest : public ::testing::Test {
 };
 
 TEST_F(RerunTest, KilledRunsAreFinishedByTheNextRun) {
-  MakeProduct();
-  blockfmt::Block block = ProductBlock();
+  blockfmt::Block block;
+  ASSERT_NO_FATAL_FAILURE(MakeProduct(&block));
   ASSERT_TRUE(testenv::InstallStub(exe_, block));
-  const int total = kFolders * kFilesPerFolder;
   // The file pass works from the last entry to the first, so the first file of a
   // folder marks how far it got: kill at the start, a third and two thirds of the way
   // through, just after the file pass, and in the folder passes.
-  struct KillPoint {
-    DWORD delayMs;
-    std::string probe;
-  } points[] = {{50, ""},
-                {0, product_ + "\\f20\\file000.dat"},
-                {0, product_ + "\\f10\\file000.dat"},
-                {0, product_ + "\\f00\\file000.dat"},
-                {0, dir_ / "extra\\e09\\lock.tmp"}};
+  const std::pair<DWORD, std::string> points[] = {{50, ""},
+                                                  {0, product_ + "\\f20\\file000.dat"},
+                                                  {0, product_ + "\\f10\\file000.dat"},
+                                                  {0, product_ + "\\f00\\file000.dat"},
+                                                  {0, Extra(9) + "\\lock.tmp"}};
   int interrupted = 0;
-  for (const KillPoint &point : points) {
+  for (const auto &point : points) {
     int before = ListedFilesLeft();
-    bool killed = RunAndKill(point.delayMs, point.probe);
+    bool killed = RunAndKill(point.first, point.second);
     int after = ListedFilesLeft();
     printf("killed %s: %s, listed files %d -> %d of %d, product key %s\n",
-           point.probe.empty() ? "at 50 ms" : ("when " + point.probe + " went").c_str(),
-           killed ? "yes" : "no (it had ended)", before, after, total,
-           RegKeyExists(HKEY_CURRENT_USER, std::string(kRegBase) + "\\Product") ? "left" : "gone");
+           point.second.empty() ? "at 50 ms" : ("when " + point.second + " went").c_str(),
+           killed ? "yes" : "no (it had ended)", before, after, kFolders * kFilesPerFolder,
+           RegKeyExists(HKEY_CURRENT_USER, kRegBase + "\\Product") ? "left" : "gone");
     ASSERT_TRUE(killed) << "the run ended before it could be killed";
-    if (after < before) ++interrupted;
+    interrupted += after < before;
   }
   EXPECT_GE(interrupted, 3) << "the kills did not land inside the removal";
 

@@ -33,10 +33,10 @@ class TraversalTest : public ::testing::Test {
   }
   void TearDown() override {
     SetCurrentDirectoryA("C:\\");
+    // The lists are the test's own: not the run state's to free.
     g.patterns = nullptr;
-    g.patternsLength = 0;
     g.folders = nullptr;
-    g.folderCount = 0;
+    g.patternsLength = g.folderCount = 0;
     testenv::ReleaseRunState();
   }
 
@@ -47,46 +47,35 @@ class TraversalTest : public ::testing::Test {
     RemoveWildcardMatches();
   }
 
-  // Folder entries (levels 0) whose strings live in texts_.
-  void SetFolders(const std::vector<std::pair<std::string, std::string>> &folderAndName) {
-    texts_.clear();
-    texts_.reserve(folderAndName.size() * 3);
+  // One folder entry for each of `folders`, all with the same levels and file name.
+  void SetFolders(DWORD levels, const std::vector<std::string> &folders, const char *name = "") {
+    texts_ = folders;
+    name_ = name;
     entries_.clear();
-    for (const auto &f : folderAndName) {
-      texts_.push_back(f.first);
-      char *folder = &texts_.back()[0];
-      texts_.push_back("");
-      char *second = &texts_.back()[0];
-      texts_.push_back(f.second);
-      entries_.push_back({0, folder, second, &texts_.back()[0]});
-    }
     pointers_.clear();
-    for (auto &e : entries_) pointers_.push_back(&e);
+    for (std::string &folder : texts_) entries_.push_back({levels, &folder[0], none_, &name_[0]});
+    for (FolderEntry &e : entries_) pointers_.push_back(&e);
     g.folders = pointers_.data();
     g.folderCount = (DWORD)pointers_.size();
   }
 
   testenv::ScopedTestDir root_{"traversal"};
-  std::string install_;
-  std::string list_;
+  std::string install_, list_, name_;
+  char none_[1] = "";
   std::vector<std::string> texts_;
   std::vector<FolderEntry> entries_;
   std::vector<FolderEntry *> pointers_;
 };
 
 TEST_F(TraversalTest, WildcardRoutesIntoAProtectedFolderDeleteNothing) {
-  ASSERT_TRUE(WriteText(root_ / "prot\\marker.log", "x"));
   ASSERT_TRUE(MakeDirs(root_ / "prot\\deep"));
-  ASSERT_TRUE(WriteText(root_ / "prot\\deep\\inner.log", "x"));
-  ASSERT_TRUE(WriteText(root_ / "open\\marker.log", "x"));
+  for (const char *file : {"prot\\marker.log", "prot\\deep\\inner.log", "open\\marker.log"}) {
+    ASSERT_TRUE(WriteText(root_ / file, "x"));
+  }
   testenv::ScopedProtectedFolder protect(root_ / "prot");
-  ASSERT_TRUE(protect.ok());
-  std::string prot = root_ / "prot";
-  ASSERT_EQ(1, IsProtectedFolder(&prot[0]));
+  ASSERT_EQ(1, IsProtectedFolder(&(root_ / "prot")[0]));
   std::string upper = root_ / "PROT";
   for (auto &c : upper) c = (char)toupper((unsigned char)c);
-  std::string slashed = root_ / "prot";
-  for (auto &c : slashed) c = c == '\\' ? '/' : c;
   RunPatterns({"..\\..\\prot\\*.log", "..\\..\\prot.\\*.log", "../../prot/*.log",
                "..\\..\\x\\..\\prot\\*.log", "..\\..\\PrOt\\*.*", upper + "\\*.log",
                "..\\.\\..\\prot..\\*.log", "#InstallDir#\\..\\..\\prot\\*.log"});
@@ -95,29 +84,23 @@ TEST_F(TraversalTest, WildcardRoutesIntoAProtectedFolderDeleteNothing) {
   EXPECT_TRUE(FileExists(root_ / "prot\\deep\\inner.log"));
   // The same route to an unprotected folder does delete, and removes the folder.
   RunPatterns({"..\\../open./*.log"});
-  EXPECT_FALSE(FileExists(root_ / "open\\marker.log"));
   EXPECT_FALSE(DirExists(root_ / "open"));
   EXPECT_TRUE(FileExists(install_ + "\\uninstall.exe"));
 }
 
 TEST_F(TraversalTest, FolderEntryRoutesIntoAProtectedFolderRemoveNothing) {
   // An empty protected folder: only the protected test keeps it.
-  ASSERT_TRUE(MakeDirs(root_ / "prot\\sub"));
-  ASSERT_TRUE(MakeDirs(root_ / "open\\sub"));
   testenv::ScopedProtectedFolder protect(root_ / "prot");
   ASSERT_TRUE(protect.ok());
-  SetFolders({{root_ / "x\\..\\prot", ""},
-              {root_ / "prot.", ""},
-              {root_.path() + "/x/../prot", ""},
-              {root_ / "X\\..\\PROT\\", ""}});
+  SetFolders(0, {root_ / "x\\..\\prot", root_ / "prot.", root_.path() + "/x/../prot",
+                 root_ / "X\\..\\PROT\\"});
   RemoveFolders();
   EXPECT_TRUE(DirExists(root_ / "prot"));
 
   // The one file that a folder entry names is deleted wherever it lies, like a file
   // entry (a shortcut on the desktop is the common case); its protected folder stays.
-  ASSERT_TRUE(RemoveDirectoryA((root_ / "prot\\sub").c_str()));
   ASSERT_TRUE(WriteText(root_ / "prot\\a.lnk", "x"));
-  SetFolders({{root_ / "x\\..\\prot.", "a.lnk"}});
+  SetFolders(0, {root_ / "x\\..\\prot."}, "a.lnk");
   RemoveFolderFiles();
   RemoveFolders();
   EXPECT_FALSE(FileExists(root_ / "prot\\a.lnk"));
@@ -125,9 +108,8 @@ TEST_F(TraversalTest, FolderEntryRoutesIntoAProtectedFolderRemoveNothing) {
 
   // A climb from a subfolder stops at the protected parent however it is written.
   ASSERT_TRUE(MakeDirs(root_ / "prot\\sub"));
-  SetFolders({{root_ / "x\\..\\prot.\\sub", ""}, {root_ / "x\\..\\open.\\sub", ""}});
-  entries_[0].levels = 1;
-  entries_[1].levels = 1;
+  ASSERT_TRUE(MakeDirs(root_ / "open\\sub"));
+  SetFolders(1, {root_ / "x\\..\\prot.\\sub", root_ / "x\\..\\open.\\sub"});
   RemoveFolders();
   EXPECT_FALSE(DirExists(root_ / "prot\\sub"));
   EXPECT_TRUE(DirExists(root_ / "prot"));

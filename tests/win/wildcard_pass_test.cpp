@@ -13,200 +13,138 @@
 namespace {
 
 using testenv::CurrentFolder;
-using testenv::DirExists;
-using testenv::FileExists;
 using testenv::MakeDirs;
 using testenv::MakeFolderLink;
 using testenv::RemoveFolderLink;
 using testenv::WriteText;
 
+bool Exists(const std::string &path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 class WildcardPassTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    install_ = root_ / "inst";
-    ASSERT_TRUE(MakeDirs(install_));
     // The program's own file keeps the install folder from being removed.
-    ASSERT_TRUE(WriteText(install_ + "\\uninstall.exe", "stub"));
+    ASSERT_NO_FATAL_FAILURE(Make({"uninstall.exe"}));
     testenv::PrepareRunState(install_);
   }
   void TearDown() override {
     SetCurrentDirectoryA("C:\\");
-    g.patterns = nullptr;
+    g.patterns = nullptr;  // the test's own list: not the run state's to free
     g.patternsLength = 0;
     testenv::ReleaseRunState();
   }
 
+  // Files below the install folder; a name that ends in a backslash is an empty folder.
+  void Make(const std::vector<std::string> &names) {
+    for (const std::string &n : names) {
+      ASSERT_TRUE(MakeDirs(In(n).substr(0, In(n).find_last_of('\\')))) << n;
+      ASSERT_TRUE(n.back() == '\\' || WriteText(In(n), "x")) << n;
+    }
+  }
   void Run(const std::vector<std::string> &texts) {
     list_ = testenv::PatternList(texts);
     g.patterns = &list_[0];
     g.patternsLength = (DWORD)list_.size();
     RemoveWildcardMatches();
   }
-
+  void Expect(const std::vector<std::string> &kept, const std::vector<std::string> &gone) {
+    for (const std::string &k : kept) EXPECT_TRUE(Exists(In(k))) << k << " was removed";
+    for (const std::string &k : gone) EXPECT_FALSE(Exists(In(k))) << k << " is still there";
+  }
   std::string In(const std::string &relative) const { return install_ + "\\" + relative; }
-  void Files(const std::vector<std::string> &relatives) {
-    for (const auto &r : relatives) {
-      MakeDirs(In(r).substr(0, In(r).find_last_of('\\')));
-      ASSERT_TRUE(WriteText(In(r), "x")) << r;
-    }
+  bool IsCurrent(const std::string &folder) const {
+    return EqualsNoCase(CurrentFolder().c_str(), folder.c_str());
   }
 
   testenv::ScopedTestDir root_{"wildcard"};
-  std::string install_;
+  std::string install_ = root_ / "inst";
   std::string list_;
 };
 
 TEST_F(WildcardPassTest, RelativePatternCleansTheInstallTreeAndLeavesItCurrent) {
-  Files({"a.tmp", "keep.txt", "sub\\b.tmp", "sub\\deeper\\c.tmp", "mixed\\x.tmp", "mixed\\y.txt",
-         "mixed\\tmpdir.tmp\\z.txt"});
-  ASSERT_TRUE(MakeDirs(In("empty\\inner")));
+  Make({"a.tmp", "keep.txt", "sub\\b.tmp", "sub\\deeper\\c.tmp", "empty\\inner\\", "mixed\\x.tmp",
+        "mixed\\y.txt", "mixed\\tmpdir.tmp\\z.txt"});
   Run({"*.tmp"});
-  EXPECT_FALSE(FileExists(In("a.tmp")));
-  EXPECT_TRUE(FileExists(In("keep.txt")));
-  EXPECT_FALSE(DirExists(In("sub")));
-  EXPECT_FALSE(DirExists(In("empty")));
-  EXPECT_FALSE(FileExists(In("mixed\\x.tmp")));
-  EXPECT_TRUE(FileExists(In("mixed\\y.txt")));
   // A folder whose name matches is not a file: the pattern selects files only.
-  EXPECT_TRUE(FileExists(In("mixed\\tmpdir.tmp\\z.txt")));
-  EXPECT_TRUE(FileExists(In("uninstall.exe")));
-  EXPECT_TRUE(EqualsNoCase(CurrentFolder().c_str(), install_.c_str())) << CurrentFolder();
+  Expect({"keep.txt", "mixed\\y.txt", "mixed\\tmpdir.tmp\\z.txt", "uninstall.exe"},
+         {"a.tmp", "sub", "empty", "mixed\\x.tmp"});
+  EXPECT_TRUE(IsCurrent(install_)) << CurrentFolder();
 }
 
-TEST_F(WildcardPassTest, MacroPathRemovesItsFolderTreeButNotItsParent) {
-  char temp[MAX_PATH];
-  ASSERT_TRUE(ExpandFolderMacros(temp, "#TempDir#", MAX_PATH) < MAX_PATH);
-  std::string top =
-      std::string(temp) + "\\TallowinTests-wildcard-" + std::to_string(GetCurrentProcessId());
-  ASSERT_TRUE(MakeDirs(top + "\\A\\B\\C"));
-  ASSERT_TRUE(WriteText(top + "\\A\\B\\one.log", "x"));
-  ASSERT_TRUE(WriteText(top + "\\A\\B\\C\\two.dat", "x"));
-  ASSERT_TRUE(WriteText(top + "\\A\\beside.txt", "x"));
-  Run({"#TempDir#\\TallowinTests-wildcard-" + std::to_string(GetCurrentProcessId()) +
-       "\\A\\B\\*.*"});
-  bool treeLeft = DirExists(top + "\\A\\B");
-  bool besideLeft = FileExists(top + "\\A\\beside.txt");
-  testenv::RemoveTree(top);
-  EXPECT_FALSE(treeLeft);
-  EXPECT_TRUE(besideLeft);
-}
-
-TEST_F(WildcardPassTest, TrailingBackslashRemovesOnlyEmptyFolders) {
-  Files({"tree\\full\\f.txt"});
-  ASSERT_TRUE(MakeDirs(In("tree\\empty1")));
-  ASSERT_TRUE(MakeDirs(In("tree\\empty2\\inner")));
-  ASSERT_TRUE(MakeDirs(In("bare\\x\\y")));
-  Run({"tree\\", "bare\\"});
-  EXPECT_TRUE(FileExists(In("tree\\full\\f.txt")));
-  EXPECT_FALSE(DirExists(In("tree\\empty1")));
-  EXPECT_FALSE(DirExists(In("tree\\empty2")));
-  EXPECT_FALSE(DirExists(In("bare")));
-}
-
-TEST_F(WildcardPassTest, ReadOnlyMatchKeepsItsFoldersUpToTheTextFolder) {
-  Files({"ro\\a\\b\\locked.tmp", "ro\\a\\loose.tmp"});
+TEST_F(WildcardPassTest, EachTextRemovesWhatItsOwnTreeAllows) {
+  Make({"A\\B\\one.log", "A\\B\\C\\two.dat", "A\\beside.txt", "tree\\full\\f.txt", "tree\\empty1\\",
+        "tree\\empty2\\inner\\", "bare\\x\\y\\", "ro\\a\\b\\locked.tmp", "ro\\a\\loose.tmp"});
   ASSERT_TRUE(SetFileAttributesA(In("ro\\a\\b\\locked.tmp").c_str(), FILE_ATTRIBUTE_READONLY));
-  Run({"ro\\*.tmp"});
-  EXPECT_TRUE(FileExists(In("ro\\a\\b\\locked.tmp")));
-  EXPECT_FALSE(FileExists(In("ro\\a\\loose.tmp")));
-  EXPECT_TRUE(DirExists(In("ro\\a\\b")));
-  SetFileAttributesA(In("ro\\a\\b\\locked.tmp").c_str(), FILE_ATTRIBUTE_NORMAL);
+  Run({"#InstallDir#\\A\\B\\*.*", "tree\\", "bare\\", "ro\\*.tmp"});
+  // A macro text takes its folder's tree but not its parent; a trailing backslash
+  // removes empty folders only; a read-only match keeps its folders up to the text's.
+  Expect({"A\\beside.txt", "tree\\full\\f.txt", "ro\\a\\b\\locked.tmp"},
+         {"A\\B", "tree\\empty1", "tree\\empty2", "bare", "ro\\a\\loose.tmp"});
 }
 
 TEST_F(WildcardPassTest, ProtectedFoldersAreNeitherCleanedNorRemoved) {
-  Files({"tree\\a-sib\\one.tmp", "tree\\prot\\two.tmp", "tree\\prot\\deep\\three.tmp",
-         "tree\\z-sib\\four.tmp", "other\\five.tmp"});
+  Make({"tree\\a-sib\\one.tmp", "tree\\prot\\two.tmp", "tree\\prot\\deep\\three.tmp",
+        "tree\\z-sib\\four.tmp", "other\\five.tmp"});
   testenv::ScopedProtectedFolder protect(In("tree\\prot"));
-  ASSERT_TRUE(protect.ok());
   ASSERT_EQ(1, IsProtectedFolder(&In("tree\\prot")[0]));
   Run({"tree\\*.tmp", "tree\\prot\\*.tmp", "other\\*.tmp"});
-  EXPECT_FALSE(DirExists(In("tree\\a-sib")));
-  EXPECT_FALSE(DirExists(In("tree\\z-sib")));  // the walk goes on after the protected one
-  EXPECT_TRUE(FileExists(In("tree\\prot\\two.tmp")));
-  EXPECT_TRUE(FileExists(In("tree\\prot\\deep\\three.tmp")));
-  EXPECT_FALSE(DirExists(In("other")));  // and so does the list
+  // The walk goes on with the protected folder's siblings, and the list with its next text.
+  Expect({"tree\\prot\\two.tmp", "tree\\prot\\deep\\three.tmp"},
+         {"tree\\a-sib", "tree\\z-sib", "other"});
 }
 
-TEST_F(WildcardPassTest, MissingFolderOrTooLongTextIsSkipped) {
-  Files({"sub\\a.tmp", "sub\\keep.txt"});
+TEST_F(WildcardPassTest, MissingFolderTooLongTextOrEmptyListIsSkipped) {
+  Make({"sub\\a.tmp", "sub\\keep.txt"});
   ASSERT_TRUE(SetCurrentDirectoryA(In("sub").c_str()));
   // Cut at 259 characters this text would end in "*???...", matching every file.
-  std::string tooLong = "sub\\*" + std::string(300, '?') + ".tmp";
-  Run({"missing\\*.tmp", tooLong});
-  EXPECT_TRUE(FileExists(In("sub\\a.tmp")));
-  EXPECT_TRUE(FileExists(In("sub\\keep.txt")));
+  Run({"missing\\*.tmp", "sub\\*" + std::string(300, '?') + ".tmp"});
+  Run({"", "sub\\*.tmp"});
+  Expect({"sub\\a.tmp", "sub\\keep.txt"}, {});
   // No folder was entered, so the current folder did not move.
-  EXPECT_TRUE(EqualsNoCase(CurrentFolder().c_str(), In("sub").c_str())) << CurrentFolder();
-  Run({""});
-  EXPECT_TRUE(FileExists(In("sub\\a.tmp")));
+  EXPECT_TRUE(IsCurrent(In("sub"))) << CurrentFolder();
 }
 
 TEST_F(WildcardPassTest, LinksAreNotFollowed) {
-  ASSERT_TRUE(MakeDirs(root_ / "outside\\deep"));
-  ASSERT_TRUE(WriteText(root_ / "outside\\victim.tmp", "x"));
-  ASSERT_TRUE(WriteText(root_ / "outside\\deep\\victim2.tmp", "x"));
-  Files({"tree\\own.tmp"});
+  Make({"tree\\own.tmp", "..\\outside\\victim.tmp", "..\\outside\\deep\\victim2.tmp"});
   ASSERT_TRUE(MakeFolderLink(In("tree\\link"), "../../outside"));
   ASSERT_TRUE(MakeFolderLink(In("direct"), "../outside"));
   Run({"tree\\*.tmp", "direct\\*.tmp"});
-  EXPECT_FALSE(FileExists(In("tree\\own.tmp")));
-  EXPECT_TRUE(FileExists(root_ / "outside\\victim.tmp"));
-  EXPECT_TRUE(FileExists(root_ / "outside\\deep\\victim2.tmp"));
-  EXPECT_TRUE(DirExists(root_ / "outside\\deep"));
+  Expect({"..\\outside\\victim.tmp", "..\\outside\\deep\\victim2.tmp"}, {"tree\\own.tmp"});
   EXPECT_TRUE(RemoveFolderLink(In("tree\\link")));
   EXPECT_TRUE(RemoveFolderLink(In("direct")));
 }
 
 TEST(MatchesPatternTest, StarAndQuestionMarkOnLongNames) {
-  struct Case {
-    const char *pattern, *name;
-    bool match;
-  } cases[] = {
-      {"*.htm", "x.htm", true},
-      {"*.htm", "x.html", false},
-      {"*.HTM", "Page.htm", true},
-      {"*.htm", "htm", false},
-      {"a?c.txt", "abc.txt", true},
-      {"a?c.txt", "ac.txt", false},
-      {"a*b*c", "aXbYbZc", true},
-      {"a*b*c", "aXbYc.d", false},
-      {"*", "anything.at.all", true},
-      {"*.*", "noextension", true},
-      {"*.*", "a.b", true},
-      {"*.", "noextension", true},
-      {"*.", "a.b", false},
-      {"readme.", "README", true},
-      {"readme.*", "readme", false},
-      {"", "a", false},
-      {"..", "a", false},
-      {"*x*", "abc", false},
-      {"\xC4*.log", "\xE4x.log", false},  // only A to Z fold
-  };
-  for (const Case &c : cases) {
-    EXPECT_EQ(c.match, MatchesPattern(c.pattern, c.name)) << c.pattern << " / " << c.name;
-  }
+  const char *matching[][2] = {
+      {"*.htm", "x.htm"},   {"*.HTM", "Page.htm"},    {"a?c.txt", "abc.txt"},
+      {"a*b*c", "aXbYbZc"}, {"*", "anything.at.all"}, {"*.*", "noextension"},
+      {"*.*", "a.b"},       {"*.", "noextension"},    {"readme.", "README"}};
+  // Only A to Z fold: not the A-umlaut of the ANSI code page.
+  const char *notMatching[][2] = {
+      {"*.htm", "x.html"},  {"*.htm", "htm"}, {"a?c.txt", "ac.txt"},
+      {"a*b*c", "aXbYc.d"}, {"*.", "a.b"},    {"readme.*", "readme"},
+      {"..", "a"},          {"*x*", "abc"},   {"\xC4*.log", "\xE4x.log"}};
+  for (auto &c : matching) EXPECT_TRUE(MatchesPattern(c[0], c[1])) << c[0] << " / " << c[1];
+  for (auto &c : notMatching) EXPECT_FALSE(MatchesPattern(c[0], c[1])) << c[0] << " / " << c[1];
+  EXPECT_FALSE(MatchesPattern("", "a"));
 }
 
 TEST_F(WildcardPassTest, ShortNamesDoNotWidenTheMatch) {
-  Files({"x.html", "y.htm", "sub\\Z.HTM", "sub\\long name.htmlx", "keep.txt"});
-  // The search by itself also matches x.html through its short name X~1.HTM (on
-  // Windows and under Wine alike): the pass must not rely on it.
+  Make({"x.html", "y.htm", "sub\\Z.HTM", "sub\\long name.htmlx", "keep.txt"});
+  // The search for *.htm by itself also returns x.html through its short name X~1.HTM
+  // (on Windows and under Wine alike): the pass must not rely on it.
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(In("*.htm").c_str(), &found);
-  bool searchFindsLongName = false;
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      if (std::string(found.cFileName) == "x.html") searchFindsLongName = true;
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+  bool viaShortName = false;
+  for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+    viaShortName |= std::string(found.cFileName) == "x.html";
   }
-  printf("directory search for *.htm returns x.html: %s\n", searchFindsLongName ? "yes" : "no");
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  printf("directory search for *.htm returns x.html: %s\n", viaShortName ? "yes" : "no");
   Run({"*.htm"});
-  EXPECT_TRUE(FileExists(In("x.html")));
-  EXPECT_TRUE(FileExists(In("sub\\long name.htmlx")));
-  EXPECT_FALSE(FileExists(In("y.htm")));
-  EXPECT_FALSE(FileExists(In("sub\\Z.HTM")));
-  EXPECT_TRUE(FileExists(In("keep.txt")));
+  Expect({"x.html", "sub\\long name.htmlx", "keep.txt"}, {"y.htm", "sub\\Z.HTM"});
 }
 
 }  // namespace
