@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,93 +24,55 @@ using winui::Press;
 
 namespace {
 
-constexpr UINT kSetPos = WM_USER + 2;  // PBM_SETPOS
 const char kSharedKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+const DWORD kNoHandle = ~0u;
 
 bool IsReadOnly(const std::string &path) {
   DWORD a = GetFileAttributesA(path.c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY);
 }
 
-// Holds a file open for reading without letting others write, as a running program would.
-class HeldOpen {
- public:
-  explicit HeldOpen(const std::string &path)
-      : handle_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                            nullptr)) {}
-  ~HeldOpen() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  bool ok() const { return handle_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE handle_;
-};
-
-// Records the positions a progress bar is sent, with what the pass had removed by then.
-std::vector<DWORD> *positions = nullptr;
-std::vector<std::string> *watched = nullptr;
-std::vector<std::string> *existing = nullptr;
-
-LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == kSetPos && positions) {
-    positions->push_back(static_cast<DWORD>(wParam));
-    std::string present;
-    for (const std::string &path : *watched) present += FileExists(path) ? "1" : "0";
-    existing->push_back(present);
-    return 0;
-  }
-  return DefWindowProcA(window, message, wParam, lParam);
+// A reader with the given sharing, as another program would hold the file.
+using Handle = std::unique_ptr<void, decltype(&CloseHandle)>;
+Handle Hold(const std::string &path, DWORD share) {
+  return Handle(CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr),
+                CloseHandle);
 }
 
 class FilePassTest : public ::testing::Test {
  protected:
-  FilePassTest() : dir_("filepass") {
+  FilePassTest() : dir_("filepass"), texts_(testenv::StandardMessages()) {
     testenv::PrepareRunState(dir_.path());
     keyExisted_ = testenv::RegKeyExists(HKEY_LOCAL_MACHINE, kSharedKey);
-    SetMessages(testenv::StandardMessages());
+    SetMessage(0, texts_[0]);
   }
   ~FilePassTest() override {
-    for (const std::string &name : sharedNames_) {
-      HKEY key;
-      if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedKey, 0, KEY_SET_VALUE, &key) == 0) {
-        RegDeleteValueA(key, name.c_str());
-        RegCloseKey(key);
-      }
-    }
+    for (const std::string &name : sharedNames_)
+      RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedKey, name.c_str());
     if (!keyExisted_) RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSharedKey);
     if (stub_) FreeLibrary(stub_);
     g.messages = nullptr;  // both lists belong to the test, not to the allocator
-    g.files = nullptr;
-    g.fileCount = 0;
+    Clear();
     ResetProtectedFolders();
     testenv::ReleaseRunState();
   }
 
-  void SetMessages(const std::vector<std::string> &texts) {
-    texts_ = texts;
+  void SetMessage(int number, const std::string &text) {
+    texts_[number] = text;
     slots_.clear();
     for (std::string &t : texts_) slots_.push_back(&t[0]);
     slots_.push_back(nullptr);
     g.messages = slots_.data();
   }
-  void SetMessage(int number, const std::string &text) {
-    std::vector<std::string> texts = texts_;
-    texts[number] = text;
-    SetMessages(texts);
-  }
 
   // Adds an entry; returns its full path as the pass should build it.
   std::string Add(const std::string &folder, const std::string &name, unsigned char flags = 0) {
-    auto e = std::make_unique<Entry>();
-    e->folder = folder;
-    e->name = name;
-    e->entry.folder = &e->folder[0];
-    e->entry.name = &e->name[0];
-    e->entry.flags = flags;
-    entries_.push_back(std::move(e));
-    pointers_.clear();
-    for (auto &p : entries_) pointers_.push_back(&p->entry);
+    entries_.emplace_back();
+    Entry &e = entries_.back();
+    e.folder = folder;
+    e.name = name;
+    e.entry = {&e.folder[0], &e.name[0], flags};
+    pointers_.push_back(&e.entry);
     g.files = pointers_.data();
     g.fileCount = static_cast<DWORD>(pointers_.size());
     return folder + "\\" + name;
@@ -118,41 +81,43 @@ class FilePassTest : public ::testing::Test {
     testenv::WriteText(dir_ / name, "data");
     return Add(dir_.path(), name, flags);
   }
+  void Clear() {
+    entries_.clear();
+    pointers_.clear();
+    g.files = nullptr;
+    g.fileCount = 0;
+  }
 
-  void SetCount(const std::string &path, DWORD count) {
+  // A SharedDLLs value as the hex text of its bytes ("01000000": the count 1); "-": none.
+  void SetShared(const std::string &path, const std::string &hex) {
     sharedNames_.push_back(path);
-    ASSERT_TRUE(testenv::SetRegDword(HKEY_LOCAL_MACHINE, kSharedKey, path, count));
+    std::vector<uint8_t> b;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+      b.push_back(static_cast<uint8_t>(strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+    DWORD count = 0;  // four bytes as installers write a count, other sizes as damage leaves them
+    if (b.size() == 4) memcpy(&count, b.data(), 4);
+    if (hex == "-") return;
+    ASSERT_TRUE(b.size() == 4 ? testenv::SetRegDword(HKEY_LOCAL_MACHINE, kSharedKey, path, count)
+                              : testenv::SetRegBinary(HKEY_LOCAL_MACHINE, kSharedKey, path, b));
   }
-  void SetCountBytes(const std::string &path, const std::vector<uint8_t> &bytes) {
-    sharedNames_.push_back(path);
-    ASSERT_TRUE(testenv::SetRegBinary(HKEY_LOCAL_MACHINE, kSharedKey, path, bytes));
-  }
-  std::vector<uint8_t> CountBytes(const std::string &path) {
+  std::string Shared(const std::string &path) {
     HKEY key;
-    std::vector<uint8_t> data(16);
-    DWORD size = 16;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedKey, 0, KEY_READ, &key) != 0) return {};
-    LONG rc = RegQueryValueExA(key, path.c_str(), nullptr, nullptr, data.data(), &size);
+    BYTE data[16];
+    DWORD size = sizeof(data);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedKey, 0, KEY_READ, &key) != 0) return "-";
+    LONG rc = RegQueryValueExA(key, path.c_str(), nullptr, nullptr, data, &size);
     RegCloseKey(key);
-    if (rc != 0) return {0xEE};
-    data.resize(size);
-    return data;
-  }
-  bool HasValue(const std::string &path) {
-    return testenv::RegValueExists(HKEY_LOCAL_MACHINE, kSharedKey, path);
-  }
-  DWORD Count(const std::string &path) {
-    DWORD c = 0xFFFFFFFF;
-    testenv::GetRegDword(HKEY_LOCAL_MACHINE, kSharedKey, path, &c);
-    return c;
+    std::string hex = rc == 0 ? "" : "-";
+    for (DWORD i = 0; rc == 0 && i < size; ++i)
+      hex += {"0123456789abcdef"[data[i] >> 4], "0123456789abcdef"[data[i] & 15]};
+    return hex;
   }
 
   // The file prompt's template lives in the stub's resources.
   bool UseStubResources() {
     stub_ = LoadLibraryExA(testenv::StubPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (!stub_) return false;
-    g.instance = stub_;
-    return true;
+    if (stub_) g.instance = stub_;
+    return stub_ != nullptr;
   }
 
   // Counts the shown dialogs whose text holds `text`.
@@ -167,247 +132,178 @@ class FilePassTest : public ::testing::Test {
     FileEntry entry;
   };
   testenv::ScopedTestDir dir_;
+  std::vector<std::string> texts_;
   bool keyExisted_ = false;
   HMODULE stub_ = nullptr;
-  std::vector<std::string> texts_;
   std::vector<char *> slots_;
-  std::vector<std::unique_ptr<Entry>> entries_;
+  std::deque<Entry> entries_;  // stays in place as it grows
   std::vector<FileEntry *> pointers_;
   std::vector<std::string> sharedNames_;
 };
 
-TEST_F(FilePassTest, FullPathsFollowTheLeadingDotRule) {
+TEST_F(FilePassTest, FullPathsFollowTheLeadingDotRuleAndAreNeverCut) {
+  const std::string install = dir_.path() + "\\";
+  const std::string longest(259 - install.size(), 'a');  // install + longest: 259 characters
   struct Case {
-    const char *folder, *name, *expected;
-  } cases[] = {{".", "x.dll", "x.dll"},
-               {".\\sub", "x.dll", "sub\\x.dll"},
-               {".sub", "x.dll", "x.dll"},
-               {".", "", ""}};
+    std::string folder, name, expected;
+  } cases[] = {{".", "x.dll", install + "x.dll"},
+               {".\\sub", "x.dll", install + "sub\\x.dll"},
+               {".sub", "x.dll", install + "x.dll"},
+               {".", "", install},
+               {"C:\\Other", "x.dll", "C:\\Other\\x.dll"},
+               {"C:\\Other\\", "x.dll", "C:\\Other\\x.dll"},
+               {dir_.path(), longest, install + longest},
+               // Longer paths fail and leave no path behind: a cut one could name another file.
+               {dir_.path(), longest + "b", ""},
+               {".\\" + std::string(300, 'c'), "x", ""}};
   for (const Case &c : cases) {
     Add(c.folder, c.name);
-    ASSERT_TRUE(BuildFilePath(g.files[g.fileCount - 1]));
-    EXPECT_EQ(dir_.path() + "\\" + c.expected, g.scratchPath) << c.folder;
+    std::string what = c.folder.substr(0, 12) + " | " + c.name.substr(0, 12);
+    EXPECT_EQ(!c.expected.empty(), BuildFilePath(g.files[g.fileCount - 1])) << what;
+    EXPECT_EQ(c.expected, g.scratchPath) << what;
   }
-  Add("C:\\Other", "x.dll");
-  ASSERT_TRUE(BuildFilePath(g.files[g.fileCount - 1]));
-  EXPECT_STREQ("C:\\Other\\x.dll", g.scratchPath);
-  Add("C:\\Other\\", "x.dll");
-  ASSERT_TRUE(BuildFilePath(g.files[g.fileCount - 1]));
-  EXPECT_STREQ("C:\\Other\\x.dll", g.scratchPath);
-}
-
-TEST_F(FilePassTest, PathsTooLongForTheScratchPathAreSkippedNotCut) {
-  // The 259-character cut of the long entry names a real file, which must survive.
-  std::string prefix = dir_.path() + "\\";
-  std::string cutName(259 - prefix.size(), 'a');
-  ASSERT_TRUE(testenv::WriteText(prefix + cutName, "keep"));
-  Add(dir_.path(), cutName + "bbb");
+  // The pass skips the long entries, so the file that their cut would name survives.
+  Clear();
+  ASSERT_TRUE(testenv::WriteText(install + longest, "keep"));
+  Add(dir_.path(), longest + "bbb");
   Add(".\\" + std::string(300, 'c'), "x");
-  EXPECT_FALSE(BuildFilePath(g.files[0]));
-  EXPECT_STREQ("", g.scratchPath);
-  EXPECT_FALSE(BuildFilePath(g.files[1]));
+  std::string fits = AddFile(longest.substr(1));
   RemoveFiles();
-  EXPECT_TRUE(FileExists(prefix + cutName));
-  // The longest path that fits is still handled.
-  std::string fits = AddFile(cutName.substr(1));
-  ASSERT_EQ(258u, fits.size());
-  RemoveFiles();
+  EXPECT_TRUE(FileExists(install + longest));
   EXPECT_FALSE(FileExists(fits));
 }
 
-TEST_F(FilePassTest, LockedFilesAreThoseOthersHoldForWriting) {
-  std::string plain = dir_ / "plain.txt", ro = dir_ / "ro.txt", held = dir_ / "held.txt";
-  testenv::WriteText(plain, "x");
-  testenv::WriteText(ro, "x");
-  testenv::WriteText(held, "x");
-  MakeReadOnly(ro.c_str());
-  EXPECT_FALSE(IsFileLocked(plain.c_str()));
-  EXPECT_FALSE(IsFileLocked((dir_ / "missing.txt").c_str()));
-  EXPECT_FALSE(IsFileLocked(ro.c_str()));
-  EXPECT_TRUE(IsReadOnly(ro));  // put back after the test
-  {
-    HeldOpen hold(held);
-    ASSERT_TRUE(hold.ok());
-    EXPECT_TRUE(IsFileLocked(held.c_str()));
-    MakeReadOnly(held.c_str());
-    EXPECT_TRUE(IsFileLocked(held.c_str()));
-    EXPECT_TRUE(IsReadOnly(held));
+// Locked means held by others for writing or without letting us both read and write; a
+// file that is not locked but may not be deleted stays too. Nothing asks but the prompt
+// for the read-only file.
+TEST_F(FilePassTest, PlainFilesGoUnlessHeld) {
+  if (!UseStubResources()) GTEST_SKIP() << "uninstall.exe not found for the prompt template";
+  const DWORD shareRW = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  struct Case {
+    const char *name;
+    DWORD share;
+    bool readOnly, locked, stays;
+  } cases[] = {{"free.dat", kNoHandle, false, false, false},
+               {"readonly.dat", kNoHandle, true, false, true},  // the one prompt, answered No
+               {"held.dat", FILE_SHARE_READ, false, true, true},
+               {"heldro.dat", FILE_SHARE_READ, true, true, true},
+               // Read and write shared but not delete: not locked, yet the delete fails.
+               {"nodelete.dat", shareRW, false, false, true},
+               // Every sharing allowed: not locked, and gone once it is let go.
+               {"reader.dat", shareRW | FILE_SHARE_DELETE, false, false, false}};
+  EXPECT_FALSE(IsFileLocked((dir_ / "missing.dat").c_str()));
+  ASSERT_TRUE(testenv::MakeDirs(dir_ / "sub"));
+  Add(".\\sub", "", FE_CHECK_IN_USE);  // a folder would test as locked
+  std::vector<Handle> holds;
+  for (const Case &c : cases) {
+    std::string path = dir_ / c.name;
+    // The in-use check's flag must not keep a file from the common way out.
+    AddFile(c.name, c.locked ? 0 : FE_CHECK_IN_USE);
+    if (c.readOnly) MakeReadOnly(path.c_str());
+    if (c.share != kNoHandle) {
+      holds.push_back(Hold(path, c.share));
+      ASSERT_NE(INVALID_HANDLE_VALUE, holds.back().get()) << c.name;
+    }
+    EXPECT_EQ(c.locked, IsFileLocked(path.c_str()) != FALSE) << c.name;
+    EXPECT_EQ(c.readOnly, IsReadOnly(path)) << c.name << ": the attribute is put back";
   }
-  // Another reader that lets others write does not lock it.
-  MakeWritable(held.c_str());
-  HANDLE shared = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, shared);
-  EXPECT_FALSE(IsFileLocked(held.c_str()));
-  CloseHandle(shared);
-}
-
-TEST_F(FilePassTest, InUseCheckLooksOnlyAtFlaggedFiles) {
-  std::string flagged = AddFile("flagged.dll", FE_CHECK_IN_USE);
-  std::string other = AddFile("other.dll");
-  Add(dir_.path(), "", FE_CHECK_IN_USE);
   EXPECT_FALSE(AnyFileInUse());
-  {
-    HeldOpen hold(other);
-    EXPECT_FALSE(AnyFileInUse());
-  }
-  HeldOpen hold(flagged);
+  g.files[3]->flags |= FE_CHECK_IN_USE;  // held.dat
   EXPECT_TRUE(AnyFileInUse());
-  g.fileCount = 0;
-  EXPECT_FALSE(AnyFileInUse());
+
+  DialogAnswerer answerer;
+  answerer.Answer("m9", Press::Command, IDC_PROMPT_NO);
+  RemoveFiles();
+  holds.clear();
+  answerer.Stop();
+  for (const Case &c : cases) EXPECT_EQ(c.stays, FileExists(dir_ / c.name)) << c.name;
+  EXPECT_EQ(1, Shown(answerer, "m9 " + dir_ / "readonly.dat"));
+  EXPECT_EQ(1u, answerer.Seen().size());
+  EXPECT_FALSE(testenv::DirExists(dir_ / "sub"));
 }
 
-TEST_F(FilePassTest, SharedCountsOfUnlockedFiles) {
+TEST_F(FilePassTest, SharedCountsDecideAndLockedFilesNeverAsk) {
+  struct Case {
+    const char *name, *value, *after;  // values as SetShared takes them
+    bool held, answerNo, stays;
+    int asked;
+  } cases[] = {{"two.dll", "02000000", "01000000", false, false, true, 0},
+               {"oneyes.dll", "01000000", "-", false, false, false, 1},
+               {"oneno.dll", "01000000", "00000000", false, true, true, 1},
+               {"zero.dll", "00000000", "-", false, false, false, 1},
+               {"novalue.dll", "-", "-", false, false, false, 1},
+               // A short value fills the low bytes of the preset count 1 only.
+               {"short.dll", "0500", "0400", false, false, true, 0},
+               {"empty.dll", "", "", false, true, true, 1},
+               {"held3.dll", "03000000", "02000000", true, false, true, 0},
+               // A locked file's count that would reach 0 is not written.
+               {"held1.dll", "01000000", "01000000", true, false, true, 0},
+               {"heldnone.dll", "-", "-", true, false, true, 0}};
   DialogAnswerer answerer;
-  std::string two = AddFile("two.dll", FE_SHARED);
-  std::string oneYes = AddFile("oneyes.dll", FE_SHARED);
-  std::string oneNo = AddFile("oneno.dll", FE_SHARED);
-  std::string zero = AddFile("zero.dll", FE_SHARED);
-  std::string missing = AddFile("missing.dll", FE_SHARED);
-  std::string shortValue = AddFile("short.dll", FE_SHARED);
-  std::string emptyValue = AddFile("empty.dll", FE_SHARED);
-  SetCount(two, 2);
-  SetCount(oneYes, 1);
-  SetCount(oneNo, 1);
-  SetCount(zero, 0);
-  sharedNames_.push_back(missing);
-  SetCountBytes(shortValue, {5, 0});  // fills the low bytes of the preset count only
-  SetCountBytes(emptyValue, {});      // counts as the preset 1
-  answerer.Answer(oneNo, Press::Command, IDNO);
-  answerer.Answer(emptyValue, Press::Command, IDNO);
-  answerer.Answer("m10", Press::Command, IDYES);
-  RemoveFiles();
-  answerer.Stop();
-
-  EXPECT_TRUE(FileExists(two));
-  EXPECT_EQ(1u, Count(two));
-  EXPECT_FALSE(FileExists(oneYes));
-  EXPECT_FALSE(HasValue(oneYes));
-  EXPECT_TRUE(FileExists(oneNo));
-  EXPECT_EQ(0u, Count(oneNo));
-  EXPECT_FALSE(FileExists(zero));
-  EXPECT_FALSE(HasValue(zero));
-  EXPECT_FALSE(FileExists(missing));
-  EXPECT_TRUE(FileExists(shortValue));
-  EXPECT_EQ((std::vector<uint8_t>{4, 0}), CountBytes(shortValue));
-  EXPECT_TRUE(FileExists(emptyValue));
-  EXPECT_EQ((std::vector<uint8_t>{}), CountBytes(emptyValue));
-
-  EXPECT_EQ(0, Shown(answerer, two));
-  EXPECT_EQ(0, Shown(answerer, shortValue));
-  for (const std::string &asked : {oneYes, oneNo, zero, missing, emptyValue}) {
-    EXPECT_EQ(1, Shown(answerer, "m10 " + asked)) << asked;
+  std::vector<Handle> holds;
+  for (const Case &c : cases) {
+    // A held file is left alone: no font removal or unregistering either.
+    std::string path = AddFile(c.name, c.held ? FE_SHARED | FE_FONT | FE_SELFREG : FE_SHARED);
+    SetShared(path, c.value);
+    if (c.answerNo) answerer.Answer(path, Press::Command, IDNO);
+    if (c.held) holds.push_back(Hold(path, FILE_SHARE_READ));
   }
-  EXPECT_EQ(5u, answerer.Seen().size());
-}
-
-TEST_F(FilePassTest, SharedCountsOfLockedFilesNeverAsk) {
-  DialogAnswerer answerer;
-  answerer.Answer("", Press::Command, IDYES);
-  std::string three = AddFile("three.dll", FE_SHARED);
-  std::string one = AddFile("one.dll", FE_SHARED);
-  std::string none = AddFile("none.dll", FE_SHARED | FE_SELFREG);
-  SetCount(three, 3);
-  SetCount(one, 1);
-  sharedNames_.push_back(none);
-  HeldOpen h1(three), h2(one), h3(none);
-  RemoveFiles();
-  answerer.Stop();
-  EXPECT_EQ(2u, Count(three));
-  EXPECT_EQ(1u, Count(one));  // a count that would reach 0 is not written
-  EXPECT_FALSE(HasValue(none));
-  for (const std::string &p : {three, one, none}) EXPECT_TRUE(FileExists(p));
-  EXPECT_TRUE(answerer.Seen().empty());
-}
-
-TEST_F(FilePassTest, QuestionWithoutAKeyOrWithoutAText) {
-  DialogAnswerer answerer;
+  answerer.Answer("m10", Press::Command, IDYES);
   answerer.Answer("", Press::Command, IDNO);
-  std::string quiet = AddFile("quiet.dll", FE_SHARED);
-  SetCount(quiet, 1);
+  RemoveFiles();
+  // An empty question text asks nothing: the value goes with the file.
+  Clear();
   SetMessage(10, "");
+  std::string quiet = AddFile("quiet.dll", FE_SHARED);
+  SetShared(quiet, "01000000");
   RemoveFiles();
   answerer.Stop();
   EXPECT_FALSE(FileExists(quiet));
-  EXPECT_FALSE(HasValue(quiet));
-  EXPECT_TRUE(answerer.Seen().empty());
+  EXPECT_EQ("-", Shared(quiet));
+  size_t asked = 0;
+  for (const Case &c : cases) {
+    std::string path = dir_ / c.name;
+    EXPECT_EQ(c.stays, FileExists(path)) << c.name;
+    EXPECT_EQ(c.after, Shared(path)) << c.name;
+    EXPECT_EQ(c.asked, Shown(answerer, "m10 " + path)) << c.name;
+    asked += c.asked;
+  }
+  EXPECT_EQ(asked, answerer.Seen().size());
+}
 
-  // Without the SharedDLLs key the question still decides.
+TEST_F(FilePassTest, WithoutTheSharedKeyTheQuestionStillDecides) {
   HKEY key;
-  bool empty = true;
+  DWORD values = 0;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedKey, 0, KEY_READ, &key) == 0) {
-    DWORD values = 0;
     RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
                      nullptr, nullptr, nullptr);
     RegCloseKey(key);
-    empty = values == 0;
   }
-  if (!empty) GTEST_SKIP() << "the SharedDLLs key holds values of the system";
+  if (values != 0) GTEST_SKIP() << "the SharedDLLs key holds values of the system";
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSharedKey);
-  SetMessage(10, "m10 %s");
-  g.fileCount = 0;
-  entries_.clear();
-  std::string kept = AddFile("kept.dll", FE_SHARED);
-  {
-    DialogAnswerer no;
-    no.Answer("m10 " + kept, Press::Command, IDNO);
-    RemoveFiles();
-    no.Stop();
-    EXPECT_TRUE(FileExists(kept));
-    EXPECT_EQ(1u, no.Seen().size());
-  }
-  {
-    DialogAnswerer yes;
-    yes.Answer("m10 " + kept, Press::Command, IDYES);
-    RemoveFiles();
-    yes.Stop();
-    EXPECT_FALSE(FileExists(kept));
-    EXPECT_EQ(1u, yes.Seen().size());
-  }
+  std::string kept = AddFile("kept.dll", FE_SHARED), gone = AddFile("gone.dll", FE_SHARED);
+  DialogAnswerer answerer;
+  answerer.Answer("m10 " + kept, Press::Command, IDNO);
+  answerer.Answer("m10 " + gone, Press::Command, IDYES);
+  RemoveFiles();
+  answerer.Stop();
+  EXPECT_TRUE(FileExists(kept));
+  EXPECT_FALSE(FileExists(gone));
+  EXPECT_EQ(2u, answerer.Seen().size());
   EXPECT_FALSE(testenv::RegKeyExists(HKEY_LOCAL_MACHINE, kSharedKey));
 }
 
-TEST_F(FilePassTest, ReadOnlyFilesWithRememberedAnswersNeedNoDialog) {
-  std::string a = AddFile("a.txt"), b = AddFile("b.txt");
-  MakeReadOnly(a.c_str());
-  MakeReadOnly(b.c_str());
-  g.filePromptAnswer = 0;
-  RemoveFiles();
-  EXPECT_TRUE(FileExists(a) && FileExists(b));
-  g.filePromptAnswer = 1;
-  RemoveFiles();
-  EXPECT_FALSE(FileExists(a) || FileExists(b));
-
-  // An empty prompt text counts as yes to all, and is remembered.
-  std::string c = AddFile("c.txt");
-  MakeReadOnly(c.c_str());
-  g.filePromptAnswer = -1;
-  SetMessage(9, "");
-  RemoveFiles();
-  EXPECT_FALSE(FileExists(c));
-  EXPECT_EQ(1, g.filePromptAnswer);
-}
-
-TEST_F(FilePassTest, FontsAndSelfRegisteringFilesAreMadeWritableWithoutAPrompt) {
-  DialogAnswerer answerer;
-  answerer.Answer("", Press::Command, IDNO);
-  std::string font = AddFile("f.fon", FE_FONT), lib = AddFile("l.dll", FE_SELFREG);
-  MakeReadOnly(font.c_str());
-  MakeReadOnly(lib.c_str());
-  RemoveFiles();
-  answerer.Stop();
-  EXPECT_FALSE(FileExists(font));
-  EXPECT_FALSE(FileExists(lib));
-  EXPECT_TRUE(answerer.Seen().empty());
-  EXPECT_EQ(-1, g.filePromptAnswer);
-}
-
-TEST_F(FilePassTest, ThePromptDecidesForReadOnlyFiles) {
+TEST_F(FilePassTest, ThePromptDecidesForReadOnlyFilesUnlessFontOrSelfRegistering) {
   if (!UseStubResources()) GTEST_SKIP() << "uninstall.exe not found for the prompt template";
-  // Entries are handled last first: d, c, b, a.
+  std::string probe = testenv::TestProgramDir() + "\\selfreg_probe.dll";
+  std::string lib = dir_ / "probe.dll";
+  ASSERT_TRUE(CopyFileA(probe.c_str(), lib.c_str(), FALSE)) << probe;
+  // Handled last first: a file that is no library, the library, the font, then d, c, b, a.
   std::string a = AddFile("a.txt"), b = AddFile("b.txt"), c = AddFile("c.txt"),
-              d = AddFile("d.txt");
-  for (const std::string &p : {a, b, c, d}) MakeReadOnly(p.c_str());
+              d = AddFile("d.txt"), font = AddFile("f.fon", FE_FONT);
+  Add(dir_.path(), "probe.dll", FE_SELFREG);
+  std::string text = AddFile("text.dll", FE_SELFREG);
+  for (const std::string &p : {a, b, c, d, font, lib}) MakeReadOnly(p.c_str());
   {
     DialogAnswerer answerer;
     answerer.Answer(d, Press::Command, IDC_PROMPT_YES);
@@ -416,7 +312,8 @@ TEST_F(FilePassTest, ThePromptDecidesForReadOnlyFiles) {
     answerer.Answer("", Press::Command, IDC_PROMPT_YES);
     RemoveFiles();
     answerer.Stop();
-    EXPECT_FALSE(FileExists(d));
+    EXPECT_TRUE(FileExists(lib + ".unregistered"));
+    for (const std::string &p : {lib, text, font, d}) EXPECT_FALSE(FileExists(p)) << p;
     EXPECT_TRUE(FileExists(c) && IsReadOnly(c));
     EXPECT_TRUE(FileExists(b) && FileExists(a));
     EXPECT_EQ(0, g.filePromptAnswer);
@@ -425,132 +322,43 @@ TEST_F(FilePassTest, ThePromptDecidesForReadOnlyFiles) {
     EXPECT_EQ(0, Shown(answerer, a));
   }
   g.filePromptAnswer = -1;
-  {
-    DialogAnswerer answerer;
-    answerer.Answer("", Press::Command, IDC_PROMPT_YES_ALL);
-    RemoveFiles();
-    answerer.Stop();
-    EXPECT_FALSE(FileExists(a) || FileExists(b) || FileExists(c));
-    EXPECT_EQ(1u, answerer.Seen().size());
-    EXPECT_EQ(1, g.filePromptAnswer);
-  }
-}
-
-TEST_F(FilePassTest, HeldFilesStayWithoutAQuestion) {
   DialogAnswerer answerer;
-  answerer.Answer("", Press::Command, IDYES);
-  std::string held = AddFile("held.dll", FE_SHARED | FE_FONT);
-  sharedNames_.push_back(held);
-  HeldOpen hold(held);
+  answerer.Answer("", Press::Command, IDC_PROMPT_YES_ALL);
   RemoveFiles();
   answerer.Stop();
-  EXPECT_TRUE(FileExists(held));
-  EXPECT_TRUE(answerer.Seen().empty());
+  EXPECT_FALSE(FileExists(a) || FileExists(b) || FileExists(c));
+  EXPECT_EQ(1u, answerer.Seen().size());
+  EXPECT_EQ(1, g.filePromptAnswer);
 }
 
-TEST_F(FilePassTest, PlainFilesGoUnlessHeld) {
-  DialogAnswerer answerer;
-  answerer.Answer("", Press::Command, IDNO);
-  std::string free = AddFile("free.dat");
-  // Held for reading with every sharing allowed: not locked, gone once it is let go.
-  std::string reader = AddFile("reader.dat");
-  // Read and write shared but not delete: not locked, yet the delete fails; no prompt.
-  std::string noDelete = AddFile("nodelete.dat");
-  std::string held = AddFile("held.dat");
-
-  HANDLE shareAll = CreateFileA(reader.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-  HANDLE shareNoDelete =
-      CreateFileA(noDelete.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                  OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, shareAll);
-  ASSERT_NE(INVALID_HANDLE_VALUE, shareNoDelete);
-  {
-    HeldOpen hold(held);
-    ASSERT_TRUE(hold.ok());
-    RemoveFiles();
-  }
-  CloseHandle(shareAll);
-  CloseHandle(shareNoDelete);
-  answerer.Stop();
-
-  EXPECT_FALSE(FileExists(free));
-  EXPECT_FALSE(FileExists(reader));
-  EXPECT_TRUE(FileExists(noDelete));
-  EXPECT_TRUE(FileExists(held));
-  EXPECT_TRUE(answerer.Seen().empty());
-}
-
-TEST_F(FilePassTest, SelfRegisteringLibrariesUnregisterBeforeTheyGo) {
-  std::string probe = testenv::TestProgramDir() + "\\selfreg_probe.dll";
-  std::string lib = dir_ / "probe.dll";
-  ASSERT_TRUE(CopyFileA(probe.c_str(), lib.c_str(), FALSE)) << probe;
-  Add(dir_.path(), "probe.dll", FE_SELFREG);
-  // A library without the export is still deleted; a file that is no library too.
-  std::string noExport = dir_ / "plain.dll";
-  ASSERT_TRUE(CopyFileA(probe.c_str(), noExport.c_str(), FALSE));
-  testenv::WriteText(dir_ / "text.dll", "not a library");
-  Add(dir_.path(), "text.dll", FE_SELFREG);
-  RemoveFiles();
-  EXPECT_TRUE(FileExists(lib + ".unregistered"));
-  EXPECT_FALSE(FileExists(lib));  // released before the delete
-  EXPECT_FALSE(FileExists(dir_ / "text.dll"));
-}
-
-TEST_F(FilePassTest, FolderEntriesRemoveOnlyEmptyUnprotectedFolders) {
-  testenv::MakeDirs(dir_ / "empty");
-  testenv::MakeDirs(dir_ / "full");
-  testenv::WriteText(dir_ / "full\\f.txt", "x");
-  Add(".\\empty", "");
-  Add(".\\full", "");
+// Order and the positions themselves are shown by the prompt and the whole-run tests.
+TEST_F(FilePassTest, FolderEntriesGoOnlyWhenEmptyAndUnprotectedAndAdvanceTheBar) {
+  ASSERT_TRUE(testenv::MakeDirs(dir_ / "empty") && testenv::MakeDirs(dir_ / "full"));
+  ASSERT_TRUE(testenv::WriteText(dir_ / "full\\f.txt", "x"));
   // The Quick Launch folder is protected even when empty.
   char appData[MAX_PATH];
   ASSERT_TRUE(GetSpecialFolder(appData, CSIDL_APPDATA));
   std::string quick = std::string(appData) + "\\Microsoft\\Internet Explorer\\Quick Launch";
   bool created = !testenv::DirExists(quick) && testenv::MakeDirs(quick);
+  Add(".\\empty", "");
+  Add(".\\full", "");
   Add(quick, "");
-  g.progressTotal = 3;
+  AddFile("a");
+  g.progressTotal = 4;
   g.progressPos = 200;  // so that the first position, 0, counts as a change
   RemoveFiles();
   EXPECT_FALSE(testenv::DirExists(dir_ / "empty"));
   EXPECT_TRUE(testenv::DirExists(dir_ / "full"));
   EXPECT_TRUE(testenv::DirExists(quick));
-  EXPECT_EQ(66u, g.progressPos);
+  EXPECT_FALSE(FileExists(dir_ / "a"));
+  EXPECT_EQ(75u, g.progressPos);  // reported by the folder entry handled last
   if (created) RemoveDirectoryA(quick.c_str());
-}
-
-TEST_F(FilePassTest, EntriesGoLastFirstWithAPositionAfterEach) {
-  WNDCLASSA wc = {};
-  wc.lpfnWndProc = RecorderProc;
-  wc.hInstance = GetModuleHandleA(nullptr);
-  wc.lpszClassName = "FilePassProgressRecorder";
-  RegisterClassA(&wc);
-  HWND bar = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
-                           nullptr);
-  ASSERT_NE(nullptr, bar);
-  std::vector<std::string> paths = {AddFile("a"), AddFile("b"), AddFile("c")};
-  std::vector<DWORD> seen;
-  std::vector<std::string> present;
-  positions = &seen;
-  watched = &paths;
-  existing = &present;
-  g.progressBar = bar;
-  g.progressTotal = 4;
-  g.progressPos = 200;
-  RemoveFiles();
-  positions = nullptr;
-  g.progressBar = nullptr;
-  DestroyWindow(bar);
-  EXPECT_EQ((std::vector<DWORD>{0, 25, 50}), seen);
-  EXPECT_EQ((std::vector<std::string>{"110", "100", "000"}), present);
 
   // No dialog, no positions.
   g.progressTotal = 0;
-  g.progressPos = 200;
   AddFile("d");
   RemoveFiles();
-  EXPECT_EQ(200u, g.progressPos);
+  EXPECT_EQ(75u, g.progressPos);
 }
 
 }  // namespace

@@ -33,32 +33,19 @@ std::vector<uint8_t> MakeFont(const std::vector<NameRecord> &records, unsigned t
                               unsigned nameIndex = 1) {
   std::vector<uint8_t> f;
   Put32(&f, 0x00010000);
-  Put16(&f, tables);
-  Put16(&f, 0);
-  Put16(&f, 0);
-  Put16(&f, 0);
-  uint32_t nameOffset = 12 + 16 * tables;
+  for (unsigned v : {tables, 0u, 0u, 0u}) Put16(&f, v);
   for (unsigned i = 0; i < tables; ++i) {
-    if (i == nameIndex) {
-      f.insert(f.end(), {'n', 'a', 'm', 'e'});
-    } else {
-      f.insert(f.end(), {'g', 'l', 'y', uint8_t('a' + i % 26)});
-    }
-    Put32(&f, 0);
-    Put32(&f, i == nameIndex ? nameOffset : 0);
-    Put32(&f, 0);
+    const char *tag = i == nameIndex ? "name" : "glyf";
+    f.insert(f.end(), tag, tag + 4);
+    for (uint32_t v : {0u, i == nameIndex ? 12 + 16 * tables : 0u, 0u}) Put32(&f, v);
   }
-  Put16(&f, 0);
-  Put16(&f, unsigned(records.size()));
-  Put16(&f, unsigned(6 + 12 * records.size()));
+  for (size_t v : {size_t(0), records.size(), 6 + 12 * records.size()}) Put16(&f, unsigned(v));
   unsigned at = 0;
   for (const NameRecord &r : records) {
-    Put16(&f, r.platform);
-    Put16(&f, r.platform == 3 ? 1 : 0);
-    Put16(&f, r.platform == 3 ? 0x409 : 0);
-    Put16(&f, r.nameId);
-    Put16(&f, unsigned(r.text.size()));
-    Put16(&f, at);
+    bool windows = r.platform == 3;
+    for (unsigned v : {r.platform, windows ? 1u : 0u, windows ? 0x409u : 0u, r.nameId,
+                       unsigned(r.text.size()), at})
+      Put16(&f, v);
     at += unsigned(r.text.size());
   }
   for (const NameRecord &r : records) f.insert(f.end(), r.text.begin(), r.text.end());
@@ -81,6 +68,7 @@ class FontTest : public ::testing::Test {
     EXPECT_TRUE(testenv::WriteBytes(path, bytes));
     return Name(path);
   }
+  // The reader gets the 520 bytes that removal gives it, and room for the suffix is left.
   std::string Name(const std::string &path) {
     std::vector<char> buf(600, 'X');
     ReadFontFullName(path.c_str(), buf.data());
@@ -92,48 +80,44 @@ class FontTest : public ::testing::Test {
   testenv::ScopedTestDir dir_;
 };
 
-TEST_F(FontTest, TheLastMacintoshFullNameWins) {
-  EXPECT_EQ("Sample Sans Bold",
-            Name(MakeFont({{3, 4, "W"}, {1, 1, "Family"}, {1, 4, "Sample Sans Bold"}})));
-  EXPECT_EQ("Zweite",
-            Name(MakeFont({{1, 4, "First"}, {1, 2, "Regular"}, {1, 4, "Zweite"}, {3, 4, "x"}})));
-  EXPECT_EQ("", Name(MakeFont({{3, 4, "Windows only"}, {3, 1, "Family"}})));
-  EXPECT_EQ("", Name(MakeFont({})));
-}
-
-TEST_F(FontTest, TheNameTableMustBeAmongTheFirstFortyRecords) {
-  EXPECT_EQ("Forty", Name(MakeFont({{1, 4, "Forty"}}, 45, 39)));
-  EXPECT_EQ("", Name(MakeFont({{1, 4, "Late"}}, 45, 40)));
-  EXPECT_EQ("", Name(MakeFont({{1, 4, "Beyond"}}, 2, 2)));  // only the counted records
-}
-
-TEST_F(FontTest, FilesThatAreNotPlainTrueTypeYieldNoName) {
-  std::vector<uint8_t> collection = MakeFont({{1, 4, "Inner"}});
+TEST_F(FontTest, TheNameIsTheLastMacintoshFullNameReadWithinTheFile) {
   std::vector<uint8_t> ttc = {'t', 't', 'c', 'f', 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 16};
-  ttc.resize(16 + collection.size());
-  std::copy(collection.begin(), collection.end(), ttc.begin() + 16);
-  EXPECT_EQ("", Name(ttc));
-  EXPECT_EQ("", Name(std::vector<uint8_t>{'M', 'Z', 0, 0}));
-  EXPECT_EQ("", Name(std::vector<uint8_t>{}));
-  EXPECT_EQ("", Name(dir_ / "missing.ttf"));
-}
-
-TEST_F(FontTest, TruncatedOrOversizedNamesYieldNoName) {
-  std::vector<uint8_t> whole = MakeFont({{1, 4, "Cut Short"}, {3, 4, "W"}, {3, 1, "F"}});
-  // Every cut before the last byte of the Macintosh string leaves no name.
-  size_t stringEnd = whole.size() - 2 - 1;  // the two Windows strings are one byte each
-  for (size_t cut = 12; cut < stringEnd; ++cut) {
-    std::vector<uint8_t> part(whole.begin(), whole.begin() + cut);
-    EXPECT_EQ("", Name(part)) << cut;
-  }
+  std::vector<uint8_t> inner = MakeFont({{1, 4, "Inner"}});
+  ttc.insert(ttc.end(), inner.begin(), inner.end());
   // A table record that says more records follow than the file holds.
   std::vector<uint8_t> tail = MakeFont({{1, 4, "Early"}, {3, 4, "W"}});
   tail.resize(tail.size() - 2 - 12);  // drop the last record and both strings' room
-  EXPECT_EQ("", Name(tail));
-  // 508 bytes fit with " (TrueType)" and the terminator, 509 do not.
-  EXPECT_EQ(std::string(508, 'n'), Name(MakeFont({{1, 4, std::string(508, 'n')}})));
-  EXPECT_EQ("", Name(MakeFont({{1, 4, std::string(509, 'n')}})));
-  EXPECT_EQ("", Name(MakeFont({{1, 4, "Short"}, {1, 4, std::string(4000, 'n')}})));
+  const std::string n508(508, 'n'), n509(509, 'n');
+  struct Case {
+    const char *what;
+    std::vector<uint8_t> font;
+    std::string expected;
+  } cases[] = {
+      {"after other records", MakeFont({{3, 4, "W"}, {1, 1, "Family"}, {1, 4, "Sample Sans Bold"}}),
+       "Sample Sans Bold"},
+      {"the last of two",
+       MakeFont({{1, 4, "First"}, {1, 2, "Regular"}, {1, 4, "Zweite"}, {3, 4, "x"}}), "Zweite"},
+      {"Windows records only", MakeFont({{3, 4, "Windows only"}, {3, 1, "Family"}}), ""},
+      {"no records", MakeFont({}), ""},
+      {"naming table 40th of the table records", MakeFont({{1, 4, "Forty"}}, 45, 39), "Forty"},
+      {"naming table 41st", MakeFont({{1, 4, "Late"}}, 45, 40), ""},
+      {"naming table past the counted records", MakeFont({{1, 4, "Beyond"}}, 2, 2), ""},
+      {"collection", ttc, ""},
+      {"executable", {'M', 'Z', 0, 0}, ""},
+      {"empty file", {}, ""},
+      {"records cut short", tail, ""},
+      // 508 bytes fit with " (TrueType)" and the terminator, 509 do not.
+      {"508 bytes", MakeFont({{1, 4, n508}}), n508},
+      {"509 bytes", MakeFont({{1, 4, n509}}), ""},
+      {"a later name too long", MakeFont({{1, 4, "Short"}, {1, 4, std::string(4000, 'n')}}), ""}};
+  for (const Case &c : cases) EXPECT_EQ(c.expected, Name(c.font)) << c.what;
+  EXPECT_EQ("", Name(dir_ / "missing.ttf"));
+
+  // Every cut before the last byte of the Macintosh string leaves no name.
+  std::vector<uint8_t> whole = MakeFont({{1, 4, "Cut Short"}, {3, 4, "W"}, {3, 1, "F"}});
+  size_t stringEnd = whole.size() - 2 - 1;  // the two Windows strings are one byte each
+  for (size_t cut = 12; cut < stringEnd; ++cut)
+    EXPECT_EQ("", Name(std::vector<uint8_t>(whole.begin(), whole.begin() + cut))) << cut;
 }
 
 TEST_F(FontTest, ARealTrueTypeFontGivesItsMacintoshFullName) {
@@ -151,11 +135,12 @@ TEST_F(FontTest, RemovalDeletesTheValueOfItsOwnFamilyAndBroadcasts) {
   HWND window = CreateWindowA(wc.lpszClassName, "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
                               wc.hInstance, nullptr);
   ASSERT_NE(nullptr, window);
-
   std::string name = "Tallowin Probe " + std::to_string(GetCurrentProcessId());
-  std::string value = name + " (TrueType)";
-  std::string path = dir_ / "probe.ttf";
+  std::string value = name + " (TrueType)", path = dir_ / "probe.ttf";
   ASSERT_TRUE(testenv::WriteBytes(path, MakeFont({{1, 4, name}})));
+  auto has = [](const char *key, const std::string &v) {
+    return testenv::RegValueExists(HKEY_LOCAL_MACHINE, key, v);
+  };
   for (DWORD nt : {1u, 0u}) {
     g.isNT = nt;
     for (const char *key : {kNtFonts, k9xFonts}) {
@@ -165,11 +150,10 @@ TEST_F(FontTest, RemovalDeletesTheValueOfItsOwnFamilyAndBroadcasts) {
     fontChanges = 0;
     RemoveFont(path.c_str());
     EXPECT_EQ(1, fontChanges);
-    const char *own = nt ? kNtFonts : k9xFonts;
-    const char *other = nt ? k9xFonts : kNtFonts;
-    EXPECT_FALSE(testenv::RegValueExists(HKEY_LOCAL_MACHINE, own, value));
-    EXPECT_TRUE(testenv::RegValueExists(HKEY_LOCAL_MACHINE, own, name));
-    EXPECT_TRUE(testenv::RegValueExists(HKEY_LOCAL_MACHINE, other, value));
+    const char *own = nt ? kNtFonts : k9xFonts, *other = nt ? k9xFonts : kNtFonts;
+    EXPECT_FALSE(has(own, value)) << nt;
+    EXPECT_TRUE(has(own, name)) << nt;
+    EXPECT_TRUE(has(other, value)) << nt;
   }
   // No name: nothing is deleted, the broadcast still goes out.
   fontChanges = 0;
@@ -177,16 +161,11 @@ TEST_F(FontTest, RemovalDeletesTheValueOfItsOwnFamilyAndBroadcasts) {
   testenv::WriteBytes(bitmap, {'M', 'Z', 0x90, 0});
   RemoveFont(bitmap.c_str());
   EXPECT_EQ(1, fontChanges);
-  EXPECT_TRUE(testenv::RegValueExists(HKEY_LOCAL_MACHINE, kNtFonts, name));
+  EXPECT_TRUE(has(kNtFonts, name));
 
-  for (const char *key : {kNtFonts, k9xFonts}) {
-    HKEY k;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_SET_VALUE, &k) == 0) {
-      RegDeleteValueA(k, value.c_str());
-      RegDeleteValueA(k, name.c_str());
-      RegCloseKey(k);
-    }
-  }
+  for (const char *key : {kNtFonts, k9xFonts})
+    for (const std::string &v : {value, name})
+      RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, key, v.c_str());
   DestroyWindow(window);
 }
 
