@@ -54,7 +54,17 @@ class RerunTest : public ::testing::Test {
       ASSERT_TRUE(testenv::WriteText(folder + "\\keep.txt", "x"));
       ASSERT_TRUE(testenv::WriteText(folder + "\\junk.tmp", "x"));  // the wildcard's
     }
-    block->patterns.push_back("*.tmp");
+    // Beside them, folders that only the empty-folder pass or a wildcard text empties.
+    for (const char *file : {"readme.txt", "bin\\app.exe", "bin\\plugins\\p.dll", "logs\\run1.log",
+                             "logs\\old\\run0.log", "logs\\notes.txt", "cache\\sub\\c2.bin"}) {
+      std::string path = product_ + "\\" + file;
+      ASSERT_TRUE(testenv::MakeDirs(path.substr(0, path.find_last_of('\\'))));
+      ASSERT_TRUE(testenv::WriteText(path, "x"));
+    }
+    block->files.push_back({".", "readme.txt", 0});
+    block->files.push_back({".\\bin", "app.exe", 0});
+    block->files.push_back({".\\bin\\plugins", "p.dll", 0});
+    block->patterns = {"*.tmp", "logs\\*.log", "cache\\*.*"};
     for (int e = 0; e < kExtraFolders; ++e) {
       ASSERT_TRUE(testenv::MakeDirs(Extra(e) + "\\inner"));
       ASSERT_TRUE(testenv::WriteText(Extra(e) + "\\lock.tmp", "x"));
@@ -94,6 +104,11 @@ class RerunTest : public ::testing::Test {
       EXPECT_TRUE(FileExists(product_ + "\\" + Folder(f) + "\\keep.txt")) << f;
       EXPECT_FALSE(FileExists(product_ + "\\" + Folder(f) + "\\junk.tmp")) << f;
     }
+    EXPECT_FALSE(FileExists(product_ + "\\readme.txt"));
+    EXPECT_FALSE(DirExists(product_ + "\\bin"));
+    EXPECT_FALSE(DirExists(product_ + "\\logs\\old"));
+    EXPECT_TRUE(FileExists(product_ + "\\logs\\notes.txt"));
+    EXPECT_FALSE(DirExists(product_ + "\\cache"));
     for (int e = 0; e < kExtraFolders; ++e) EXPECT_FALSE(DirExists(Extra(e))) << e;
     EXPECT_TRUE(FileExists(dir_ / "extra\\keep.txt"));
     EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kRegBase + "\\Product"));
