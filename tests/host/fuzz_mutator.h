@@ -5,6 +5,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -25,34 +26,28 @@ inline long CaseCount(long fallback) {
   return (*end == 0 && n >= 0) ? n : fallback;
 }
 
-class Rng {
- public:
-  explicit Rng(uint64_t seed) : state_(seed) {}
+struct Rng {
+  uint64_t state;
   uint64_t Next() {  // splitmix64
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
   }
   // Uniform in [0, n); n > 0.
   size_t Below(size_t n) { return static_cast<size_t>(Next() % n); }
-
- private:
-  uint64_t state_;
 };
-
-inline std::string Repeat(char c, size_t n) { return std::string(n, c); }
 
 // Valid blocks of several shapes, all made by the block writer.
 inline std::vector<Bytes> SeedBlocks() {
   using namespace blockfmt;
+  using S = std::string;
   std::vector<Bytes> seeds;
-  std::vector<std::string> messages;
+  std::vector<S> messages;
   for (int i = 0; i < 16; ++i) messages.push_back("message " + std::to_string(i) + " %s");
-
   auto add = [&](const Block &block) {
     Bytes out;
-    std::string error;
+    S error;
     if (EncodeBlock(block, &out, &error)) seeds.push_back(out);
   };
 
@@ -66,35 +61,30 @@ inline std::vector<Bytes> SeedBlocks() {
   full.folders = {{0, ".", "", ""}, {2, ".\\a\\b", "C:\\second", "name"}};
   full.registry = {{ROOT_HKCU, "Software\\Vendor\\Product"}, {ROOT_HKLM, "Software\\X"}};
   full.patterns = {"*.log", ".\\cache\\*.tmp"};
-  full.options.flags = OPT_WAIT | OPT_THEMED_CONTROLS;
-  full.options.preRemoval = "\"C:\\Program Files\\x\\pre.exe\" /quiet";
-  full.options.closingDocument = "https://example.invalid/bye";
+  full.options = {OPT_WAIT | OPT_THEMED_CONTROLS, "\"C:\\Program Files\\x\\pre.exe\" /quiet",
+                  "https://example.invalid/bye"};
   add(full);
 
-  // Messages only, options absent.
-  Block minimal;
+  Block minimal;  // messages only, options absent
   minimal.messages = messages;
   minimal.hasOptions = false;
   add(minimal);
 
-  // Long texts near the reader's limits.
-  Block longTexts;
-  longTexts.messages = {Repeat('c', 300)};
-  longTexts.files = {{Repeat('f', 259), Repeat('n', 259), 0}};
-  longTexts.folders = {{255, Repeat('a', 259), Repeat('b', 259), Repeat('c', 259)}};
-  longTexts.registry = {{ROOT_HKCR, Repeat('r', kMaxRegistryPath)}};
-  longTexts.patterns = {Repeat('p', 200)};
+  Block longTexts;  // texts near the reader's limits
+  longTexts.messages = {S(300, 'c')};
+  longTexts.files = {{S(259, 'f'), S(259, 'n'), 0}};
+  longTexts.folders = {{255, S(259, 'a'), S(259, 'b'), S(259, 'c')}};
+  longTexts.registry = {{ROOT_HKCR, S(kMaxRegistryPath, 'r')}};
+  longTexts.patterns = {S(200, 'p')};
   longTexts.options.preRemoval = "pre";
   add(longTexts);
 
-  // Patterns and options with one text only.
-  Block patterns;
+  Block patterns;  // patterns, and options with one text only
   patterns.patterns = {"*.a", "*.b", "sub\\*", "?"};
   patterns.options.closingDocument = "readme.txt";
   add(patterns);
 
-  // Many small entries.
-  Block many;
+  Block many;  // many small entries
   for (int i = 0; i < 40; ++i) many.files.push_back({".", "f" + std::to_string(i), 0});
   for (int i = 0; i < 10; ++i) many.registry.push_back({ROOT_HKU, "k" + std::to_string(i)});
   add(many);
@@ -114,16 +104,16 @@ inline std::vector<Bytes> SeedBlocks() {
   w.Record(TAG_PATTERNS, EncodePatterns({"*.x"}));
   w.Record(TAG_PATTERNS, EncodePatterns({"*.y", "*.z"}));
   w.Record(TAG_MESSAGES, {});
-  Options first;
-  first.preRemoval = "p";
-  w.Record(TAG_OPTIONS, EncodeOptions(first));
-  Options second;
-  second.flags = OPT_WAIT;
-  second.closingDocument = "d";
-  w.Record(TAG_OPTIONS, EncodeOptions(second));
+  w.Record(TAG_OPTIONS, EncodeOptions({0, "p", ""}));
+  w.Record(TAG_OPTIONS, EncodeOptions({OPT_WAIT, "", "d"}));
   w.End();
   seeds.push_back(w.bytes());
   return seeds;
+}
+
+inline uint32_t U32At(const Bytes &b, size_t at) {
+  return static_cast<uint32_t>(b[at]) | static_cast<uint32_t>(b[at + 1]) << 8 |
+         static_cast<uint32_t>(b[at + 2]) << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
 
 // Start offsets of the records of a block (the end record's too), as far as they parse.
@@ -132,31 +122,18 @@ inline std::vector<size_t> RecordStarts(const Bytes &b) {
   size_t pos = 0;
   while (pos + blockfmt::kHeaderSize <= b.size() && starts.size() < 64) {
     starts.push_back(pos);
-    uint16_t tag = static_cast<uint16_t>(b[pos] | b[pos + 1] << 8);
-    if (tag == blockfmt::TAG_END) break;
-    uint32_t size = static_cast<uint32_t>(b[pos + 4]) | static_cast<uint32_t>(b[pos + 5]) << 8 |
-                    static_cast<uint32_t>(b[pos + 6]) << 16 |
-                    static_cast<uint32_t>(b[pos + 7]) << 24;
+    if ((b[pos] | b[pos + 1] << 8) == blockfmt::TAG_END) break;
+    const uint32_t size = U32At(b, pos + 4);
     if (size > b.size() - pos - blockfmt::kHeaderSize) break;
     pos += blockfmt::kHeaderSize + size;
   }
   return starts;
 }
 
-inline uint32_t BodySizeAt(const Bytes &b, size_t start) {
-  return static_cast<uint32_t>(b[start + 4]) | static_cast<uint32_t>(b[start + 5]) << 8 |
-         static_cast<uint32_t>(b[start + 6]) << 16 | static_cast<uint32_t>(b[start + 7]) << 24;
-}
-
-inline void PutU16(Bytes *b, size_t at, uint32_t v) {
-  if (at + 2 > b->size()) return;
-  (*b)[at] = static_cast<uint8_t>(v);
-  (*b)[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-inline void PutU32(Bytes *b, size_t at, uint32_t v) {
-  if (at + 4 > b->size()) return;
-  for (int i = 0; i < 4; ++i) (*b)[at + i] = static_cast<uint8_t>(v >> (8 * i));
+// Stores the low `width` bytes of v at `at`, unless they would run past the end.
+inline void Put(Bytes *b, size_t at, uint32_t v, size_t width) {
+  if (at + width > b->size()) return;
+  for (size_t i = 0; i < width; ++i) (*b)[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 // Boundary values for a field; `near` adds the values either side of a size.
@@ -165,27 +142,8 @@ inline uint32_t Boundary(Rng &rng, uint32_t near) {
                                      0xFF,    0x100,      0x7FFF,      0x8000,      0xFFFF,
                                      0x10000, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFEu, 0xFFFFFFFFu};
   size_t pick = rng.Below(sizeof kValues / sizeof kValues[0] + 3);
-  if (pick == 0) return near - 1;
-  if (pick == 1) return near;
-  if (pick == 2) return near + 1;
-  return kValues[pick - 3];
+  return pick < 3 ? near - 1 + static_cast<uint32_t>(pick) : kValues[pick - 3];
 }
-
-enum Op {
-  OP_BIT_FLIP,
-  OP_BYTE_ZERO,
-  OP_BYTE_FF,
-  OP_BYTE_RANDOM,
-  OP_U16_BOUNDARY,
-  OP_U32_BOUNDARY,
-  OP_BODY_SIZE,
-  OP_BODY_FIELD,
-  OP_TRUNCATE,
-  OP_INSERT,
-  OP_DELETE,
-  OP_DUPLICATE_RECORD,
-  OP_COUNT
-};
 
 inline void MutateOnce(Rng &rng, Bytes *b) {
   if (b->empty()) {
@@ -193,81 +151,74 @@ inline void MutateOnce(Rng &rng, Bytes *b) {
     return;
   }
   const size_t n = b->size();
-  std::vector<size_t> starts = RecordStarts(*b);
-  switch (static_cast<Op>(rng.Below(OP_COUNT))) {
-    case OP_BIT_FLIP:
+  const std::vector<size_t> starts = RecordStarts(*b);
+  // A run of 1 to 4 bytes, now and then of up to 64.
+  auto runLength = [&rng] { return 1 + rng.Below(rng.Below(4) ? 4 : 64); };
+  const size_t op = rng.Below(12);
+  switch (op) {
+    case 0:
       (*b)[rng.Below(n)] ^= static_cast<uint8_t>(1u << rng.Below(8));
       break;
-    case OP_BYTE_ZERO:
+    case 1:
       (*b)[rng.Below(n)] = 0;
       break;
-    case OP_BYTE_FF:
+    case 2:
       (*b)[rng.Below(n)] = 0xFF;
       break;
-    case OP_BYTE_RANDOM:
+    case 3:
       (*b)[rng.Below(n)] = static_cast<uint8_t>(rng.Next());
       break;
-    case OP_U16_BOUNDARY:
-      PutU16(b, rng.Below(n), Boundary(rng, static_cast<uint32_t>(rng.Below(0x400))));
+    case 4:  // a u16, or a u32, anywhere
+    case 5:
+      Put(b, rng.Below(n), Boundary(rng, static_cast<uint32_t>(rng.Below(0x400))), op == 4 ? 2 : 4);
       break;
-    case OP_U32_BOUNDARY:
-      PutU32(b, rng.Below(n), Boundary(rng, static_cast<uint32_t>(rng.Below(0x400))));
-      break;
-    case OP_BODY_SIZE: {  // a record's declared size
+    case 6: {  // a record's declared size
       if (starts.empty()) break;
-      size_t at = starts[rng.Below(starts.size())];
-      PutU32(b, at + 4, Boundary(rng, BodySizeAt(*b, at)));
+      const size_t at = starts[rng.Below(starts.size())];
+      Put(b, at + 4, Boundary(rng, U32At(*b, at + 4)), 4);
       break;
     }
-    case OP_BODY_FIELD: {  // a count or length near the start of a body
+    case 7: {  // a count or length near the start of a body
       if (starts.empty()) break;
-      size_t at = starts[rng.Below(starts.size())] + blockfmt::kHeaderSize;
-      size_t field = at + rng.Below(24);
-      uint32_t v = Boundary(rng, BodySizeAt(*b, at - blockfmt::kHeaderSize));
-      if (rng.Below(2))
-        PutU16(b, field, v);
-      else
-        PutU32(b, field, v);
+      const size_t at = starts[rng.Below(starts.size())];
+      const size_t field = at + blockfmt::kHeaderSize + rng.Below(24);
+      const uint32_t v = Boundary(rng, U32At(*b, at + 4));
+      Put(b, field, v, rng.Below(2) ? 2 : 4);
       break;
     }
-    case OP_TRUNCATE:
+    case 8:
       b->resize(rng.Below(n));
       break;
-    case OP_INSERT: {
-      size_t at = rng.Below(n + 1);
-      size_t count = 1 + rng.Below(rng.Below(4) ? 4 : 64);
-      Bytes extra(count);
-      uint8_t fill = rng.Below(2) ? static_cast<uint8_t>(rng.Next()) : 0;
+    case 9: {
+      const size_t at = rng.Below(n + 1);
+      Bytes extra(runLength());
+      const uint8_t fill = rng.Below(2) ? static_cast<uint8_t>(rng.Next()) : 0;
       for (auto &x : extra) x = rng.Below(3) ? fill : static_cast<uint8_t>(rng.Next());
       b->insert(b->begin() + static_cast<long>(at), extra.begin(), extra.end());
       break;
     }
-    case OP_DELETE: {
-      size_t at = rng.Below(n);
-      size_t count = 1 + rng.Below(rng.Below(4) ? 4 : 64);
-      if (count > n - at) count = n - at;
+    case 10: {
+      const size_t at = rng.Below(n), count = std::min(runLength(), n - at);
       b->erase(b->begin() + static_cast<long>(at), b->begin() + static_cast<long>(at + count));
       break;
     }
-    case OP_DUPLICATE_RECORD: {
+    case 11: {  // a record copied in front of another
       if (starts.size() < 2) break;
-      size_t i = rng.Below(starts.size() - 1);  // not the end record
-      Bytes record(b->begin() + static_cast<long>(starts[i]),
-                   b->begin() + static_cast<long>(starts[i + 1]));
-      size_t to = starts[rng.Below(starts.size())];
+      const size_t i = rng.Below(starts.size() - 1);  // not the end record
+      const Bytes record(b->begin() + static_cast<long>(starts[i]),
+                         b->begin() + static_cast<long>(starts[i + 1]));
+      const size_t to = starts[rng.Below(starts.size())];
       b->insert(b->begin() + static_cast<long>(to), record.begin(), record.end());
       break;
     }
-    case OP_COUNT:
-      break;
   }
 }
 
 // Case `index`: one seed block with one to four mutations.
 inline Bytes MakeCase(const std::vector<Bytes> &seeds, long index) {
-  Rng rng(kSeed ^ (static_cast<uint64_t>(index) * 0xD1B54A32D192ED03ull));
+  Rng rng{kSeed ^ (static_cast<uint64_t>(index) * 0xD1B54A32D192ED03ull)};
   Bytes b = seeds[rng.Below(seeds.size())];
-  size_t rounds = 1 + rng.Below(4);
+  const size_t rounds = 1 + rng.Below(4);
   for (size_t i = 0; i < rounds; ++i) MutateOnce(rng, &b);
   return b;
 }
