@@ -1,33 +1,27 @@
 #include "support.h"
 
-#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 
 #include "format/block_format.h"
-#include "tallowin.h"
 
 namespace hosttest {
 
 namespace fs = std::filesystem;
 
 ScopedDir::ScopedDir() {
-  static std::atomic<int> counter{0};
-  fs::path p = fs::temp_directory_path() /
-               ("tallowin-host-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-  fs::remove_all(p);
-  fs::create_directories(p);
-  path_ = p.string();
+  std::string name = (fs::temp_directory_path() / "tallowin-host-XXXXXX").string();
+  if (!mkdtemp(name.data())) throw std::runtime_error("cannot create " + name);
+  path_ = name;
 }
 
 ScopedDir::~ScopedDir() {
   std::error_code ec;
-  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(path_, ec);
 }
 
@@ -41,10 +35,6 @@ std::vector<uint8_t> FakeStub(size_t size, size_t locatorAt) {
   memcpy(&d[locatorAt], blockfmt::kMarker, sizeof(blockfmt::kMarker));
   for (int i = 0; i < 4; ++i) d[locatorAt + 6 + i] = static_cast<uint8_t>(size >> (8 * i));
   return d;
-}
-
-bool WriteFile(const std::string &path, const std::string &text) {
-  return WriteFile(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
 bool WriteFile(const std::string &path, const std::vector<uint8_t> &bytes) {
@@ -61,16 +51,6 @@ std::vector<uint8_t> ReadFile(const std::string &path) {
 uint32_t U32At(const std::vector<uint8_t> &v, size_t at) {
   return static_cast<uint32_t>(v.at(at)) | static_cast<uint32_t>(v.at(at + 1)) << 8 |
          static_cast<uint32_t>(v.at(at + 2)) << 16 | static_cast<uint32_t>(v.at(at + 3)) << 24;
-}
-
-int Run(const std::vector<std::string> &args, std::string *out, std::string *err) {
-  std::vector<std::string> full{"tallowin"};
-  full.insert(full.end(), args.begin(), args.end());
-  std::string o, e;
-  const int code = tallowin::RunCommandLine(full, &o, &e);
-  if (out) *out = o;
-  if (err) *err = e;
-  return code;
 }
 
 }  // namespace hosttest

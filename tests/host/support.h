@@ -1,4 +1,4 @@
-// Helpers of the host tests: a scratch folder and a minimal stub image.
+// Helpers of the host tests: a scratch folder, a minimal stub image, whole files.
 #pragma once
 #include <stdint.h>
 
@@ -24,14 +24,13 @@ class ScopedDir {
 /// whose offset holds the image size, as the build stamps it.
 std::vector<uint8_t> FakeStub(size_t size = 512, size_t locatorAt = 0x100);
 
-bool WriteFile(const std::string &path, const std::string &text);
 bool WriteFile(const std::string &path, const std::vector<uint8_t> &bytes);
+inline bool WriteFile(const std::string &path, const std::string &text) {
+  return WriteFile(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+/// The file's bytes; empty when it cannot be read.
 std::vector<uint8_t> ReadFile(const std::string &path);
 
 uint32_t U32At(const std::vector<uint8_t> &v, size_t at);
-
-/// Runs the command line (args without the program name); returns the exit code.
-int Run(const std::vector<std::string> &args, std::string *out = nullptr,
-        std::string *err = nullptr);
 
 }  // namespace hosttest
