@@ -8,213 +8,136 @@
 using namespace blockfmt;
 using hosttest::FakeStub;
 using hosttest::U32At;
+using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-// Tags of the records of an encoded block, in order.
-std::vector<uint16_t> Tags(const std::vector<uint8_t> &block) {
-  std::vector<uint16_t> tags;
-  size_t pos = 0;
-  while (pos + kHeaderSize <= block.size()) {
-    tags.push_back(static_cast<uint16_t>(block[pos] | block[pos + 1] << 8));
-    pos += kHeaderSize + U32At(block, pos + 4);
-  }
-  EXPECT_EQ(pos, block.size());
-  return tags;
-}
-
-TEST(EncodeBlock, WritesRecordsInReaderOrderAndSkipsEmptyLists) {
+TEST(EncodeBlock, RecordsInReaderOrderEmptyListsSkippedBodiesFieldByField) {
+  auto tagsOf = [](const Bytes &block) {
+    std::vector<uint16_t> tags;
+    size_t pos = 0;
+    for (; pos + kHeaderSize <= block.size(); pos += kHeaderSize + U32At(block, pos + 4))
+      tags.push_back(static_cast<uint16_t>(block[pos] | block[pos + 1] << 8));
+    EXPECT_EQ(pos, block.size());
+    return tags;
+  };
   Block b;
   b.messages = {"cap", "ok?"};
   b.registry.push_back({ROOT_HKCU, "Software\\X"});
   b.patterns = {"*.log"};
-  std::vector<uint8_t> out;
+  Bytes out;
   std::string error;
   ASSERT_TRUE(EncodeBlock(b, &out, &error)) << error;
-  EXPECT_EQ(Tags(out), (std::vector<uint16_t>{TAG_MESSAGES, TAG_REGISTRY, TAG_PATTERNS, TAG_OPTIONS,
-                                              TAG_END}));
-  // Messages: table count 1, string count 2, counted strings.
-  const std::vector<uint8_t> messages{0x34, 0x12, 0, 0,   14,  0,   0, 0, 1,   0,   2,
-                                      0,    3,    0, 'c', 'a', 'p', 3, 0, 'o', 'k', '?'};
+  EXPECT_EQ(tagsOf(out), (std::vector<uint16_t>{TAG_MESSAGES, TAG_REGISTRY, TAG_PATTERNS,
+                                                TAG_OPTIONS, TAG_END}));
+  // Header, then table count 1, string count 2 and the counted strings; the end record
+  // has no body and ends the block.
+  const Bytes messages{0x34, 0x12, 0, 0,   14,  0,   0, 0, 1,   0,   2,
+                       0,    3,    0, 'c', 'a', 'p', 3, 0, 'o', 'k', '?'};
   EXPECT_TRUE(std::equal(messages.begin(), messages.end(), out.begin()));
-  // The end record has no body and ends the block.
-  EXPECT_EQ(std::vector<uint8_t>(out.end() - 8, out.end()),
-            (std::vector<uint8_t>{0x7F, 0x7F, 0, 0, 0, 0, 0, 0}));
-
+  EXPECT_EQ(Bytes(out.end() - 8, out.end()), (Bytes{0x7F, 0x7F, 0, 0, 0, 0, 0, 0}));
   b.hasOptions = false;
   b.messages.clear();
   ASSERT_TRUE(EncodeBlock(b, &out, &error));
-  EXPECT_EQ(Tags(out), (std::vector<uint16_t>{TAG_REGISTRY, TAG_PATTERNS, TAG_END}));
-}
+  EXPECT_EQ(tagsOf(out), (std::vector<uint16_t>{TAG_REGISTRY, TAG_PATTERNS, TAG_END}));
 
-TEST(EncodeBlock, EntryBodiesFieldByField) {
-  EXPECT_EQ(EncodeFiles({{".\\a", "b", FE_SHARED | FE_FONT}}),
-            (std::vector<uint8_t>{1, 0, 0, 0, 3, 0, '.', '\\', 'a', 1, 0, 'b', 3}));
-  EXPECT_EQ(EncodeFolders({{2, "C:\\p", "", "f"}}),
-            (std::vector<uint8_t>{1, 0, 0, 0, 2, 4, 0, 'C', ':', '\\', 'p', 0, 0, 1, 0, 'f'}));
-  EXPECT_EQ(EncodeRegistry({{ROOT_HKLM, "K"}}),
-            (std::vector<uint8_t>{1, 0, 0, 0, 0x02, 0, 0, 0x80, 1, 0, 'K'}));
-  EXPECT_EQ(EncodePatterns({"a", "bc"}), (std::vector<uint8_t>{'a', 0, 'b', 'c', 0, 0}));
-}
-
-TEST(EncodeBlock, OptionsOffsetsCountFromTheBodyStart) {
-  Options o;
-  o.flags = OPT_WAIT | OPT_THEMED_CONTROLS;
-  o.closingDocument = "doc";
-  std::vector<uint8_t> body = EncodeOptions(o);
-  ASSERT_EQ(body.size(), 16u);
-  EXPECT_EQ(U32At(body, 0), 3u);
-  EXPECT_EQ(U32At(body, 4), 0u);  // no pre-removal program
-  EXPECT_EQ(U32At(body, 8), 12u);
-  EXPECT_EQ(memcmp(&body[12], "doc", 4), 0);
-
-  o.preRemoval = "x.exe /s";
-  body = EncodeOptions(o);
-  EXPECT_EQ(U32At(body, 4), 12u);
-  EXPECT_EQ(U32At(body, 8), 21u);
-  EXPECT_EQ(body.size(), 25u);
-  EXPECT_EQ(EncodeOptions(Options()), std::vector<uint8_t>(12, 0));
-}
-
-TEST(EncodeBlock, RejectsStringsOverTheReaderLimits) {
-  std::vector<uint8_t> out;
-  std::string error;
-  auto encodes = [&](const Block &b) { return EncodeBlock(b, &out, &error); };
-  Block b;
-  b.files.push_back({std::string(500, 'f'), std::string(18, 'n'), 0});
-  EXPECT_TRUE(encodes(b)) << error;
-  b.files[0].name += 'n';
-  EXPECT_FALSE(encodes(b));
-  EXPECT_NE(error.find("files[0]"), std::string::npos) << error;
-
-  b = Block();
-  b.folders.push_back({0, std::string(300, 'a'), std::string(300, 'b'), std::string(177, 'c')});
-  EXPECT_TRUE(encodes(b)) << error;
-  b.folders[0].name += 'c';
-  EXPECT_FALSE(encodes(b));
-
-  b = Block();
-  b.registry.push_back({ROOT_HKCU, std::string(519, 'k')});
-  EXPECT_TRUE(encodes(b)) << error;
-  b.registry[0].path += 'k';
-  EXPECT_FALSE(encodes(b));
-  EXPECT_NE(error.find("registry[0]"), std::string::npos) << error;
-
-  b = Block();
-  b.messages = {std::string(65535, 'm')};
-  EXPECT_TRUE(encodes(b));
-  b.messages[0] += 'm';
-  EXPECT_FALSE(encodes(b));
-  b.messages = std::vector<std::string>(65536, "m");
-  EXPECT_FALSE(encodes(b));
-}
-
-TEST(EncodeBlock, RejectsTextsTheReaderWouldCutOrMisread) {
-  std::vector<uint8_t> out;
-  std::string error;
-  Block b;
-  b.patterns = {"a", "", "b"};  // the empty one would hide "b"
-  EXPECT_FALSE(EncodeBlock(b, &out, &error));
-  b.patterns = {std::string("a\0b", 3)};
-  EXPECT_FALSE(EncodeBlock(b, &out, &error));
-  b = Block();
-  b.files.push_back({".", std::string("x\0y", 3), 0});
-  EXPECT_FALSE(EncodeBlock(b, &out, &error));
-  b = Block();
-  b.options.preRemoval = "run " + std::string(reinterpret_cast<const char *>(kMarker), 6);
-  EXPECT_FALSE(EncodeBlock(b, &out, &error));
-  EXPECT_NE(error.find("marker"), std::string::npos);
-}
-
-TEST(FindLocator, MarkerMustOccurExactlyOnce) {
-  std::string error;
-  std::vector<uint8_t> stub = FakeStub();
-  EXPECT_EQ(FindLocator(stub, &error), 0x100);
-  std::vector<uint8_t> none(512, 0);
-  EXPECT_EQ(FindLocator(none, &error), -1);
-  EXPECT_NE(error.find("not found"), std::string::npos);
-  memcpy(&stub[0x180], kMarker, 6);
-  EXPECT_EQ(FindLocator(stub, &error), -1);
-  EXPECT_NE(error.find("more than once"), std::string::npos);
-  // A marker without room for its offset is no locator.
-  std::vector<uint8_t> tail(16, 0);
-  memcpy(&tail[8], kMarker, 6);
-  EXPECT_EQ(FindLocator(tail, &error), -1);
-}
-
-TEST(AppendBlockToStub, AppendsAndSetsTheOffset) {
-  const std::vector<uint8_t> stub = FakeStub(512);
-  const std::vector<uint8_t> block{1, 2, 3, 4};
-  std::vector<uint8_t> out;
-  std::string error;
-  ASSERT_TRUE(AppendBlockToStub(stub, block, &out, &error)) << error;
-  ASSERT_EQ(out.size(), 516u);
-  EXPECT_EQ(U32At(out, 0x106), 512u);
-  EXPECT_TRUE(std::equal(block.begin(), block.end(), out.begin() + 512));
-
-  // A stub that already carries a block loses it: the new one takes its place.
-  std::vector<uint8_t> again;
-  ASSERT_TRUE(AppendBlockToStub(out, {9, 9}, &again, &error)) << error;
-  EXPECT_EQ(again.size(), 514u);
-  EXPECT_EQ(U32At(again, 0x106), 512u);
-  EXPECT_EQ(again[512], 9);
-
-  // Offset 0 (an unstamped stub) appends at the end.
-  std::vector<uint8_t> unstamped = FakeStub(512);
-  memset(&unstamped[0x106], 0, 4);
-  ASSERT_TRUE(AppendBlockToStub(unstamped, block, &out, &error));
-  EXPECT_EQ(U32At(out, 0x106), 512u);
-  EXPECT_EQ(out.size(), 516u);
-}
-
-TEST(AppendBlockToStub, RejectsBadStubs) {
-  std::vector<uint8_t> out{7};
-  std::string error;
-  std::vector<uint8_t> stub = FakeStub();
-  stub[0] = 'X';
-  EXPECT_FALSE(AppendBlockToStub(stub, {1}, &out, &error));
-  EXPECT_NE(error.find("PE"), std::string::npos);
-  stub = FakeStub();
-  stub[0x41] = 'X';
-  EXPECT_FALSE(AppendBlockToStub(stub, {1}, &out, &error));
-  stub = FakeStub();
-  stub[0x3C] = 0xF0;  // PE header offset past the end
-  stub[0x3D] = 0xFF;
-  EXPECT_FALSE(AppendBlockToStub(stub, {1}, &out, &error));
-
-  stub = FakeStub();
-  memcpy(&stub[0x150], kMarker, 6);
-  EXPECT_FALSE(AppendBlockToStub(stub, {1}, &out, &error));
-  EXPECT_NE(error.find("more than once"), std::string::npos);
-  stub = FakeStub();
-  memset(&stub[0x100], 0, 6);
-  EXPECT_FALSE(AppendBlockToStub(stub, {1}, &out, &error));
-
-  // An offset inside the program, before its own locator, cannot be a block's start.
-  stub = FakeStub();
-  stub[0x106] = 0x80;
-  stub[0x107] = stub[0x108] = stub[0x109] = 0;
-  EXPECT_FALSE(AppendBlockToStub(stub, {1}, &out, &error));
-  EXPECT_EQ(out, std::vector<uint8_t>{7});
-}
-
-TEST(AppendBlockToStub, KeepsACarriedBlockWithAMarkerCopyReplaceable) {
-  // Another writer's block may hold the marker bytes; the first copy is the locator.
-  std::vector<uint8_t> packed = FakeStub(512);
-  packed.insert(packed.end(), kMarker, kMarker + 6);
-  std::vector<uint8_t> out;
-  std::string error;
-  ASSERT_TRUE(AppendBlockToStub(packed, {5}, &out, &error)) << error;
-  EXPECT_EQ(out.size(), 513u);
-  EXPECT_EQ(U32At(out, 0x106), 512u);
-}
-
-TEST(RecordWriter, RawRecordDeclaresAnySize) {
   RecordWriter w;
-  w.RawRecord(TAG_FILES, RF_NOT_LOADABLE, 99, {1, 2});
-  w.End();
-  EXPECT_EQ(w.bytes(), (std::vector<uint8_t>{0x35, 0x12, 1, 0, 99, 0, 0, 0, 1, 2, 0x7F, 0x7F, 0, 0,
-                                             0, 0, 0, 0}));
+  w.RawRecord(TAG_FILES, RF_NOT_LOADABLE, 99, {1, 2});  // flags in byte 2, any declared size
+  EXPECT_EQ(w.bytes(), (Bytes{0x35, 0x12, 1, 0, 99, 0, 0, 0, 1, 2}));
+  EXPECT_EQ(EncodeFiles({{".\\a", "b", FE_SHARED | FE_FONT}}),
+            (Bytes{1, 0, 0, 0, 3, 0, '.', '\\', 'a', 1, 0, 'b', 3}));
+  EXPECT_EQ(EncodeFolders({{2, "C:\\p", "", "f"}}),
+            (Bytes{1, 0, 0, 0, 2, 4, 0, 'C', ':', '\\', 'p', 0, 0, 1, 0, 'f'}));
+  EXPECT_EQ(EncodeRegistry({{ROOT_HKLM, "K"}}), (Bytes{1, 0, 0, 0, 0x02, 0, 0, 0x80, 1, 0, 'K'}));
+  EXPECT_EQ(EncodePatterns({"a", "bc"}), (Bytes{'a', 0, 'b', 'c', 0, 0}));
+  // Option text offsets count from the body start; 0 is no text.
+  EXPECT_EQ(EncodeOptions(Options()), Bytes(12, 0));
+  EXPECT_EQ(EncodeOptions({OPT_WAIT | OPT_THEMED_CONTROLS, "", "doc"}),
+            (Bytes{3, 0, 0, 0, 0, 0, 0, 0, 12, 0, 0, 0, 'd', 'o', 'c', 0}));
+  EXPECT_EQ(EncodeOptions({0, "x /s", "d"}),
+            (Bytes{0, 0, 0, 0, 12, 0, 0, 0, 17, 0, 0, 0, 'x', ' ', '/', 's', 0, 'd', 0}));
+}
+
+TEST(EncodeBlock, RefusesWhatTheReaderWouldOverflowCutOrMisread) {
+  using S = std::string;
+  Block limits;  // every text at the reader's limit
+  limits.messages = {S(65535, 'm')};
+  limits.files = {{S(500, 'f'), S(18, 'n'), 0}};
+  limits.folders = {{0, S(300, 'a'), S(300, 'b'), S(177, 'c')}};
+  limits.registry = {{ROOT_HKCU, S(519, 'k')}};
+  limits.patterns = {"*.x"};
+  Bytes out;
+  std::string error;
+  ASSERT_TRUE(EncodeBlock(limits, &out, &error)) << error;
+  const struct {
+    void (*change)(Block &);
+    const char *error;
+  } cases[] = {
+      {[](Block &b) { b.files[0].name += 'n'; }, "files[0] folder + name: 519 bytes, at most 518 "},
+      {[](Block &b) { b.files[0].name += '\0'; }, "files[0].name: contains a NUL byte"},
+      {[](Block &b) { b.folders[0].name += 'c'; }, "folders[0] folder + secondFolder + name: 778"},
+      {[](Block &b) { b.registry[0].path += 'k'; }, "registry[0].key: 520 bytes, at most 519"},
+      {[](Block &b) { b.messages[0] += 'm'; }, "messages[0]: 65536 bytes, at most 65535"},
+      {[](Block &b) { b.messages.resize(65536); }, "messages: 65536 texts, at most 65535"},
+      // An empty pattern would end the list and hide "b".
+      {[](Block &b) { b.patterns.push_back(""), b.patterns.push_back("b"); },
+       "patterns[1]: empty pattern"},
+      {[](Block &b) { b.patterns[0] += '\0'; }, "patterns[0]: contains a NUL byte"},
+      {[](Block &b) { b.options.preRemoval.assign(kMarker, kMarker + 6); },
+       "block: its texts contain the locator marker bytes"},
+  };
+  for (const auto &c : cases) {
+    Block b = limits;
+    c.change(b);
+    out = {7};
+    EXPECT_FALSE(EncodeBlock(b, &out, &error)) << c.error;
+    EXPECT_EQ(error.find(c.error), 0u) << error;
+    EXPECT_EQ(out, Bytes{7}) << c.error;
+  }
+}
+
+TEST(AppendBlockToStub, AppendsAtTheStubsEndAndReplacesACarriedBlock) {
+  Bytes unstamped = FakeStub(512);
+  memset(&unstamped[0x106], 0, 4);  // offset 0: appended at the end
+  // Another writer's block may hold the marker bytes; the first copy is the locator.
+  Bytes markerInBlock = FakeStub(512);
+  markerInBlock.insert(markerInBlock.end(), kMarker, kMarker + 6);
+  Bytes packed, expected = FakeStub(512);
+  std::string error;
+  ASSERT_TRUE(AppendBlockToStub(FakeStub(512), {1, 2, 3, 4}, &packed, &error)) << error;
+  expected.insert(expected.end(), {9, 8, 7});
+  for (const Bytes &stub : {FakeStub(512), unstamped, packed, markerInBlock}) {
+    Bytes out;
+    ASSERT_TRUE(AppendBlockToStub(stub, {9, 8, 7}, &out, &error)) << error;
+    EXPECT_EQ(out, expected);
+  }
+}
+
+TEST(AppendBlockToStub, RefusesBadStubsAndWritesNothing) {
+  const struct {
+    void (*change)(Bytes &);
+    const char *error;
+  } cases[] = {
+      {[](Bytes &s) { s[0] = 'X'; }, "stub is not a PE program (no MZ/PE signature)"},
+      // No PE signature, and a PE header offset past the end.
+      {[](Bytes &s) { s[0x41] = 'X'; }, "stub is not a PE program"},
+      {[](Bytes &s) { s[0x3C] = 0xF0, s[0x3D] = 0xFF; }, "stub is not a PE program"},
+      {[](Bytes &s) { memset(&s[0x100], 0, 6); }, "locator marker not found"},
+      {[](Bytes &s) { memcpy(&s[0x150], kMarker, 6); }, "locator marker found more than once"},
+      {[](Bytes &s) { memcpy(&s[506], &s[0x100], 6), memset(&s[0x100], 0, 6); },
+       "locator marker too close to the end of the file"},
+      // Cutting at an offset before the locator would cut the locator itself.
+      {[](Bytes &s) { s[0x106] = 0x80, s[0x107] = 0x00; },
+       "stub's locator offset 128 points inside the program, not at a block"},
+  };
+  for (const auto &c : cases) {
+    Bytes stub = FakeStub(), out{7};
+    std::string error;
+    c.change(stub);
+    EXPECT_FALSE(AppendBlockToStub(stub, {1}, &out, &error)) << c.error;
+    EXPECT_EQ(error.find(c.error), 0u) << error;
+    EXPECT_EQ(out, Bytes{7}) << c.error;
+  }
 }
 
 }  // namespace
