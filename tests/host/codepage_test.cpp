@@ -6,12 +6,23 @@ using namespace tallowin;
 
 namespace {
 
-TEST(CodePage, Windows1252RoundTrips) {
+TEST(CodePage, ConvertsEachCodePagesOwnLettersAndEveryByteRoundTrips) {
+  const struct {
+    const char *utf8;
+    int codePage;
+    const char *bytes;
+  } cases[] = {
+      {"Caf\xC3\xA9 \xE2\x82\xAC \xE2\x80\xA6 ASCII", 1252, "Caf\xE9 \x80 \x85 ASCII"},
+      {"\xD0\x9F\xD1\x80\xD0\xB8", 1251, "\xCF\xF0\xE8"},          // "При"
+      {"\xC5\x81\xC3\xB3\x64\xC5\xBA", 1250, "\xA3\xF3\x64\x9F"},  // "Łódź"
+  };
   std::string out, error;
-  ASSERT_TRUE(Utf8ToCodePage("Caf\xC3\xA9 \xE2\x82\xAC \xE2\x80\xA6 ASCII", 1252, &out, &error));
-  EXPECT_EQ(out, "Caf\xE9 \x80 \x85 ASCII");
-  EXPECT_EQ(CodePageToUtf8(out, 1252), "Caf\xC3\xA9 \xE2\x82\xAC \xE2\x80\xA6 ASCII");
-  // Every byte survives the way back, the five undefined ones included.
+  for (const auto &c : cases) {
+    ASSERT_TRUE(Utf8ToCodePage(c.utf8, c.codePage, &out, &error)) << c.utf8 << error;
+    EXPECT_EQ(out, c.bytes) << c.utf8;
+    EXPECT_EQ(CodePageToUtf8(out, c.codePage), c.utf8);
+  }
+  // Every byte survives the way back, the undefined ones included.
   std::string all;
   for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
   for (int cp : {874, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258}) {
@@ -20,29 +31,28 @@ TEST(CodePage, Windows1252RoundTrips) {
   }
 }
 
-TEST(CodePage, OtherCodePagesMapTheirOwnLetters) {
-  std::string out, error;
-  ASSERT_TRUE(Utf8ToCodePage("\xD0\x9F\xD1\x80\xD0\xB8", 1251, &out, &error));  // "При"
-  EXPECT_EQ(out, "\xCF\xF0\xE8");
-  ASSERT_TRUE(Utf8ToCodePage("\xC5\x81\xC3\xB3\x64\xC5\xBA", 1250, &out, &error));  // "Łódź"
-  EXPECT_EQ(out, "\xA3\xF3\x64\x9F");
-}
-
 TEST(CodePage, ReportsWhatCannotBeConverted) {
-  std::string out, error;
-  EXPECT_FALSE(Utf8ToCodePage("ab\xD0\x9F", 1252, &out, &error));  // Cyrillic in 1252
-  EXPECT_NE(error.find("U+041F"), std::string::npos) << error;
-  EXPECT_NE(error.find("byte 2"), std::string::npos) << error;
-  EXPECT_FALSE(Utf8ToCodePage("\xF0\x9F\x98\x80", 1252, &out, &error));  // emoji
-  EXPECT_NE(error.find("U+1F600"), std::string::npos) << error;
-
-  for (const char *bad : {"\xC3", "\xC3(", "\xE2\x82", "\xC0\xAF", "\xED\xA0\x80", "\xFF"})
-    EXPECT_FALSE(Utf8ToCodePage(bad, 1252, &out, &error)) << bad;
-  EXPECT_NE(error.find("invalid UTF-8"), std::string::npos);
-
-  EXPECT_FALSE(Utf8ToCodePage("a", 65001, &out, &error));
-  EXPECT_NE(error.find("not supported"), std::string::npos);
-  EXPECT_FALSE(IsSupportedCodePage(932));
+  const struct {
+    const char *utf8;
+    int codePage;
+    const char *error;
+  } cases[] = {
+      {"ab\xD0\x9F", 1252, "character U+041F at byte 2 cannot be written in code page 1252"},
+      {"\xF0\x9F\x98\x80", 1252, "character U+1F600 at byte 0"},
+      {"a\xC3", 1252, "invalid UTF-8 at byte 1"},
+      {"\xC3(", 1252, "invalid UTF-8 at byte 0"},
+      {"\xE2\x82", 1252, "invalid UTF-8"},
+      {"\xC0\xAF", 1252, "invalid UTF-8"},      // overlong
+      {"\xED\xA0\x80", 1252, "invalid UTF-8"},  // surrogate
+      {"\xFF", 1252, "invalid UTF-8"},
+      {"a", 65001, "code page 65001 is not supported"},
+      {"a", 932, "code page 932 is not supported"},
+  };
+  for (const auto &c : cases) {
+    std::string out, error;
+    EXPECT_FALSE(Utf8ToCodePage(c.utf8, c.codePage, &out, &error)) << c.utf8;
+    EXPECT_EQ(error.find(c.error), 0u) << c.utf8 << ": " << error;
+  }
 }
 
 }  // namespace
