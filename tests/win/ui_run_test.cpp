@@ -1,4 +1,5 @@
-// Whole runs of the built program under the UI driver: what a person would see.
+// Whole runs of the built program under the UI driver, which records every top-level window
+// of the program, of any class: what a person would see.
 #include <windows.h>
 
 #include <string>
@@ -11,91 +12,68 @@ namespace {
 
 std::string Quote(const std::string &text) { return "\"" + text + "\""; }
 
-std::string ReadLog(const std::string &path) {
-  std::vector<uint8_t> bytes;
-  testenv::ReadBytes(path, &bytes);
-  return std::string(bytes.begin(), bytes.end());
+size_t Count(const std::string &log, const std::string &text) {
+  size_t n = 0;
+  for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+  return n;
 }
 
-// Lines of the log that start with `prefix`.
-std::vector<std::string> LinesStarting(const std::string &log, const std::string &prefix) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < log.size()) {
-    size_t end = log.find('\n', start);
-    if (end == std::string::npos) end = log.size();
-    std::string line = log.substr(start, end - start);
-    if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line);
-    start = end + 1;
-  }
-  return lines;
-}
+TEST(UiRun, EachRunShowsItsWindowsInOrderAndRemovesWhatItShould) {
+  testenv::ScopedTestDir dir("ui-run");
+  const struct {
+    const char *what, *switches;
+    size_t windows;  // each a dialog with the caption message 0
+    bool removes, selfDeletes;
+    std::vector<std::string> rules, inOrder;  // inOrder: what the windows show, in this order
+  } cases[] = {
+      // Confirmation; progress, whose status line opens with message 11; closing message.
+      {"normal",
+       "",
+       3,
+       true,
+       true,
+       {"box&text~m1=1#1", "box&text~m2=1#1", "box=2"},
+       {"text=\"m1\"", "class=Static text=\"m11\"", "class=msctls_progress32", "text=\"m2\""}},
+      {"cancelled confirmation", "", 1, false, false, {"box&text~m1=2", "box=2"}, {"text=\"m1\""}},
+      {"X", " /X", 0, true, false, {"box=2"}, {}},
+      {"Q", " /Q", 0, true, true, {"box=2"}, {}},
+  };
+  for (size_t k = 0; k < sizeof cases / sizeof cases[0]; ++k) {
+    const auto &c = cases[k];
+    // A folder of its own, so that no run's self-deletion reaches another run's program.
+    std::string folder = dir / std::to_string(k), exe = folder + "\\uninstall.exe",
+                log = dir / (std::to_string(k) + ".log");
+    auto name = [](int i) { return "f" + std::to_string(i) + ".txt"; };
+    blockfmt::Block block;
+    block.messages = testenv::StandardMessages();
+    for (int i = 0; i < 30; ++i) block.files.push_back({".", name(i), 0});
+    ASSERT_TRUE(testenv::InstallStub(exe, block));
+    for (int i = 0; i < 30; ++i) testenv::WriteText(folder + "\\" + name(i), "x");
 
-class UiRunTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    block_.messages = testenv::StandardMessages();
-    for (int i = 0; i < 30; ++i) {
-      std::string name = "file" + std::to_string(i) + ".txt";
-      testenv::WriteText(dir_ / name, "x");
-      block_.files.push_back({".", name, 0});
-    }
-    exe_ = dir_ / "uninstall.exe";
-    ASSERT_TRUE(testenv::InstallStub(exe_, block_));
-    log_ = dir_ / "driver.log";
-  }
-  DWORD Drive(const std::string &switches, const std::vector<std::string> &rules) {
     std::string line = Quote(testenv::TestProgramDir() + "\\uidriver.exe") + " --log " +
-                       Quote(log_) + " --timeout 60000";
-    for (const std::string &rule : rules) line += " --rule " + Quote(rule);
-    line += " -- " + Quote(exe_) + (switches.empty() ? "" : " " + switches);
-    return testenv::RunAndWait(line, 90000);
+                       Quote(log) + " --timeout 60000";
+    for (const std::string &rule : c.rules) line += " --rule " + Quote(rule);
+    DWORD code = testenv::RunAndWait(line + " -- " + Quote(exe) + c.switches, 90000);
+    std::vector<uint8_t> bytes;
+    testenv::ReadBytes(log, &bytes);
+    std::string shown(bytes.begin(), bytes.end());
+
+    ASSERT_EQ(0u, code) << c.what << "\n" << shown;
+    EXPECT_EQ(c.windows, Count(shown, "\nwindow ")) << c.what << "\n" << shown;
+    EXPECT_EQ(c.windows, Count(shown, "class=#32770 caption=\"m0\"")) << c.what << "\n" << shown;
+    size_t at = 0;
+    for (const std::string &text : c.inOrder) {
+      at = shown.find(text, at);
+      ASSERT_NE(std::string::npos, at) << c.what << ": " << text << " missing or out of order\n"
+                                       << shown;
+    }
+    int left = 0;
+    for (int i = 0; i < 30; ++i) left += testenv::FileExists(folder + "\\" + name(i));
+    EXPECT_EQ(c.removes ? 0 : 30, left) << c.what;
+    if (c.selfDeletes) continue;
+    Sleep(500);  // a self-deletion script, if one were wrongly started, would act by now
+    EXPECT_TRUE(testenv::FileExists(exe)) << c.what << ": no self-deletion";
   }
-  testenv::ScopedTestDir dir_{"ui-run"};
-  blockfmt::Block block_;
-  std::string exe_, log_;
-};
-
-TEST_F(UiRunTest, NormalRunShowsConfirmationProgressAndClosingMessage) {
-  DWORD code = Drive("", {"box&text~m1=1#1", "box&text~m2=1#1", "box=2"});
-  std::string log = ReadLog(log_);
-  ASSERT_EQ(0u, code) << log;
-  std::vector<std::string> windows = LinesStarting(log, "window ");
-  ASSERT_EQ(3u, windows.size()) << log;
-  // Each is a dialog with the caption message 0: confirmation, progress, closing message.
-  for (const std::string &window : windows)
-    EXPECT_NE(std::string::npos, window.find("class=#32770 caption=\"m0\"")) << window;
-  size_t confirm = log.find("text=\"m1\"");
-  size_t progress = log.find("class=msctls_progress32");
-  size_t closing = log.find("text=\"m2\"");
-  ASSERT_NE(std::string::npos, confirm) << log;
-  ASSERT_NE(std::string::npos, progress) << log;
-  ASSERT_NE(std::string::npos, closing) << log;
-  EXPECT_LT(confirm, progress);
-  EXPECT_LT(progress, closing);
-  // The status line of the progress dialog opens with message 11.
-  EXPECT_NE(std::string::npos, log.find("control id=1000 class=Static text=\"m11\"")) << log;
-  EXPECT_EQ(std::string::npos, log.find("timeout"));
-  for (int i = 0; i < 30; ++i)
-    EXPECT_FALSE(testenv::FileExists(dir_ / ("file" + std::to_string(i) + ".txt")));
-}
-
-TEST_F(UiRunTest, QuietRunShowsNoWindowAtAll) {
-  DWORD code = Drive("/Q", {"box=2"});
-  std::string log = ReadLog(log_);
-  ASSERT_EQ(0u, code) << log;
-  EXPECT_TRUE(LinesStarting(log, "window ").empty()) << log;
-  EXPECT_EQ(1u, LinesStarting(log, "exit 0").size()) << log;
-  EXPECT_FALSE(testenv::FileExists(dir_ / "file0.txt"));
-}
-
-TEST_F(UiRunTest, CancelledConfirmationRemovesNothing) {
-  DWORD code = Drive("", {"box&text~m1=2", "box=2"});
-  std::string log = ReadLog(log_);
-  ASSERT_EQ(0u, code) << log;
-  EXPECT_EQ(1u, LinesStarting(log, "window ").size()) << log;
-  EXPECT_EQ(std::string::npos, log.find("msctls_progress32")) << log;
-  EXPECT_TRUE(testenv::FileExists(dir_ / "file0.txt"));
 }
 
 }  // namespace
