@@ -33,8 +33,6 @@ TEST(ParseSwitches, TakesQAndXInEitherFormAndStopsAtAPlainWord) {
 TEST(WholeProgram, UnreadableBlockShowsOneBoxAndExitsMinusOne) {
   testenv::ScopedTestDir dir("run");
   const std::string exe = dir / "uninstall.exe";
-  std::vector<uint8_t> stub;
-  ASSERT_TRUE(testenv::ReadBytes(testenv::StubPath(), &stub));
   blockfmt::RecordWriter noEnd;
   noEnd.Record(blockfmt::TAG_MESSAGES, blockfmt::EncodeMessages(testenv::StandardMessages()));
   const struct {
@@ -49,7 +47,8 @@ TEST(WholeProgram, UnreadableBlockShowsOneBoxAndExitsMinusOne) {
       {"no end record", &noEnd.bytes(), " /X", "m0", "m8 " + exe},
   };
   for (const auto &c : cases) {
-    ASSERT_TRUE(c.block ? testenv::InstallStubRaw(exe, *c.block) : testenv::WriteBytes(exe, stub))
+    ASSERT_TRUE(c.block ? testenv::InstallStubRaw(exe, *c.block)
+                        : CopyFileA(testenv::StubPath().c_str(), exe.c_str(), FALSE))
         << c.what;
     testenv::ProgramRun run("\"" + exe + "\"" + c.switches);
     run.answers().Answer("", winui::Press::Click, IDOK);

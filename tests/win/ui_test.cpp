@@ -225,9 +225,6 @@ TEST_F(UiTest, SetProgressClampsAndSendsAndPumpsOnlyOnChange) {
     EXPECT_EQ(s.pumped, !PeekMessageA(&msg, nullptr, WM_APP, WM_APP, PM_REMOVE)) << s.what;
     EXPECT_EQ(s.sent ? std::vector<WPARAM>{s.pos} : std::vector<WPARAM>{}, g_sent) << s.what;
     EXPECT_EQ(s.pos, g.progressPos) << s.what;
-    if (s.bar) {
-      EXPECT_EQ(static_cast<LRESULT>(s.pos), SendMessageA(bar, PBM_GETPOS, 0, 0)) << s.what;
-    }
   }
   DestroyWindow(bar);
 }
@@ -242,9 +239,7 @@ TEST_F(UiTest, HiddenMainWindowOwnsAProgressDialogThatCannotBeClosed) {
   EXPECT_EQ(std::max(0, (GetSystemMetrics(SM_CXSCREEN) - 320) / 2), rect.left);
   EXPECT_EQ(std::max(0, (GetSystemMetrics(SM_CYSCREEN) - 200) / 2), rect.top);
   EXPECT_FALSE(IsWindowVisible(g.mainWindow));
-  char caption[64];
-  GetWindowTextA(g.mainWindow, caption, sizeof caption);
-  EXPECT_STREQ("m0", caption);
+  EXPECT_EQ("m0", winui::ReadWindow(g.mainWindow).caption);
   WNDCLASSA windowClass;
   ASSERT_TRUE(GetClassInfoA(g.instance, "TallowinClass", &windowClass));
   EXPECT_EQ(static_cast<UINT>(CS_HREDRAW | CS_VREDRAW), windowClass.style);
