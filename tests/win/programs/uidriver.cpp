@@ -6,23 +6,15 @@
 //
 // Everything after " -- " is the command line, passed on unchanged.
 //
-// RULE is MATCH=ACTION or MATCH=ACTION#N (the rule is used at most N times). Rules are
-// tried in the order given; the first that matches a newly shown window answers it. A
-// window that no rule matches is only recorded (and left for the timeout).
+// RULE is MATCH=N or MATCH=N#T: click button N (1 OK, 2 Cancel, 4 Retry, 6 Yes, 7 No,
+// 1001, 1002), at most T times. Rules are tried in the order given; the first that matches
+// a newly shown window answers it. A window that no rule matches is only recorded (and
+// left for the timeout).
 //   MATCH, one or more joined by '&' (all must hold):
 //     any          every window
 //     text~S       the caption or a control text contains S
-//     id:N         the window has a control with id N
 //     box          a message box (its text is control 65535)
-//     prompt       the file prompt (controls 6, 7, 1001 and 1002); also dialog109
-//     progress     the progress dialog (control 1009); also dialog110
-//   ACTION, one or more joined by ',' and done in turn:
-//     N            click button N (1 OK, 2 Cancel, 4 Retry, 6 Yes, 7 No, 1001, 1002)
-//     enter | escape | close    the Enter key, the Escape key, the close box
-//     shot:PATH    save the window's screen area as a PNG file
-//     wait:MS      wait before the next action
-//     none         nothing
-// Examples: --rule "box&text~Remove=1" --rule "prompt=1001" --rule "any=2#3"
+// Examples: --rule "box&text~Remove=1" --rule "any=2#3"
 //
 // The log (stdout unless --log) has one line per event:
 //   start <command line>
@@ -45,7 +37,7 @@ namespace {
 
 struct Rule {
   std::vector<std::string> matches;
-  std::vector<std::string> actions;
+  int button = 0;
   int times = -1;
   std::string text;
 };
@@ -86,40 +78,16 @@ bool ParseRule(const std::string &text, Rule *rule) {
     action.resize(hash);
   }
   rule->matches = Split(text.substr(0, equals), '&');
-  rule->actions = Split(action, ',');
+  rule->button = atoi(action.c_str());
   rule->text = text;
-  return !action.empty();
+  return rule->button != 0;
 }
 
 bool Matches(const std::string &match, const winui::WindowInfo &info) {
   if (match == "any") return true;
   if (match.compare(0, 5, "text~") == 0) return info.Contains(match.substr(5));
-  if (match.compare(0, 3, "id:") == 0) return info.Control(atoi(match.c_str() + 3)) != nullptr;
   if (match == "box") return info.Control(0xFFFF) != nullptr;
-  if (match == "prompt" || match == "dialog109")
-    return info.Control(6) && info.Control(7) && info.Control(1001) && info.Control(1002);
-  if (match == "progress" || match == "dialog110") return info.Control(1009) != nullptr;
   return false;
-}
-
-void Act(HWND window, const std::string &action) {
-  if (action == "none" || action.empty()) return;
-  if (action == "enter") {
-    winui::PressOn(window, winui::Press::Enter);
-  } else if (action == "escape") {
-    winui::PressOn(window, winui::Press::Escape);
-  } else if (action == "close") {
-    winui::PressOn(window, winui::Press::Close);
-  } else if (action.compare(0, 5, "wait:") == 0) {
-    Sleep(static_cast<DWORD>(atoi(action.c_str() + 5)));
-  } else if (action.compare(0, 5, "shot:") == 0) {
-    // Give the window time to paint before its pixels are taken.
-    Sleep(300);
-    bool saved = winui::SaveWindowPng(window, action.substr(5));
-    fprintf(g_log, "shot %s %s\n", action.c_str() + 5, saved ? "saved" : "failed");
-  } else {
-    winui::PressOn(window, winui::Press::Click, atoi(action.c_str()));
-  }
 }
 
 void LogWindow(int number, const winui::WindowInfo &info) {
@@ -227,7 +195,7 @@ int wmain(int argc, wchar_t **argv) {
         if (!all) continue;
         if (rule.times > 0) --rule.times;
         fprintf(g_log, "answer %d rule %zu %s\n", seen, r + 1, rule.text.c_str());
-        for (const std::string &action : rule.actions) Act(window, action);
+        winui::PressOn(window, winui::Press::Click, rule.button);
         break;
       }
     }
