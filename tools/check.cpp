@@ -96,7 +96,9 @@ std::string Parent(const std::string &p) {
   return s.substr(0, slash);
 }
 
-// The folder the file pass joins a name to, or "" when the text after a dot is unused.
+// The length of the path the file pass builds for a folder and a name, counting the
+// shortest install folder for a folder that starts with a dot (whose text after the dot
+// is used only after a backslash).
 size_t JoinedLength(const std::string &folder, const std::string &name) {
   size_t len = folder.size();
   if (!folder.empty() && folder[0] == '.') {

@@ -119,10 +119,8 @@ int Dump(const Args &a, std::string *out, std::string *err) {
   std::string error;
   ReadBlockResult r;
   if (!ReadFileBytes(path, &image, &error) || !ReadBlockFromImage(image, &r, &error)) {
-    *err +=
-        "tallowin: " + path + ": " +
-        (error.rfind("record", 0) == 0 || error.rfind("pattern", 0) == 0 ? "damaged block: " : "") +
-        error + "\n";
+    *err += "tallowin: " + path + ": " + (error.rfind("record", 0) == 0 ? "damaged block: " : "") +
+            error + "\n";
     return kExitErrors;
   }
   std::vector<std::string> notes = r.notes;
