@@ -32,10 +32,10 @@ bool IsReadOnly(const std::string &path) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY);
 }
 
-// A reader with the given sharing, as another program would hold the file.
+// The file open with the given sharing, as another program would hold it.
 using Handle = std::unique_ptr<void, decltype(&CloseHandle)>;
-Handle Hold(const std::string &path, DWORD share) {
-  return Handle(CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr),
+Handle Hold(const std::string &path, DWORD share, DWORD access = GENERIC_READ) {
+  return Handle(CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr),
                 CloseHandle);
 }
 
@@ -178,19 +178,22 @@ TEST_F(FilePassTest, FullPathsFollowTheLeadingDotRuleAndAreNeverCut) {
 // for the read-only file.
 TEST_F(FilePassTest, PlainFilesGoUnlessHeld) {
   if (!UseStubResources()) GTEST_SKIP() << "uninstall.exe not found for the prompt template";
-  const DWORD shareRW = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  const DWORD shareRW = FILE_SHARE_READ | FILE_SHARE_WRITE, all = shareRW | FILE_SHARE_DELETE;
+  const DWORD write = GENERIC_READ | GENERIC_WRITE;
   struct Case {
     const char *name;
-    DWORD share;
+    DWORD share, access;
     bool readOnly, locked, stays;
-  } cases[] = {{"free.dat", kNoHandle, false, false, false},
-               {"readonly.dat", kNoHandle, true, false, true},  // the one prompt, answered No
-               {"held.dat", FILE_SHARE_READ, false, true, true},
-               {"heldro.dat", FILE_SHARE_READ, true, true, true},
+  } cases[] = {{"free.dat", kNoHandle, 0, false, false, false},
+               {"readonly.dat", kNoHandle, 0, true, false, true},  // the one prompt, answered No
+               {"held.dat", FILE_SHARE_READ, GENERIC_READ, false, true, true},
+               {"heldro.dat", FILE_SHARE_READ, GENERIC_READ, true, true, true},
+               // Held for writing: locked, however freely it is shared.
+               {"writer.dat", all, write, false, true, true},
                // Read and write shared but not delete: not locked, yet the delete fails.
-               {"nodelete.dat", shareRW, false, false, true},
+               {"nodelete.dat", shareRW, GENERIC_READ, false, false, true},
                // Every sharing allowed: not locked, and gone once it is let go.
-               {"reader.dat", shareRW | FILE_SHARE_DELETE, false, false, false}};
+               {"reader.dat", all, GENERIC_READ, false, false, false}};
   EXPECT_FALSE(IsFileLocked((dir_ / "missing.dat").c_str()));
   ASSERT_TRUE(testenv::MakeDirs(dir_ / "sub"));
   Add(".\\sub", "", FE_CHECK_IN_USE);  // a folder would test as locked
@@ -201,7 +204,7 @@ TEST_F(FilePassTest, PlainFilesGoUnlessHeld) {
     AddFile(c.name, c.locked ? 0 : FE_CHECK_IN_USE);
     if (c.readOnly) MakeReadOnly(path.c_str());
     if (c.share != kNoHandle) {
-      holds.push_back(Hold(path, c.share));
+      holds.push_back(Hold(path, c.share, c.access));
       ASSERT_NE(INVALID_HANDLE_VALUE, holds.back().get()) << c.name;
     }
     EXPECT_EQ(c.locked, IsFileLocked(path.c_str()) != FALSE) << c.name;
