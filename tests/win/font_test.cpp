@@ -15,8 +15,7 @@ const char kNtFonts[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"
 const char k9xFonts[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
 
 void Put16(std::vector<uint8_t> *out, unsigned v) {
-  out->push_back(uint8_t(v >> 8));
-  out->push_back(uint8_t(v));
+  out->insert(out->end(), {uint8_t(v >> 8), uint8_t(v)});
 }
 void Put32(std::vector<uint8_t> *out, uint32_t v) {
   Put16(out, v >> 16);
