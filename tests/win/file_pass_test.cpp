@@ -245,7 +245,7 @@ TEST_F(FilePassTest, SharedCountsDecideAndLockedFilesNeverAsk) {
   DialogAnswerer answerer;
   std::vector<Handle> holds;
   for (const Case &c : cases) {
-    // A held file is left alone: no font removal or unregistering either.
+    // Held files carry every flag: none of them may bring a question.
     std::string path = AddFile(c.name, c.held ? FE_SHARED | FE_FONT | FE_SELFREG : FE_SHARED);
     SetShared(path, c.value);
     if (c.answerNo) answerer.Answer(path, Press::Command, IDNO);
