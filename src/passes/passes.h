@@ -28,8 +28,8 @@ LONG DeleteKeyTree(HKEY parent, const char *subkey);
 void RemoveWildcardMatches();
 void CleanCurrentFolder(const char *pattern);
 void RemoveCurrentFolder();
-/// True when the long file name `name` matches `pattern` (* and ?, ASCII letters folded).
-/// "*.*" matches every name; a pattern ending in dots matches only names without a dot.
+/// True when the long file name `name` matches `pattern` as the directory search reads
+/// wildcards ("readme.*" finds "readme", "*." only names without a dot), A to Z folded.
 bool MatchesPattern(const char *pattern, const char *name);
 
 /// The folder passes.

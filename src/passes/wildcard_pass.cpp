@@ -55,45 +55,76 @@ bool BuildWildcardPath(char *path, const char *text) {
   return AppendBounded(path, kPathBuf, text);
 }
 
-// Plain * and ? matching with backtracking to the last star; `length` bytes of pattern.
-bool MatchesWildcards(const char *pattern, DWORD length, const char *name) {
-  DWORD p = 0;
-  DWORD star = length;  // none yet
-  const char *resume = nullptr;
-  while (*name) {
-    if (p < length && pattern[p] == '*') {
-      star = p++;
-      resume = name;
-    } else if (p < length && (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(*name))) {
-      ++p;
-      ++name;
-    } else if (star != length) {
-      p = star + 1;
-      name = ++resume;
+// Wildcards as the directory search reads them. A "?" takes one character, or none
+// where the name has a dot or has ended; a dot before "?" or "*" also matches the end of
+// the name ("readme.*" finds "readme"); a star just before trailing dots takes no dot
+// ("*." finds names without one). Trailing dots are dropped, as the system drops them
+// from a path. Only A to Z fold, as in every comparison of names here.
+enum : char { kAnyPart = '\x01', kNoDot = '\x02', kDotOrEnd = '\x03', kOneOrNone = '\x04' };
+
+// The pattern in the form above; false when it is empty or holds control characters,
+// which no name can match and which would be read as the markers.
+bool TranslatePattern(const char *pattern, char *out) {
+  size_t length = strlen(pattern);
+  size_t kept = length;
+  while (kept > 0 && pattern[kept - 1] == '.') --kept;
+  if (kept == 0 || kept >= kPathBuf) return false;
+  for (size_t i = 0; i < kept; ++i) {
+    char c = pattern[i];
+    if ((unsigned char)c < ' ') return false;
+    char next = i + 1 < kept ? pattern[i + 1] : '\0';
+    if (c == '*') {
+      out[i] = (i + 1 == kept && kept < length) ? kNoDot : kAnyPart;
+    } else if (c == '?') {
+      out[i] = kOneOrNone;
+    } else if (c == '.' && (next == '*' || next == '?')) {
+      out[i] = kDotOrEnd;
     } else {
-      return false;
+      out[i] = FoldAscii(c);
     }
   }
-  while (p < length && pattern[p] == '*') ++p;
-  return p == length;
+  out[kept] = '\0';
+  return true;
 }
 
 }  // namespace
 
-// The directory search would also match a file by its 8.3 short name (a search for
-// *.htm finds x.html), so the pass lists every name and decides by the long one here.
-// "?" stands for exactly one character. A pattern ending in dots ("*.", "readme.")
-// matches only names without a dot, which is what such a search means; "readme.*"
-// does not match "readme": the search would, but deleting less is the safer side.
+// The search would also match a file by its 8.3 short name (a search for *.htm finds
+// x.html), so each name it returns is put to the pattern again by its long name here.
+// Every pattern position that can stand at the current point of the name is followed at
+// once, so no pattern takes longer than its length times the name's.
 bool MatchesPattern(const char *pattern, const char *name) {
-  if (!pattern[0]) return false;
-  if (strcmp(pattern, "*.*") == 0) return true;
-  DWORD length = (DWORD)strlen(pattern);
-  DWORD kept = length;
-  while (kept > 0 && pattern[kept - 1] == '.') --kept;
-  if (kept == 0) return false;
-  if (kept < length && strchr(name, '.')) return false;
-  return MatchesWildcards(pattern, kept, name);
+  char marks[kPathBuf];
+  if (!TranslatePattern(pattern, marks)) return false;
+  size_t length = strlen(marks);
+  bool live[kPathBuf + 1] = {};
+  bool next[kPathBuf + 1];
+  live[0] = true;
+  for (const char *at = name;; ++at) {
+    char c = FoldAscii(*at);
+    bool ended = c == '\0';
+    // The marks that can match nothing here pass the point on to the next position.
+    for (size_t p = 0; p < length; ++p) {
+      if (!live[p]) continue;
+      char m = marks[p];
+      if (m == kAnyPart || m == kNoDot || (m == kOneOrNone && (ended || c == '.')) ||
+          (m == kDotOrEnd && ended)) {
+        live[p + 1] = true;
+      }
+    }
+    if (ended) return live[length];
+    memset(next, 0, sizeof next);
+    for (size_t p = 0; p < length; ++p) {
+      if (!live[p]) continue;
+      char m = marks[p];
+      if (m == kAnyPart || (m == kNoDot && c != '.')) {
+        next[p] = true;
+      } else if ((m == kOneOrNone && c != '.') || (m == kDotOrEnd && c == '.') || m == c) {
+        next[p + 1] = true;
+      }
+    }
+    memcpy(live, next, sizeof live);
+  }
 }
 
 void RemoveCurrentFolder() {
@@ -124,7 +155,8 @@ void CleanCurrentFolder(const char *pattern) {
     FindClose(search);
   }
 
-  search = pattern[0] ? FindFirstFileA("*", &found) : INVALID_HANDLE_VALUE;
+  // What the search for the pattern returns, less what it found by a short name only.
+  search = pattern[0] ? FindFirstFileA(pattern, &found) : INVALID_HANDLE_VALUE;
   if (search != INVALID_HANDLE_VALUE) {
     do {
       if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&

@@ -116,23 +116,46 @@ TEST_F(WildcardPassTest, LinksAreNotFollowed) {
   EXPECT_TRUE(RemoveFolderLink(In("direct")));
 }
 
-TEST(MatchesPatternTest, StarAndQuestionMarkOnLongNames) {
+TEST(MatchesPatternTest, WildcardsAsTheSearchReadsThemOnLongNames) {
   const char *matching[][2] = {
-      {"*.htm", "x.htm"},   {"*.HTM", "Page.htm"},    {"a?c.txt", "abc.txt"},
-      {"a*b*c", "aXbYbZc"}, {"*", "anything.at.all"}, {"*.*", "noextension"},
-      {"*.*", "a.b"},       {"*.", "noextension"},    {"readme.", "README"}};
+      {"*.htm", "x.htm"},
+      {"*.HTM", "Page.htm"},
+      {"a?c.txt", "abc.txt"},
+      {"a*b*c", "aXbYbZc"},
+      {"*", "anything.at.all"},
+      {"*.*", "noextension"},
+      {"*.*", "a.b"},
+      {"*.", "noextension"},
+      {"readme.", "README"},
+      {"readme.*", "readme"},
+      {"log?.txt", "log.txt"},
+      {"a??", "a"},
+      {"a.?", "a"},
+      {"a*.", "abc"},
+      {"*.tar.gz", "x.y.tar.gz"},
+      {"?*?*?*?*?*?*?*?*?x", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaax"}};
   // Only A to Z fold: not the A-umlaut of the ANSI code page.
   const char *notMatching[][2] = {
-      {"*.htm", "x.html"},  {"*.htm", "htm"}, {"a?c.txt", "ac.txt"},
-      {"a*b*c", "aXbYc.d"}, {"*.", "a.b"},    {"readme.*", "readme"},
-      {"..", "a"},          {"*x*", "abc"},   {"\xC4*.log", "\xE4x.log"}};
+      {"*.htm", "x.html"},
+      {"*.htm", "htm"},
+      {"a?c.txt", "ac.txt"},
+      {"a?c", "a.c"},
+      {"a*b*c", "aXbYc.d"},
+      {"*.", "a.b"},
+      {"a*.", "ab.c"},
+      {"..", "a"},
+      {"*x*", "abc"},
+      {"*.htm", "x.htm.bak"},
+      {"\xC4*.log", "\xE4x.log"},
+      {"?*?*?*?*?*?*?*?*?x", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaay"}};
   for (auto &c : matching) EXPECT_TRUE(MatchesPattern(c[0], c[1])) << c[0] << " / " << c[1];
   for (auto &c : notMatching) EXPECT_FALSE(MatchesPattern(c[0], c[1])) << c[0] << " / " << c[1];
   EXPECT_FALSE(MatchesPattern("", "a"));
 }
 
 TEST_F(WildcardPassTest, ShortNamesDoNotWidenTheMatch) {
-  Make({"x.html", "y.htm", "sub\\Z.HTM", "sub\\long name.htmlx", "keep.txt"});
+  Make({"x.html", "y.htm", "sub\\Z.HTM", "sub\\long name.htmlx", "keep.txt", "readme", "readme.txt",
+        "readmefirst"});
   // The search for *.htm by itself also returns x.html through its short name X~1.HTM
   // (on Windows and under Wine alike): the pass must not rely on it.
   WIN32_FIND_DATAA found;
@@ -143,8 +166,9 @@ TEST_F(WildcardPassTest, ShortNamesDoNotWidenTheMatch) {
   }
   if (search != INVALID_HANDLE_VALUE) FindClose(search);
   printf("directory search for *.htm returns x.html: %s\n", viaShortName ? "yes" : "no");
-  Run({"*.htm"});
-  Expect({"x.html", "sub\\long name.htmlx", "keep.txt"}, {"y.htm", "sub\\Z.HTM"});
+  Run({"*.htm", "readme.*"});
+  Expect({"x.html", "sub\\long name.htmlx", "keep.txt", "readmefirst"},
+         {"y.htm", "sub\\Z.HTM", "readme", "readme.txt"});
 }
 
 }  // namespace
