@@ -118,42 +118,80 @@ bool BuildCommandLine(char *line, const char *systemFolder, const char *batchPat
 
 namespace {
 
+// The security calls, looked up when needed: the 9x family and NT before 2000 lack some
+// of them, and a program that imported them would not even start there.
+struct SecurityCalls {
+  BOOL(WINAPI *openProcessToken)(HANDLE, DWORD, PHANDLE);
+  BOOL(WINAPI *getTokenInformation)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
+  BOOL(WINAPI *allocateAndInitializeSid)
+  (PSID_IDENTIFIER_AUTHORITY, BYTE, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, PSID *);
+  PVOID(WINAPI *freeSid)(PSID);
+  DWORD(WINAPI *getLengthSid)(PSID);
+  BOOL(WINAPI *initializeAcl)(PACL, DWORD, DWORD);
+  BOOL(WINAPI *addAccessAllowedAceEx)(PACL, DWORD, DWORD, DWORD, PSID);
+  BOOL(WINAPI *initializeSecurityDescriptor)(PSECURITY_DESCRIPTOR, DWORD);
+  BOOL(WINAPI *setSecurityDescriptorDacl)(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL);
+  BOOL(WINAPI *setSecurityDescriptorControl)
+  (PSECURITY_DESCRIPTOR, SECURITY_DESCRIPTOR_CONTROL, SECURITY_DESCRIPTOR_CONTROL);
+};
+
+template <typename T>
+bool Look(HMODULE library, const char *name, T &entry) {
+  entry = reinterpret_cast<T>(reinterpret_cast<void *>(GetProcAddress(library, name)));
+  return entry != nullptr;
+}
+
+// False when any call is missing. advapi32 is loaded already: the registry calls import it.
+bool FindSecurityCalls(SecurityCalls &c) {
+  HMODULE a = GetModuleHandleA("advapi32.dll");
+  return a && Look(a, "OpenProcessToken", c.openProcessToken) &&
+         Look(a, "GetTokenInformation", c.getTokenInformation) &&
+         Look(a, "AllocateAndInitializeSid", c.allocateAndInitializeSid) &&
+         Look(a, "FreeSid", c.freeSid) && Look(a, "GetLengthSid", c.getLengthSid) &&
+         Look(a, "InitializeAcl", c.initializeAcl) &&
+         Look(a, "AddAccessAllowedAceEx", c.addAccessAllowedAceEx) &&
+         Look(a, "InitializeSecurityDescriptor", c.initializeSecurityDescriptor) &&
+         Look(a, "SetSecurityDescriptorDacl", c.setSecurityDescriptorDacl) &&
+         Look(a, "SetSecurityDescriptorControl", c.setSecurityDescriptorControl);
+}
+
 // True when the script needs a folder of its own: an elevated program's script must not
-// lie where the user's other, non-elevated programs could change it before it runs. Where
-// the token cannot tell (NT before the elevation query existed) the program counts as
-// elevated: the private folder costs nothing there. The 9x family has no security.
-bool NeedsPrivateFolder() {
-  if (GetVersion() & 0x80000000u) return false;
+// lie where the user's other, non-elevated programs could change it before it runs. A
+// token that cannot tell (NT before elevation existed) has no such other programs: all
+// of the user's programs run with the same rights, and a limited user could not even
+// write into a folder kept for Administrators. The 9x family has no security.
+bool NeedsPrivateFolder(SecurityCalls &c) {
+  if ((GetVersion() & 0x80000000u) || !FindSecurityCalls(c)) return false;
   HANDLE token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return true;
+  if (!c.openProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
   TOKEN_ELEVATION elevation;
   DWORD size = 0;
-  BOOL known = GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size);
+  BOOL known = c.getTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size);
   CloseHandle(token);
-  return !known || elevation.TokenIsElevated != 0;
+  return known && elevation.TokenIsElevated != 0;
 }
 
 // Creates a new folder under the temporary folder that only Administrators and SYSTEM may
 // open (full control, inherited by the script, nothing inherited from above). A name that
 // exists already, whoever made it, is never used: the next number is tried.
-bool CreatePrivateFolder(char *folder) {
+bool CreatePrivateFolder(const SecurityCalls &c, char *folder) {
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
   PSID admins = NULL, system = NULL;
   bool created = false;
-  if (AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
-                               0, 0, 0, 0, &admins) &&
-      AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system)) {
+  if (c.allocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                 0, 0, 0, 0, &admins) &&
+      c.allocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system)) {
     DWORD aclSize = sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) +
-                    GetLengthSid(admins) + GetLengthSid(system);
+                    c.getLengthSid(admins) + c.getLengthSid(system);
     PACL acl = (PACL)AllocBlock(aclSize);
     SECURITY_DESCRIPTOR descriptor;
     const DWORD inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-    bool ready = acl && InitializeAcl(acl, aclSize, ACL_REVISION) &&
-                 AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, GENERIC_ALL, admins) &&
-                 AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, GENERIC_ALL, system) &&
-                 InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-                 SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) &&
-                 SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    bool ready = acl && c.initializeAcl(acl, aclSize, ACL_REVISION) &&
+                 c.addAccessAllowedAceEx(acl, ACL_REVISION, inherit, GENERIC_ALL, admins) &&
+                 c.addAccessAllowedAceEx(acl, ACL_REVISION, inherit, GENERIC_ALL, system) &&
+                 c.initializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+                 c.setSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) &&
+                 c.setSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &descriptor, FALSE};
     char name[kNameBuf];
     for (int n = 1; ready && !created && n <= kLastBatchNumber; ++n) {
@@ -169,8 +207,8 @@ bool CreatePrivateFolder(char *folder) {
     }
     FreeBlock((char *)acl);
   }
-  if (system) FreeSid(system);
-  if (admins) FreeSid(admins);
+  if (system) c.freeSid(system);
+  if (admins) c.freeSid(admins);
   return created;
 }
 
@@ -178,9 +216,10 @@ bool CreatePrivateFolder(char *folder) {
 
 HANDLE CreateBatchFile(char *path, const char *pattern) {
   char folder[kPathBuf];
-  bool privateFolder = NeedsPrivateFolder();
+  SecurityCalls calls;
+  bool privateFolder = NeedsPrivateFolder(calls);
   if (privateFolder) {
-    if (!CreatePrivateFolder(folder)) return INVALID_HANDLE_VALUE;
+    if (!CreatePrivateFolder(calls, folder)) return INVALID_HANDLE_VALUE;
   } else {
     DWORD length = GetTempPathA(kPathBuf, folder);
     if (length == 0 || length + 1 >= kPathBuf) return INVALID_HANDLE_VALUE;
@@ -228,7 +267,8 @@ void StartSelfDeletion() {
 
   // The private folder (when there is one) is the script's own: it goes with the script.
   char scriptFolder[kPathBuf];
-  bool privateFolder = NeedsPrivateFolder() && CopyBounded(scriptFolder, kPathBuf, batchPath);
+  SecurityCalls calls;
+  bool privateFolder = NeedsPrivateFolder(calls) && CopyBounded(scriptFolder, kPathBuf, batchPath);
   if (privateFolder) {
     char *cut = scriptFolder;
     for (char *p = scriptFolder; *p; p = CharNextA(p))
