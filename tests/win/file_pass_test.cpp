@@ -346,22 +346,27 @@ TEST_F(FilePassTest, FolderEntriesGoOnlyWhenEmptyAndUnprotectedAndAdvanceTheBar)
   Add(".\\empty", "");
   Add(".\\full", "");
   Add(quick, "");
+  // Nor may another spelling of it slip past the test.
+  std::string slashed = quick;
+  for (char &c : slashed) c = c == '\\' ? '/' : c;
+  Add(quick + "\\.", "");
+  Add(slashed, "");
   AddFile("a");
-  g.progressTotal = 4;
+  g.progressTotal = 6;
   g.progressPos = 200;  // so that the first position, 0, counts as a change
   RemoveFiles();
   EXPECT_FALSE(testenv::DirExists(dir_ / "empty"));
   EXPECT_TRUE(testenv::DirExists(dir_ / "full"));
   EXPECT_TRUE(testenv::DirExists(quick));
   EXPECT_FALSE(FileExists(dir_ / "a"));
-  EXPECT_EQ(75u, g.progressPos);  // reported by the folder entry handled last
+  EXPECT_EQ(83u, g.progressPos);  // reported by the folder entry handled last
   if (created) RemoveDirectoryA(quick.c_str());
 
   // No dialog, no positions.
   g.progressTotal = 0;
   AddFile("d");
   RemoveFiles();
-  EXPECT_EQ(75u, g.progressPos);
+  EXPECT_EQ(83u, g.progressPos);
 }
 
 }  // namespace
