@@ -33,7 +33,10 @@ bool FindNameTable(HANDLE file, DWORD *offset) {
 
 // Reads the last Macintosh full-name record. Any read cut short by the end of the file
 // yields no name, and a string that would not fit with the suffix yields none either.
+// Positions past 2 GiB are refused: the seek takes them as negative, fails, and the next
+// read would take the bytes of wherever the file stood.
 void ReadLastMacFullName(HANDLE file, DWORD tableOffset, char *name) {
+  if (tableOffset > 0x7FFFFFFFu) return;
   SeekTo(file, tableOffset);
   BYTE header[6];
   if (ReadExact(file, header, sizeof(header)) != 0) return;
@@ -50,7 +53,7 @@ void ReadLastMacFullName(HANDLE file, DWORD tableOffset, char *name) {
     DWORD length = U16(record + 8);
     ULONGLONG at = static_cast<ULONGLONG>(tableOffset) + storage + U16(record + 10);
     name[0] = '\0';
-    if (length + kSuffixLength + 1 > kNameBuf || at > 0xFFFFFFFFull) continue;
+    if (length + kSuffixLength + 1 > kNameBuf || at > 0x7FFFFFFFull) continue;
     SeekTo(file, static_cast<DWORD>(at));
     if (ReadExact(file, name, length) != 0) {
       name[0] = '\0';
