@@ -192,13 +192,8 @@ void RemoveFiles() {
     if (BuildFilePath(entry)) {
       char *path = g.scratchPath;
       if (entry->name[0] == '\0') {
-        // Tested as written and as the system resolves it: "..", a trailing dot or
-        // slashes must not carry a protected folder past the test.
         char resolved[kPathBuf];
-        if (ResolveFullPath(path, resolved) && !IsProtectedFolder(path) &&
-            !IsProtectedFolder(resolved)) {
-          RemoveDirectoryA(resolved);
-        }
+        if (ResolveUnprotected(path, resolved)) RemoveDirectoryA(resolved);
       } else if (!DeletePlainFileOnClose(path, entry->flags)) {
         bool locked = IsFileLocked(path) != FALSE;
         bool ok = !locked;

@@ -29,15 +29,6 @@ void ReportFolderListProgress(DWORD i) {
   if (g.progressTotal) SetProgress((g.fileCount + i) * 100 / g.progressTotal);
 }
 
-// The folder as the system resolves it, in `resolved`; false when it does not fit or
-// when either form is protected. "..", trailing dots and forward slashes would slip
-// past the test as written; "C:" resolves to a drive's current folder, so the written
-// form is tested as well.
-bool ResolveUnprotected(char *folder, char *resolved) {
-  if (!ResolveFullPath(folder, resolved)) return false;
-  return !IsProtectedFolder(folder) && !IsProtectedFolder(resolved);
-}
-
 void RemoveFolderLevels(FolderEntry *entry) {
   char *folder = entry->folder;
   char *second = entry->secondFolder;
@@ -98,6 +89,13 @@ bool ResolveFullPath(const char *path, char *resolved) {
   if (!path[0]) return false;
   DWORD length = GetFullPathNameA(path, kPathBuf, resolved, nullptr);
   return length != 0 && length < kPathBuf;
+}
+
+// "..", trailing dots and forward slashes would slip past the test as written; "C:"
+// resolves to a drive's current folder, so the written form is tested as well.
+bool ResolveUnprotected(char *folder, char *resolved) {
+  if (!ResolveFullPath(folder, resolved)) return false;
+  return !IsProtectedFolder(folder) && !IsProtectedFolder(resolved);
 }
 
 bool IsReparsePoint(const char *path) {

@@ -42,6 +42,9 @@ bool IsReparsePoint(const char *path);
 /// The form the system resolves `path` to (GetFullPathNameA: "..", ".", trailing dots
 /// and forward slashes resolved) in the 260-byte `resolved`; false when it does not fit.
 bool ResolveFullPath(const char *path, char *resolved);
+/// ResolveFullPath, and false as well when either the written or the resolved form is
+/// protected: every folder a pass removes is removed in its resolved form after this.
+bool ResolveUnprotected(char *folder, char *resolved);
 
 /// Access-denied class of system errors (read-only or held by another process).
 bool IsAccessDeniedClass(DWORD error);

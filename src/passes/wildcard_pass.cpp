@@ -197,12 +197,9 @@ void RemoveWildcardMatches() {
     if (!cut) continue;
     *cut = '\0';
     const char *pattern = cut + 1;
-    // "..", trailing dots and slashes would slip past the test as written: the folder
-    // is tested, entered and removed in the form the system resolves it to. The
-    // written form is tested too, since "C:" resolves to a drive's current folder.
+    // The folder is tested, entered and removed in the form the system resolves it to.
     char folder[kPathBuf];
-    if (!ResolveFullPath(path, folder)) continue;
-    if (IsProtectedFolder(path) || IsProtectedFolder(folder)) continue;
+    if (!ResolveUnprotected(path, folder)) continue;
     // A folder that is itself a link is not followed either.
     if (IsReparsePoint(folder)) continue;
     if (!SetCurrentDirectoryA(folder)) continue;
