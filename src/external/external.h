@@ -13,7 +13,8 @@ LONG ReadKeyDefault(HKEY root, const char *path, char *buffer);
 
 /// Creates "<folder>\<pattern with n>" with CREATE_NEW for the first free n in 1..998;
 /// the folder is the temporary folder, or, in an elevated run on the NT family, a new
-/// folder below it that only Administrators and SYSTEM may change.
-HANDLE CreateBatchFile(char *path, const char *pattern);
+/// folder below it that only Administrators and SYSTEM may change (then `inPrivateFolder`,
+/// when given, is set).
+HANDLE CreateBatchFile(char *path, const char *pattern, bool *inPrivateFolder = nullptr);
 /// Writes and starts the script that deletes the program and its folder after exit.
 void StartSelfDeletion();

@@ -214,10 +214,11 @@ bool CreatePrivateFolder(const SecurityCalls &c, char *folder) {
 
 }  // namespace
 
-HANDLE CreateBatchFile(char *path, const char *pattern) {
+HANDLE CreateBatchFile(char *path, const char *pattern, bool *inPrivateFolder) {
   char folder[kPathBuf];
   SecurityCalls calls;
   bool privateFolder = NeedsPrivateFolder(calls);
+  if (inPrivateFolder) *inPrivateFolder = privateFolder;
   if (privateFolder) {
     if (!CreatePrivateFolder(calls, folder)) return INVALID_HANDLE_VALUE;
   } else {
@@ -262,13 +263,13 @@ void StartSelfDeletion() {
   SetCurrentDirectoryA(systemFolder);
 
   char batchPath[kPathBuf];
-  HANDLE file = CreateBatchFile(batchPath, "delme%d.bat");
+  bool privateFolder = false;
+  HANDLE file = CreateBatchFile(batchPath, "delme%d.bat", &privateFolder);
   if (file == INVALID_HANDLE_VALUE) return;
 
   // The private folder (when there is one) is the script's own: it goes with the script.
   char scriptFolder[kPathBuf];
-  SecurityCalls calls;
-  bool privateFolder = NeedsPrivateFolder(calls) && CopyBounded(scriptFolder, kPathBuf, batchPath);
+  privateFolder = privateFolder && CopyBounded(scriptFolder, kPathBuf, batchPath);
   if (privateFolder) {
     char *cut = scriptFolder;
     for (char *p = scriptFolder; *p; p = CharNextA(p))
