@@ -1,28 +1,155 @@
-// Single-byte code page conversion from built-in tables.
+// Code page conversion one character at a time through the platform's converters:
+// WideCharToMultiByte and MultiByteToWideChar on Windows, glibc's iconv elsewhere.
 #include "codepage.h"
 
 #include <stdint.h>
 #include <stdio.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <iconv.h>
+
+#include <vector>
+#endif
+
 namespace tallowin {
 
 namespace {
 
-#include "codepage_tables.inc"
+constexpr int kCodePages[] = {874,  932,  936,  949,  950,  1250, 1251,
+                              1252, 1253, 1254, 1255, 1256, 1257, 1258};
+// U+F780-U+F7FF carry the bytes 0x80-0xFF that begin no character of the code page.
+constexpr uint32_t kRawByteBase = 0xF700;
 
-constexpr uint32_t kPrivateBase = 0xF700;
-
-const CodePageTable *FindTable(int codePage) {
-  for (const CodePageTable &t : kCodePages)
-    if (t.id == codePage) return &t;
-  return nullptr;
+// The lead bytes of the double-byte code pages, as Windows has them.
+bool IsLeadByte(int codePage, unsigned char b) {
+  if (codePage == 932) return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+  return (codePage == 936 || codePage == 949 || codePage == 950) && b >= 0x81 && b <= 0xFE;
 }
 
-// The code point an upper-half byte stands for, undefined bytes included.
-uint32_t HighToCodePoint(const CodePageTable &t, unsigned b) {
-  uint32_t cp = t.high[b - 0x80];
-  if (cp != 0) return cp;
-  return b < 0xA0 ? b : kPrivateBase + b;
+bool IsPrivateUse(uint32_t cp) { return cp >= 0xE000 && cp <= 0xF8FF; }
+
+#ifdef _WIN32
+
+bool HasConverter(int codePage) { return IsValidCodePage(codePage) != 0; }
+
+// The character of `bytes` (one character of the code page), or 0 when it stands for none.
+uint32_t Decode(int codePage, const std::string &bytes) {
+  wchar_t w[2];
+  const int n = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(),
+                                    static_cast<int>(bytes.size()), w, 2);
+  return n == 1 ? w[0] : 0;
+}
+
+// The bytes of a character of the Basic Multilingual Plane; empty when there are none.
+std::string Encode(int codePage, uint32_t cp) {
+  const wchar_t w = static_cast<wchar_t>(cp);
+  char out[4];
+  BOOL usedDefault = FALSE;
+  const int n = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, &w, 1, out, sizeof out, nullptr,
+                                    &usedDefault);
+  return n > 0 && !usedDefault ? std::string(out, n) : std::string();
+}
+
+#else
+
+// glibc's tables against Windows': Windows alone maps 0xCA of 1255, and it writes four
+// box-drawing characters of 950, which have two codes each, with the second code.
+// glibc's one-way mappings (932's U+00A5 to the backslash byte, the decomposed letters
+// of 1255 and 1258) fall to the check that a character converts back to itself.
+const struct {
+  int codePage;
+  uint32_t cp;
+  const char *bytes;
+} kWindowsPairs[] = {{1255, 0x05BA, "\xCA"},
+                     {950, 0x2550, "\xF9\xF9"},
+                     {950, 0x255E, "\xF9\xE9"},
+                     {950, 0x2561, "\xF9\xEB"},
+                     {950, 0x256A, "\xF9\xEA"}};
+
+struct Converters {
+  int codePage;
+  iconv_t toUnicode, fromUnicode;
+};
+
+const Converters *ConvertersFor(int codePage) {
+  static std::vector<Converters> opened;
+  for (const Converters &c : opened)
+    if (c.codePage == codePage) return &c;
+  const std::string name = "CP" + std::to_string(codePage);
+  Converters c{codePage, iconv_open("UTF-32LE", name.c_str()),
+               iconv_open(name.c_str(), "UTF-32LE")};
+  if (c.toUnicode == reinterpret_cast<iconv_t>(-1) ||
+      c.fromUnicode == reinterpret_cast<iconv_t>(-1)) {
+    if (c.toUnicode != reinterpret_cast<iconv_t>(-1)) iconv_close(c.toUnicode);
+    if (c.fromUnicode != reinterpret_cast<iconv_t>(-1)) iconv_close(c.fromUnicode);
+    return nullptr;
+  }
+  opened.push_back(c);
+  return &opened.back();
+}
+
+bool HasConverter(int codePage) { return ConvertersFor(codePage) != nullptr; }
+
+// Converts one character from a fresh state, flushing what the converter holds back (the
+// 1255 and 1258 converters wait for a combining mark).
+std::string Run(iconv_t cd, std::string in) {
+  char buffer[16];
+  char *from = &in[0], *to = buffer;
+  size_t fromLeft = in.size(), toLeft = sizeof buffer;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  if (iconv(cd, &from, &fromLeft, &to, &toLeft) == static_cast<size_t>(-1) || fromLeft ||
+      iconv(cd, nullptr, nullptr, &to, &toLeft) == static_cast<size_t>(-1))
+    return std::string();
+  return std::string(buffer, to);
+}
+
+// Windows gives the C1 control of the same number to a byte 0x80-0x9F that is no
+// character and no lead byte of the code page; glibc gives none.
+bool IsC1Byte(int codePage, const Converters &c, unsigned char b) {
+  return b >= 0x80 && b <= 0x9F && !IsLeadByte(codePage, b) &&
+         Run(c.toUnicode, std::string(1, static_cast<char>(b))).empty();
+}
+
+uint32_t Decode(int codePage, const std::string &bytes) {
+  for (const auto &p : kWindowsPairs)
+    if (p.codePage == codePage && bytes == p.bytes) return p.cp;
+  const Converters *c = ConvertersFor(codePage);
+  if (!c) return 0;
+  const std::string u = Run(c->toUnicode, bytes);
+  if (u.size() == 4)
+    return static_cast<unsigned char>(u[0]) | static_cast<unsigned char>(u[1]) << 8 |
+           static_cast<unsigned char>(u[2]) << 16;
+  const unsigned char b = static_cast<unsigned char>(bytes[0]);
+  return bytes.size() == 1 && IsC1Byte(codePage, *c, b) ? b : 0;
+}
+
+std::string Encode(int codePage, uint32_t cp) {
+  for (const auto &p : kWindowsPairs)
+    if (p.codePage == codePage && cp == p.cp) return p.bytes;
+  const Converters *c = ConvertersFor(codePage);
+  if (!c) return std::string();
+  const char u[4] = {static_cast<char>(cp), static_cast<char>(cp >> 8), static_cast<char>(cp >> 16),
+                     0};
+  const std::string out = Run(c->fromUnicode, std::string(u, 4));
+  if (out.empty() && cp <= 0x9F && IsC1Byte(codePage, *c, static_cast<unsigned char>(cp)))
+    return std::string(1, static_cast<char>(cp));
+  return out;
+}
+
+#endif
+
+// The bytes of one character (not ASCII) in the code page, when it converts there and back
+// unchanged; empty when the code page cannot hold it.
+std::string EncodeChecked(int codePage, uint32_t cp) {
+  if (cp >= kRawByteBase + 0x80 && cp <= kRawByteBase + 0xFF)
+    return std::string(1, static_cast<char>(cp - kRawByteBase));
+  if (cp > 0xFFFF || IsPrivateUse(cp)) return std::string();
+  const std::string b = Encode(codePage, cp);
+  if (b.empty() || b.size() != 1u + IsLeadByte(codePage, static_cast<unsigned char>(b[0])))
+    return std::string();
+  return Decode(codePage, b) == cp ? b : std::string();
 }
 
 void AppendUtf8(std::string *out, uint32_t cp) {
@@ -69,22 +196,26 @@ bool NextCodePoint(const std::string &s, size_t *pos, uint32_t *cp) {
 
 }  // namespace
 
-bool IsSupportedCodePage(int codePage) { return FindTable(codePage) != nullptr; }
+bool IsSupportedCodePage(int codePage) {
+  for (int id : kCodePages)
+    if (id == codePage) return true;
+  return false;
+}
 
 std::string SupportedCodePages() {
   std::string list;
-  for (const CodePageTable &t : kCodePages) {
-    if (!list.empty()) list += ", ";
-    list += std::to_string(t.id);
-  }
+  for (int id : kCodePages) list += (list.empty() ? "" : ", ") + std::to_string(id);
   return list;
 }
 
 bool Utf8ToCodePage(const std::string &utf8, int codePage, std::string *out, std::string *error) {
-  const CodePageTable *t = FindTable(codePage);
-  if (!t) {
+  if (!IsSupportedCodePage(codePage)) {
     *error = "code page " + std::to_string(codePage) +
              " is not supported (supported: " + SupportedCodePages() + ")";
+    return false;
+  }
+  if (!HasConverter(codePage)) {
+    *error = "code page " + std::to_string(codePage) + " has no converter on this system";
     return false;
   }
   out->clear();
@@ -96,31 +227,40 @@ bool Utf8ToCodePage(const std::string &utf8, int codePage, std::string *out, std
       *error = "invalid UTF-8 at byte " + std::to_string(at);
       return false;
     }
-    if (cp < 0x80) {
-      out->push_back(static_cast<char>(cp));
-      continue;
-    }
-    int found = -1;
-    for (unsigned b = 0x80; b <= 0xFF && found < 0; ++b)
-      if (HighToCodePoint(*t, b) == cp) found = static_cast<int>(b);
-    if (found < 0) {
+    const std::string bytes =
+        cp < 0x80 ? std::string(1, static_cast<char>(cp)) : EncodeChecked(codePage, cp);
+    if (bytes.empty()) {
       char name[16];
       snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(cp));
       *error = std::string("character ") + name + " at byte " + std::to_string(at) +
                " cannot be written in code page " + std::to_string(codePage);
       return false;
     }
-    out->push_back(static_cast<char>(found));
+    *out += bytes;
   }
   return true;
 }
 
 std::string CodePageToUtf8(const std::string &bytes, int codePage) {
-  const CodePageTable *t = FindTable(codePage);
   std::string out;
-  for (char ch : bytes) {
-    const unsigned b = static_cast<unsigned char>(ch);
-    AppendUtf8(&out, b < 0x80 || !t ? b : HighToCodePoint(*t, b));
+  for (size_t i = 0; i < bytes.size();) {
+    const unsigned char b = static_cast<unsigned char>(bytes[i]);
+    if (b < 0x80) {
+      out.push_back(static_cast<char>(b));
+      ++i;
+      continue;
+    }
+    const size_t n = IsLeadByte(codePage, b) ? 2 : 1;
+    const std::string one = bytes.substr(i, n);
+    const uint32_t cp =
+        one.size() == n && IsSupportedCodePage(codePage) ? Decode(codePage, one) : 0;
+    if (cp && EncodeChecked(codePage, cp) == one) {
+      AppendUtf8(&out, cp);
+      i += n;
+    } else {
+      AppendUtf8(&out, kRawByteBase + b);
+      ++i;
+    }
   }
   return out;
 }

@@ -1,23 +1,25 @@
-// Conversion between UTF-8 (the manifest's text) and a single-byte ANSI code page (the
-// block's text). Portable: built-in tables, no platform conversion calls.
+// Conversion between UTF-8 (the manifest's text) and an ANSI code page of Windows (the
+// block's text), single- or double-byte, through the platform's own converters.
 #pragma once
 #include <string>
 
 namespace tallowin {
 
-/// True when `codePage` is one of the built-in single-byte code pages.
+/// True when `codePage` is one of the ANSI code pages of Windows: 874, 932, 936, 949, 950
+/// and 1250 to 1258.
 bool IsSupportedCodePage(int codePage);
-/// The supported code pages as text ("874, 1250, ..."), for error messages.
+/// The supported code pages as text ("874, 932, ..."), for error messages.
 std::string SupportedCodePages();
 
-/// Converts UTF-8 text to the code page. False with a reason in *error (the offending
-/// character and its position) when the text is not UTF-8 or holds a character the code
-/// page cannot hold.
+/// Converts UTF-8 text to the code page, as Windows converts it without best fit: a
+/// character is written only when it converts back to itself. False with a reason in
+/// *error (the offending character and its position) when the text is not UTF-8 or holds a
+/// character the code page cannot hold; private-use characters are refused, their bytes
+/// differ from one system to the next. U+F780-U+F7FF stand for the bytes 0x80-0xFF.
 bool Utf8ToCodePage(const std::string &utf8, int codePage, std::string *out, std::string *error);
 
-/// Converts code page bytes to UTF-8. Bytes the code page leaves undefined become U+0080-
-/// U+009F (as the system maps them) or, above 0x9F, private-use U+F780-U+F7FF, so that
-/// they convert back to the same byte.
+/// Converts code page bytes to UTF-8. A byte that begins no character which converts back
+/// to the same bytes becomes U+F780-U+F7FF, so every text converts back unchanged.
 std::string CodePageToUtf8(const std::string &bytes, int codePage);
 
 }  // namespace tallowin

@@ -46,7 +46,7 @@ TEST(CodePage, ReportsWhatCannotBeConverted) {
       {"\xED\xA0\x80", 1252, "invalid UTF-8"},  // surrogate
       {"\xFF", 1252, "invalid UTF-8"},
       {"a", 65001, "code page 65001 is not supported"},
-      {"a", 932, "code page 932 is not supported"},
+      {"a", 437, "code page 437 is not supported"},
   };
   for (const auto &c : cases) {
     std::string out, error;
