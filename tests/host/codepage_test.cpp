@@ -2,56 +2,78 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include "codepage_cases.h"
+#include "manifest.h"
+#include "support.h"
+#include "tallowin.h"
+
 using namespace tallowin;
 
 namespace {
 
-TEST(CodePage, ConvertsEachCodePagesOwnLettersAndEveryByteRoundTrips) {
-  const struct {
-    const char *utf8;
-    int codePage;
-    const char *bytes;
-  } cases[] = {
-      {"Caf\xC3\xA9 \xE2\x82\xAC \xE2\x80\xA6 ASCII", 1252, "Caf\xE9 \x80 \x85 ASCII"},
-      {"\xD0\x9F\xD1\x80\xD0\xB8", 1251, "\xCF\xF0\xE8"},          // "При"
-      {"\xC5\x81\xC3\xB3\x64\xC5\xBA", 1250, "\xA3\xF3\x64\x9F"},  // "Łódź"
-  };
+TEST(CodePage, ConvertsAsWindowsDoes) { codepagecases::ExpectConversionsAsWindowsMakesThem(); }
+
+TEST(CodePage, EveryByteAndEveryDoubleByteCharacterRoundTrips) {
   std::string out, error;
-  for (const auto &c : cases) {
-    ASSERT_TRUE(Utf8ToCodePage(c.utf8, c.codePage, &out, &error)) << c.utf8 << error;
-    EXPECT_EQ(out, c.bytes) << c.utf8;
-    EXPECT_EQ(CodePageToUtf8(out, c.codePage), c.utf8);
-  }
-  // Every byte survives the way back, the undefined ones included.
-  std::string all;
-  for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
-  for (int cp : {874, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258}) {
-    ASSERT_TRUE(Utf8ToCodePage(CodePageToUtf8(all, cp), cp, &out, &error)) << cp << error;
-    EXPECT_EQ(out, all) << cp;
+  for (int cp : {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258}) {
+    for (int lead = 1; lead < 256; ++lead) {
+      for (int trail = lead < 0x80 || cp < 932 || cp > 950 ? 0x100 : 0x40; trail <= 0x100;
+           ++trail) {
+        std::string s(1, static_cast<char>(lead));
+        if (trail < 0x100) s += static_cast<char>(trail);
+        ASSERT_TRUE(Utf8ToCodePage(CodePageToUtf8(s, cp), cp, &out, &error)) << cp << error;
+        ASSERT_EQ(out, s) << cp << " " << lead << " " << trail;
+      }
+    }
   }
 }
 
-TEST(CodePage, ReportsWhatCannotBeConverted) {
+TEST(CodePage, DoubleByteManifestsPackAndDumpUnchanged) {
+  hosttest::ScopedDir dir;
+  ASSERT_TRUE(hosttest::WriteFile(dir / "stub.exe", hosttest::FakeStub()));
   const struct {
-    const char *utf8;
     int codePage;
-    const char *error;
+    const char *folder, *name, *bytes;
   } cases[] = {
-      {"ab\xD0\x9F", 1252, "character U+041F at byte 2 cannot be written in code page 1252"},
-      {"\xF0\x9F\x98\x80", 1252, "character U+1F600 at byte 0"},
-      {"a\xC3", 1252, "invalid UTF-8 at byte 1"},
-      {"\xC3(", 1252, "invalid UTF-8 at byte 0"},
-      {"\xE2\x82", 1252, "invalid UTF-8"},
-      {"\xC0\xAF", 1252, "invalid UTF-8"},      // overlong
-      {"\xED\xA0\x80", 1252, "invalid UTF-8"},  // surrogate
-      {"\xFF", 1252, "invalid UTF-8"},
-      {"a", 65001, "code page 65001 is not supported"},
-      {"a", 437, "code page 437 is not supported"},
+      {932, "C:\\データ\\能\\予", "ソ.txt", "C:\\\x83\x66\x81\x5B\x83\x5E\\\x94\x5C\\\x97\x5C"},
+      {936, "C:\\软件", "数据", "C:\\\xC8\xED\xBC\xFE"},
+      {949, "C:\\데이터", "한국어", "C:\\\xB5\xA5\xC0\xCC\xC5\xCD"},
+      {950, "C:\\資料", "軟體═", "C:\\\xB8\xEA\xAE\xC6"},
   };
   for (const auto &c : cases) {
-    std::string out, error;
-    EXPECT_FALSE(Utf8ToCodePage(c.utf8, c.codePage, &out, &error)) << c.utf8;
-    EXPECT_EQ(error.find(c.error), 0u) << c.utf8 << ": " << error;
+    nlohmann::json m = {{"codePage", c.codePage},
+                        {"files", {{{"folder", c.folder}, {"name", c.name}}}}};
+    ASSERT_TRUE(hosttest::WriteFile(dir / "m.json", m.dump()));
+    std::string json, err;
+    ASSERT_EQ(0, RunCommandLine({"tallowin", "pack", dir / "m.json", "--stub", dir / "stub.exe",
+                                 "-o", dir / "out.exe"},
+                                &json, &err))
+        << err;
+    ASSERT_EQ(0, RunCommandLine({"tallowin", "dump", "--code-page", std::to_string(c.codePage),
+                                 dir / "out.exe"},
+                                &json, &err))
+        << err;
+    EXPECT_EQ(ParseManifest(json).block.files.at(0).folder, c.bytes);
+    EXPECT_EQ(nlohmann::json::parse(json)["files"], m["files"]);
+  }
+}
+
+TEST(CodePage, PackNamesTheFieldThatDoesNotConvertOrFitInBytes) {
+  std::string key;
+  for (int i = 0; i < 260; ++i) key += "能";  // 520 bytes: one over the reader's limit
+  const std::pair<nlohmann::json, std::string> cases[] = {
+      {{{"codePage", 932}, {"files", {{{"folder", "."}, {"name", "a¥"}}}}},
+       "$.files[0].name: character U+00A5 at byte 1 cannot be written in code page 932"},
+      {{{"codePage", 932}, {"registry", {{{"root", "HKCU"}, {"key", key}}}}},
+       "$.registry[0].key: 520 bytes, at most 519 allowed"},
+  };
+  for (const auto &c : cases) {
+    std::vector<uint8_t> out;
+    std::string error;
+    EXPECT_FALSE(PackImage(c.first.dump(), hosttest::FakeStub(), &out, &error));
+    EXPECT_EQ(error, c.second);
   }
 }
 

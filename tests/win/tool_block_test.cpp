@@ -1,6 +1,7 @@
 // A block made by the tool, read back by the stub's own reader, and round-tripped.
 #include <gtest/gtest.h>
 
+#include "../host/codepage_cases.h"
 #include "data/data.h"
 #include "support/testenv.h"
 #include "tallowin.h"
@@ -70,6 +71,12 @@ TEST(ToolBlock, StubReaderLoadsWhatThePackCommandWrote) {
   std::vector<uint8_t> again;
   ASSERT_TRUE(tallowin::PackImage(out, stub, &again, &error)) << error;
   EXPECT_TRUE(again == packed);
+}
+
+// The Windows build writes and reads the same bytes as the Linux build, which passes the
+// same table through iconv.
+TEST(ToolBlock, ConvertsTextsAsTheLinuxBuild) {
+  codepagecases::ExpectConversionsAsWindowsMakesThem();
 }
 
 }  // namespace
