@@ -10,7 +10,7 @@
 #else
 #include <iconv.h>
 
-#include <vector>
+#include <deque>
 #endif
 
 namespace tallowin {
@@ -74,7 +74,7 @@ struct Converters {
 };
 
 const Converters *ConvertersFor(int codePage) {
-  static std::vector<Converters> opened;
+  static std::deque<Converters> opened;  // pointers handed out stay valid as it grows
   for (const Converters &c : opened)
     if (c.codePage == codePage) return &c;
   const std::string name = "CP" + std::to_string(codePage);
