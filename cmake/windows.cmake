@@ -28,6 +28,19 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/src/ui/resources.rc)
   list(APPEND STUB_SOURCES ${CMAKE_SOURCE_DIR}/src/ui/resources.rc)
 endif()
 add_executable(uninstall WIN32 ${STUB_SOURCES})
+# The manifest names the stub's own architecture: 64-bit Windows refuses to start a
+# program whose manifest names another one.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(MANIFEST_ARCH x86)
+else()
+  set(MANIFEST_ARCH amd64)
+endif()
+set(STUB_MANIFEST_DIR ${CMAKE_BINARY_DIR}/manifest)
+configure_file(${CMAKE_SOURCE_DIR}/src/ui/uninstall.manifest.in
+               ${STUB_MANIFEST_DIR}/uninstall.manifest @ONLY)
+target_include_directories(uninstall PRIVATE ${STUB_MANIFEST_DIR})
+set_source_files_properties(${CMAKE_SOURCE_DIR}/src/ui/resources.rc PROPERTIES
+                            OBJECT_DEPENDS ${STUB_MANIFEST_DIR}/uninstall.manifest)
 target_compile_options(uninstall PRIVATE ${TALLOWIN_WARNINGS} ${TALLOWIN_STUB_FLAGS})
 target_link_libraries(uninstall PRIVATE uninstall_core)
 # System DLLs only: the C and C++ runtimes go in statically.
