@@ -15,7 +15,8 @@ LONG ReadKeyDefault(HKEY root, const char *path, char *buffer);
 /// family, NT before elevation existed), where all of a user's programs have one set of rights.
 bool RunsElevated();
 /// Turns on, where the platform has it, the mitigation that keeps this process from
-/// following file system links that a non-administrator made.
+/// following file system links that a non-administrator made. The programs it starts
+/// afterwards (pre-removal program, closing document, self-deletion) inherit it.
 void EnableRedirectionTrust();
 
 /// Creates "<temporary folder>\<pattern with n>" with CREATE_NEW for the first free n in
