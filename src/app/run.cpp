@@ -123,6 +123,7 @@ void EndRun() {
 int RunUninstall(HINSTANCE instance, const char *commandLine) {
   // Before OLE or anything else loads a library by name from the program's folder.
   RestrictDllSearch();
+  EnableRedirectionTrust();
   DetectOsFamily();
   InitRun(instance);
   ParseSwitches(commandLine);

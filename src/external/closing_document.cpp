@@ -1,5 +1,7 @@
 // The closing document: opened through the shell, else through the ".htm" class's open
-// command.
+// command. An elevated run takes that class from the machine's classes alone (the merged
+// root puts the user's own first) and starts its program by the path written, never
+// looked for.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
@@ -45,6 +47,36 @@ bool AppendDocument(char *command, const char *document) {
   return AppendBounded(command, kCommandBuf, " ") && AppendBounded(command, kCommandBuf, document);
 }
 
+// Starts the program that `command` names first, quoted or up to its first blank, by that
+// path alone: one that is not a full path (a drive's or a share's) would be looked for.
+void StartByProgramPath(char *command) {
+  char program[kCommandBuf];
+  const char *p = command;
+  char end = ' ';
+  if (*p == '"') {
+    end = '"';
+    ++p;
+  }
+  DWORD n = 0;
+  while (p[n] && p[n] != end) ++n;
+  if (n >= kCommandBuf) return;
+  CopyMemory(program, p, n);
+  program[n] = '\0';
+  bool full = (n >= 3 && program[1] == ':' && program[2] == '\\') ||
+              (program[0] == '\\' && program[1] == '\\');
+  if (!full) return;
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof(startup));
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOW;
+  PROCESS_INFORMATION info;
+  if (CreateProcessA(program, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info)) {
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+  }
+}
+
 }  // namespace
 
 LONG ReadKeyDefault(HKEY root, const char *path, char *buffer) {
@@ -78,12 +110,23 @@ void OpenClosingDocument(const char *document, const char *extension) {
       }
     }
     HINSTANCE shell = ShellExecuteA(NULL, "open", document, NULL, workingFolder, SW_SHOW);
-    if (reinterpret_cast<INT_PTR>(shell) <= 32 &&
-        ReadKeyDefault(HKEY_CLASSES_ROOT, extension, command) == ERROR_SUCCESS &&
-        command[0] != '\0' && AppendBounded(command, kCommandBuf, "\\shell\\open\\command") &&
-        ReadKeyDefault(HKEY_CLASSES_ROOT, command, command) == ERROR_SUCCESS &&
+    const bool elevated = RunsElevated();
+    const HKEY root = elevated ? HKEY_LOCAL_MACHINE : HKEY_CLASSES_ROOT;
+    const char *classes = elevated ? "Software\\Classes\\" : "";
+    // The key of the class's command is put together in the document copy, which the
+    // shell no longer needs.
+    if (reinterpret_cast<INT_PTR>(shell) <= 32 && CopyBounded(command, kCommandBuf, classes) &&
+        AppendBounded(command, kCommandBuf, extension) &&
+        ReadKeyDefault(root, command, command) == ERROR_SUCCESS && command[0] != '\0' &&
+        CopyBounded(folder, kDocumentBuf, classes) &&
+        AppendBounded(folder, kDocumentBuf, command) &&
+        AppendBounded(folder, kDocumentBuf, "\\shell\\open\\command") &&
+        ReadKeyDefault(root, folder, command) == ERROR_SUCCESS &&
         AppendDocument(command, document)) {
-      WinExec(command, SW_SHOW);
+      if (elevated)
+        StartByProgramPath(command);
+      else
+        WinExec(command, SW_SHOW);
     }
   }
   FreeBlock(command);

@@ -1,4 +1,4 @@
-// External programs: pre-removal program, closing document, self-deletion script.
+// External programs: pre-removal program, closing document, self-deletion.
 #pragma once
 #include <windows.h>
 
@@ -11,10 +11,24 @@ int IsProcessRunning(HANDLE process);
 void OpenClosingDocument(const char *document, const char *extension);
 LONG ReadKeyDefault(HKEY root, const char *path, char *buffer);
 
-/// Creates "<folder>\<pattern with n>" with CREATE_NEW for the first free n in 1..998;
-/// the folder is the temporary folder, or, in an elevated run on the NT family, a new
-/// folder below it that only Administrators and SYSTEM may change (then `inPrivateFolder`,
-/// when given, is set).
-HANDLE CreateBatchFile(char *path, const char *pattern, bool *inPrivateFolder = nullptr);
-/// Writes and starts the script that deletes the program and its folder after exit.
+/// True when the process token says it runs elevated; false where it cannot tell (the 9x
+/// family, NT before elevation existed), where all of a user's programs have one set of rights.
+bool RunsElevated();
+/// Turns on, where the platform has it, the mitigation that keeps this process from
+/// following file system links that a non-administrator made. The programs it starts
+/// afterwards (pre-removal program, closing document, self-deletion) inherit it.
+void EnableRedirectionTrust();
+
+/// Creates "<temporary folder>\<pattern with n>" with CREATE_NEW for the first free n in
+/// 1..998 (the 9x family's self-deletion script).
+HANDLE CreateBatchFile(char *path, const char *pattern);
+/// Converts `path` (260 bytes) in place to the OEM code page; a path that would not come
+/// back unchanged is taken in its short form. False (path unspecified) when neither does.
+bool ToOemPath(char *path);
+/// The NT family's interpreter command line (`capacity` characters) that deletes
+/// `program` once it has exited and then removes its folder if empty. False when it would
+/// not fit or a path cannot be given safely even in its short form.
+bool BuildSelfDeletionCommand(wchar_t *line, DWORD capacity, const wchar_t *systemFolder,
+                              const wchar_t *program);
+/// Starts the removal of the program file and its folder after exit.
 void StartSelfDeletion();

@@ -8,6 +8,7 @@ constexpr DWORD kNameBuf = 520;
 const char kTrueTypeSuffix[] = " (TrueType)";
 constexpr DWORD kSuffixLength = sizeof(kTrueTypeSuffix) - 1;
 constexpr DWORD kMaxTableRecords = 40;
+constexpr UINT kBroadcastTimeoutMs = 3000;
 
 DWORD U16(const BYTE *p) { return (static_cast<DWORD>(p[0]) << 8) | p[1]; }
 DWORD U32(const BYTE *p) {
@@ -90,5 +91,8 @@ void RemoveFont(const char *path) {
       RegCloseKey(key);
     }
   }
-  SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
+  // A window that does not answer (any user's hung program) is given up on after a few
+  // seconds; each top-level window gets its own time.
+  SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, kBroadcastTimeoutMs,
+                      NULL);
 }

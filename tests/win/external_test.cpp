@@ -148,10 +148,11 @@ class ClosingDocumentTest : public ::testing::Test {
       for (HKEY root : kClassRoots) testenv::DeleteRegTree(root, key);
   }
   void RegisterClass(const std::string &extension, const std::string &name,
-                     const std::string &command) {
+                     const std::string &command,
+                     std::vector<HKEY> roots = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
     keys_.push_back(kClasses + extension);
     keys_.push_back(kClasses + name);
-    for (HKEY root : kClassRoots) {
+    for (HKEY root : roots) {
       ASSERT_TRUE(testenv::SetRegString(root, kClasses + extension, "", name));
       if (command.empty()) continue;
       ASSERT_TRUE(
@@ -201,6 +202,33 @@ TEST_F(ClosingDocumentTest, FallbackCutsAtThePlaceholderAndQuotesOnlyADocumentWi
     EXPECT_EQ(c.expected, lines[1]) << c.command;
     EXPECT_EQ(c.document, lines.back()) << c.command;
   }
+}
+
+// Elevated, as the test prefix runs, the fallback looks at the machine's classes alone and
+// starts a program only by its full path, never one that would be looked for.
+TEST_F(ClosingDocumentTest, ElevatedFallbackTakesMachineClassesAndFullProgramPaths) {
+  ASSERT_TRUE(RunsElevated());
+  const std::string unquoted = testenv::TestProgramDir() + "\\preremoval_probe.exe",
+                    document = dir_ / "missing.tallowinx", start = CurrentFolder();
+  ASSERT_EQ(std::string::npos, unquoted.find(' '));
+  // Where a search would find the probe by its name alone.
+  SetCurrentDirectoryA(testenv::TestProgramDir().c_str());
+  const struct {
+    std::string command;
+    bool userOnly, opens;
+  } cases[] = {{probe_ + " %1", true, false},
+               {"preremoval_probe.exe %1", false, false},
+               {unquoted + " %1", false, true},
+               {probe_ + " %1", false, true}};
+  for (const auto &c : cases) {
+    DeleteFileA(marker_.c_str());
+    RegisterClass(".tallowinel", "TallowinTest.Elevated", c.command,
+                  {c.userOnly ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE});
+    ProbeEnv env(marker_, 0);
+    OpenClosingDocument(document.c_str(), ".tallowinel");
+    EXPECT_EQ(c.opens, !WaitForMarker(marker_, c.opens ? 15000 : 1500).empty()) << c.command;
+  }
+  SetCurrentDirectoryA(start.c_str());
 }
 
 TEST_F(ClosingDocumentTest, NoClassOrNoCommandOpensNothing) {

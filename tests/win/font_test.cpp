@@ -168,4 +168,27 @@ TEST_F(FontTest, RemovalDeletesTheValueOfItsOwnFamilyAndBroadcasts) {
   DestroyWindow(window);
 }
 
+// A top-level window whose thread looks at no message until `release` (or 30 seconds).
+DWORD WINAPI HoldWindow(void *events) {
+  HWND window =
+      CreateWindowA("STATIC", "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  SetEvent(static_cast<HANDLE *>(events)[0]);
+  WaitForSingleObject(static_cast<HANDLE *>(events)[1], 30000);
+  DestroyWindow(window);
+  return 0;
+}
+
+TEST_F(FontTest, TheBroadcastGivesUpOnAWindowThatDoesNotAnswer) {
+  HANDLE events[2] = {CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                      CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  HANDLE thread = CreateThread(nullptr, 0, HoldWindow, events, 0, nullptr);
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(events[0], 5000));
+  DWORD start = GetTickCount();
+  RemoveFont((dir_ / "missing.ttf").c_str());
+  EXPECT_LT(GetTickCount() - start, 15000u);
+  SetEvent(events[1]);
+  WaitForSingleObject(thread, 30000);
+  for (HANDLE h : {thread, events[0], events[1]}) CloseHandle(h);
+}
+
 }  // namespace
