@@ -97,7 +97,8 @@ void PreparePreRemovalCommand(const char *command) {
         close = q;
         break;
       }
-    if (close && close[1]) {
+    // A quoted path with nothing after it loses its quotes too: the start adds its own.
+    if (close) {
       program = text + 1;
       while (*program == ' ') ++program;
       *close = 0;

@@ -67,6 +67,9 @@ int WalkRecords(HANDLE file, DWORD offset) {
   // The block lies below 2 GiB; a record reaching past the file's end is damaged, which
   // also keeps the walk from wrapping around or seeking backwards.
   const DWORD fileSize = GetFileSize(file, nullptr);
+  // The seek takes positions as signed: from 2 GiB on it would not move, and the walk
+  // would read the file from wherever it stood.
+  if (offset > 0x7FFFFFFFu) return LOAD_READ_FAILED;
   DWORD position = offset;
   SeekTo(file, position);
   for (;;) {
