@@ -124,7 +124,8 @@ BOOL ReadRemovalData() {
   if (n == 0 || n >= blockfmt::kPathMax) return FALSE;
   int code = ReadBlockAt(g.ownPath, offset);
   if (code == LOAD_OK) return TRUE;
-  if (code == LOAD_NO_FILE) return FALSE;
+  // A silent run has no one to read the report: the log and the exit code tell it.
+  if (code == LOAD_NO_FILE || g.silent) return FALSE;
   char *text = nullptr;
   if (!AllocZeroedT(blockfmt::kComposedMax, &text)) return FALSE;
   // The table has no texts of its own for codes 1 and 5: they read as a damaged block.
