@@ -44,6 +44,34 @@ void InitRun(HINSTANCE instance) {
   AppendBackslash(g.installDir);
 }
 
+namespace {
+
+// Takes the value of /LOG= whole, quoted (up to the closing quote) or not (up to a blank),
+// so that a '-' or '/' in the path starts no switch. A value that does not fit leaves no
+// log rather than a log somewhere else. Returns the first character after the value.
+const char *TakeLogPath(const char *p) {
+  const char *start = p;
+  const char *end;
+  if (*p == '"') {
+    start = ++p;
+    while (*p && *p != '"') ++p;
+    end = p;
+    if (*p) ++p;
+  } else {
+    while (*p && *p != ' ') ++p;
+    end = p;
+  }
+  const DWORD n = static_cast<DWORD>(end - start);
+  g.logPath[0] = '\0';
+  if (n < sizeof g.logPath) {
+    CopyMemory(g.logPath, start, n);
+    g.logPath[n] = '\0';
+  }
+  return p;
+}
+
+}  // namespace
+
 void ParseSwitches(const char *text) {
   if (!text) return;
   const char *p = text;
@@ -51,9 +79,16 @@ void ParseSwitches(const char *text) {
   while (*p == '-' || *p == '/') {
     char letter = p[1];
     if (letter == 0) return;
-    if (letter == 'q' || letter == 'Q') g.quiet = 1;
-    if (letter == 'x' || letter == 'X') g.noExternal = g.quiet = 1;
-    p += 2;
+    if (StartsWithNoCase(p + 1, "LOG=")) {
+      p = TakeLogPath(p + 5);
+    } else {
+      if (letter == 'q' || letter == 'Q') g.quiet = 1;
+      if (letter == 'x' || letter == 'X') g.noExternal = g.quiet = 1;
+      // Deployment tools write /VERYSILENT where they mean silent.
+      if (letter == 's' || letter == 'S' || StartsWithNoCase(p + 1, "VERYSILENT"))
+        g.silent = g.quiet = 1;
+      p += 2;
+    }
     while (*p && *p != ' ' && *p != '-' && *p != '/') ++p;
     while (*p == ' ') ++p;
   }
@@ -97,7 +132,8 @@ void PreparePreRemovalCommand(const char *command) {
         close = q;
         break;
       }
-    if (close && close[1]) {
+    // A quoted path with nothing after it loses its quotes too: the start adds its own.
+    if (close) {
       program = text + 1;
       while (*program == ' ') ++program;
       *close = 0;
@@ -127,11 +163,22 @@ int RunUninstall(HINSTANCE instance, const char *commandLine) {
   DetectOsFamily();
   InitRun(instance);
   ParseSwitches(commandLine);
-  if (!g.ownPath || !g.scratchPath || !g.installDir || !g.installDir[0]) return -1;
-  if (!ReadRemovalData()) return -1;
+  if (g.silent) {
+    // Nobody is there to answer: the system's own boxes (a missing disk or library, a
+    // crash) fail their call instead, and a read-only file that the author listed goes.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX | SEM_NOGPFAULTERRORBOX);
+    g.filePromptAnswer = 1;
+  }
+  OpenRunLog(commandLine);
+  if (!g.ownPath || !g.scratchPath || !g.installDir || !g.installDir[0]) return FinishRun(-1);
+  if (!ReadRemovalData()) {
+    NoteOutcome(g.ownPath, OUTCOME_UNREADABLE);
+    return FinishRun(-1);
+  }
   if (!(g.options->flags & blockfmt::OPT_THEMED_CONTROLS)) RestrictVisualStyles();
-  if (!RegisterMainWindowClass()) return 0;
-  if (!CreateMainWindow()) return -1;
+  // Nothing was removed: a silent run says so.
+  if (!RegisterMainWindowClass()) return FinishRun(g.silent ? kExitFailed : 0);
+  if (!CreateMainWindow()) return FinishRun(-1);
 
   int answer = IDOK;
   if (!g.quiet) {
@@ -161,14 +208,18 @@ int RunUninstall(HINSTANCE instance, const char *commandLine) {
       g.progressDialog = g.progressBar = nullptr;
     }
     if (!g.quiet) ShowMessage(GetMessageText(blockfmt::MSG_FINISHED), MB_OK | MB_ICONINFORMATION);
-    if (!g.noExternal)
+    // The document is there to be read: a silent run has no reader, and opening it
+    // could bring the shell's own choice of program to the screen.
+    if (!g.noExternal && !g.silent)
       if (const char *document = OptionText(g.options->closingDocumentOffset))
         OpenClosingDocument(document, ".htm");
+  } else {
+    NoteOutcome("", OUTCOME_CANCELLED);
   }
 
   CloseMainWindow();
   FreeRemovalData();
   if (answer == IDOK && !g.noExternal) StartSelfDeletion();
   EndRun();
-  return 0;
+  return FinishRun(0);
 }

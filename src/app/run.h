@@ -6,11 +6,45 @@
 void DetectOsFamily();
 /// Start-up: OLE, visual styles, the three path buffers, installDir. Always succeeds.
 void InitRun(HINSTANCE instance);
-/// Scans the argument text for /Q and /X (either case, '-' or '/'). Null or empty: none.
+/// Scans the argument text for /Q, /X, /S (also /VERYSILENT) and /LOG=path (either case,
+/// '-' or '/'). Null or empty: none.
 void ParseSwitches(const char *text);
 /// Expands and splits the pre-removal command and starts it unless noExternal.
 void PreparePreRemovalCommand(const char *command);
 /// Final teardown: OLE, path buffers, dialog font, visual-styles library.
 void EndRun();
-/// The whole run; returns the process exit code (0, or -1 on a read or window failure).
+/// The whole run; returns the process exit code: 0, or -1 on a read or window failure;
+/// with /S also 3010 (items left for the restart) or 1603 (listed items stayed).
 int RunUninstall(HINSTANCE instance, const char *commandLine);
+
+// What became of one entry that a pass met. Every pass reports each entry through
+// NoteOutcome: the exit code of a silent run and the log both come from these reports.
+enum Outcome {
+  OUTCOME_REMOVED,
+  OUTCOME_ABSENT,
+  OUTCOME_KEPT_BY_ANSWER,
+  OUTCOME_KEPT_BY_DEFAULT,  // a question that a silent run answers for itself
+  OUTCOME_STILL_SHARED,     // other products still count on the file
+  OUTCOME_NOT_EMPTY,        // a folder that still holds something
+  OUTCOME_PROTECTED,
+  OUTCOME_AT_LINK,     // a junction or symbolic link stopped the pass
+  OUTCOME_IN_USE,      // held by another process and not scheduled: stays (fails the run)
+  OUTCOME_RESTART,     // scheduled for deletion at the next restart
+  OUTCOME_FAILED,      // stays, with the system's error number (fails the run)
+  OUTCOME_UNREADABLE,  // the removal data block could not be read
+  OUTCOME_CANCELLED    // the confirmation or the in-use warning was cancelled
+};
+constexpr int kExitRestartNeeded = 3010;
+constexpr int kExitFailed = 1603;
+
+/// Counts the outcome for the exit code and, when a log is open, appends one line:
+/// its keyword, ":error" when error is not 0, and the path or key.
+void NoteOutcome(const char *pathOrKey, Outcome what, DWORD error = 0);
+/// NoteOutcome for a registry entry: the root's name, a backslash and the path.
+void NoteKeyOutcome(DWORD root, const char *path, Outcome what, DWORD error = 0);
+/// Opens the /LOG file, if one was given, and writes the header (program, switches,
+/// start). A log that cannot be opened is left out; nothing else changes.
+void OpenRunLog(const char *switches);
+/// The final exit code (with /S: from the outcomes when `code` is 0); writes it as the
+/// log's last line and closes the log.
+int FinishRun(int code);

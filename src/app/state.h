@@ -5,8 +5,8 @@
 #include "format/block_format.h"
 
 struct FileEntry {
-  char *folder;  // "." or ".\sub" = relative to installDir; otherwise a full folder path
-  char *name;    // empty: the entry stands for the folder itself
+  char *folder;         // "." or ".\sub" = relative to installDir; otherwise a full folder path
+  char *name;           // empty: the entry stands for the folder itself
   unsigned char flags;  // FE_*
 };
 
@@ -34,6 +34,7 @@ struct UninstallState {
   DWORD isNT;
   DWORD quiet;
   DWORD noExternal;
+  DWORD silent;       // /S: quiet, and no window at all; every question takes its default
   char *ownPath;      // 260 bytes
   char *scratchPath;  // 260 bytes
   char *installDir;   // 260 bytes, ends with a backslash
@@ -64,6 +65,11 @@ struct UninstallState {
 
   // Set once the protected-folder list has been looked up for this run.
   BOOL protectedListReady;
+
+  char logPath[260];     // /LOG=path; empty: no log
+  HANDLE log;            // null while no log is open
+  DWORD failedCount;     // entries that stayed against the removal (failed, in use)
+  DWORD scheduledCount;  // items left for the system to delete at restart
 };
 
 extern UninstallState g;

@@ -67,6 +67,9 @@ int WalkRecords(HANDLE file, DWORD offset) {
   // The block lies below 2 GiB; a record reaching past the file's end is damaged, which
   // also keeps the walk from wrapping around or seeking backwards.
   const DWORD fileSize = GetFileSize(file, nullptr);
+  // The seek takes positions as signed: from 2 GiB on it would not move, and the walk
+  // would read the file from wherever it stood.
+  if (offset > 0x7FFFFFFFu) return LOAD_READ_FAILED;
   DWORD position = offset;
   SeekTo(file, position);
   for (;;) {
@@ -121,7 +124,8 @@ BOOL ReadRemovalData() {
   if (n == 0 || n >= blockfmt::kPathMax) return FALSE;
   int code = ReadBlockAt(g.ownPath, offset);
   if (code == LOAD_OK) return TRUE;
-  if (code == LOAD_NO_FILE) return FALSE;
+  // A silent run has no one to read the report: the log and the exit code tell it.
+  if (code == LOAD_NO_FILE || g.silent) return FALSE;
   char *text = nullptr;
   if (!AllocZeroedT(blockfmt::kComposedMax, &text)) return FALSE;
   // The table has no texts of its own for codes 1 and 5: they read as a damaged block.

@@ -1,5 +1,8 @@
 // File attribute helpers shared by the passes.
+#include <string.h>
+
 #include "passes/passes.h"
+#include "paths/paths.h"
 
 bool IsAccessDeniedClass(DWORD error) {
   switch (error) {
@@ -28,4 +31,61 @@ void MakeReadOnly(const char *path) {
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   SetFileAttributesA(path, attributes | FILE_ATTRIBUTE_READONLY);
+}
+
+namespace {
+bool IsAbsentError(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+}  // namespace
+
+void NoteHeldFile(const char *path, unsigned char flags) {
+  using namespace blockfmt;
+  const DWORD attributes = GetFileAttributesA(path);
+  char folder[kPathBuf];
+  char resolved[kPathBuf];
+  if (!g.silent || (flags & (FE_SHARED | FE_FONT | FE_SELFREG)) ||
+      attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+      !CopyBounded(folder, kPathBuf, path)) {
+    NoteOutcome(path, OUTCOME_IN_USE);
+    return;
+  }
+  // The system deletes by name at restart: a folder left then is removed only if empty.
+  if (!MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    NoteOutcome(path, OUTCOME_IN_USE, GetLastError());
+    return;
+  }
+  NoteOutcome(path, OUTCOME_RESTART);
+  char *cut = strrchr(folder, '\\');
+  if (!cut) return;
+  *cut = '\0';
+  if (ResolveUnprotected(folder, resolved) && !IsReparsePoint(resolved) &&
+      MoveFileExA(resolved, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    NoteOutcome(resolved, OUTCOME_RESTART);
+  }
+}
+
+void NoteFileDeletion(const char *path, BOOL deleted, unsigned char flags) {
+  const DWORD error = deleted ? 0 : GetLastError();
+  if (deleted)
+    NoteOutcome(path, OUTCOME_REMOVED);
+  else if (IsAbsentError(error))
+    NoteOutcome(path, OUTCOME_ABSENT);
+  else if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+    NoteHeldFile(path, flags);
+  else
+    NoteOutcome(path, OUTCOME_FAILED, error);
+}
+
+void NoteFolderRemoval(const char *path, BOOL removed) {
+  const DWORD error = removed ? 0 : GetLastError();
+  if (removed)
+    NoteOutcome(path, OUTCOME_REMOVED);
+  else if (IsAbsentError(error))
+    NoteOutcome(path, OUTCOME_ABSENT);
+  else if (error == ERROR_DIR_NOT_EMPTY)
+    NoteOutcome(path, OUTCOME_NOT_EMPTY);
+  else
+    NoteOutcome(path, OUTCOME_FAILED, error);
 }

@@ -29,31 +29,43 @@ bool CanOpenForWriting(const char *path) {
   return true;
 }
 
-// Counts the shared file's use down; returns false when the file must stay.
-bool UpdateSharedCount(const char *path, bool ok, bool locked) {
+// Counts the shared file's use down; returns false when the file must stay, with the
+// reason in *kept (left as it was when only the lock keeps it).
+bool UpdateSharedCount(const char *path, bool ok, bool locked, Outcome *kept) {
   HKEY key = nullptr;
   bool keyOpen =
       RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS;
+  bool recorded = false;
   if (keyOpen) {
     DWORD count = 1;
     DWORD type = 0;
     DWORD size = sizeof(count);
     if (RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE *>(&count), &size) ==
         ERROR_SUCCESS) {
+      recorded = true;
       if (count >= 1) {
         --count;
-        if (count != 0) ok = false;  // other products still use the file
+        if (count != 0) {
+          ok = false;  // other products still use the file
+          *kept = OUTCOME_STILL_SHARED;
+        }
       }
       if (!(locked && count == 0)) {
         RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE *>(&count), size);
       }
     }
   }
-  if (ok) {
+  if (ok && g.silent && !recorded) {
+    ok = false;  // with no count recorded its other users are unknown
+    *kept = OUTCOME_KEPT_BY_DEFAULT;
+  } else if (ok && !g.silent) {
     char *text = nullptr;
     if (AllocZeroedT(1024, &text)) {
       ComposeMessage(text, 10, path);
-      if (text[0] != '\0' && ShowMessage(text, MB_YESNO | MB_ICONQUESTION) != IDYES) ok = false;
+      if (text[0] != '\0' && ShowMessage(text, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+        ok = false;
+        *kept = OUTCOME_KEPT_BY_ANSWER;
+      }
       FreeAndNullT(&text);
     }
   }
@@ -86,33 +98,30 @@ void Unregister(const char *path) {
 
 void DeleteAndRetry(const char *path, unsigned char flags) {
   for (;;) {
-    if (DeleteFileA(path)) return;
-    if (!IsAccessDeniedClass(GetLastError())) return;
+    if (DeleteFileA(path)) return NoteOutcome(path, OUTCOME_REMOVED);
+    const DWORD deleteError = GetLastError();
+    if (!IsAccessDeniedClass(deleteError)) {
+      SetLastError(deleteError);
+      return NoteFileDeletion(path, FALSE, flags);
+    }
     DWORD error = WriteAccessError(path);
-    if (error == 0 || !IsAccessDeniedClass(error)) return;
-    if (flags & (FE_FONT | FE_SELFREG)) {
-      MakeWritable(path);
-      DeleteFileA(path);
-      return;
+    if (error == 0 || !IsAccessDeniedClass(error)) {
+      SetLastError(deleteError);
+      return NoteFileDeletion(path, FALSE, flags);
     }
-    if (g.filePromptAnswer == 1) {
+    if ((flags & (FE_FONT | FE_SELFREG)) || g.filePromptAnswer == 1) {
       MakeWritable(path);
-      DeleteFileA(path);
-      return;
+      return NoteFileDeletion(path, DeleteFileA(path), flags);
     }
-    if (g.filePromptAnswer == 0) return;
+    if (g.filePromptAnswer == 0) return NoteOutcome(path, OUTCOME_KEPT_BY_ANSWER);
     int answer = AskDeleteFile(path);
     if (answer == 1001) {
       g.filePromptAnswer = 1;
       MakeWritable(path);
-      DeleteFileA(path);
-      return;
+      return NoteFileDeletion(path, DeleteFileA(path), flags);
     }
-    if (answer == 1002) {
-      g.filePromptAnswer = 0;
-      return;
-    }
-    if (answer != IDYES) return;
+    if (answer == 1002) g.filePromptAnswer = 0;
+    if (answer != IDYES) return NoteOutcome(path, OUTCOME_KEPT_BY_ANSWER);
     // The next delete decides: a file still read-only comes back to the prompt.
     MakeWritable(path);
   }
@@ -189,19 +198,31 @@ BOOL AnyFileInUse() {
 void RemoveFiles() {
   for (DWORD k = 0; k < g.fileCount; ++k) {
     const FileEntry *entry = g.files[g.fileCount - 1 - k];
-    if (BuildFilePath(entry)) {
+    if (!BuildFilePath(entry)) {
+      NoteOutcome(entry->name, OUTCOME_FAILED, ERROR_FILENAME_EXCED_RANGE);
+    } else {
       char *path = g.scratchPath;
       if (entry->name[0] == '\0') {
         char resolved[kPathBuf];
-        if (ResolveUnprotected(path, resolved)) RemoveDirectoryA(resolved);
-      } else if (!DeletePlainFileOnClose(path, entry->flags)) {
+        if (ResolveUnprotected(path, resolved))
+          NoteFolderRemoval(resolved, RemoveDirectoryA(resolved));
+        else
+          NoteOutcome(path, OUTCOME_PROTECTED);
+      } else if (DeletePlainFileOnClose(path, entry->flags)) {
+        NoteOutcome(path, OUTCOME_REMOVED);
+      } else {
         bool locked = IsFileLocked(path) != FALSE;
         bool ok = !locked;
-        if (entry->flags & FE_SHARED) ok = UpdateSharedCount(path, ok, locked);
+        Outcome kept = OUTCOME_IN_USE;
+        if (entry->flags & FE_SHARED) ok = UpdateSharedCount(path, ok, locked, &kept);
         if (ok) {
           if (entry->flags & FE_FONT) RemoveFont(path);
           if (entry->flags & FE_SELFREG) Unregister(path);
           DeleteAndRetry(path, entry->flags);
+        } else if (kept == OUTCOME_IN_USE) {
+          NoteHeldFile(path, entry->flags);
+        } else {
+          NoteOutcome(path, kept);
         }
       }
     }

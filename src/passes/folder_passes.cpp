@@ -36,11 +36,14 @@ void RemoveFolderLevels(FolderEntry *entry) {
   char resolved[kPathBuf];
   char resolvedSecond[kPathBuf];
   for (;;) {
-    if (!ResolveUnprotected(folder, resolved)) return;
-    if (hasSecond && !ResolveUnprotected(second, resolvedSecond)) return;
+    if (!ResolveUnprotected(folder, resolved)) return NoteOutcome(folder, OUTCOME_PROTECTED);
+    if (hasSecond && !ResolveUnprotected(second, resolvedSecond))
+      return NoteOutcome(second, OUTCOME_PROTECTED);
     // Removing a link would be harmless, but a climb that went on from it would work
     // on a tree that the listed path only reaches through the link: it stops there.
-    if (IsReparsePoint(resolved) || (hasSecond && IsReparsePoint(resolvedSecond))) return;
+    if (IsReparsePoint(resolved)) return NoteOutcome(resolved, OUTCOME_AT_LINK);
+    if (hasSecond && IsReparsePoint(resolvedSecond))
+      return NoteOutcome(resolvedSecond, OUTCOME_AT_LINK);
 
     // A folder that is current cannot be removed: step out of it first.
     char current[kPathBuf];
@@ -48,10 +51,10 @@ void RemoveFolderLevels(FolderEntry *entry) {
     if (length == 0 || length >= kPathBuf) current[0] = '\0';
     StripBackslash(current);
     if (EqualsNoCase(current, resolved)) SetCurrentDirectoryA("..");
-    RemoveDirectoryA(resolved);
+    NoteFolderRemoval(resolved, RemoveDirectoryA(resolved));
     if (hasSecond) {
       if (EqualsNoCase(current, resolvedSecond)) SetCurrentDirectoryA("..");
-      RemoveDirectoryA(resolvedSecond);
+      NoteFolderRemoval(resolvedSecond, RemoveDirectoryA(resolvedSecond));
     }
 
     if (entry->levels == 0) return;
@@ -107,9 +110,11 @@ void RemoveFolderFiles() {
   if (!g.folders) return;
   for (DWORD i = 0; i < g.folderCount; ++i) {
     FolderEntry *entry = g.folders[i];
-    if (entry && entry->name && entry->name[0] && entry->folder &&
-        BuildFolderFilePath(entry->folder, entry->name)) {
-      DeleteFileA(g.scratchPath);
+    if (entry && entry->name && entry->name[0] && entry->folder) {
+      if (BuildFolderFilePath(entry->folder, entry->name))
+        NoteFileDeletion(g.scratchPath, DeleteFileA(g.scratchPath), 0);
+      else
+        NoteOutcome(entry->name, OUTCOME_FAILED, ERROR_FILENAME_EXCED_RANGE);
     }
     ReportFolderListProgress(i);
   }
@@ -145,8 +150,14 @@ void RemoveEmptyFolders() {
       for (;;) {
         char resolved[kPathBuf];
         if (!ResolveUnprotected(path, resolved)) break;
-        if (IsReparsePoint(resolved)) break;
+        if (IsReparsePoint(resolved)) {
+          NoteOutcome(resolved, OUTCOME_AT_LINK);
+          break;
+        }
+        // Only what this pass removes is reported: the folders it finds in use or not
+        // empty were never listed.
         if (!RemoveDirectoryA(resolved)) break;
+        NoteOutcome(resolved, OUTCOME_REMOVED);
         if (!CutAtLastBackslash(path)) break;
       }
     }

@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 
+#include "app/run.h"
 #include "app/state.h"
 
 /// Writes the full path of `entry` into g.scratchPath. False when it would not fit
@@ -45,6 +46,17 @@ bool ResolveFullPath(const char *path, char *resolved);
 /// ResolveFullPath, and false as well when either the written or the resolved form is
 /// protected: every folder a pass removes is removed in its resolved form after this.
 bool ResolveUnprotected(char *folder, char *resolved);
+
+/// Reports a listed file that another process holds. With /S, a file whose removal has no
+/// side effects to leave behind (shared count, font, registration) is scheduled for
+/// deletion at restart, then its folder, unless that folder is protected or a link;
+/// otherwise the file stays, in use.
+void NoteHeldFile(const char *path, unsigned char flags);
+/// Reports a file delete by its result, reading a failure from GetLastError(): removed,
+/// absent, held by another process (NoteHeldFile) or failed.
+void NoteFileDeletion(const char *path, BOOL deleted, unsigned char flags);
+/// Reports a folder removal the same way: removed, absent, not empty or failed.
+void NoteFolderRemoval(const char *path, BOOL removed);
 
 /// Access-denied class of system errors (read-only or held by another process).
 bool IsAccessDeniedClass(DWORD error);

@@ -39,7 +39,18 @@ struct OpenValueKey {
   }
 };
 
-void DeleteValueEntry(OpenValueKey *open, DWORD root, char *path, int separator) {
+// Reports a registry entry by the result of its deletion.
+void NoteRegistryResult(const RegistryEntry *entry, LONG result) {
+  if (result == ERROR_SUCCESS)
+    NoteKeyOutcome(entry->root, entry->path, OUTCOME_REMOVED);
+  else if (result == ERROR_FILE_NOT_FOUND)
+    NoteKeyOutcome(entry->root, entry->path, OUTCOME_ABSENT);
+  else
+    NoteKeyOutcome(entry->root, entry->path, OUTCOME_FAILED, static_cast<DWORD>(result));
+}
+
+// Returns the error of the open or of the delete (0 when the value went).
+LONG DeleteValueEntry(OpenValueKey *open, DWORD root, char *path, int separator) {
   if (!open->Holds(root, path, separator)) {
     open->Close();
     // The key text ends at the first of the two backslashes; put it back afterwards
@@ -48,10 +59,10 @@ void DeleteValueEntry(OpenValueKey *open, DWORD root, char *path, int separator)
     HKEY key = nullptr;
     LONG opened = RegOpenKeyA(RootKey(root), path, &key);
     path[separator] = '\\';
-    if (opened != ERROR_SUCCESS) return;
+    if (opened != ERROR_SUCCESS) return opened;
     *open = {key, root, path, separator};
   }
-  RegDeleteValueA(open->key, path + separator + 2);
+  return RegDeleteValueA(open->key, path + separator + 2);
 }
 
 }  // namespace
@@ -87,16 +98,14 @@ void DeleteRegistryEntries() {
       int separator = ValueSeparator(entry->path);
       if (separator >= 0) {
         // Value entries do not move the bar; the next key entry's index covers them.
-        DeleteValueEntry(&open, entry->root, entry->path, separator);
+        NoteRegistryResult(entry, DeleteValueEntry(&open, entry->root, entry->path, separator));
         continue;
       }
       open.Close();
       HKEY root = RootKey(entry->root);
-      if (g.isNT) {
-        DeleteKeyTree(root, entry->path);
-      } else {
-        RegDeleteKeyA(root, entry->path);  // deletes the whole tree on the 9x family
-      }
+      // RegDeleteKeyA deletes the whole tree on the 9x family.
+      NoteRegistryResult(
+          entry, g.isNT ? DeleteKeyTree(root, entry->path) : RegDeleteKeyA(root, entry->path));
     }
     if (g.progressTotal) SetProgress((g.fileCount + g.folderCount + i) * 100 / g.progressTotal);
   }

@@ -18,6 +18,16 @@ bool ReadCurrentFolder(char *path) {
   return length != 0 && length < kPathBuf;
 }
 
+// The full path of `name` in the current folder, for the log; the name alone when that
+// does not fit. The last error stays for the report that follows.
+const char *InCurrentFolder(const char *name, char *path) {
+  const DWORD error = GetLastError();
+  const bool fits = ReadCurrentFolder(path) && strlen(path) + 1 < kPathBuf;
+  if (fits) AppendBackslash(path);
+  SetLastError(error);
+  return fits && AppendBounded(path, kPathBuf, name) ? path : name;
+}
+
 // A folder whose full path cannot be read is treated like a protected one: it is left.
 bool CurrentFolderIsProtected() {
   char path[kPathBuf];
@@ -131,11 +141,12 @@ void RemoveCurrentFolder() {
   char path[kPathBuf];
   bool known = ReadCurrentFolder(path);
   SetCurrentDirectoryA("..");
-  if (known) RemoveDirectoryA(path);
+  if (known) NoteFolderRemoval(path, RemoveDirectoryA(path));
 }
 
 void CleanCurrentFolder(const char *pattern) {
   WIN32_FIND_DATAA found;
+  char full[kPathBuf];
   HANDLE search = FindFirstFileA("*.*", &found);
   if (search != INVALID_HANDLE_VALUE) {
     do {
@@ -144,10 +155,14 @@ void CleanCurrentFolder(const char *pattern) {
       }
       // A junction or symbolic link leads into another tree: ".." from inside it would
       // not even lead back here. Neither it nor anything behind it is touched.
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        NoteOutcome(InCurrentFolder(found.cFileName, full), OUTCOME_AT_LINK);
+        continue;
+      }
       if (!SetCurrentDirectoryA(found.cFileName)) continue;
       if (CurrentFolderIsProtected()) {
         SetCurrentDirectoryA("..");
+        NoteOutcome(InCurrentFolder(found.cFileName, full), OUTCOME_PROTECTED);
         continue;
       }
       CleanCurrentFolder(pattern);
@@ -161,7 +176,8 @@ void CleanCurrentFolder(const char *pattern) {
     do {
       if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
           MatchesPattern(pattern, found.cFileName)) {
-        DeleteFileA(found.cFileName);
+        const BOOL deleted = DeleteFileA(found.cFileName);
+        NoteFileDeletion(InCurrentFolder(found.cFileName, full), deleted, 0);
       }
     } while (FindNextFileA(search, &found));
     FindClose(search);
@@ -186,6 +202,7 @@ void RemoveWildcardMatches() {
   while ((!end || text < end) && text[0]) {
     const char *next = text + strlen(text) + 1;
     if (!BuildWildcardPath(path, text)) {
+      NoteOutcome(text, OUTCOME_FAILED, ERROR_FILENAME_EXCED_RANGE);
       text = next;
       continue;
     }
@@ -194,15 +211,27 @@ void RemoveWildcardMatches() {
     char *cut = strrchr(path, '\\');
     char *slash = strrchr(path, '/');
     if (slash && (!cut || slash > cut)) cut = slash;
-    if (!cut) continue;
+    if (!cut) {
+      NoteOutcome(path, OUTCOME_FAILED, ERROR_BAD_PATHNAME);
+      continue;
+    }
     *cut = '\0';
     const char *pattern = cut + 1;
     // The folder is tested, entered and removed in the form the system resolves it to.
     char folder[kPathBuf];
-    if (!ResolveUnprotected(path, folder)) continue;
+    if (!ResolveUnprotected(path, folder)) {
+      NoteOutcome(path, OUTCOME_PROTECTED);
+      continue;
+    }
     // A folder that is itself a link is not followed either.
-    if (IsReparsePoint(folder)) continue;
-    if (!SetCurrentDirectoryA(folder)) continue;
+    if (IsReparsePoint(folder)) {
+      NoteOutcome(folder, OUTCOME_AT_LINK);
+      continue;
+    }
+    if (!SetCurrentDirectoryA(folder)) {
+      NoteFolderRemoval(folder, FALSE);  // absent, or failed with the reason
+      continue;
+    }
     CleanCurrentFolder(pattern);
 
     char installFolder[kPathBuf];
@@ -210,6 +239,7 @@ void RemoveWildcardMatches() {
       StripBackslash(installFolder);
       SetCurrentDirectoryA(installFolder);
     }
-    RemoveDirectoryA(folder);
+    // Usually gone already, and reported, when the walk left it empty.
+    if (RemoveDirectoryA(folder)) NoteOutcome(folder, OUTCOME_REMOVED);
   }
 }

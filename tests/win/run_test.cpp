@@ -17,7 +17,7 @@ TEST(ParseSwitches, TakesQAndXInEitherFormAndStopsAtAPlainWord) {
   } cases[] = {
       {nullptr, 0, 0},   {"", 0, 0},       {"    ", 0, 0},      {"/q", 1, 0},
       {"-Q", 1, 0},      {"/Quiet", 1, 0}, {"   /Q", 1, 0},     {"/X", 1, 1},
-      {"-x", 1, 1},      {"/Xq", 1, 1},    {"/S", 0, 0},        {"C:\\path /Q", 0, 0},
+      {"-x", 1, 1},      {"/Xq", 1, 1},    {"/S", 1, 0},        {"C:\\path /Q", 0, 0},
       {"/Q/X", 1, 1},    {"-Q -X", 1, 1},  {"/Quiet -x", 1, 1}, {"/Z /Q", 1, 0},
       {"/", 0, 0},       {"-", 0, 0},      {"/Zx-q", 1, 0},     {"word /X", 0, 0},
       {"/S   -X", 1, 1},

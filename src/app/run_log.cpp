@@ -1,0 +1,115 @@
+// The outcomes of a run: the tally behind the exit code of a silent run, and the /LOG file.
+#include "app/run.h"
+#include "app/state.h"
+#include "paths/paths.h"
+
+namespace {
+
+const char *const kKeywords[] = {
+    "removed", "absent", "kept-answer", "kept-default", "kept-shared", "not-empty", "protected",
+    "link",    "in-use", "restart",     "failed",       "unreadable",  "cancelled"};
+static_assert(sizeof kKeywords / sizeof kKeywords[0] == OUTCOME_CANCELLED + 1,
+              "one keyword per outcome");
+
+// Writes one whole line in one call, so a run killed in between leaves whole lines.
+// Control characters are written as '?': a name from the block cannot forge a line.
+void WriteLine(const char *head, const char *root, const char *text) {
+  if (!g.log) return;
+  const DWORD size = lstrlenA(head) + lstrlenA(root) + lstrlenA(text) + 4;
+  char *line = static_cast<char *>(HeapAlloc(GetProcessHeap(), 0, size));
+  if (!line) return;
+  DWORD n = 0;
+  const char *const parts[] = {head, root, text};
+  for (const char *part : parts)
+    for (const char *p = part; *p; ++p) line[n++] = static_cast<unsigned char>(*p) < ' ' ? '?' : *p;
+  line[n++] = '\r';
+  line[n++] = '\n';
+  DWORD written = 0;
+  WriteFile(g.log, line, n, &written, nullptr);
+  HeapFree(GetProcessHeap(), 0, line);
+}
+
+void Note(const char *root, const char *text, Outcome what, DWORD error) {
+  if (what == OUTCOME_FAILED || what == OUTCOME_IN_USE) ++g.failedCount;
+  if (what == OUTCOME_RESTART) ++g.scheduledCount;
+  char head[40];
+  if (error)
+    wsprintfA(head, "%s:%lu ", kKeywords[what], error);
+  else
+    wsprintfA(head, text[0] || root[0] ? "%s " : "%s", kKeywords[what]);
+  WriteLine(head, root, text ? text : "");
+}
+
+const char *RootName(DWORD root, char *buffer) {
+  switch (root) {
+    case 0x80000000u:
+      return "HKEY_CLASSES_ROOT\\";
+    case 0x80000001u:
+      return "HKEY_CURRENT_USER\\";
+    case 0x80000002u:
+      return "HKEY_LOCAL_MACHINE\\";
+    case 0x80000003u:
+      return "HKEY_USERS\\";
+    case 0x80000005u:
+      return "HKEY_CURRENT_CONFIG\\";
+    default:
+      wsprintfA(buffer, "0x%08lX\\", root);
+      return buffer;
+  }
+}
+
+}  // namespace
+
+void NoteOutcome(const char *pathOrKey, Outcome what, DWORD error) {
+  Note("", pathOrKey ? pathOrKey : "", what, error);
+}
+
+void NoteKeyOutcome(DWORD root, const char *path, Outcome what, DWORD error) {
+  char buffer[16];
+  Note(RootName(root, buffer), path ? path : "", what, error);
+}
+
+void OpenRunLog(const char *switches) {
+  if (!g.logPath[0]) return;
+  // Appended to, never truncated: an existing file keeps every byte, and the handle can
+  // only add at the end. A link planted at the path is opened as itself and refused, as
+  // is a name that another file shares (a hard link) or anything but a plain file.
+  HANDLE file = CreateFileA(g.logPath, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                            FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  BY_HANDLE_FILE_INFORMATION info;
+  const DWORD unusual =
+      FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE;
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & unusual) || info.nNumberOfLinks > 1) {
+    CloseHandle(file);
+    return;
+  }
+  g.log = file;
+
+  char program[kPathBuf];
+  DWORD n = GetModuleFileNameA(g.instance, program, kPathBuf);
+  if (n == 0 || n >= kPathBuf) program[0] = '\0';
+  WriteLine("program ", "", program);
+  WriteLine("switches ", "", switches ? switches : "");
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  char started[40];
+  wsprintfA(started, "%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth, now.wDay, now.wHour,
+            now.wMinute, now.wSecond);
+  WriteLine("started ", "", started);
+}
+
+int FinishRun(int code) {
+  if (g.silent && code == 0)
+    code = g.failedCount ? kExitFailed : g.scheduledCount ? kExitRestartNeeded : 0;
+  if (g.log) {
+    char last[24];
+    wsprintfA(last, "%d", code);
+    WriteLine("exit ", "", last);
+    CloseHandle(g.log);
+    g.log = nullptr;
+  }
+  return code;
+}
