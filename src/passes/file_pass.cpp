@@ -2,6 +2,7 @@
 #include "data/data.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
+#include "ui/resource_ids.h"
 #include "ui/ui.h"
 
 using blockfmt::FE_CHECK_IN_USE;
@@ -51,8 +52,8 @@ bool UpdateSharedCount(const char *path, bool ok, bool locked) {
   }
   if (ok) {
     char *text = nullptr;
-    if (AllocZeroedT(1024, &text)) {
-      ComposeMessage(text, 10, path);
+    if (AllocZeroedT(blockfmt::kComposedMax, &text)) {
+      ComposeMessage(text, blockfmt::MSG_SHARED_FILE, path);
       if (text[0] != '\0' && ShowMessage(text, MB_YESNO | MB_ICONQUESTION) != IDYES) ok = false;
       FreeAndNullT(&text);
     }
@@ -102,13 +103,13 @@ void DeleteAndRetry(const char *path, unsigned char flags) {
     }
     if (g.filePromptAnswer == 0) return;
     int answer = AskDeleteFile(path);
-    if (answer == 1001) {
+    if (answer == IDC_PROMPT_YES_ALL) {
       g.filePromptAnswer = 1;
       MakeWritable(path);
       DeleteFileA(path);
       return;
     }
-    if (answer == 1002) {
+    if (answer == IDC_PROMPT_NO_ALL) {
       g.filePromptAnswer = 0;
       return;
     }
@@ -151,14 +152,7 @@ bool BuildFilePath(const FileEntry *entry) {
   } else {
     fits = CopyBounded(path, kPathBuf, folder);
   }
-  if (fits && entry->name[0] != '\0') {
-    DWORD n = lstrlenA(path);
-    fits = n + 1 < kPathBuf;
-    if (fits) {
-      AppendBackslash(path);
-      fits = AppendBounded(path, kPathBuf, entry->name);
-    }
-  }
+  if (fits && entry->name[0] != '\0') fits = JoinPath(path, kPathBuf, path, entry->name);
   // A path cut short could name another file: leave nothing usable behind.
   if (!fits) path[0] = '\0';
   return fits;
@@ -205,6 +199,6 @@ void RemoveFiles() {
         }
       }
     }
-    if (g.progressTotal != 0) SetProgress(k * 100 / g.progressTotal);
+    ReportProgress(0, k);
   }
 }
