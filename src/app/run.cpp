@@ -59,8 +59,8 @@ void InitRun(HINSTANCE instance) {
 const char *ArgumentText(const char *commandLine) {
   const char *p = commandLine;
   if (*p == '"') {
-    for (++p; *p && *p != '"'; ++p) {
-    }
+    ++p;
+    while (*p && *p != '"') ++p;
     if (*p) ++p;
   } else {
     while (*p && *p != ' ' && *p != '\t') ++p;

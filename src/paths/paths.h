@@ -50,7 +50,7 @@ DWORD ExpandFolderMacros(char *dest, const char *source, DWORD capacity);
 
 // The protected folder test.
 
-/// 1 when `path` is a protected folder (or shorter than 4 characters), else 0.
+/// 1 when `path` is a protected folder (or shorter than 4 bytes), else 0.
 /// The caller's text is unchanged on return.
 int IsProtectedFolder(char *path);
 /// Forgets the protected-folder list so the next call looks it up again (tests).
