@@ -33,6 +33,9 @@ static_assert(offsetof(IMAGE_LOAD_CONFIG_DIRECTORY, Reserved1) ==
                   (sizeof(void *) == 4 ? 0x36 : 0x4E),
               "the dependent-load flags stand where the loader reads them");
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
-  return RunUninstall(instance, commandLine);
+// The runtime's argument text stops skipping the program's name at the first byte above
+// 0x7F, so an unquoted path with a non-ASCII letter would hide the switches: the text is
+// taken from the full command line instead.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  return RunUninstall(instance, ArgumentText(GetCommandLineA()));
 }

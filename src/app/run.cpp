@@ -10,6 +10,21 @@
 #include "paths/paths.h"
 #include "ui/ui.h"
 
+namespace {
+typedef BOOL(WINAPI *SetDefaultDllDirectoriesFn)(DWORD);
+}  // namespace
+
+// Limits every later load by bare name to the System folder: the program runs elevated
+// from a folder that others may write to. Older systems lack the call; they keep the
+// classic search order.
+void RestrictDllSearch() {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (!kernel) return;
+  SetDefaultDllDirectoriesFn entry = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      GetProcAddress(kernel, "SetDefaultDllDirectories"));
+  if (entry) entry(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 void DetectOsFamily() {
   OSVERSIONINFOA version;
   ZeroMemory(&version, sizeof version);
@@ -37,11 +52,21 @@ void InitRun(HINSTANCE instance) {
     g.installDir[0] = 0;
     return;
   }
-  char *cut = nullptr;
-  for (char *p = g.installDir; *p; ++p)
-    if (*p == '\\') cut = p;
-  if (cut) *cut = 0;
+  CutAtLastBackslash(g.installDir);
   AppendBackslash(g.installDir);
+}
+
+const char *ArgumentText(const char *commandLine) {
+  const char *p = commandLine;
+  if (*p == '"') {
+    ++p;
+    while (*p && *p != '"') ++p;
+    if (*p) ++p;
+  } else {
+    while (*p && *p != ' ' && *p != '\t') ++p;
+  }
+  while (*p == ' ' || *p == '\t') ++p;
+  return p;
 }
 
 namespace {
@@ -117,9 +142,7 @@ void PreparePreRemovalCommand(const char *command) {
   }
   if (!text) {
     // Joined to the install folder; a command that would not fit is not started at all.
-    if (!CopyBounded(g.scratchPath, kPathBuf, g.installDir)) return;
-    AppendBackslash(g.scratchPath);
-    if (!AppendBounded(g.scratchPath, kPathBuf, command)) return;
+    if (!JoinPath(g.scratchPath, kPathBuf, g.installDir, command)) return;
     text = g.scratchPath;
   }
 
@@ -127,7 +150,7 @@ void PreparePreRemovalCommand(const char *command) {
   const char *arguments = "";
   if (text[0] == '"') {
     char *close = nullptr;
-    for (char *q = text + 1; *q; ++q)
+    for (char *q = text + 1; *q; q = CharNextA(q))
       if (*q == '"') {
         close = q;
         break;

@@ -2,10 +2,16 @@
 #pragma once
 #include <windows.h>
 
+/// Limits loads by bare name to the System folder, where the system has the call.
+void RestrictDllSearch();
 /// Fills g.isNT from the version query (0 when the query fails).
 void DetectOsFamily();
 /// Start-up: OLE, visual styles, the three path buffers, installDir. Always succeeds.
 void InitRun(HINSTANCE instance);
+/// The argument text of a full command line: what follows the program's name as the
+/// platform parses it (a quoted name up to its closing quote, else up to the first blank
+/// or tab, whatever bytes it holds), blanks and tabs after it skipped.
+const char *ArgumentText(const char *commandLine);
 /// Scans the argument text for /Q, /X, /S (also /VERYSILENT) and /LOG=path (either case,
 /// '-' or '/'). Null or empty: none.
 void ParseSwitches(const char *text);

@@ -23,10 +23,12 @@ bool AllocRaw(SIZE_T n, void **out);
 /// Resizes *place to n bytes; on failure *place is unchanged and still valid.
 bool Reallocate(SIZE_T n, void **place);
 void FreeAndNull(void **place);
-template <typename T> inline bool AllocZeroedT(SIZE_T n, T **out) {
+template <typename T>
+inline bool AllocZeroedT(SIZE_T n, T **out) {
   return AllocZeroed(n, reinterpret_cast<void **>(out));
 }
-template <typename T> inline void FreeAndNullT(T **place) {
+template <typename T>
+inline void FreeAndNullT(T **place) {
   FreeAndNull(reinterpret_cast<void **>(place));
 }
 
@@ -45,7 +47,7 @@ enum LoadCode {
 BOOL ReadRemovalData();
 /// Reads a block from `path` at `offset` into g. Returns a LoadCode; shows no box.
 /// After a successful read g.options is never null. Used by ReadRemovalData and tests.
-int ReadBlockAt(const char *path, DWORD offset);
+int ReadBlockFile(const char *path, DWORD offset);
 /// The locator's offset as stamped into the program (0 = no block).
 DWORD LocatorOffset();
 

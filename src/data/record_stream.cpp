@@ -103,7 +103,7 @@ int LoadRecordBody(HANDLE file, DWORD flags, DWORD size, void **body, DWORD *siz
   return LOAD_OK;
 }
 
-int ReadBlockAt(const char *path, DWORD offset) {
+int ReadBlockFile(const char *path, DWORD offset) {
   HANDLE file = OpenExisting(path, ModeRead);
   if (file == INVALID_HANDLE_VALUE) return LOAD_NO_FILE;
   int code = WalkRecords(file, offset);
@@ -122,7 +122,7 @@ BOOL ReadRemovalData() {
   DWORD n = GetModuleFileNameA(g.instance, g.ownPath, blockfmt::kPathMax);
   // A cut-off own path would name another file.
   if (n == 0 || n >= blockfmt::kPathMax) return FALSE;
-  int code = ReadBlockAt(g.ownPath, offset);
+  int code = ReadBlockFile(g.ownPath, offset);
   if (code == LOAD_OK) return TRUE;
   // A silent run has no one to read the report: the log and the exit code tell it.
   if (code == LOAD_NO_FILE || g.silent) return FALSE;

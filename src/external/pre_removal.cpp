@@ -44,9 +44,7 @@ int LaunchProgram(const char *program, const char *arguments, HANDLE *process) {
   if (BuildCommandLine(line, program, arguments) && CopyBounded(programFolder, kPathBuf, program)) {
     DWORD savedLength = GetCurrentDirectoryA(kPathBuf, savedFolder);
     bool canRestore = savedLength > 0 && savedLength < kPathBuf;
-    char *lastBackslash = NULL;
-    for (char *p = programFolder; *p; ++p)
-      if (*p == '\\') lastBackslash = p;
+    char *lastBackslash = FindLastBackslash(programFolder);
     const char *startFolder = NULL;
     bool changed = false;
     if (lastBackslash) {

@@ -1,5 +1,4 @@
 // File attribute helpers shared by the passes.
-#include <string.h>
 
 #include "passes/passes.h"
 #include "paths/paths.h"
@@ -57,9 +56,7 @@ void NoteHeldFile(const char *path, unsigned char flags) {
     return;
   }
   NoteOutcome(path, OUTCOME_RESTART);
-  char *cut = strrchr(folder, '\\');
-  if (!cut) return;
-  *cut = '\0';
+  if (!CutAtLastBackslash(folder)) return;
   if (ResolveUnprotected(folder, resolved) && !IsReparsePoint(resolved) &&
       MoveFileExA(resolved, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
     NoteOutcome(resolved, OUTCOME_RESTART);

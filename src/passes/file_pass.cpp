@@ -2,6 +2,7 @@
 #include "data/data.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
+#include "ui/resource_ids.h"
 #include "ui/ui.h"
 
 using blockfmt::FE_CHECK_IN_USE;
@@ -60,8 +61,8 @@ bool UpdateSharedCount(const char *path, bool ok, bool locked, Outcome *kept) {
     *kept = OUTCOME_KEPT_BY_DEFAULT;
   } else if (ok && !g.silent) {
     char *text = nullptr;
-    if (AllocZeroedT(1024, &text)) {
-      ComposeMessage(text, 10, path);
+    if (AllocZeroedT(blockfmt::kComposedMax, &text)) {
+      ComposeMessage(text, blockfmt::MSG_SHARED_FILE, path);
       if (text[0] != '\0' && ShowMessage(text, MB_YESNO | MB_ICONQUESTION) != IDYES) {
         ok = false;
         *kept = OUTCOME_KEPT_BY_ANSWER;
@@ -115,12 +116,12 @@ void DeleteAndRetry(const char *path, unsigned char flags) {
     }
     if (g.filePromptAnswer == 0) return NoteOutcome(path, OUTCOME_KEPT_BY_ANSWER);
     int answer = AskDeleteFile(path);
-    if (answer == 1001) {
+    if (answer == IDC_PROMPT_YES_ALL) {
       g.filePromptAnswer = 1;
       MakeWritable(path);
       return NoteFileDeletion(path, DeleteFileA(path), flags);
     }
-    if (answer == 1002) g.filePromptAnswer = 0;
+    if (answer == IDC_PROMPT_NO_ALL) g.filePromptAnswer = 0;
     if (answer != IDYES) return NoteOutcome(path, OUTCOME_KEPT_BY_ANSWER);
     // The next delete decides: a file still read-only comes back to the prompt.
     MakeWritable(path);
@@ -160,14 +161,7 @@ bool BuildFilePath(const FileEntry *entry) {
   } else {
     fits = CopyBounded(path, kPathBuf, folder);
   }
-  if (fits && entry->name[0] != '\0') {
-    DWORD n = lstrlenA(path);
-    fits = n + 1 < kPathBuf;
-    if (fits) {
-      AppendBackslash(path);
-      fits = AppendBounded(path, kPathBuf, entry->name);
-    }
-  }
+  if (fits && entry->name[0] != '\0') fits = JoinPath(path, kPathBuf, path, entry->name);
   // A path cut short could name another file: leave nothing usable behind.
   if (!fits) path[0] = '\0';
   return fits;
@@ -226,6 +220,6 @@ void RemoveFiles() {
         }
       }
     }
-    if (g.progressTotal != 0) SetProgress(k * 100 / g.progressTotal);
+    ReportProgress(0, k);
   }
 }

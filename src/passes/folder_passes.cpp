@@ -1,33 +1,10 @@
 // The folder passes: files named by folder entries, listed folders with their parents,
 // and the folders that the file list leaves empty.
-#include <string.h>
-
 #include "passes.h"
 #include "paths/paths.h"
 #include "ui/ui.h"
 
 namespace {
-
-// Cuts `path` at its last backslash; false (text unchanged) when it holds none.
-bool CutAtLastBackslash(char *path) {
-  char *cut = strrchr(path, '\\');
-  if (!cut) return false;
-  *cut = '\0';
-  return true;
-}
-
-// Joins folder, backslash and name into the scratch path; false when it would not fit.
-bool BuildFolderFilePath(const char *folder, const char *name) {
-  char *path = g.scratchPath;
-  if (!CopyBounded(path, kPathBuf, folder)) return false;
-  if (strlen(path) + 1 >= kPathBuf) return false;
-  AppendBackslash(path);
-  return AppendBounded(path, kPathBuf, name);
-}
-
-void ReportFolderListProgress(DWORD i) {
-  if (g.progressTotal) SetProgress((g.fileCount + i) * 100 / g.progressTotal);
-}
 
 void RemoveFolderLevels(FolderEntry *entry) {
   char *folder = entry->folder;
@@ -76,9 +53,7 @@ bool BuildEntryFolder(const FileEntry *entry) {
     return false;
   }
   if (entry->name && entry->name[0]) {
-    if (strlen(path) + 1 >= kPathBuf) return false;
-    AppendBackslash(path);
-    if (!AppendBounded(path, kPathBuf, entry->name)) return false;
+    if (!JoinPath(path, kPathBuf, path, entry->name)) return false;
     // A name with backslashes in it leaves the file's own subfolder here.
     if (!CutAtLastBackslash(path)) return false;
   }
@@ -111,12 +86,12 @@ void RemoveFolderFiles() {
   for (DWORD i = 0; i < g.folderCount; ++i) {
     FolderEntry *entry = g.folders[i];
     if (entry && entry->name && entry->name[0] && entry->folder) {
-      if (BuildFolderFilePath(entry->folder, entry->name))
+      if (JoinPath(g.scratchPath, kPathBuf, entry->folder, entry->name))
         NoteFileDeletion(g.scratchPath, DeleteFileA(g.scratchPath), 0);
       else
         NoteOutcome(entry->name, OUTCOME_FAILED, ERROR_FILENAME_EXCED_RANGE);
     }
-    ReportFolderListProgress(i);
+    ReportProgress(g.fileCount, i);
   }
 }
 
@@ -125,7 +100,7 @@ void RemoveFolders() {
   for (DWORD i = 0; i < g.folderCount; ++i) {
     FolderEntry *entry = g.folders[i];
     if (entry && entry->folder && entry->folder[0]) RemoveFolderLevels(entry);
-    ReportFolderListProgress(i);
+    ReportProgress(g.fileCount, i);
   }
 }
 
@@ -161,9 +136,7 @@ void RemoveEmptyFolders() {
         if (!CutAtLastBackslash(path)) break;
       }
     }
-    if (g.progressTotal) {
-      SetProgress((g.folderCount + g.registryCount + g.fileCount + i) * 100 / g.progressTotal);
-    }
+    ReportProgress(g.folderCount + g.registryCount + g.fileCount, i);
   }
   AppendBackslash(g.installDir);
 }

@@ -11,14 +11,15 @@ namespace {
 HKEY RootKey(DWORD root) { return (HKEY)(ULONG_PTR)(LONG)root; }
 
 // Index of the backslash that ends a value entry's key text (the doubled backslash
-// before the value name), or -1 when the path names a key.
+// before the value name), or -1 when the path names a key. Read by characters: the
+// second byte of a double-byte character may be 0x5C.
 int ValueSeparator(const char *path) {
-  int last = -1;
-  for (int i = 0; path[i]; ++i) {
-    if (path[i] == '\\') last = i;
+  int separator = -1;
+  const char *previous = nullptr;
+  for (const char *p = path; *p; previous = p, p = CharNextA(p)) {
+    if (*p == '\\') separator = previous && *previous == '\\' ? int(previous - path) : -1;
   }
-  if (last <= 0 || path[last - 1] != '\\') return -1;
-  return last - 1;
+  return separator;
 }
 
 // The key of the last value entry stays open while the entries that follow name values
@@ -107,7 +108,7 @@ void DeleteRegistryEntries() {
       NoteRegistryResult(
           entry, g.isNT ? DeleteKeyTree(root, entry->path) : RegDeleteKeyA(root, entry->path));
     }
-    if (g.progressTotal) SetProgress((g.fileCount + g.folderCount + i) * 100 / g.progressTotal);
+    ReportProgress(g.fileCount + g.folderCount, i);
   }
   open.Close();
 }

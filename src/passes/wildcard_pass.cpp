@@ -6,8 +6,6 @@
 
 namespace {
 
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }
-
 bool IsDotName(const char *name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
@@ -59,31 +57,34 @@ bool BuildWildcardPath(char *path, const char *text) {
     ExpandFolderMacros(path, text, kPathBuf);
     return true;
   }
-  if (!CopyBounded(path, kPathBuf, g.installDir)) return false;
-  if (strlen(path) + 1 >= kPathBuf) return false;
-  AppendBackslash(path);
-  return AppendBounded(path, kPathBuf, text);
+  return JoinPath(path, kPathBuf, g.installDir, text);
 }
 
 // Wildcards as the directory search reads them. A "?" takes one character, or none
 // where the name has a dot or has ended; a dot before "?" or "*" also matches the end of
 // the name ("readme.*" finds "readme"); a star just before trailing dots takes no dot
 // ("*." finds names without one). Trailing dots are dropped, as the system drops them
-// from a path. Only A to Z fold, as in every comparison of names here.
+// from a path. A character is one byte or two in the ANSI code page; only A to Z fold,
+// as in every comparison of names here.
 enum : char { kAnyPart = '\x01', kNoDot = '\x02', kDotOrEnd = '\x03', kOneOrNone = '\x04' };
 
-// The pattern in the form above; false when it is empty or holds control characters,
-// which no name can match and which would be read as the markers.
+// The pattern in the form above (a double-byte character kept as its two bytes); false
+// when it is empty or holds control characters, which no name can match and which would
+// be read as the markers.
 bool TranslatePattern(const char *pattern, char *out) {
   size_t length = strlen(pattern);
   size_t kept = length;
   while (kept > 0 && pattern[kept - 1] == '.') --kept;
   if (kept == 0 || kept >= kPathBuf) return false;
-  for (size_t i = 0; i < kept; ++i) {
+  for (size_t i = 0; i < kept;) {
     char c = pattern[i];
     if ((unsigned char)c < ' ') return false;
+    size_t n = CharNextA(pattern + i) - (pattern + i);
     char next = i + 1 < kept ? pattern[i + 1] : '\0';
-    if (c == '*') {
+    if (n == 2) {
+      out[i] = c;
+      out[i + 1] = next;
+    } else if (c == '*') {
       out[i] = (i + 1 == kept && kept < length) ? kNoDot : kAnyPart;
     } else if (c == '?') {
       out[i] = kOneOrNone;
@@ -92,6 +93,7 @@ bool TranslatePattern(const char *pattern, char *out) {
     } else {
       out[i] = FoldAscii(c);
     }
+    i += n;
   }
   out[kept] = '\0';
   return true;
@@ -110,9 +112,10 @@ bool MatchesPattern(const char *pattern, const char *name) {
   bool live[kPathBuf + 1] = {};
   bool next[kPathBuf + 1];
   live[0] = true;
-  for (const char *at = name;; ++at) {
-    char c = FoldAscii(*at);
-    bool ended = c == '\0';
+  for (const char *at = name;;) {
+    const size_t size = CharNextA(at) - at;  // 0 at the end of the name
+    char c = size == 1 ? FoldAscii(*at) : *at;
+    bool ended = size == 0;
     // The marks that can match nothing here pass the point on to the next position.
     for (size_t p = 0; p < length; ++p) {
       if (!live[p]) continue;
@@ -127,13 +130,17 @@ bool MatchesPattern(const char *pattern, const char *name) {
     for (size_t p = 0; p < length; ++p) {
       if (!live[p]) continue;
       char m = marks[p];
+      const size_t markSize = CharNextA(marks + p) - (marks + p);
       if (m == kAnyPart || (m == kNoDot && c != '.')) {
         next[p] = true;
-      } else if ((m == kOneOrNone && c != '.') || (m == kDotOrEnd && c == '.') || m == c) {
+      } else if ((m == kOneOrNone && c != '.') || (m == kDotOrEnd && c == '.')) {
         next[p + 1] = true;
+      } else if (markSize == size && m == c && (size == 1 || marks[p + 1] == at[1])) {
+        next[p + size] = true;
       }
     }
     memcpy(live, next, sizeof live);
+    at += size;
   }
 }
 
@@ -208,7 +215,7 @@ void RemoveWildcardMatches() {
     }
     text = next;
     // A forward slash also separates folders, and a pattern must not name one.
-    char *cut = strrchr(path, '\\');
+    char *cut = FindLastBackslash(path);
     char *slash = strrchr(path, '/');
     if (slash && (!cut || slash > cut)) cut = slash;
     if (!cut) {

@@ -8,47 +8,21 @@ namespace {
 
 const char kCurrentVersionKey[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 
-DWORD TextLength(const char *text) {
-  DWORD n = 0;
-  while (text[n] != '\0') ++n;
-  return n;
-}
-
 // A length-returning lookup succeeded only when it wrote something that fit.
 bool WindowsFolder(char *out) {
   UINT n = GetWindowsDirectoryA(out, kPathBuf);
   return n != 0 && n < kPathBuf;
 }
 
-// `base` + backslash + `tail` into out; false when the lookup failed or it would not fit.
-bool JoinFolder(char *out, const char *base, const char *tail) {
-  char joined[kPathBuf];
-  if (!CopyBounded(joined, kPathBuf - 1, base)) return false;  // room for the backslash
-  AppendBackslash(joined);
-  if (!AppendBounded(joined, kPathBuf, tail)) return false;
-  return CopyBounded(out, kPathBuf, joined);
-}
-
 bool WindowsJoin(char *out, const char *tail) {
   char windows[kPathBuf];
-  return WindowsFolder(windows) && JoinFolder(out, windows, tail);
-}
-
-char *LastBackslash(char *text) {
-  char *last = nullptr;
-  for (; *text != '\0'; ++text) {
-    if (*text == '\\') last = text;
-  }
-  return last;
+  return WindowsFolder(windows) && JoinPath(out, kPathBuf, windows, tail);
 }
 
 // The application-data folder with its last component replaced by `literal`.
 bool AppDataSibling(char *out, const char *literal) {
   char folder[kPathBuf];
-  if (!GetSpecialFolder(folder, CSIDL_APPDATA)) return false;
-  char *cut = LastBackslash(folder);
-  if (cut == nullptr) return false;
-  *cut = '\0';
+  if (!GetSpecialFolder(folder, CSIDL_APPDATA) || !CutAtLastBackslash(folder)) return false;
   if (!AppendBounded(folder, kPathBuf, literal)) return false;
   return CopyBounded(out, kPathBuf, folder);
 }
@@ -56,13 +30,10 @@ bool AppDataSibling(char *out, const char *literal) {
 // The application-data folder with its last two components replaced by `literal`.
 bool AppDataCousin(char *out, const char *literal) {
   char folder[kPathBuf];
-  if (!GetSpecialFolder(folder, CSIDL_APPDATA)) return false;
-  char *cut = LastBackslash(folder);
-  if (cut == nullptr) return false;
-  *cut = '\0';
-  cut = LastBackslash(folder);
-  if (cut == nullptr) return false;
-  *cut = '\0';
+  if (!GetSpecialFolder(folder, CSIDL_APPDATA) || !CutAtLastBackslash(folder) ||
+      !CutAtLastBackslash(folder)) {
+    return false;
+  }
   if (!AppendBounded(folder, kPathBuf, literal)) return false;
   return CopyBounded(out, kPathBuf, folder);
 }
@@ -82,12 +53,8 @@ bool UserDir(char *out) {
   if (GetSpecialFolder(out, CSIDL_PROFILE)) return true;
   if (!g.isNT) return WindowsFolder(out);
   char folder[kPathBuf];
-  if (GetSpecialFolder(folder, CSIDL_APPDATA)) {
-    char *cut = LastBackslash(folder);
-    if (cut != nullptr) {
-      *cut = '\0';
-      return CopyBounded(out, kPathBuf, folder);
-    }
+  if (GetSpecialFolder(folder, CSIDL_APPDATA) && CutAtLastBackslash(folder)) {
+    return CopyBounded(out, kPathBuf, folder);
   }
   return CopyBounded(out, kPathBuf, "c:\\");
 }
@@ -95,7 +62,7 @@ bool UserDir(char *out) {
 bool AllUsersDir(char *out) {
   char folder[kPathBuf];
   if (GetSpecialFolder(folder, CSIDL_COMMON_DOCUMENTS)) {
-    char *cut = LastBackslash(folder);
+    char *cut = FindLastBackslash(folder);
     if (cut == nullptr) return CopyBounded(out, kPathBuf, "c:\\");
     // A folder directly in a drive root keeps the root with its backslash.
     if (cut > folder && cut[-1] == ':') {
@@ -117,7 +84,7 @@ bool CommonFiles(char *out) {
   char value[kPathBuf];
   bool found = ReadPathValue(key, "CommonFilesDir", out);
   if (!found && ReadPathValue(key, "ProgramFilesDir", value)) {
-    found = JoinFolder(out, value, "Common Files");
+    found = JoinPath(out, kPathBuf, value, "Common Files");
   }
   RegCloseKey(key);
   return found;
@@ -172,25 +139,28 @@ int Resolve(const char *macro, char *out) {
   return -1;
 }
 
-// Appends `text` at work[*used], never past the work buffer. False when it was cut short.
+// Appends `text` at work[*used], never past the work buffer. False when it was cut short
+// (at a whole character).
 bool AppendWork(char *work, DWORD *used, const char *text, DWORD n) {
-  bool whole = true;
-  if (n > kExpandWorkSize - 1 - *used) {
-    n = kExpandWorkSize - 1 - *used;
-    whole = false;
-  }
-  for (DWORD i = 0; i < n; ++i) work[*used + i] = text[i];
-  *used += n;
+  const DWORD fit = WholeCharacters(text, n, kExpandWorkSize - 1 - *used);
+  for (DWORD i = 0; i < fit; ++i) work[*used + i] = text[i];
+  *used += fit;
   work[*used] = '\0';
-  return whole;
+  return fit == n;
 }
 
-// Copies text into dest, cut to capacity - 1 characters.
+// Copies text into dest, cut to capacity - 1 bytes at a whole character.
 void CopyCut(char *dest, DWORD capacity, const char *text, DWORD n) {
   if (dest == nullptr || capacity == 0) return;
-  if (n > capacity - 1) n = capacity - 1;
+  n = WholeCharacters(text, n, capacity - 1);
   for (DWORD i = 0; i < n; ++i) dest[i] = text[i];
   dest[n] = '\0';
+}
+
+// The next '#' character of text, or its terminator.
+const char *NextHash(const char *text) {
+  while (*text != '\0' && *text != '#') text = CharNextA(text);
+  return text;
 }
 
 }  // namespace
@@ -250,15 +220,13 @@ DWORD ExpandFolderMacros(char *dest, const char *source, DWORD capacity) {
   DWORD used = 0;
   const char *rest = source;
   for (;;) {
-    const char *open = rest;
-    while (*open != '\0' && *open != '#') ++open;
+    const char *open = NextHash(rest);
     if (*open == '\0') {
       AppendWork(work, &used, rest, static_cast<DWORD>(open - rest));
       break;
     }
     if (!AppendWork(work, &used, rest, static_cast<DWORD>(open - rest))) break;
-    const char *close = open + 1;
-    while (*close != '\0' && *close != '#') ++close;
+    const char *close = NextHash(open + 1);
     if (*close == '\0') {
       AppendWork(work, &used, open, TextLength(open));
       break;

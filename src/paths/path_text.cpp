@@ -1,9 +1,37 @@
-// Path text helpers: bounded copies and ASCII-only case folding.
+// Path text: lengths, the last backslash, joins, bounded copies and ASCII-only folding,
+// all moving by characters of the ANSI code page.
 #include "paths/paths.h"
 
 namespace {
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+// True when the character at p is a lead byte with its trail byte after it.
+bool IsDoubleByte(const char *p) { return CharNextA(p) - p == 2; }
+
+// Compares the characters of `prefix` with those at the start of `text`, A to Z folded in
+// single-byte characters only. *rest points past the compared part of text when equal.
+bool SameStart(const char *text, const char *prefix, const char **rest) {
+  while (*prefix != '\0') {
+    if (IsDoubleByte(prefix)) {
+      if (text[0] != prefix[0] || text[1] != prefix[1]) return false;
+      text += 2;
+      prefix += 2;
+    } else {
+      if (FoldAscii(*text) != FoldAscii(*prefix)) return false;
+      ++text;
+      ++prefix;
+    }
+  }
+  *rest = text;
+  return true;
+}
+
+bool EndsWithBackslash(const char *text) {
+  bool ends = false;
+  for (const char *p = text; *p != '\0'; p = CharNextA(p)) ends = *p == '\\';
+  return ends;
+}
+
+}  // namespace
 
 DWORD TextLength(const char *text) {
   DWORD n = 0;
@@ -11,19 +39,34 @@ DWORD TextLength(const char *text) {
   return n;
 }
 
-}  // namespace
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+char *FindLastBackslash(char *path) {
+  char *last = nullptr;
+  for (char *p = path; *p != '\0'; p = CharNextA(p)) {
+    if (*p == '\\') last = p;
+  }
+  return last;
+}
+
+bool CutAtLastBackslash(char *path) {
+  char *cut = FindLastBackslash(path);
+  if (cut == nullptr) return false;
+  *cut = '\0';
+  return true;
+}
 
 void AppendBackslash(char *path) {
-  DWORD n = TextLength(path);
-  if (n != 0 && path[n - 1] != '\\') {
+  if (path[0] != '\0' && !EndsWithBackslash(path)) {
+    DWORD n = TextLength(path);
     path[n] = '\\';
     path[n + 1] = '\0';
   }
 }
 
 void StripBackslash(char *path) {
-  DWORD n = TextLength(path);
-  if (n >= 4 && path[n - 1] == '\\') path[n - 1] = '\0';
+  char *last = FindLastBackslash(path);
+  if (last != nullptr && last[1] == '\0' && last - path >= 3) *last = '\0';
 }
 
 bool CopyBounded(char *dst, DWORD cap, const char *src) {
@@ -43,16 +86,40 @@ bool AppendBounded(char *dst, DWORD cap, const char *src) {
   return true;
 }
 
-bool EqualsNoCase(const char *a, const char *b) {
-  for (;; ++a, ++b) {
-    if (FoldAscii(*a) != FoldAscii(*b)) return false;
-    if (*a == '\0') return true;
+bool JoinPath(char *dst, DWORD cap, const char *folder, const char *name) {
+  DWORD used = TextLength(folder);
+  const DWORD separator = (used != 0 && !EndsWithBackslash(folder)) ? 1 : 0;
+  const DWORD n = TextLength(name);
+  if (cap == 0) return false;
+  if (used + separator + n >= cap) {
+    dst[0] = '\0';
+    return false;
   }
+  if (dst != folder) {
+    for (DWORD i = 0; i < used; ++i) dst[i] = folder[i];
+  }
+  if (separator) dst[used++] = '\\';
+  for (DWORD i = 0; i <= n; ++i) dst[used + i] = name[i];
+  return true;
+}
+
+DWORD WholeCharacters(const char *text, DWORD n, DWORD room) {
+  DWORD fit = 0;
+  for (const char *p = text; fit < n;) {
+    const DWORD next = static_cast<DWORD>(CharNextA(p) - text);
+    if (next == fit || next > n || next > room) break;
+    fit = next;
+    p = text + fit;
+  }
+  return fit;
+}
+
+bool EqualsNoCase(const char *a, const char *b) {
+  const char *rest;
+  return SameStart(a, b, &rest) && *rest == '\0';
 }
 
 bool StartsWithNoCase(const char *text, const char *prefix) {
-  for (; *prefix != '\0'; ++text, ++prefix) {
-    if (FoldAscii(*text) != FoldAscii(*prefix)) return false;
-  }
-  return true;
+  const char *rest;
+  return SameStart(text, prefix, &rest);
 }

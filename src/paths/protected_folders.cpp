@@ -33,9 +33,7 @@ void AddWithQuickLaunch(int csidl) {
   StripBackslash(folder);
   AddFolder(folder);
   char quickLaunch[kPathBuf];
-  if (!CopyBounded(quickLaunch, kPathBuf - 1, folder)) return;
-  AppendBackslash(quickLaunch);
-  if (AppendBounded(quickLaunch, kPathBuf, "Microsoft\\Internet Explorer\\Quick Launch")) {
+  if (JoinPath(quickLaunch, kPathBuf, folder, "Microsoft\\Internet Explorer\\Quick Launch")) {
     AddFolder(quickLaunch);
   }
 }
@@ -82,12 +80,11 @@ void BuildProtectedList() {
 }  // namespace
 
 int IsProtectedFolder(char *path) {
-  DWORD n = 0;
-  while (path[n] != '\0') ++n;
-  if (n < 4) return 1;
+  if (TextLength(path) < 4) return 1;
   if (!g.protectedListReady) BuildProtectedList();
-  bool stripped = path[n - 1] == '\\';
-  if (stripped) path[n - 1] = '\0';
+  char *last = FindLastBackslash(path);
+  bool stripped = last != nullptr && last[1] == '\0';
+  if (stripped) *last = '\0';
   int result = 0;
   for (int i = 0; i < protectedCount; ++i) {
     if (EqualsNoCase(path, protectedFolders[i])) {
@@ -95,7 +92,7 @@ int IsProtectedFolder(char *path) {
       break;
     }
   }
-  if (stripped) path[n - 1] = '\\';
+  if (stripped) *last = '\\';
   return result;
 }
 

@@ -29,14 +29,14 @@ void CreateProgressDialog() {
   if (!g.progressDialog) return;
   g.progressBar = GetDlgItem(g.progressDialog, IDC_PROGRESS_BAR);
   g.progressTotal = g.registryCount + 2 * g.fileCount + g.folderCount;
-  SetDlgItemTextA(g.progressDialog, IDC_TEXT, GetMessageText(11));
+  SetDlgItemTextA(g.progressDialog, IDC_TEXT, GetMessageText(blockfmt::MSG_STATUS_FILES));
 }
 
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
       ApplyDialogFont(dialog);
-      SetWindowTextA(dialog, GetMessageText(0));
+      SetWindowTextA(dialog, GetMessageText(blockfmt::MSG_CAPTION));
       return TRUE;
     case WM_COMMAND:
       // Enter, Escape and the close box all arrive here: the removal cannot be cancelled.
@@ -59,10 +59,14 @@ void SetProgress(DWORD value) {
   PumpMessages();
 }
 
+void ReportProgress(DWORD first, DWORD index) {
+  if (g.progressTotal) SetProgress((first + index) * 100 / g.progressTotal);
+}
+
 int AskDeleteFile(const char *path) {
   char *text;
-  if (!AllocZeroedT(1024, &text)) return IDNO;
-  ComposeMessage(text, 9, path);
+  if (!AllocZeroedT(blockfmt::kComposedMax, &text)) return IDNO;
+  ComposeMessage(text, blockfmt::MSG_READ_ONLY_FILE, path);
   if (text[0] == '\0') {
     FreeAndNullT(&text);
     return IDC_PROMPT_YES_ALL;
@@ -78,12 +82,12 @@ INT_PTR CALLBACK FilePromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   switch (message) {
     case WM_INITDIALOG:
       ApplyDialogFont(dialog);
-      SetWindowTextA(dialog, GetMessageText(0));
+      SetWindowTextA(dialog, GetMessageText(blockfmt::MSG_CAPTION));
       SetDlgItemTextA(dialog, IDC_TEXT, reinterpret_cast<const char *>(lParam));
-      SetDlgItemTextA(dialog, IDC_PROMPT_YES, GetMessageText(3));
-      SetDlgItemTextA(dialog, IDC_PROMPT_NO, GetMessageText(5));
-      SetDlgItemTextA(dialog, IDC_PROMPT_YES_ALL, GetMessageText(4));
-      SetDlgItemTextA(dialog, IDC_PROMPT_NO_ALL, GetMessageText(6));
+      SetDlgItemTextA(dialog, IDC_PROMPT_YES, GetMessageText(blockfmt::MSG_YES));
+      SetDlgItemTextA(dialog, IDC_PROMPT_NO, GetMessageText(blockfmt::MSG_NO));
+      SetDlgItemTextA(dialog, IDC_PROMPT_YES_ALL, GetMessageText(blockfmt::MSG_YES_TO_ALL));
+      SetDlgItemTextA(dialog, IDC_PROMPT_NO_ALL, GetMessageText(blockfmt::MSG_NO_TO_ALL));
       return TRUE;
     case WM_COMMAND:
       EndDialog(dialog, LOWORD(wParam));

@@ -2,8 +2,6 @@
 #pragma once
 #include <windows.h>
 
-/// Limits loads by bare name to the System folder, where the system has the call.
-void RestrictDllSearch();
 void InitVisualStyles();
 void RestrictVisualStyles();
 BOOL RegisterMainWindowClass();
@@ -17,6 +15,9 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 void SetStatusText(DWORD index);
 /// Clamps to 100, sends PBM_SETPOS only on change, then pumps.
 void SetProgress(DWORD value);
+/// The position after entry `index` of a pass whose range begins `first` entries into the
+/// total: (first + index) * 100 / progressTotal. Nothing without a progress dialog.
+void ReportProgress(DWORD first, DWORD index);
 /// Dispatches pending messages without waiting; a quit message is dropped.
 void PumpMessages();
 

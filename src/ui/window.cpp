@@ -13,33 +13,19 @@ namespace {
 
 const char kClassName[] = "TallowinClass";
 
-typedef BOOL(WINAPI *SetDefaultDllDirectoriesFn)(DWORD);
 typedef void(WINAPI *SetThemeAppPropertiesFn)(DWORD);
 
 // Visual styles for window frames and captions only (uxtheme.h's STAP_ALLOW_NONCLIENT).
 const DWORD kAllowNonClient = 1;
 
 HMODULE LoadSystemLibrary(const char *name) {
-  char path[MAX_PATH];
-  UINT length = GetSystemDirectoryA(path, sizeof(path));
-  if (length == 0 || length >= sizeof(path)) return NULL;
-  if (!AppendBounded(path, sizeof(path), "\\") || !AppendBounded(path, sizeof(path), name))
-    return NULL;
+  char path[kPathBuf];
+  UINT length = GetSystemDirectoryA(path, kPathBuf);
+  if (length == 0 || length >= kPathBuf || !JoinPath(path, kPathBuf, path, name)) return NULL;
   return LoadLibraryA(path);
 }
 
 }  // namespace
-
-// Limits every later load by bare name to the System folder: the program runs elevated
-// from a folder that others may write to. Older systems lack the call; they keep the
-// classic search order.
-void RestrictDllSearch() {
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (!kernel) return;
-  SetDefaultDllDirectoriesFn entry = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-      GetProcAddress(kernel, "SetDefaultDllDirectories"));
-  if (entry) entry(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
 
 void InitVisualStyles() {
   g.themeLibrary = LoadSystemLibrary("uxtheme.dll");
@@ -70,9 +56,9 @@ BOOL CreateMainWindow() {
   int y = (GetSystemMetrics(SM_CYSCREEN) - 200) / 2;
   if (x < 0) x = 0;
   if (y < 0) y = 0;
-  g.mainWindow =
-      CreateWindowExA(0, kClassName, GetMessageText(0), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x, y,
-                      320, 200, NULL, NULL, g.instance, NULL);
+  g.mainWindow = CreateWindowExA(0, kClassName, GetMessageText(blockfmt::MSG_CAPTION),
+                                 WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x, y, 320, 200, NULL, NULL,
+                                 g.instance, NULL);
   return g.mainWindow != NULL;
 }
 

@@ -76,7 +76,7 @@ class ReaderTest : public ::testing::Test {
     testenv::PrepareRunState(dir_.path());
     std::string path = dir_ / "block.bin";
     DWORD offset = testenv::WriteBlockFile(path, block);
-    return ReadBlockAt(path.c_str(), offset);
+    return ReadBlockFile(path.c_str(), offset);
   }
 
   testenv::ScopedTestDir dir_{"reader"};
@@ -86,7 +86,7 @@ TEST_F(ReaderTest, EmptyAndUnknownRecordsAreSkippedOptionsReplaceAndTheEndRecord
   auto options = [](uint32_t flags, uint32_t pre, uint32_t doc, const char *text) {
     return Cat({U32(flags), U32(pre), U32(doc), Bytes(text, text + strlen(text) + 1)});
   };
-  EXPECT_EQ(LOAD_NO_FILE, ReadBlockAt((dir_ / "absent.bin").c_str(), 0));
+  EXPECT_EQ(LOAD_NO_FILE, ReadBlockFile((dir_ / "absent.bin").c_str(), 0));
   ASSERT_EQ(LOAD_OK, Read(Block({{TAG_FILES, {}},
                                  {TAG_MESSAGES, {}},
                                  {TAG_SKIPPED, {1, 2, 3}},

@@ -1,5 +1,5 @@
 // Mutation fuzzing of the stub's block reader: each mutated block is written to a real
-// file and read through ReadBlockAt. After every case the process heap must validate and
+// file and read through ReadBlockFile. After every case the process heap must validate and
 // hold exactly the busy blocks it held before, once the run state is released. The
 // regression corpus is replayed first; TALLOWIN_FUZZ_CASES sets the number of cases.
 #include <gtest/gtest.h>
@@ -81,7 +81,7 @@ class FuzzReader : public ::testing::Test {
     if (!testenv::WriteBytes(path_, bytes)) return "could not write the case file";
     const auto before = Census();
     testenv::PrepareRunState(dir_.path());
-    *code = ReadBlockAt(path_.c_str(), kPrefix);
+    *code = ReadBlockFile(path_.c_str(), kPrefix);
     std::string why;
     if (*code != LOAD_OK && *code != LOAD_BODY_FAILED && *code != LOAD_BODY_NO_MEMORY &&
         *code != LOAD_NO_MEMORY && *code != LOAD_READ_FAILED)

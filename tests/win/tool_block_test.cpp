@@ -43,7 +43,7 @@ TEST(ToolBlock, StubReaderLoadsWhatThePackCommandWrote) {
   ASSERT_TRUE(testenv::WriteBytes(exe, packed));
 
   testenv::PrepareRunState(dir.path());
-  ASSERT_EQ(LOAD_OK, ReadBlockAt(exe.c_str(), LocatorOf(packed)));
+  ASSERT_EQ(LOAD_OK, ReadBlockFile(exe.c_str(), LocatorOf(packed)));
   EXPECT_STREQ("Caption", GetMessageText(0));
   EXPECT_STREQ("in use", GetMessageText(15));
   ASSERT_EQ(3u, g.fileCount);

@@ -190,8 +190,8 @@ TEST(RunControl, AQuotedCommandAloneStartsAndAnOffsetPast2GiBIsDamaged) {
   const std::string path = dir / "block.bin";
   testenv::WriteBlockFile(path, block.bytes(), 0);
   // The seek cannot reach it: the walk would read from the start instead.
-  EXPECT_EQ(LOAD_READ_FAILED, ReadBlockAt(path.c_str(), 0x80000000u));
-  ASSERT_EQ(LOAD_OK, ReadBlockAt(path.c_str(), 0));
+  EXPECT_EQ(LOAD_READ_FAILED, ReadBlockFile(path.c_str(), 0x80000000u));
+  ASSERT_EQ(LOAD_OK, ReadBlockFile(path.c_str(), 0));
 
   g.options->flags = blockfmt::OPT_WAIT;
   ASSERT_TRUE(CopyFileA((testenv::TestProgramDir() + "\\preremoval_probe.exe").c_str(),

@@ -51,8 +51,8 @@ std::string ScopedTestDir::operator/(const std::string &relative) const {
 
 bool MakeDirs(const std::string &path) {
   if (DirExists(path)) return true;
-  size_t cut = path.find_last_of('\\');
-  if (cut != std::string::npos && cut > 2) MakeDirs(path.substr(0, cut));
+  std::string parent = path;  // cut by characters: a second byte may be 0x5C
+  if (CutAtLastBackslash(&parent[0]) && TextLength(parent.c_str()) > 2) MakeDirs(parent.c_str());
   return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
