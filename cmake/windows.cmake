@@ -48,11 +48,14 @@ target_link_libraries(uninstall PRIVATE uninstall_core)
 # (C symbols carry a leading underscore on i686).
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(LOAD_CONFIG_SYMBOL __load_config_used)
+  set(ENTRY_SYMBOL _StubEntry)
 else()
   set(LOAD_CONFIG_SYMBOL _load_config_used)
+  set(ENTRY_SYMBOL StubEntry)
 endif()
 set(STUB_MAP ${CMAKE_BINARY_DIR}/uninstall.map)
 target_link_options(uninstall PRIVATE -static -static-libgcc -static-libstdc++ -s
+                    -nostartfiles -Wl,-e,${ENTRY_SYMBOL}
                     -Wl,--gc-sections -Wl,--nxcompat -Wl,--dynamicbase
                     -Wl,--require-defined=${LOAD_CONFIG_SYMBOL} -Wl,-Map=${STUB_MAP})
 # The linker leaves the load configuration directory empty: point it at the structure.

@@ -33,9 +33,12 @@ static_assert(offsetof(IMAGE_LOAD_CONFIG_DIRECTORY, Reserved1) ==
                   (sizeof(void *) == 4 ? 0x36 : 0x4E),
               "the dependent-load flags stand where the loader reads them");
 
-// The runtime's argument text stops skipping the program's name at the first byte above
-// 0x7F, so an unquoted path with a non-ASCII letter would hide the switches: the text is
-// taken from the full command line instead.
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  return RunUninstall(instance, ArgumentText(GetCommandLineA()));
+// The entry point itself: the program needs nothing of the C runtime's start-up (no
+// constructors, no stdio, no threads of its own), which was about a sixth of the stub.
+// The argument text is taken from the full command line: the runtime's would stop
+// skipping the program's name at the first byte above 0x7F, so an unquoted path with a
+// non-ASCII letter would hide the switches.
+extern "C" void StubEntry() {
+  ExitProcess(
+      static_cast<UINT>(RunUninstall(GetModuleHandleA(nullptr), ArgumentText(GetCommandLineA()))));
 }
