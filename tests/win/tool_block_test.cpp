@@ -36,8 +36,8 @@ TEST(ToolBlock, StubReaderLoadsWhatThePackCommandWrote) {
   testenv::ScopedTestDir dir("toolblock");
   std::vector<uint8_t> stub, packed;
   ASSERT_TRUE(testenv::ReadBytes(testenv::StubPath(), &stub));
-  std::string error;
-  ASSERT_TRUE(tallowin::PackImage(kManifest, stub, &packed, &error)) << error;
+  tallowin::Fault fault;
+  ASSERT_TRUE(tallowin::PackImage(kManifest, stub, &packed, &fault)) << fault.Text();
   const std::string exe = dir / "uninstall.exe";
   ASSERT_TRUE(testenv::WriteBytes(exe, packed));
 
@@ -68,7 +68,7 @@ TEST(ToolBlock, StubReaderLoadsWhatThePackCommandWrote) {
   std::string out, err;
   ASSERT_EQ(0, tallowin::RunCommandLine({"tallowin", "dump", exe}, &out, &err)) << err;
   std::vector<uint8_t> again;
-  ASSERT_TRUE(tallowin::PackImage(out, stub, &again, &error)) << error;
+  ASSERT_TRUE(tallowin::PackImage(out, stub, &again, &fault)) << fault.Text();
   EXPECT_TRUE(again == packed);
 }
 
