@@ -1,4 +1,7 @@
 // File access for the tool, on POSIX systems and on Windows.
+#ifdef _WIN32
+#define _CRT_RAND_S  // rand_s: the system's random numbers
+#endif
 #include "file_io.h"
 
 #include <stdio.h>
@@ -6,7 +9,7 @@
 #include <algorithm>
 
 #ifdef _WIN32
-#define _CRT_RAND_S
+#include <io.h>
 #include <stdlib.h>
 #include <windows.h>
 #else
@@ -56,25 +59,26 @@ bool ReadFileBytes(const std::string &path, uint64_t maxBytes, std::vector<uint8
                    Fault *fault) {
   FILE *f = fopen(path.c_str(), "rb");
   if (!f) return Fail(fault, "", "cannot open for reading");
-    // The size of what was opened, so a file swapped after the test cannot be larger.
+  // The size of what was opened, so a file swapped after the test cannot be larger.
+  uint64_t size = 0;
 #ifdef _WIN32
-  struct _stati64 st;
-  const bool known = _fstati64(_fileno(f), &st) == 0;
-  const bool regular = known && (st.st_mode & _S_IFMT) == _S_IFREG;
+  const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+  LARGE_INTEGER large;
+  const bool regular = GetFileType(h) == FILE_TYPE_DISK && GetFileSizeEx(h, &large);
+  if (regular) size = static_cast<uint64_t>(large.QuadPart);
 #else
   struct stat st;
-  const bool known = fstat(fileno(f), &st) == 0;
-  const bool regular = known && S_ISREG(st.st_mode);
+  const bool regular = fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
+  if (regular) size = static_cast<uint64_t>(st.st_size);
 #endif
-  if (!regular || static_cast<uint64_t>(st.st_size) > maxBytes) {
+  if (!regular || size > maxBytes) {
     fclose(f);
     return Fail(fault, "",
-                !regular
-                    ? "not a regular file"
-                    : std::to_string(static_cast<uint64_t>(st.st_size)) + " bytes, more than the " +
-                          std::to_string(maxBytes >> 20) + " MiB this input may have");
+                !regular ? "not a regular file"
+                         : std::to_string(size) + " bytes, more than the " +
+                               std::to_string(maxBytes >> 20) + " MiB this input may have");
   }
-  out->assign(static_cast<size_t>(st.st_size), 0);
+  out->assign(static_cast<size_t>(size), 0);
   const size_t got = out->empty() ? 0 : fread(out->data(), 1, out->size(), f);
   const bool more = fgetc(f) != EOF;  // grown since: refuse rather than read on
   const bool failed = ferror(f) != 0 || got != out->size() || more;
