@@ -57,7 +57,14 @@ bool RandomHex(std::string *out) {
 
 bool ReadFileBytes(const std::string &path, uint64_t maxBytes, std::vector<uint8_t> *out,
                    Fault *fault) {
+#ifdef _WIN32
   FILE *f = fopen(path.c_str(), "rb");
+#else
+  // Without waiting: a FIFO would block the open until someone writes to it.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  FILE *f = fd < 0 ? nullptr : fdopen(fd, "rb");
+  if (fd >= 0 && !f) close(fd);
+#endif
   if (!f) return Fail(fault, "", "cannot open for reading");
   // The size of what was opened, so a file swapped after the test cannot be larger.
   uint64_t size = 0;

@@ -74,7 +74,7 @@ uint32_t PeChecksum(const std::vector<uint8_t> &image, size_t checksumAt) {
   return static_cast<uint32_t>(sum + image.size());
 }
 
-bool RemoveCertificateTable(std::vector<uint8_t> *image, size_t blockStart,
+bool RemoveCertificateTable(std::vector<uint8_t> *image, size_t blockStart, size_t keepBelow,
                             std::vector<std::string> *notes, Fault *fault) {
   PeHeaders h;
   if (!ReadPeHeaders(*image, &h, fault)) return false;
@@ -82,7 +82,9 @@ bool RemoveCertificateTable(std::vector<uint8_t> *image, size_t blockStart,
   const uint64_t start = h.certOffset, end = start + h.certSize;
   const std::string table = "certificate table (" + std::to_string(h.certSize) +
                             " bytes at offset " + std::to_string(start) + ")";
-  if (end == image->size() && start <= image->size()) {
+  if (start < keepBelow && start < image->size())
+    return Fail(fault, "", "its " + table + " claims the program's own headers or data");
+  if (end == image->size()) {
     image->resize(start);
   } else if (start < blockStart && start < image->size()) {
     return Fail(fault, "",

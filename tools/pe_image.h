@@ -34,8 +34,9 @@ uint32_t PeChecksum(const std::vector<uint8_t> &image, size_t checksumAt);
 /// Takes a certificate table out of a stub or an earlier output before it is packed:
 /// the table's bytes are cut when they end the file or lie at or after `blockStart` (where
 /// packing cuts anyway), and the entry is cleared. Adds what it did to *notes. False for
-/// a table inside the program with bytes after it, which cannot be taken out safely.
-bool RemoveCertificateTable(std::vector<uint8_t> *image, size_t blockStart,
+/// a table inside the program with bytes after it, or one whose cut would reach below
+/// `keepBelow` (the locator's end), which cannot be taken out safely.
+bool RemoveCertificateTable(std::vector<uint8_t> *image, size_t blockStart, size_t keepBelow,
                             std::vector<std::string> *notes, Fault *fault);
 
 /// Sets the checksum field of a packed image when the stub had one.

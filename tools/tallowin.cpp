@@ -249,15 +249,16 @@ bool PackBlock(const std::vector<uint8_t> &block, const std::vector<uint8_t> &st
   if (!ReadPeHeaders(stub, &h, fault)) return false;
   std::string why;
   const long locator = blockfmt::FindLocator(stub, &why);
-  size_t blockStart = stub.size();
+  size_t blockStart = stub.size(), locatorEnd = 0;
   if (locator >= 0) {
+    locatorEnd = static_cast<size_t>(locator) + blockfmt::kLocatorSize;
     const size_t at = static_cast<size_t>(locator) + 6;
     const uint32_t old = stub[at] | stub[at + 1] << 8 | stub[at + 2] << 16 |
                          static_cast<uint32_t>(stub[at + 3]) << 24;
     if (old != 0 && old < stub.size()) blockStart = old;
   }
   std::vector<uint8_t> unsigned_ = stub;
-  if (!RemoveCertificateTable(&unsigned_, blockStart, notes, fault)) return false;
+  if (!RemoveCertificateTable(&unsigned_, blockStart, locatorEnd, notes, fault)) return false;
   if (!blockfmt::AppendBlockToStub(unsigned_, block, out, &why)) return Fail(fault, "", why);
   const bool hadChecksum =
       h.checksumAt + 4 <= stub.size() && (stub[h.checksumAt] | stub[h.checksumAt + 1] |
