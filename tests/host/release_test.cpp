@@ -29,31 +29,37 @@ bool Shell(const std::string &command) {
 
 TEST(Release, SignedStubsAndProgramsRoundTrip) {
   hosttest::ScopedDir dir;
-  const std::string stub = TALLOWIN_BUILD_ROOT "/win64/uninstall.exe", key = dir / "k.pem",
-                    cert = dir / "c.pem", a = dir / "a.exe", b = dir / "b.exe";
-  ASSERT_FALSE(ReadFile(stub).empty()) << stub << " is not built (make build)";
+  const std::string key = dir / "k.pem", cert = dir / "c.pem", a = dir / "a.exe", b = dir / "b.exe";
   // Both tools come with scripts/install-deps.
   ASSERT_TRUE(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=test -keyout " +
                     key + " -out " + cert));
   const std::string sign = "osslsigncode sign -certs " + cert + " -key " + key + " -in ";
-  ASSERT_TRUE(Shell(sign + stub + " -out " + (dir / "s.exe")));
-
-  // Packed onto a signed stub: its table goes, and the output is an unsigned program.
   std::string out, err, dumpA, dumpB;
-  ASSERT_EQ(Tool({"pack", kSample, "--stub", dir / "s.exe", "-o", a}, nullptr, &err), 0) << err;
-  EXPECT_NE(err.find("s.exe: note: removed its certificate table (1"), std::string::npos) << err;
-  EXPECT_EQ(Tool({"check", "--strict", a}, &out), 0) << out;
-  // Signed after packing: the signature holds, and the block reads unchanged.
-  ASSERT_TRUE(Shell(sign + a + " -out " + b));
-  EXPECT_TRUE(Shell("osslsigncode verify -CAfile " + cert + " -in " + b));
-  ASSERT_EQ(Tool({"dump", a}, &dumpA), 0);
-  ASSERT_EQ(Tool({"dump", b}, &dumpB, &err), 0);
-  EXPECT_EQ(dumpB, dumpA);
-  EXPECT_NE(err.find(", signed (certificate table of "), std::string::npos) << err;
-  EXPECT_EQ(Tool({"check", "--strict", b}, &out), 0) << out;
-  // A signed output packed again gives the same unsigned program.
-  ASSERT_EQ(Tool({"pack", kSample, "--stub", b, "-o", dir / "c.exe"}), 0);
-  EXPECT_EQ(ReadFile(dir / "c.exe"), ReadFile(a));
+  for (const auto &[build, kind] :
+       {std::pair("win32", "PE32 i386"), std::pair("win64", "PE32+ x86-64")}) {
+    const std::string stub = TALLOWIN_BUILD_ROOT "/" + std::string(build) + "/uninstall.exe";
+    SCOPED_TRACE(stub);
+    ASSERT_FALSE(ReadFile(stub).empty()) << "not built (make build)";
+    for (const std::string &signedBefore : {dir / "s.exe", b}) remove(signedBefore.c_str());
+    ASSERT_TRUE(Shell(sign + stub + " -out " + (dir / "s.exe")));
+
+    // Packed onto a signed stub: its table goes, and the output is an unsigned program.
+    ASSERT_EQ(Tool({"pack", kSample, "--stub", dir / "s.exe", "-o", a}, nullptr, &err), 0) << err;
+    EXPECT_NE(err.find("s.exe: note: removed its certificate table (1"), std::string::npos) << err;
+    EXPECT_EQ(Tool({"check", "--strict", a}, &out), 0) << out;
+    // Signed after packing: the signature holds, and the block reads unchanged.
+    ASSERT_TRUE(Shell(sign + a + " -out " + b));
+    EXPECT_TRUE(Shell("osslsigncode verify -CAfile " + cert + " -in " + b));
+    ASSERT_EQ(Tool({"dump", a}, &dumpA), 0);
+    ASSERT_EQ(Tool({"dump", b}, &dumpB, &err), 0);
+    EXPECT_EQ(dumpB, dumpA);
+    EXPECT_NE(err.find(kind + std::string(" program, block at offset ")), std::string::npos) << err;
+    EXPECT_NE(err.find(", signed (certificate table of "), std::string::npos) << err;
+    EXPECT_EQ(Tool({"check", "--strict", b}, &out), 0) << out;
+    // A signed output packed again gives the same unsigned program.
+    ASSERT_EQ(Tool({"pack", kSample, "--stub", b, "-o", dir / "c.exe"}), 0);
+    EXPECT_EQ(ReadFile(dir / "c.exe"), ReadFile(a));
+  }
 
   // Tables that no longer sign the block, as a writer unaware of them leaves them.
   const Bytes signedStub = ReadFile(dir / "s.exe"), signedOut = ReadFile(b);
