@@ -203,7 +203,10 @@ bool ReadBlockAt(const uint8_t *image, size_t imageSize, size_t offset, ReadBloc
     const uint8_t flags = h[2];
     const uint32_t size = ReadU32(h + 4);
     if (size == 0) {
-      if (tag == TAG_END) break;
+      if (tag == TAG_END) {
+        r.blockEnd = pos + kHeaderSize;
+        break;
+      }
       pos += kHeaderSize;
       continue;
     }
@@ -257,7 +260,10 @@ bool ReadBlockAt(const uint8_t *image, size_t imageSize, size_t offset, ReadBloc
                           std::to_string(cursor.left()) + " unused bytes");
     }
     pos += kHeaderSize + size;
-    if (tag == TAG_END) break;
+    if (tag == TAG_END) {
+      r.blockEnd = pos;
+      break;
+    }
   }
   if (!patterns.empty()) FinishPatterns(patterns, &r);
   return true;

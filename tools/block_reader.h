@@ -14,6 +14,7 @@ namespace tallowin {
 struct ReadBlockResult {
   blockfmt::Block block;           // hasOptions false when no options record was loaded
   uint32_t blockOffset = 0;        // file offset of the first record
+  uint64_t blockEnd = 0;           // file offset just past the end record
   std::vector<std::string> notes;  // what the manifest cannot show (skipped records, ...)
 };
 

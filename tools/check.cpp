@@ -2,6 +2,10 @@
 #include "check.h"
 
 #include <ctype.h>
+#include <string.h>
+
+#include <algorithm>
+#include <iterator>
 
 #include "manifest.h"
 
@@ -107,6 +111,134 @@ size_t JoinedLength(const std::string &folder, const std::string &name) {
   return len + (name.empty() ? 0 : 1) + name.size();
 }
 
+// The Windows and System folders, as written in a file entry (whose folder is not expanded,
+// though an author may still have meant the macro).
+bool IsWindowsOrSystem(const std::string &folder) {
+  const std::string s = Lower(StripTrailing(folder));
+  if (s.rfind("#windows#", 0) == 0 || s.rfind("#system#", 0) == 0) return true;
+  if (s.size() < 4 || s[1] != ':' || s[2] != '\\') return false;
+  const std::string rest = s.substr(3);
+  for (const char *f : {"windows", "windows\\system32", "windows\\syswow64", "windows\\system",
+                        "windows\\sysnative", "winnt", "winnt\\system32"})
+    if (rest == f) return true;
+  return false;
+}
+
+// Files of the platform itself, which no product installs and no uninstaller may remove.
+bool IsPlatformFile(const std::string &name) {
+  static const char *const kFiles[] = {
+      "kernel32.dll", "kernelbase.dll", "ntdll.dll",    "user32.dll",   "gdi32.dll",
+      "advapi32.dll", "shell32.dll",    "ole32.dll",    "oleaut32.dll", "comctl32.dll",
+      "comdlg32.dll", "msvcrt.dll",     "ws2_32.dll",   "wininet.dll",  "shlwapi.dll",
+      "rpcrt4.dll",   "crypt32.dll",    "hal.dll",      "ntoskrnl.exe", "explorer.exe",
+      "winlogon.exe", "csrss.exe",      "smss.exe",     "lsass.exe",    "services.exe",
+      "svchost.exe",  "userinit.exe",   "cmd.exe",      "regedit.exe",  "rundll32.exe",
+      "regsvr32.exe", "win.ini",        "system.ini",   "boot.ini",     "ntldr",
+      "bootmgr",      "pagefile.sys",   "hiberfil.sys", "swapfile.sys"};
+  const std::string n = Lower(name);
+  for (const char *f : kFiles)
+    if (n == f) return true;
+  return false;
+}
+
+// Folders a standard user may write, where a planted library would be loaded with the
+// uninstaller's rights.
+bool IsUserWritable(const std::string &folder) {
+  const std::string s = Lower(folder) + "\\";
+  for (const char *p :
+       {"#appdata#", "#localappdata#", "#tempdir#", "#mydocuments#", "#userdir#",
+        "#allusersappdata#", "#allusersdocuments#", "#allusersdir#", "\\users\\",
+        "\\documents and settings\\", ":\\programdata\\", "\\appdata\\", "\\temp\\", "\\tmp\\"})
+    if (s.find(p) != std::string::npos) return true;
+  return false;
+}
+
+// What in a path the passes would not take as meant: they use paths as written, with no
+// resolving of relative parts and no other separator. "" when nothing.
+std::string FormProblem(const std::string &p, bool installRelative) {
+  size_t start = 0;
+  if (installRelative && !p.empty() && p[0] == '.')
+    start = p.size() >= 2 && p[1] == '\\' ? 2 : p.size();
+  else if (p.rfind("\\\\", 0) == 0)
+    start = 2;  // a network path
+  if (p.find('/') != std::string::npos)
+    return "holds a forward slash: the paths are used as written, with backslashes only";
+  if (p.find("\\\\", start) != std::string::npos)
+    return "holds a doubled backslash: the paths are used as written";
+  for (size_t pos = start; pos <= p.size();) {
+    size_t end = p.find('\\', pos);
+    if (end == std::string::npos) end = p.size();
+    const std::string part = p.substr(pos, end - pos);
+    if (part == "." || part == "..")
+      return "holds a \"" + part + "\" part: the paths are used as written, not resolved";
+    pos = end + 1;
+  }
+  return std::string();
+}
+
+bool StartsWithNoCase(const std::string &s, const char *prefix) {
+  return Lower(s.substr(0, strlen(prefix))) == prefix;
+}
+
+// A command line split as a person means it: the program and its arguments.
+void SplitCommand(const std::string &c, std::string *program, std::string *args) {
+  size_t cut = std::string::npos;
+  if (!c.empty() && c[0] == '"') {
+    const size_t close = c.find('"', 1);
+    *program = c.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+    cut = close == std::string::npos ? c.size() : close + 1;
+  } else {
+    const std::string l = Lower(c);
+    for (const char *ext : {".exe ", ".com ", ".bat ", ".cmd "}) {
+      const size_t at = l.find(ext);
+      if (at != std::string::npos && at + 4 < cut) cut = at + 4;
+    }
+    for (const char *sw : {" /", " -"}) {
+      const size_t at = c.find(sw);
+      if (at != std::string::npos && at < cut) cut = at;
+    }
+    if (cut == std::string::npos) cut = c.size();
+    *program = c.substr(0, cut);
+  }
+  const size_t from = c.find_first_not_of(' ', cut);
+  *args = from == std::string::npos ? std::string() : c.substr(from);
+}
+
+// Why the pre-removal command cannot start as written, with the form that can, or "". Only
+// a command that begins with a folder macro is split into program and arguments; any other
+// is joined to the install folder whole, quotes and arguments included.
+std::string PreRemovalProblem(const std::string &c) {
+  size_t k = !c.empty() && c[0] == '"' ? 1 : 0;
+  while (k < c.size() && c[k] == ' ') ++k;
+  const bool macro = k < c.size() && c[k] == '#' && c.find('#', k + 1) != std::string::npos;
+  std::string program, args;
+  SplitCommand(c, &program, &args);
+  const std::string quoted = "\"" + program + "\"" + (args.empty() ? "" : " " + args);
+  if (!macro) {
+    const std::string inside = "\"#InstallDir#\\" + program + "\" " + args;
+    if (IsAbsolute(program))
+      return "a full path is joined to the install folder and cannot start: begin it with a "
+             "folder macro, as in \"#Program Files#\\Vendor\\tool.exe\" /x";
+    if (c[0] == '"' || !args.empty())
+      return "a relative command is joined to the install folder with its quotes and "
+             "arguments and cannot start: write " +
+             (args.empty() ? "#InstallDir#\\" + program : inside);
+    return std::string();
+  }
+  if (c[0] == '"') {
+    const size_t close = c.find('"', 1);
+    if (close == std::string::npos) return "the quote is never closed: write " + quoted;
+    if (close + 1 == c.size())
+      return "a quoted command with nothing after its closing quote keeps its quotes and "
+             "cannot start: write " +
+             program;
+    return std::string();
+  }
+  if (!args.empty())
+    return "without quotes the arguments become part of the program's path: write " + quoted;
+  return std::string();
+}
+
 class Checker {
  public:
   explicit Checker(const CheckInput &in) : in_(in), b_(*in.block) {}
@@ -120,6 +252,9 @@ class Checker {
     for (size_t i = 0; i < b_.patterns.size(); ++i) Pattern(i);
     if (!b_.hasOptions)
       Error("$.options", "the block has no options record, which the stub reads on every run");
+    else
+      Options();
+    UninstallKey();
     return std::move(out_);
   }
 
@@ -188,9 +323,64 @@ class Checker {
     if (strings > 1) Error(where, "more than one %s: the stub has one argument");
   }
 
+  // A path's form, reported once at `where`; true when something was reported.
+  bool Form(const std::string &where, const std::string &path, bool installRelative = false) {
+    const std::string problem = FormProblem(path, installRelative);
+    if (!problem.empty()) Warn(where, problem);
+    return !problem.empty();
+  }
+
+  void Options() {
+    const blockfmt::Options &o = b_.options;
+    if (!o.preRemoval.empty()) {
+      const std::string problem = PreRemovalProblem(o.preRemoval);
+      if (!problem.empty()) Warn("$.options.preRemoval", problem);
+    }
+    const std::string &d = o.closingDocument;
+    const size_t colon = d.find(':');
+    const bool address = colon != std::string::npos && colon > 1 &&
+                         d.find_first_of("\\/#") > colon;  // "https:", "mailto:", ...
+    if (d.empty() || address) return;
+    if (!IsAbsolute(d))
+      Warn("$.options.closingDocument",
+           d.find('#') != std::string::npos
+               ? "folder macros are not expanded here: give a full path or a web address"
+               : "a relative path is opened from whatever folder is current by then, not the "
+                 "install folder: give a full path or a web address");
+    else
+      Form("$.options.closingDocument", d);
+  }
+
+  // Deployment tools and the list of programs find the product by its uninstall entry;
+  // the uninstaller should take it away.
+  void UninstallKey() {
+    const std::string prefix = Lower(kUninstallKey) + "\\";
+    for (const RegistryItem &r : b_.registry) {
+      const std::string p = Lower(r.path);
+      if ((r.root == ROOT_HKLM || r.root == ROOT_HKCU) && p.rfind(prefix, 0) == 0 &&
+          p.size() > prefix.size())
+        return;
+    }
+    Warn("$.uninstallEntry",
+         "no uninstall entry and no key below " + std::string(kUninstallKey) +
+             " removed: the product would stay in the list of installed programs");
+  }
+
   void File(size_t i) {
     const FileItem &f = b_.files[i];
     const std::string where = At("files", i);
+    Form(where + ".folder", f.folder, true);
+    Form(where + ".name", f.name);
+    if (!f.name.empty() && IsPlatformFile(f.name) && !(f.folder.size() && f.folder[0] == '.'))
+      Warn(where + ".name", "\"" + f.name + "\" is a file of the platform itself");
+    else if (!f.name.empty() && IsWindowsOrSystem(f.folder) && !(f.flags & FE_SHARED))
+      Warn(where,
+           "a file in the Windows or System folder that is not a shared component: it "
+           "belongs to the platform or to other products");
+    if ((f.flags & FE_SELFREG) && IsUserWritable(f.folder))
+      Warn(where + ".flags",
+           "selfRegister in a folder that users may write: a library planted there would run "
+           "with the uninstaller's rights");
     if (JoinedLength(f.folder, f.name) > kMaxJoined)
       Error(where, "path longer than 259 characters once joined: the stub skips it");
     const bool relative = !f.folder.empty() && f.folder[0] == '.';
@@ -217,6 +407,7 @@ class Checker {
       const std::string &p = *paths[k];
       if (p.empty()) continue;
       const std::string w = where + "." + names[k];
+      Form(w, p);
       if (p.size() > kMaxJoined) Error(w, "longer than 259 characters: the stub skips it");
       if (p.find('#') != std::string::npos)
         Warn(w, "folder entries do not expand macros: the path is used as written");
@@ -239,6 +430,7 @@ class Checker {
         }
       }
     }
+    Form(where + ".name", f.name);
     if (!f.name.empty() && !f.folder.empty() && f.folder.size() + 1 + f.name.size() > kMaxJoined)
       Error(where + ".name", "path longer than 259 characters once joined: the stub skips it");
   }
@@ -258,16 +450,48 @@ class Checker {
     std::string trimmed = key;
     while (!trimmed.empty() && trimmed.back() == '\\') trimmed.pop_back();
     while (!trimmed.empty() && trimmed.front() == '\\') trimmed.erase(0, 1);
-    if (trimmed.empty())
+    if (!trimmed.empty() && trimmed.find("\\\\") != std::string::npos)
+      Warn(where + ".key", "holds a doubled backslash: no key has an empty name");
+    const std::string platform = hasValue ? std::string() : PlatformKey(r.root, Lower(trimmed));
+    if (!platform.empty())
+      Warn(where + ".key",
+           "removes " + RootName(r.root) + "\\" + trimmed + " with all its subkeys: " + platform);
+    else if (trimmed.empty())
       Warn(where + ".key", hasValue ? "a value directly in the root key" : "empty key");
     else if (!hasValue && trimmed.find('\\') == std::string::npos)
       Warn(where + ".key",
            "key directly below the root: removes \"" + trimmed + "\" with all its subkeys");
   }
 
+  // Why a key removal hurts the platform or every product, or "".
+  static std::string PlatformKey(uint32_t root, const std::string &key) {
+    const std::string uninstall = Lower(kUninstallKey);
+    if ((root == ROOT_HKLM || root == ROOT_HKCU) && key == uninstall)
+      return "the entries of every installed product";
+    // The first two levels below these keys belong to the platform and all products.
+    const char *const machine[] = {"system", "software\\microsoft", "software\\classes"};
+    std::vector<std::string> bases;
+    if (root == ROOT_HKLM) bases.assign(std::begin(machine), std::end(machine));
+    if (root == ROOT_HKCR) bases.push_back("");
+    for (const std::string &base : bases) {
+      if (!base.empty() && key != base && key.rfind(base + "\\", 0) != 0) continue;
+      const std::string below = key.substr(std::min(key.size(), base.size() + !base.empty()));
+      const size_t levels = below.empty() ? 0 : 1 + std::count(below.begin(), below.end(), '\\');
+      if (levels <= 2) return "a key that the platform and other products share";
+    }
+    return std::string();
+  }
+
   void Pattern(size_t i) {
     const std::string &p = b_.patterns[i];
     const std::string where = At("patterns", i);
+    Form(where, p);
+    if (StartsWithNoCase(p, "#windows#") || StartsWithNoCase(p, "#system#")) {
+      Warn(where,
+           "a wildcard in the Windows or System folder: it matches files of the platform "
+           "and of other products");
+      return;
+    }
     // Without a macro the pass joins the pattern to the install folder.
     const size_t joined = p.size() + (p.find('#') == std::string::npos ? kMinInstallDir : 0);
     if (joined > kMaxJoined)

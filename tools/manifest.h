@@ -1,33 +1,49 @@
 // The readable manifest: JSON in, a block's lists out, and back.
 #pragma once
-#include <stdexcept>
+#include <stdint.h>
+
 #include <string>
 #include <vector>
 
+#include "fault.h"
 #include "format/block_writer.h"
 
 namespace tallowin {
 
-/// A manifest fault: the JSON path of the offending value and the reason.
-struct ManifestError : std::runtime_error {
-  ManifestError(const std::string &path, const std::string &reason)
-      : std::runtime_error(path + ": " + reason), path(path) {}
-  std::string path;
-};
-
 /// The message roles in table order (message 0 first).
 extern const char *const kMessageRoles[blockfmt::MSG_COUNT];
 
-struct Manifest {
-  int codePage = 1252;
-  blockfmt::Block block;                  // texts already in the code page
-  std::vector<std::string> missingRoles;  // roles a by-name table leaves out
-  bool messagesByRole = false;
+/// The file flags by their manifest names.
+struct FileFlagName {
+  const char *name;
+  uint8_t bit;
+};
+extern const FileFlagName kFileFlags[4];
+/// The flag bit of a name, or 0 for an unknown name.
+uint8_t FileFlagFromName(const std::string &name);
+
+/// Where deployment tools and the system's list of programs find an uninstaller.
+constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+/// The product's entry under kUninstallKey; texts in UTF-8, as the manifest gives them.
+struct UninstallEntry {
+  bool given = false;
+  std::string id, displayName, displayVersion, publisher, displayIcon;
+  uint32_t estimatedSizeKB = 0;
+  bool perUser = false;  // scope "user": below HKCU, else HKLM
 };
 
-/// Parses manifest JSON text. Throws ManifestError naming the JSON path on malformed JSON,
+struct Manifest {
+  int codePage = 1252;
+  blockfmt::Block block;  // texts already in the code page; the entry's key removal last
+  std::vector<std::string> missingRoles;  // roles a by-name table leaves out
+  bool messagesByRole = false;
+  UninstallEntry uninstallEntry;
+};
+
+/// Parses manifest JSON text. False with the JSON path in fault->where on malformed JSON,
 /// unknown keys, wrong types, bad values and texts the code page cannot hold.
-Manifest ParseManifest(const std::string &jsonText);
+bool ParseManifest(const std::string &jsonText, Manifest *out, Fault *fault);
 
 /// The canonical manifest JSON of a block whose texts are in `codePage`, and the notes of
 /// what it cannot show.
@@ -38,6 +54,8 @@ std::string BlockToManifestJson(const blockfmt::Block &block, int codePage,
 bool RootFromName(const std::string &name, uint32_t *root);
 /// The short name of a predefined root, or "" for another value.
 std::string RootName(uint32_t root);
+/// The long name of a predefined root ("HKEY_LOCAL_MACHINE"), or "".
+std::string RootLongName(uint32_t root);
 
 /// Splits a stored registry path into key and value the way the registry pass does.
 void SplitRegistryPath(const std::string &path, std::string *key, std::string *value,

@@ -1,19 +1,17 @@
-// pack, dump and check.
+// The command line: pack, dump, check and uninstall-entry.
 #include "tallowin.h"
 
-#include <stdio.h>
+#include <stdlib.h>
 
-#include <filesystem>
+#include <exception>
 
 #include "block_reader.h"
 #include "check.h"
 #include "codepage.h"
+#include "file_io.h"
 #include "format/block_writer.h"
-#include "manifest.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "pe_image.h"
+#include "uninstall_entry.h"
 
 namespace tallowin {
 
@@ -26,7 +24,8 @@ constexpr int kExitErrors = 2;
 const char kUsage[] =
     "usage: tallowin pack MANIFEST.json --stub uninstall.exe -o OUT.exe\n"
     "       tallowin dump [--code-page N] OUT.exe\n"
-    "       tallowin check [--strict] [--code-page N] MANIFEST.json|OUT.exe\n";
+    "       tallowin check [--strict] [--code-page N] MANIFEST.json|OUT.exe\n"
+    "       tallowin uninstall-entry MANIFEST.json --exe C:\\...\\uninstall.exe [--write]\n";
 
 bool LooksLikeProgram(const std::vector<uint8_t> &bytes) {
   return bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z';
@@ -34,9 +33,9 @@ bool LooksLikeProgram(const std::vector<uint8_t> &bytes) {
 
 struct Args {
   std::vector<std::string> positional;
-  std::string stub, output;
+  std::string stub, output, exe;
   int codePage = 1252;
-  bool strict = false;
+  bool strict = false, write = false;
 };
 
 bool ParseArgs(const std::vector<std::string> &in, size_t from, Args *a, std::string *error) {
@@ -55,6 +54,8 @@ bool ParseArgs(const std::vector<std::string> &in, size_t from, Args *a, std::st
       if (!value(&a->stub)) return false;
     } else if (s == "-o" || s == "--output") {
       if (!value(&a->output)) return false;
+    } else if (s == "--exe") {
+      if (!value(&a->exe)) return false;
     } else if (s == "--code-page") {
       if (!value(&v)) return false;
       char *end = nullptr;
@@ -66,6 +67,8 @@ bool ParseArgs(const std::vector<std::string> &in, size_t from, Args *a, std::st
       a->codePage = static_cast<int>(n);
     } else if (s == "--strict") {
       a->strict = true;
+    } else if (s == "--write") {
+      a->write = true;
     } else if (s.size() > 1 && s[0] == '-') {
       *error = "unknown option " + s;
       return false;
@@ -76,37 +79,58 @@ bool ParseArgs(const std::vector<std::string> &in, size_t from, Args *a, std::st
   return true;
 }
 
+// One line on stderr and exit 2: the file it concerns, then the fault.
+int Failed(std::string *err, const std::string &file, const Fault &fault) {
+  *err += "tallowin: " + file + ": " + fault.Text() + "\n";
+  return kExitErrors;
+}
+
+bool ReadManifestFile(const std::string &path, Manifest *m, std::string *err) {
+  std::vector<uint8_t> bytes;
+  Fault fault;
+  if (!ReadFileBytes(path, kMaxManifestBytes, &bytes, &fault) ||
+      !ParseManifest(std::string(bytes.begin(), bytes.end()), m, &fault)) {
+    Failed(err, path, fault);
+    return false;
+  }
+  return true;
+}
+
 int Pack(const Args &a, std::string *err) {
   if (a.positional.size() != 1 || a.stub.empty() || a.output.empty()) {
     *err += kUsage;
     return kExitErrors;
   }
   const std::string &manifestPath = a.positional[0];
-  std::vector<uint8_t> manifest, stub, image;
-  std::string error;
-  if (!ReadFileBytes(manifestPath, &manifest, &error)) {
-    *err += "tallowin: " + manifestPath + ": " + error + "\n";
-    return kExitErrors;
-  }
-  if (!ReadFileBytes(a.stub, &stub, &error)) {
-    *err += "tallowin: " + a.stub + ": " + error + "\n";
-    return kExitErrors;
-  }
-  std::string where = manifestPath;
-  if (!PackImage(std::string(manifest.begin(), manifest.end()), stub, &image, &error)) {
-    // Stub faults name the stub, manifest faults the manifest.
-    if (error.rfind("stub:", 0) == 0) {
-      where = a.stub;
-      error = error.substr(6);
-    }
-    *err += "tallowin: " + where + ": " + error + "\n";
-    return kExitErrors;
-  }
-  if (!WriteFileAtomic(a.output, image, &error)) {
-    *err += "tallowin: " + a.output + ": " + error + "\n";
-    return kExitErrors;
-  }
+  // Writing over an input would lose it if anything failed on the way; spellings and links
+  // differ, so the files are compared, not the names.
+  for (const std::string *input : {&manifestPath, &a.stub})
+    if (SameFile(a.output, *input))
+      return Failed(err, a.output,
+                    {"", std::string("is the ") + (input == &a.stub ? "stub" : "manifest") +
+                             " itself: write the output to another file"});
+  Manifest m;
+  if (!ReadManifestFile(manifestPath, &m, err)) return kExitErrors;
+  std::vector<uint8_t> stub, block, image;
+  std::vector<std::string> notes;
+  Fault fault;
+  if (!ReadFileBytes(a.stub, kMaxProgramBytes, &stub, &fault)) return Failed(err, a.stub, fault);
+  if (!EncodeManifest(m, &block, &fault)) return Failed(err, manifestPath, fault);
+  if (!PackBlock(block, stub, &image, &notes, &fault)) return Failed(err, a.stub, fault);
+  if (!WriteFileAtomic(a.output, image, &fault)) return Failed(err, a.output, fault);
+  for (const std::string &n : notes) *err += "tallowin: " + a.stub + ": note: " + n + "\n";
   return kExitOk;
+}
+
+// The program's kind and where its block lies, for dump's report.
+std::string Describe(const std::vector<uint8_t> &image, const ReadBlockResult &r) {
+  PeHeaders h;
+  Fault fault;
+  std::string s = ReadPeHeaders(image, &h, &fault) ? std::string(h.Kind()) + " program"
+                                                   : "program of unknown kind (" + fault.what + ")";
+  s += ", block at offset " + std::to_string(r.blockOffset);
+  if (h.Signed()) s += ", signed (certificate table of " + std::to_string(h.certSize) + " bytes)";
+  return s;
 }
 
 int Dump(const Args &a, std::string *out, std::string *err) {
@@ -116,15 +140,15 @@ int Dump(const Args &a, std::string *out, std::string *err) {
   }
   const std::string &path = a.positional[0];
   std::vector<uint8_t> image;
-  std::string error;
+  Fault fault;
   ReadBlockResult r;
-  if (!ReadFileBytes(path, &image, &error) || !ReadBlockFromImage(image, &r, &error)) {
-    *err += "tallowin: " + path + ": " + (error.rfind("record", 0) == 0 ? "damaged block: " : "") +
-            error + "\n";
-    return kExitErrors;
-  }
+  std::string error;
+  if (!ReadFileBytes(path, kMaxProgramBytes, &image, &fault)) return Failed(err, path, fault);
+  if (!ReadBlockFromImage(image, &r, &error))
+    return Failed(err, path, {"", "damaged block: " + error});
   std::vector<std::string> notes = r.notes;
   *out += BlockToManifestJson(r.block, a.codePage, &notes);
+  *err += "tallowin: " + path + ": " + Describe(image, r) + "\n";
   for (const std::string &n : notes) *err += "tallowin: " + path + ": note: " + n + "\n";
   return kExitOk;
 }
@@ -136,34 +160,37 @@ int Check(const Args &a, std::string *out, std::string *err) {
   }
   const std::string &path = a.positional[0];
   std::vector<uint8_t> bytes;
-  std::string error;
-  if (!ReadFileBytes(path, &bytes, &error)) {
-    *err += "tallowin: " + path + ": " + error + "\n";
-    return kExitErrors;
-  }
+  Fault fault;
+  if (!ReadFileBytes(path, kMaxProgramBytes, &bytes, &fault)) return Failed(err, path, fault);
   CheckInput in;
   Manifest m;
   ReadBlockResult r;
+  std::vector<Finding> findings;
   if (LooksLikeProgram(bytes)) {
+    std::string error;
     if (!ReadBlockFromImage(bytes, &r, &error)) {
       *out += path + ": error: damaged block: " + error + "\n";
       return kExitErrors;
     }
     in.block = &r.block;
-    // Texts in the block are already bytes: only the round trip can fail.
+    PeHeaders h;
+    if (!ReadPeHeaders(bytes, &h, &fault)) findings.push_back({true, "$", fault.what});
+    for (const std::string &s : CertificateFindings(bytes, h, r.blockOffset, r.blockEnd))
+      findings.push_back({true, "$", s});
   } else {
-    try {
-      m = ParseManifest(std::string(bytes.begin(), bytes.end()));
-    } catch (const ManifestError &e) {
-      *out += path + ": error: " + e.what() + "\n";
+    if (bytes.size() > kMaxManifestBytes)
+      return Failed(err, path, {"", "more than the 8 MiB a manifest may have"});
+    if (!ParseManifest(std::string(bytes.begin(), bytes.end()), &m, &fault)) {
+      *out += path + ": error: " + fault.Text() + "\n";
       return kExitErrors;
     }
     in.block = &m.block;
     in.fromManifest = m.messagesByRole;
     in.missingRoles = m.missingRoles;
   }
+  for (Finding &f : CheckBlock(in)) findings.push_back(std::move(f));
   int errors = 0, warnings = 0;
-  for (const Finding &f : CheckBlock(in)) {
+  for (const Finding &f : findings) {
     *out += path + ": " + (f.error ? "error: " : "warning: ") + f.where + ": " + f.what + "\n";
     (f.error ? errors : warnings)++;
   }
@@ -171,73 +198,21 @@ int Check(const Args &a, std::string *out, std::string *err) {
   return warnings ? kExitWarnings : kExitOk;
 }
 
-}  // namespace
-
-bool ReadFileBytes(const std::string &path, std::vector<uint8_t> *out, std::string *error) {
-  FILE *f = fopen(path.c_str(), "rb");
-  if (!f) {
-    *error = "cannot open for reading";
-    return false;
+int Entry(const Args &a, std::string *out, std::string *err) {
+  if (a.positional.size() != 1 || a.exe.empty()) {
+    *err += kUsage;
+    return kExitErrors;
   }
-  out->clear();
-  uint8_t buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out->insert(out->end(), buf, buf + n);
-  const bool failed = ferror(f) != 0;
-  fclose(f);
-  if (failed) *error = "read error";
-  return !failed;
-}
-
-bool WriteFileAtomic(const std::string &path, const std::vector<uint8_t> &bytes,
-                     std::string *error) {
-  const std::string temp = path + ".tallowin-tmp";
-  FILE *f = fopen(temp.c_str(), "wb");
-  if (!f) {
-    *error = "cannot write (temporary file " + temp + " cannot be created)";
-    return false;
-  }
-  bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  ok = fflush(f) == 0 && ok;
-  ok = fclose(f) == 0 && ok;
-  if (ok) {
-#ifdef _WIN32
-    ok = MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-    ok = rename(temp.c_str(), path.c_str()) == 0;
-#endif
-  }
-  if (!ok) {
-    remove(temp.c_str());
-    *error = "cannot write";
-    return false;
-  }
-  return true;
-}
-
-bool PackImage(const std::string &manifestJson, const std::vector<uint8_t> &stub,
-               std::vector<uint8_t> *out, std::string *error) {
   Manifest m;
-  try {
-    m = ParseManifest(manifestJson);
-  } catch (const ManifestError &e) {
-    *error = e.what();
-    return false;
-  }
-  std::vector<uint8_t> block;
-  std::string why;
-  if (!blockfmt::EncodeBlock(m.block, &block, &why)) {
-    *error = "$." + why;
-    return false;
-  }
-  if (!blockfmt::AppendBlockToStub(stub, block, out, &why)) {
-    *error = "stub: " + why;
-    return false;
-  }
-  return true;
+  if (!ReadManifestFile(a.positional[0], &m, err)) return kExitErrors;
+  Fault fault;
+  if (a.write ? !WriteUninstallEntry(m, a.exe, &fault)
+              : !UninstallEntryRegFile(m, a.exe, out, &fault))
+    return Failed(err, a.positional[0], fault);
+  return kExitOk;
 }
 
-int RunCommandLine(const std::vector<std::string> &args, std::string *out, std::string *err) {
+int Run(const std::vector<std::string> &args, std::string *out, std::string *err) {
   if (args.size() < 2) {
     *err += kUsage;
     return kExitErrors;
@@ -256,7 +231,64 @@ int RunCommandLine(const std::vector<std::string> &args, std::string *out, std::
   if (command == "pack") return Pack(a, err);
   if (command == "dump") return Dump(a, out, err);
   if (command == "check") return Check(a, out, err);
+  if (command == "uninstall-entry") return Entry(a, out, err);
   *err += "tallowin: unknown command " + command + "\n" + kUsage;
+  return kExitErrors;
+}
+
+}  // namespace
+
+bool EncodeManifest(const Manifest &m, std::vector<uint8_t> *block, Fault *fault) {
+  std::string why;
+  return blockfmt::EncodeBlock(m.block, block, &why) || Fail(fault, "", "$." + why);
+}
+
+bool PackBlock(const std::vector<uint8_t> &block, const std::vector<uint8_t> &stub,
+               std::vector<uint8_t> *out, std::vector<std::string> *notes, Fault *fault) {
+  PeHeaders h;
+  if (!ReadPeHeaders(stub, &h, fault)) return false;
+  std::string why;
+  const long locator = blockfmt::FindLocator(stub, &why);
+  size_t blockStart = stub.size(), locatorEnd = 0;
+  if (locator >= 0) {
+    locatorEnd = static_cast<size_t>(locator) + blockfmt::kLocatorSize;
+    const size_t at = static_cast<size_t>(locator) + 6;
+    const uint32_t old = stub[at] | stub[at + 1] << 8 | stub[at + 2] << 16 |
+                         static_cast<uint32_t>(stub[at + 3]) << 24;
+    if (old != 0 && old < stub.size()) blockStart = old;
+  }
+  std::vector<uint8_t> unsigned_ = stub;
+  if (!RemoveCertificateTable(&unsigned_, blockStart, locatorEnd, notes, fault)) return false;
+  if (!blockfmt::AppendBlockToStub(unsigned_, block, out, &why)) return Fail(fault, "", why);
+  const bool hadChecksum =
+      h.checksumAt + 4 <= stub.size() && (stub[h.checksumAt] | stub[h.checksumAt + 1] |
+                                          stub[h.checksumAt + 2] | stub[h.checksumAt + 3]) != 0;
+  UpdateChecksum(out, h, hadChecksum);
+  return true;
+}
+
+bool PackImage(const std::string &manifestJson, const std::vector<uint8_t> &stub,
+               std::vector<uint8_t> *out, Fault *fault) {
+  Manifest m;
+  std::vector<uint8_t> block;
+  std::vector<std::string> notes;
+  if (!ParseManifest(manifestJson, &m, fault) || !EncodeManifest(m, &block, fault)) return false;
+  if (PackBlock(block, stub, out, &notes, fault)) return true;
+  fault->where = "stub";
+  return false;
+}
+
+int RunCommandLine(const std::vector<std::string> &args, std::string *out, std::string *err) {
+  // Whatever goes wrong below (no memory, above all) ends in one line and exit 2.
+  try {
+    return Run(args, out, err);
+  } catch (const std::exception &e) {
+    out->clear();
+    *err += std::string("tallowin: ") + e.what() + "\n";
+  } catch (...) {
+    out->clear();
+    *err += "tallowin: unexpected failure\n";
+  }
   return kExitErrors;
 }
 

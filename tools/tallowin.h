@@ -5,19 +5,25 @@
 #include <string>
 #include <vector>
 
+#include "fault.h"
+#include "manifest.h"
+
 namespace tallowin {
 
-/// Reads a whole file; false with a reason in *error.
-bool ReadFileBytes(const std::string &path, std::vector<uint8_t> *out, std::string *error);
-/// Writes a file through a temporary beside it and a rename, so a failure leaves any
-/// existing file untouched. False with a reason in *error.
-bool WriteFileAtomic(const std::string &path, const std::vector<uint8_t> &bytes,
-                     std::string *error);
+/// The block of a parsed manifest. False with the JSON path and the reason in fault->what
+/// for a text over a reader limit.
+bool EncodeManifest(const Manifest &m, std::vector<uint8_t> *block, Fault *fault);
 
-/// pack: manifest text + stub image -> packed program image. False with
-/// "JSONPATH: reason" in *error.
+/// A stub (or an earlier output) with `block` in place of any block it carries. A
+/// certificate table is removed and a set checksum updated, each said in *notes, so the
+/// output is an unsigned program ready to be signed. False for a stub that is not a PE32
+/// i386 or PE32+ x86-64 program or whose locator is missing or ambiguous.
+bool PackBlock(const std::vector<uint8_t> &block, const std::vector<uint8_t> &stub,
+               std::vector<uint8_t> *out, std::vector<std::string> *notes, Fault *fault);
+
+/// Both steps from manifest text; a stub fault has fault->where "stub".
 bool PackImage(const std::string &manifestJson, const std::vector<uint8_t> &stub,
-               std::vector<uint8_t> *out, std::string *error);
+               std::vector<uint8_t> *out, Fault *fault);
 
 /// The command line: returns the exit code (0 fine, 1 warnings, 2 errors).
 int RunCommandLine(const std::vector<std::string> &args, std::string *out, std::string *err);

@@ -18,7 +18,9 @@ Findings Brief(const CheckInput &in) {
 }
 
 Findings CheckJson(const std::string &json) {
-  const Manifest m = ParseManifest(json);
+  Manifest m;
+  Fault fault;
+  if (!ParseManifest(json, &m, &fault)) return {"fault " + fault.Text()};
   CheckInput in;
   in.block = &m.block;
   in.fromManifest = m.messagesByRole;
@@ -26,13 +28,17 @@ Findings CheckJson(const std::string &json) {
   return Brief(in);
 }
 
-// A manifest with all messages ("text %s", or `text` for `role`), options and `lists`.
+// A manifest with all messages ("text %s", or `text` for `role`), an uninstall entry,
+// options and `lists`.
 std::string With(const std::string &lists, const std::string &role = "",
-                 const std::string &text = "") {
+                 const std::string &text = "", bool entry = true) {
   std::string s = R"({"messages": {)";
   for (unsigned i = 0; i < blockfmt::MSG_COUNT; ++i)
     s += std::string(i ? "," : "") + "\"" + kMessageRoles[i] + "\": \"" +
          (role == kMessageRoles[i] ? text : "text %s") + "\"";
+  if (entry)
+    s += R"(}, "uninstallEntry": {"id": "V", "displayName": "V", "displayVersion": "1",
+        "publisher": "V")";
   return s + "}" + (lists.empty() ? "" : ", " + lists) + "}";
 }
 
@@ -49,6 +55,7 @@ TEST(Check, FindingsOfManifests) {
   Findings missing;  // by role, in table order
   for (unsigned i = blockfmt::MSG_FINISHED; i < blockfmt::MSG_COUNT; ++i)
     missing.push_back("error $.messages." + std::string(kMessageRoles[i]));
+  missing.push_back("warning $.uninstallEntry");
   const struct {
     std::string json;
     Findings findings;
@@ -58,7 +65,7 @@ TEST(Check, FindingsOfManifests) {
             "registry": [{"root": "HKCU", "key": "Software\\V\\App"}],
             "patterns": ["logs\\*.*", "#AppData#\\V\\*.*", "#InstallDir#\\*.tmp"])"),
        {}},
-      {"{}", {"error $.messages"}},
+      {"{}", {"error $.messages", "warning $.uninstallEntry"}},
       {R"({"messages": {"caption": "c", "confirm": "ok?"}})", missing},
       // Paths the stub joins must fit its 260-byte buffers, install folder counted.
       {With(File(246)), {}},
@@ -73,6 +80,17 @@ TEST(Check, FindingsOfManifests) {
       {With("", "sharedFile", "100%% sure about %s?"), {}},
       {With("", "confirm", "%d is shown as written"), {}},  // not composed
       {With("", "readOnlyFile", ""), {"warning $.messages.readOnlyFile"}},
+      {With(
+           R"("registry": [{"root": "HKCU", "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\V"}])",
+           "", "", false),
+       {}},
+      // Deep enough below the shared keys, shared in the System folder, commands that start.
+      {With(R"("registry": [{"root": "HKLM", "key": "System\\CurrentControlSet\\Services\\V"}],
+            "files": [{"folder": "C:\\Windows\\System32", "name": "v.dll", "flags": ["shared"]}],
+            "options": {"preRemoval": "\"#InstallDir#\\stop.exe\" /q",
+                        "closingDocument": "https://example.invalid/bye"})"),
+       {}},
+      {With(R"("options": {"preRemoval": "stop.exe", "closingDocument": "C:\\V\\bye.txt"})"), {}},
   };
   for (const auto &c : cases) EXPECT_EQ(CheckJson(c.json), c.findings) << c.json;
 
@@ -98,12 +116,37 @@ TEST(Check, FindingsOfManifests) {
       {R"("files": [{"folder": ".", "name": "s.dll", "flags": ["shared"]}])", "files[0]"},
       {R"("files": [{"folder": "C:\\Windows", "name": ""}])", "files[0]"},
       {R"("files": [{"folder": "relative", "name": "x"}])", "files[0]"},
+      {R"("files": [{"folder": "C:\\Windows\\System32", "name": "Kernel32.dll"}])",
+       "files[0].name"},
+      {R"("files": [{"folder": "C:\\Windows", "name": "v.dll"}])", "files[0]"},
+      {R"("files": [{"folder": "C:\\Users\\Public\\V", "name": "v.dll",
+          "flags": ["selfRegister"]}])",
+       "files[0].flags"},
+      {R"("files": [{"folder": "C:\\P\\..\\Windows", "name": "a"}])", "files[0].folder"},
+      {R"("files": [{"folder": ".\\.", "name": "a"}])", "files[0].folder"},
+      {R"("folders": [{"folder": "C:/P/App"}])", "folders[0].folder"},
+      {R"("folders": [{"folder": "C:\\P\\\\App"}])", "folders[0].folder"},
+      {R"("patterns": ["..\\*.log"])", "patterns[0]"},
+      {R"("patterns": ["#Windows#\\Logs\\*.log"])", "patterns[0]"},
+      {R"("registry": [{"root": "HKLM", "key": "System\\CurrentControlSet"}])", "registry[0].key"},
+      {R"("registry": [{"root": "HKLM", "key": "Software\\Classes\\.txt"}])", "registry[0].key"},
+      {R"("registry": [{"root": "HKCR", "key": "CLSID\\{0}"}])", "registry[0].key"},
+      {R"("registry": [{"root": "HKCU",
+          "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"}])",
+       "registry[0].key"},
+      {R"("options": {"preRemoval": "notes.exe /uninstall"})", "options.preRemoval"},
+      {R"("options": {"preRemoval": "C:\\Tools\\stop.exe"})", "options.preRemoval"},
+      {R"("options": {"preRemoval": "#InstallDir#\\stop.exe /q"})", "options.preRemoval"},
+      {R"("options": {"preRemoval": "\"#InstallDir#\\stop.exe\""})", "options.preRemoval"},
+      {R"("options": {"closingDocument": "#InstallDir#\\bye.txt"})", "options.closingDocument"},
   };
   for (const auto &w : warnings)
     EXPECT_EQ(CheckJson(With(w[0])), Findings{"warning $." + std::string(w[1])}) << w[0];
 
   // The stub reads the options on every run; a manifest always gives them, a block may not.
-  Manifest m = ParseManifest(With(""));
+  Manifest m;
+  Fault fault;
+  ASSERT_TRUE(ParseManifest(With(""), &m, &fault));
   m.block.hasOptions = false;
   CheckInput in;
   in.block = &m.block;

@@ -3,12 +3,14 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
 #include "format/block_format.h"
+#include "tallowin.h"
 
 namespace hosttest {
 
@@ -31,7 +33,13 @@ std::vector<uint8_t> FakeStub(size_t size, size_t locatorAt) {
   d[1] = 'Z';
   d[0x3C] = 0x40;
   d[0x3D] = d[0x3E] = d[0x3F] = 0;
-  memcpy(&d[0x40], "PE\0\0", 4);
+  // PE32+ x86-64 headers with five directory entries, the certificate table's the last.
+  std::fill(d.begin() + 0x40, d.begin() + 0xF0, 0);
+  memcpy(&d[0x40], "PE\0\0\x64\x86", 6);
+  d[0x54] = 112 + 5 * 8;  // optional header size
+  d[0x58] = 0x0B;
+  d[0x59] = 0x02;
+  d[0xC4] = 5;
   memcpy(&d[locatorAt], blockfmt::kMarker, sizeof(blockfmt::kMarker));
   for (int i = 0; i < 4; ++i) d[locatorAt + 6 + i] = static_cast<uint8_t>(size >> (8 * i));
   return d;
@@ -46,6 +54,15 @@ bool WriteFile(const std::string &path, const std::vector<uint8_t> &bytes) {
 std::vector<uint8_t> ReadFile(const std::string &path) {
   std::ifstream f(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+}
+
+int Tool(std::vector<std::string> args, std::string *out, std::string *err) {
+  std::string o, e;
+  args.insert(args.begin(), "tallowin");
+  const int code = tallowin::RunCommandLine(args, &o, &e);
+  if (out) *out = o;
+  if (err) *err = e;
+  return code;
 }
 
 uint32_t U32At(const std::vector<uint8_t> &v, size_t at) {

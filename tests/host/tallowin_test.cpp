@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
+
 #include "format/block_writer.h"
 #include "manifest.h"
 #include "support.h"
@@ -11,18 +14,16 @@
 using namespace tallowin;
 using hosttest::FakeStub;
 using hosttest::ReadFile;
+using hosttest::Tool;
 using hosttest::WriteFile;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-int Tool(std::vector<std::string> args, std::string *out = nullptr, std::string *err = nullptr) {
-  std::string o, e;
-  args.insert(args.begin(), "tallowin");
-  const int code = RunCommandLine(args, &o, &e);
-  if (out) *out = o;
-  if (err) *err = e;
-  return code;
+std::string Repeat(const std::string &s, size_t n) {
+  std::string out;
+  while (n--) out += s;
+  return out;
 }
 
 const char kManifest[] = R"({
@@ -62,15 +63,17 @@ TEST_F(ToolTest, DumpGivesAManifestThatPacksToTheSameProgram) {
   EXPECT_EQ(hosttest::U32At(packed, 0x106), 4096u);  // the block follows the stub
   std::string json, err;
   ASSERT_EQ(Tool({"dump", out}, &json, &err), 0) << err;
-  EXPECT_EQ(err, "");
+  EXPECT_EQ(err, "tallowin: " + out + ": PE32+ x86-64 program, block at offset 4096\n");
   // The texts as the stub reads them: in the code page, a value behind a doubled backslash.
-  const Manifest m = ParseManifest(json);
+  Manifest m;
+  Fault fault;
+  ASSERT_TRUE(ParseManifest(json, &m, &fault)) << fault.Text();
   EXPECT_EQ(m.block.messages.at(0), "Caption \xE9");
   EXPECT_EQ(m.block.registry.at(1).path, "Software\\V\\\\Path");
-  // Packed onto the packed program itself, in place: its block is replaced, not added to.
+  // Packed onto the packed program: its block is replaced, not added to.
   ASSERT_TRUE(WriteFile(manifest, json));
-  ASSERT_EQ(Tool({"pack", manifest, "--stub", out, "-o", out}), 0);
-  EXPECT_EQ(ReadFile(out), packed);
+  ASSERT_EQ(Tool({"pack", manifest, "--stub", out, "-o", stub}), 0);
+  EXPECT_EQ(ReadFile(stub), packed);
 }
 
 TEST_F(ToolTest, BadManifestsNameTheJsonPathAndWriteNothing) {
@@ -101,6 +104,11 @@ TEST_F(ToolTest, BadManifestsNameTheJsonPathAndWriteNothing) {
       {R"({"options": {"wait": 1}})", "$.options.wait: expected true or false"},
       {R"({"options": {"themed": true}})", "$.options.themed: unknown key"},
       {R"({"files": [{"folder": ".", "name": "\u0000"}]})", "$.files[0].name: texts"},
+      {R"({"uninstallEntry": {"id": "a\\b", "displayName": "d", "displayVersion": "1",
+          "publisher": "p"}})",
+       "$.uninstallEntry.id: must be one key name"},
+      {R"({"uninstallEntry": {"id": "a", "displayVersion": "1", "publisher": "p"}})",
+       "$.uninstallEntry.displayName: required key missing"},
       // Over the reader's limit: refused before anything is written.
       {R"({"registry": [{"root": "HKCU", "key": ")" + std::string(520, 'k') + R"("}]})",
        "$.registry[0].key: 520 bytes, at most 519 allowed"},
@@ -118,15 +126,18 @@ TEST_F(ToolTest, BadManifestsNameTheJsonPathAndWriteNothing) {
 TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
   ASSERT_EQ(Pack(), 0);
   const Bytes good = ReadFile(out);
-  Bytes notPe = FakeStub(4096);
+  Bytes notPe = FakeStub(4096), arm = FakeStub(4096);
   notPe[0] = 'Z';
+  arm[0x44] = 0xC4;
+  arm[0x45] = 0x01;
   const std::string ro = dir / "ro", missing = dir / "nothere.exe";
   ASSERT_EQ(mkdir(ro.c_str(), 0500), 0);
   const struct {
     Bytes stubBytes;
     std::string stubPath, output, error;
   } cases[] = {
-      {notPe, stub, out, stub + ": stub is not a PE program"},  // a stub fault names the stub
+      {notPe, stub, out, stub + ": not a PE program"},  // a stub fault names the stub
+      {arm, stub, out, stub + ": a PE program for machine 0x1C4 with optional header 0x20B"},
       {{}, missing, out, missing + ": cannot open for reading"},
       {FakeStub(4096), stub, dir / "missing/out.exe", dir / "missing/out.exe: cannot write"},
       {FakeStub(4096), stub, ro + "/out.exe", ro + "/out.exe: cannot write"},
@@ -143,6 +154,62 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
   }
   EXPECT_EQ(Tool({"pack", dir / "nothing.json", "--stub", stub, "-o", out}), 2);
   EXPECT_EQ(ReadFile(out), good);
+  // An output that is an input, under another name too, is refused before anything is read.
+  const std::string alias = dir / "alias.json";
+  ASSERT_EQ(symlink(manifest.c_str(), alias.c_str()), 0);
+  for (const auto &[o, what] : {std::pair(stub, "stub"), std::pair(alias, "manifest")}) {
+    std::string err;
+    EXPECT_EQ(Tool({"pack", manifest, "--stub", stub, "-o", o}, nullptr, &err), 2);
+    EXPECT_EQ(
+        err, "tallowin: " + o + ": is the " + what + " itself: write the output to another file\n");
+  }
+  EXPECT_EQ(ReadFile(stub), FakeStub(4096));
+  EXPECT_EQ(ReadFile(manifest), Bytes(kManifest, kManifest + strlen(kManifest)));
+}
+
+TEST_F(ToolTest, LinkAtTheOutputIsReplacedNotFollowed) {
+  const std::string victim = dir / "victim", link = dir / "link.exe";
+  ASSERT_TRUE(WriteFile(victim, std::string("keep")));
+  ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+  ASSERT_EQ(Tool({"pack", manifest, "--stub", stub, "-o", link}), 0);
+  EXPECT_EQ(ReadFile(victim), Bytes({'k', 'e', 'e', 'p'}));
+  struct stat st;
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  // Nothing else is left in the folder: the temporary file was renamed.
+  size_t entries = 0;
+  for (const auto &e : std::filesystem::directory_iterator(dir / "")) entries += !e.path().empty();
+  EXPECT_EQ(entries, 4u);  // stub, manifest, victim, link
+}
+
+TEST_F(ToolTest, HostileInputsAreRefusedQuicklyWithOneLine) {
+  const std::string big = dir / "big", nested = "{\"files\": " + std::string(120000, '[');
+  std::string wide = "{";
+  for (int i = 0; i < 10000; ++i) wide += "\"k" + std::to_string(i) + "\": 0, ";
+  wide += "\"z\": 0}";
+  const struct {
+    std::string manifestText;
+    uint64_t stubSize;  // a sparse stub of this size, when not 0
+    std::string error;
+  } cases[] = {
+      {nested, 0, "$.files" + Repeat("[0]", 31) + ": nested deeper than 32 levels"},
+      {wide, 0, "$.k0: unknown key"},
+      {std::string(10 << 20, ' '), 0, "10485760 bytes, more than the 8 MiB"},
+      {kManifest, 2ull << 30, "2147483648 bytes, more than the 256 MiB"},
+  };
+  for (const auto &c : cases) {
+    ASSERT_TRUE(WriteFile(manifest, c.manifestText));
+    ASSERT_TRUE(WriteFile(big, std::string()));
+    ASSERT_EQ(truncate(big.c_str(), static_cast<off_t>(c.stubSize)), 0);
+    const std::string named = c.stubSize ? big : manifest;
+    std::string err;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Tool({"pack", manifest, "--stub", c.stubSize ? big : stub, "-o", out}, nullptr, &err),
+              2);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(err.find("tallowin: " + named + ": " + c.error), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  }
 }
 
 TEST_F(ToolTest, DumpAndCheckReportDamageWithOffsetAndRecord) {
@@ -179,7 +246,8 @@ TEST_F(ToolTest, CheckExitCodes) {
       << report;
   // A full table, in table order; messages without %s are shown as written.
   ASSERT_TRUE(WriteFile(manifest, R"({"messages": ["a", "b", "c", "d", "e", "f", "g", "h", "i",
-      "j", "k", "l", "m", "n", "o", "p"], "registry": [{"root": "HKCU", "key": "A"}]})"));
+      "j", "k", "l", "m", "n", "o", "p"], "registry": [{"root": "HKCU", "key": "A"}],
+      "uninstallEntry": {"id": "A", "displayName": "A", "displayVersion": "1", "publisher": "A"}})"));
   const std::string warning =
       ": warning: $.registry[0].key: key directly below the root: removes \"A\" with all its "
       "subkeys\n";

@@ -3,6 +3,7 @@
 
 #include "../host/codepage_cases.h"
 #include "data/data.h"
+#include "pe_image.h"
 #include "support/testenv.h"
 #include "tallowin.h"
 
@@ -37,8 +38,8 @@ TEST(ToolBlock, StubReaderLoadsWhatThePackCommandWrote) {
   testenv::ScopedTestDir dir("toolblock");
   std::vector<uint8_t> stub, packed;
   ASSERT_TRUE(testenv::ReadBytes(testenv::StubPath(), &stub));
-  std::string error;
-  ASSERT_TRUE(tallowin::PackImage(kManifest, stub, &packed, &error)) << error;
+  tallowin::Fault fault;
+  ASSERT_TRUE(tallowin::PackImage(kManifest, stub, &packed, &fault)) << fault.Text();
   const std::string exe = dir / "uninstall.exe";
   ASSERT_TRUE(testenv::WriteBytes(exe, packed));
 
@@ -69,7 +70,7 @@ TEST(ToolBlock, StubReaderLoadsWhatThePackCommandWrote) {
   std::string out, err;
   ASSERT_EQ(0, tallowin::RunCommandLine({"tallowin", "dump", exe}, &out, &err)) << err;
   std::vector<uint8_t> again;
-  ASSERT_TRUE(tallowin::PackImage(out, stub, &again, &error)) << error;
+  ASSERT_TRUE(tallowin::PackImage(out, stub, &again, &fault)) << fault.Text();
   EXPECT_TRUE(again == packed);
 }
 
@@ -77,6 +78,71 @@ TEST(ToolBlock, StubReaderLoadsWhatThePackCommandWrote) {
 // same table through iconv.
 TEST(ToolBlock, ConvertsTextsAsTheLinuxBuild) {
   codepagecases::ExpectConversionsAsWindowsMakesThem();
+}
+
+// Signing appends a certificate table behind the block and points the header at it: the
+// stub's reader stops at the end record and never gets there. (A table of the signing
+// tool's shape; its content is no concern of the reader.)
+TEST(ToolBlock, StubReadsAProgramSignedAfterPacking) {
+  testenv::ScopedTestDir dir("toolsigned");
+  std::vector<uint8_t> stub, image;
+  ASSERT_TRUE(testenv::ReadBytes(testenv::StubPath(), &stub));
+  tallowin::Fault fault;
+  ASSERT_TRUE(tallowin::PackImage(kManifest, stub, &image, &fault)) << fault.Text();
+  tallowin::PeHeaders h;
+  ASSERT_TRUE(tallowin::ReadPeHeaders(image, &h, &fault)) << fault.Text();
+  ASSERT_NE(0u, h.securityAt);
+  image.resize((image.size() + 7) & ~size_t{7});
+  const uint32_t fields[4] = {static_cast<uint32_t>(image.size()), 1024, 1024, 0x00020200};
+  for (int i = 0; i < 16; ++i) {
+    const uint8_t byte = static_cast<uint8_t>(fields[i / 4] >> (8 * (i % 4)));
+    if (i < 8)
+      image[h.securityAt + i] = byte;  // the entry: offset and size
+    else
+      image.push_back(byte);  // the table's header: length, revision, type
+  }
+  image.resize(image.size() + 1016, 0x5A);
+  const std::string exe = dir / "uninstall.exe";
+  ASSERT_TRUE(testenv::WriteBytes(exe, image));
+
+  testenv::PrepareRunState(dir.path());
+  EXPECT_EQ(LOAD_OK, ReadBlockFile(exe.c_str(), LocatorOf(image)));
+  EXPECT_EQ(3u, g.fileCount);
+  EXPECT_STREQ("https://example.invalid/bye", OptionText(g.options->closingDocumentOffset));
+  testenv::ReleaseRunState();
+  std::string out, err;
+  EXPECT_EQ(0, tallowin::RunCommandLine({"tallowin", "dump", exe}, &out, &err)) << err;
+  EXPECT_NE(std::string::npos, err.find(", signed (certificate table of 1024 bytes)")) << err;
+}
+
+// The installer's entry, imported by the system's own tool, is gone after a run with the
+// entry's own quiet command.
+TEST(ToolBlock, SilentRunRemovesTheImportedUninstallEntry) {
+  testenv::ScopedTestDir dir("toolentry");
+  const std::string sample = testenv::BinDir() + "\\tools\\sample-product.json",
+                    exe = dir / "uninstall.exe", reg = dir / "entry.reg",
+                    key = std::string(tallowin::kUninstallKey) + "\\TallowinSampleNotes";
+  std::string out, err;
+  ASSERT_EQ(0,
+            tallowin::RunCommandLine(
+                {"tallowin", "pack", sample, "--stub", testenv::StubPath(), "-o", exe}, &out, &err))
+      << err;
+  ASSERT_EQ(0, tallowin::RunCommandLine({"tallowin", "uninstall-entry", sample, "--exe", exe}, &out,
+                                        &err))
+      << err;
+  ASSERT_TRUE(testenv::WriteText(reg, out));
+  ASSERT_EQ(0u, testenv::RunAndWait("reg.exe import \"" + reg + "\""));
+  ASSERT_TRUE(testenv::RegKeyExists(HKEY_CURRENT_USER, key));
+  EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /S"));
+  EXPECT_FALSE(testenv::RegKeyExists(HKEY_CURRENT_USER, key));
+  // --write puts the same entry in place without the file.
+  EXPECT_EQ(0, tallowin::RunCommandLine(
+                   {"tallowin", "uninstall-entry", sample, "--exe", exe, "--write"}, &out, &err))
+      << err;
+  DWORD noModify = 0;
+  EXPECT_TRUE(testenv::GetRegDword(HKEY_CURRENT_USER, key, "NoModify", &noModify));
+  EXPECT_EQ(1u, noModify);
+  testenv::DeleteRegTree(HKEY_CURRENT_USER, key);
 }
 
 }  // namespace

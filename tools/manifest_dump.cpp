@@ -1,0 +1,94 @@
+// A block back to the canonical manifest, which packs to the same bytes.
+#include <nlohmann/json.hpp>
+
+#include "codepage.h"
+#include "manifest.h"
+
+namespace tallowin {
+
+using namespace blockfmt;
+using ordered_json = nlohmann::ordered_json;
+
+std::string BlockToManifestJson(const Block &block, int codePage, std::vector<std::string> *notes) {
+  auto text = [codePage](const std::string &s) { return CodePageToUtf8(s, codePage); };
+  ordered_json out;
+  out["codePage"] = codePage;
+  if (!block.messages.empty()) {
+    if (block.messages.size() <= MSG_COUNT) {
+      ordered_json m = ordered_json::object();
+      for (size_t i = 0; i < block.messages.size(); ++i)
+        m[kMessageRoles[i]] = text(block.messages[i]);
+      out["messages"] = m;
+    } else {
+      ordered_json m = ordered_json::array();
+      for (const std::string &s : block.messages) m.push_back(text(s));
+      out["messages"] = m;
+    }
+  }
+  if (!block.files.empty()) {
+    ordered_json list = ordered_json::array();
+    for (const FileItem &f : block.files) {
+      ordered_json e;
+      e["folder"] = text(f.folder);
+      e["name"] = text(f.name);
+      ordered_json flags = ordered_json::array();
+      uint8_t known = 0;
+      for (const FileFlagName &n : kFileFlags) {
+        known |= n.bit;
+        if (f.flags & n.bit) flags.push_back(n.name);
+      }
+      if (!flags.empty()) e["flags"] = flags;
+      if ((f.flags & ~known) && notes)
+        notes->push_back("file flags with unknown bits were dropped");
+      list.push_back(e);
+    }
+    out["files"] = list;
+  }
+  if (!block.folders.empty()) {
+    ordered_json list = ordered_json::array();
+    for (const FolderItem &f : block.folders) {
+      ordered_json e;
+      e["folder"] = text(f.folder);
+      if (!f.secondFolder.empty()) e["secondFolder"] = text(f.secondFolder);
+      if (!f.name.empty()) e["name"] = text(f.name);
+      if (f.levels) e["levels"] = f.levels;
+      list.push_back(e);
+    }
+    out["folders"] = list;
+  }
+  if (!block.registry.empty()) {
+    ordered_json list = ordered_json::array();
+    for (const RegistryItem &r : block.registry) {
+      ordered_json e;
+      const std::string name = RootName(r.root);
+      if (name.empty())
+        e["root"] = r.root;
+      else
+        e["root"] = name;
+      std::string key, value;
+      bool hasValue;
+      SplitRegistryPath(r.path, &key, &value, &hasValue);
+      e["key"] = text(key);
+      if (hasValue) e["value"] = text(value);
+      list.push_back(e);
+    }
+    out["registry"] = list;
+  }
+  if (!block.patterns.empty()) {
+    ordered_json list = ordered_json::array();
+    for (const std::string &p : block.patterns) list.push_back(text(p));
+    out["patterns"] = list;
+  }
+  if (block.hasOptions) {
+    ordered_json o;
+    o["wait"] = (block.options.flags & OPT_WAIT) != 0;
+    o["themedControls"] = (block.options.flags & OPT_THEMED_CONTROLS) != 0;
+    if (!block.options.preRemoval.empty()) o["preRemoval"] = text(block.options.preRemoval);
+    if (!block.options.closingDocument.empty())
+      o["closingDocument"] = text(block.options.closingDocument);
+    out["options"] = o;
+  }
+  return out.dump(2) + "\n";
+}
+
+}  // namespace tallowin

@@ -1,0 +1,164 @@
+// The uninstall entry's values, for a .reg file or the registry.
+#include "uninstall_entry.h"
+
+#include <stdint.h>
+
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace tallowin {
+
+namespace {
+
+struct Value {
+  const char *name;
+  std::string text;  // UTF-8; a number when isNumber
+  uint32_t number = 0;
+  bool isNumber = false;
+};
+
+bool IsFullPath(const std::string &p) {
+  return (p.size() >= 3 && p[1] == ':' && p[2] == '\\' &&
+          ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'))) ||
+         (p.size() >= 3 && p[0] == '\\' && p[1] == '\\' && p[2] != '\\');
+}
+
+// The values and the key (below its root), or false for a program path that an installer
+// could not have meant: quotes or control characters would break the command lines.
+bool Values(const Manifest &m, const std::string &exe, std::string *key, std::vector<Value> *out,
+            Fault *fault) {
+  const UninstallEntry &e = m.uninstallEntry;
+  if (!e.given) return Fail(fault, "$.uninstallEntry", "the manifest has no uninstall entry");
+  const size_t slash = exe.rfind('\\');
+  bool clean = IsFullPath(exe) && slash != std::string::npos && slash + 1 < exe.size();
+  for (char c : exe) clean = clean && c != '"' && c != '/' && static_cast<unsigned char>(c) >= 0x20;
+  if (!clean)
+    return Fail(fault, "--exe",
+                "\"" + exe + "\" is not the full path of a program (C:\\...\\uninstall.exe)");
+  const std::string folder = exe.substr(0, slash > 2 ? slash : slash + 1);
+  const std::string quoted = "\"" + exe + "\"";
+  *key = std::string(kUninstallKey) + "\\" + e.id;
+  *out = {{"DisplayName", e.displayName},
+          {"DisplayVersion", e.displayVersion},
+          {"Publisher", e.publisher},
+          {"UninstallString", quoted},
+          {"QuietUninstallString", quoted + " /S"},
+          {"InstallLocation", folder}};
+  if (!e.displayIcon.empty())
+    out->push_back(
+        {"DisplayIcon", IsFullPath(e.displayIcon)
+                            ? e.displayIcon
+                            : folder + (folder.back() == '\\' ? "" : "\\") + e.displayIcon});
+  if (e.estimatedSizeKB) out->push_back({"EstimatedSize", "", e.estimatedSizeKB, true});
+  out->push_back({"NoModify", "", 1, true});
+  out->push_back({"NoRepair", "", 1, true});
+  return true;
+}
+
+// UTF-8 to UTF-16LE bytes; false for text that is not UTF-8.
+bool Utf16Le(const std::string &utf8, std::string *out) {
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    const int extra = c < 0x80             ? 0
+                      : (c & 0xE0) == 0xC0 ? 1
+                      : (c & 0xF0) == 0xE0 ? 2
+                      : (c & 0xF8) == 0xF0 ? 3
+                                           : -1;
+    if (extra < 0 || i + extra >= utf8.size()) return false;
+    uint32_t cp = extra ? c & (0x3F >> extra) : c;
+    for (int k = 1; k <= extra; ++k) {
+      const unsigned char t = static_cast<unsigned char>(utf8[i + k]);
+      if ((t & 0xC0) != 0x80) return false;
+      cp = cp << 6 | (t & 0x3F);
+    }
+    static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kLeast[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return false;
+    i += extra + 1;
+    auto unit = [out](uint32_t u) {
+      out->push_back(static_cast<char>(u & 0xFF));
+      out->push_back(static_cast<char>(u >> 8));
+    };
+    if (cp >= 0x10000) {
+      unit(0xD800 + ((cp - 0x10000) >> 10));
+      unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      unit(cp);
+    }
+  }
+  return true;
+}
+
+std::string Escaped(const std::string &s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '\\' || c == '"') out.push_back('\\');
+    out.push_back(c);
+  }
+  return out;
+}
+
+}  // namespace
+
+bool UninstallEntryRegFile(const Manifest &m, const std::string &exePath, std::string *out,
+                           Fault *fault) {
+  std::string key;
+  std::vector<Value> values;
+  if (!Values(m, exePath, &key, &values, fault)) return false;
+  std::string text =
+      "Windows Registry Editor Version 5.00\r\n\r\n[" +
+      RootLongName(m.uninstallEntry.perUser ? blockfmt::ROOT_HKCU : blockfmt::ROOT_HKLM) + "\\" +
+      key + "]\r\n";
+  for (const Value &v : values) {
+    char dword[16];
+    snprintf(dword, sizeof dword, "dword:%08x", v.number);
+    text += "\"" + std::string(v.name) +
+            "\"=" + (v.isNumber ? dword : "\"" + Escaped(v.text) + "\"") + "\r\n";
+  }
+  // Files with this header are UTF-16LE with a byte order mark, as the registry editor writes.
+  *out = "\xFF\xFE";
+  if (!Utf16Le(text + "\r\n", out)) return Fail(fault, "--exe", "\"" + exePath + "\" is not UTF-8");
+  return true;
+}
+
+bool WriteUninstallEntry(const Manifest &m, const std::string &exePath, Fault *fault) {
+  std::string key;
+  std::vector<Value> values;
+  if (!Values(m, exePath, &key, &values, fault)) return false;
+#ifdef _WIN32
+  auto wide = [](const std::string &s) {
+    std::wstring w(s.size() + 1, L'\0');
+    const int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), &w[0],
+                                      static_cast<int>(w.size()));
+    w.resize(n > 0 ? n : 0);
+    return w;
+  };
+  HKEY k;
+  const LONG opened =
+      RegCreateKeyExW(m.uninstallEntry.perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE,
+                      wide(key).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr);
+  if (opened != ERROR_SUCCESS)
+    return Fail(fault, "", "cannot create the key (error " + std::to_string(opened) + ")");
+  LONG status = ERROR_SUCCESS;
+  for (const Value &v : values) {
+    const std::wstring name = wide(v.name), text = wide(v.text);
+    if (status == ERROR_SUCCESS)
+      status = v.isNumber
+                   ? RegSetValueExW(k, name.c_str(), 0, REG_DWORD,
+                                    reinterpret_cast<const BYTE *>(&v.number), sizeof v.number)
+                   : RegSetValueExW(k, name.c_str(), 0, REG_SZ,
+                                    reinterpret_cast<const BYTE *>(text.c_str()),
+                                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+  }
+  RegCloseKey(k);
+  if (status != ERROR_SUCCESS)
+    return Fail(fault, "", "cannot write a value (error " + std::to_string(status) + ")");
+  return true;
+#else
+  return Fail(fault, "--write", "writes the registry of Windows: run the Windows tool");
+#endif
+}
+
+}  // namespace tallowin
