@@ -228,10 +228,6 @@ std::string PreRemovalProblem(const std::string &c) {
   if (c[0] == '"') {
     const size_t close = c.find('"', 1);
     if (close == std::string::npos) return "the quote is never closed: write " + quoted;
-    if (close + 1 == c.size())
-      return "a quoted command with nothing after its closing quote keeps its quotes and "
-             "cannot start: write " +
-             program;
     return std::string();
   }
   if (!args.empty())

@@ -137,7 +137,7 @@ TEST(Check, FindingsOfManifests) {
       {R"("options": {"preRemoval": "notes.exe /uninstall"})", "options.preRemoval"},
       {R"("options": {"preRemoval": "C:\\Tools\\stop.exe"})", "options.preRemoval"},
       {R"("options": {"preRemoval": "#InstallDir#\\stop.exe /q"})", "options.preRemoval"},
-      {R"("options": {"preRemoval": "\"#InstallDir#\\stop.exe\""})", "options.preRemoval"},
+      {R"("options": {"preRemoval": "\"#InstallDir#\\stop.exe /q"})", "options.preRemoval"},
       {R"("options": {"closingDocument": "#InstallDir#\\bye.txt"})", "options.closingDocument"},
   };
   for (const auto &w : warnings)
