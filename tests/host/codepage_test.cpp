@@ -55,7 +55,10 @@ TEST(CodePage, DoubleByteManifestsPackAndDumpUnchanged) {
                                  dir / "out.exe"},
                                 &json, &err))
         << err;
-    EXPECT_EQ(ParseManifest(json).block.files.at(0).folder, c.bytes);
+    Manifest parsed;
+    Fault fault;
+    ASSERT_TRUE(ParseManifest(json, &parsed, &fault)) << fault.Text();
+    EXPECT_EQ(parsed.block.files.at(0).folder, c.bytes);
     EXPECT_EQ(nlohmann::json::parse(json)["files"], m["files"]);
   }
 }
@@ -71,9 +74,9 @@ TEST(CodePage, PackNamesTheFieldThatDoesNotConvertOrFitInBytes) {
   };
   for (const auto &c : cases) {
     std::vector<uint8_t> out;
-    std::string error;
-    EXPECT_FALSE(PackImage(c.first.dump(), hosttest::FakeStub(), &out, &error));
-    EXPECT_EQ(error, c.second);
+    Fault fault;
+    EXPECT_FALSE(PackImage(c.first.dump(), hosttest::FakeStub(), &out, &fault));
+    EXPECT_EQ(fault.Text(), c.second);
   }
 }
 
