@@ -192,8 +192,8 @@ int ReadEntryList(HANDLE file, DWORD bodySize, const EntryLayout &layout, void *
   int code = ReadCount(&reader, layout.minEntry, &count);
   if (code || count == 0) return code;
   if (GrowList(list, *listCount, count)) return LOAD_NO_MEMORY;
-  char *scratch = nullptr;
-  if (!AllocZeroedT(layout.scratchSize, &scratch)) return LOAD_NO_MEMORY;
+  ScopedBlock<char> scratch;
+  if (!AllocZeroedT(layout.scratchSize, scratch.Receive())) return LOAD_NO_MEMORY;
   void **slots = *list + *listCount;
   DWORD stored = 0;
   for (; stored < count; ++stored) {
@@ -202,7 +202,6 @@ int ReadEntryList(HANDLE file, DWORD bodySize, const EntryLayout &layout, void *
     if (code) break;
     slots[stored] = entry;
   }
-  FreeAndNullT(&scratch);
   if (code) {
     for (DWORD i = 0; i < stored; ++i) FreeAndNull(&slots[i]);
     return code;
