@@ -1,6 +1,7 @@
 // The registry pass: listed keys with their whole trees, and single values.
 #include <string.h>
 
+#include "data/data.h"
 #include "passes.h"
 #include "ui/ui.h"
 
@@ -25,7 +26,7 @@ int ValueSeparator(const char *path) {
 // of the same key (a product's values usually stand together); any other entry closes
 // it, so a key entry never meets a key still held open here.
 struct OpenValueKey {
-  HKEY key = nullptr;
+  ScopedKey key;
   DWORD root = 0;
   const char *text = nullptr;
   int length = 0;
@@ -33,23 +34,20 @@ struct OpenValueKey {
   bool Holds(DWORD r, const char *path, int separator) const {
     return key && r == root && separator == length && memcmp(path, text, separator) == 0;
   }
-  void Close() {
-    if (key) RegCloseKey(key);
-    key = nullptr;
-  }
+  void Close() { key.Reset(); }
 };
 
 void DeleteValueEntry(OpenValueKey *open, DWORD root, char *path, int separator) {
   if (!open->Holds(root, path, separator)) {
-    open->Close();
     // The key text ends at the first of the two backslashes; put it back afterwards
     // so the entry reads the same as before.
     path[separator] = '\0';
-    HKEY key = nullptr;
-    LONG opened = RegOpenKeyA(RootKey(root), path, &key);
+    LONG opened = RegOpenKeyA(RootKey(root), path, open->key.Receive());
     path[separator] = '\\';
     if (opened != ERROR_SUCCESS) return;
-    *open = {key, root, path, separator};
+    open->root = root;
+    open->text = path;
+    open->length = separator;
   }
   RegDeleteValueA(open->key, path + separator + 2);
 }
@@ -58,8 +56,8 @@ void DeleteValueEntry(OpenValueKey *open, DWORD root, char *path, int separator)
 
 LONG DeleteKeyTree(HKEY parent, const char *subkey) {
   if (!subkey || !subkey[0]) return ERROR_BADKEY;
-  HKEY key = nullptr;
-  LONG result = RegOpenKeyExA(parent, subkey, 0, DELETE | KEY_ENUMERATE_SUB_KEYS, &key);
+  ScopedKey key;
+  LONG result = RegOpenKeyExA(parent, subkey, 0, DELETE | KEY_ENUMERATE_SUB_KEYS, key.Receive());
   if (result != ERROR_SUCCESS) return result;
   char name[1024];
   for (;;) {
@@ -74,7 +72,6 @@ LONG DeleteKeyTree(HKEY parent, const char *subkey) {
     result = DeleteKeyTree(key, name);
     if (result != ERROR_SUCCESS) break;
   }
-  RegCloseKey(key);
   return result;
 }
 
