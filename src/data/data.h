@@ -32,6 +32,64 @@ inline void FreeAndNullT(T **place) {
   FreeAndNull(reinterpret_cast<void **>(place));
 }
 
+// Owners that release what they hold when they go out of scope, so that no return path
+// has to remember it. Not copyable; Release gives the value up without closing it.
+template <typename T, typename Closer>
+class Scoped {
+ public:
+  Scoped() = default;
+  explicit Scoped(T value) : value_(value) {}
+  ~Scoped() { Reset(); }
+  Scoped(const Scoped &) = delete;
+  Scoped &operator=(const Scoped &) = delete;
+
+  T Get() const { return value_; }
+  operator T() const { return value_; }
+  explicit operator bool() const { return Closer::Holds(value_); }
+  /// The place an opening call writes to; whatever was held is released first.
+  T *Receive() {
+    Reset();
+    return &value_;
+  }
+  T Release() {
+    T value = value_;
+    value_ = T();
+    return value;
+  }
+  void Reset(T value = T()) {
+    if (Closer::Holds(value_)) Closer::Close(value_);
+    value_ = value;
+  }
+
+ private:
+  T value_ = T();
+};
+
+// INVALID_HANDLE_VALUE and null both mean "no handle".
+inline bool HoldsHandle(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+struct HandleCloser {
+  static bool Holds(HANDLE h) { return HoldsHandle(h); }
+  static void Close(HANDLE h) { CloseHandle(h); }
+};
+struct FindCloser {
+  static bool Holds(HANDLE h) { return HoldsHandle(h); }
+  static void Close(HANDLE h) { FindClose(h); }
+};
+struct KeyCloser {
+  static bool Holds(HKEY key) { return key != nullptr; }
+  static void Close(HKEY key) { RegCloseKey(key); }
+};
+struct BlockFreer {
+  static bool Holds(void *block) { return block != nullptr; }
+  static void Close(void *block) { FreeAndNull(&block); }
+};
+
+using ScopedHandle = Scoped<HANDLE, HandleCloser>;  // CloseHandle
+using ScopedFind = Scoped<HANDLE, FindCloser>;      // FindClose
+using ScopedKey = Scoped<HKEY, KeyCloser>;          // RegCloseKey
+template <typename T>
+using ScopedBlock = Scoped<T *, BlockFreer>;  // FreeAndNull: a block of the allocation layer
+
 // Reading error codes.
 enum LoadCode {
   LOAD_NO_FILE = -1,  // the file could not be opened: a failure without a report

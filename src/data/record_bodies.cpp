@@ -1,4 +1,5 @@
 // Readers of the record bodies: the message table, the three entry lists, the patterns.
+#include <stddef.h>
 #include <string.h>
 
 #include "data/data.h"
@@ -56,9 +57,8 @@ bool ReadCounted(BodyReader *reader, char *scratch, DWORD *textBytes, DWORD limi
 }
 
 // Makes room for `count` more entries; the count itself was checked against the body.
-template <typename Entry>
-int GrowList(Entry ***list, DWORD current, DWORD count) {
-  const SIZE_T bytes = (static_cast<SIZE_T>(current) + count) * sizeof(Entry *);
+int GrowList(void ***list, DWORD current, DWORD count) {
+  const SIZE_T bytes = (static_cast<SIZE_T>(current) + count) * sizeof(void *);
   if (!*list) return AllocZeroed(bytes, reinterpret_cast<void **>(list)) ? 0 : LOAD_NO_MEMORY;
   return Reallocate(bytes, reinterpret_cast<void **>(list)) ? 0 : LOAD_NO_MEMORY;
 }
@@ -70,19 +70,144 @@ int ReadCount(BodyReader *reader, DWORD minEntry, DWORD *count) {
   return LOAD_OK;
 }
 
-// Entries of a record that fails part-way are released, not counted. Only the slots that
-// were filled are freed: a grown array's new slots are not zeroed.
-template <typename Entry>
-void DropPartial(Entry **list, DWORD from, DWORD n) {
-  for (DWORD i = 0; i < n; ++i) FreeAndNullT(&list[from + i]);
-}
-
 char *CopyText(char **cursor, const char *text) {
   char *start = *cursor;
   size_t n = strlen(text) + 1;
   memcpy(start, text, n);
   *cursor += n;
   return start;
+}
+
+// One field of a list entry, in body order: a little-endian number of fileBytes, or
+// (fileBytes 0) a counted text; memoryBytes and offset place it in the entry.
+struct EntryField {
+  BYTE fileBytes;
+  BYTE memoryBytes;
+  BYTE offset;
+};
+constexpr BYTE kText = 0;
+constexpr DWORD kMaxFields = 4;
+
+// What the three lists differ in. Each entry is one block: the fixed part, then its texts.
+struct EntryLayout {
+  DWORD entrySize;
+  DWORD minEntry;     // bytes of the smallest entry in the body
+  DWORD textLimit;    // text bytes of one entry, terminators not counted
+  DWORD scratchSize;  // the texts with their terminators
+  DWORD fieldCount;
+  EntryField fields[kMaxFields];
+};
+
+constexpr EntryField Text(size_t offset) {
+  return {kText, sizeof(char *), static_cast<BYTE>(offset)};
+}
+constexpr EntryField Number(BYTE fileBytes, size_t memoryBytes, size_t offset) {
+  return {fileBytes, static_cast<BYTE>(memoryBytes), static_cast<BYTE>(offset)};
+}
+
+constexpr EntryLayout kFileLayout = {
+    sizeof(FileEntry),
+    blockfmt::kMinFileEntry,
+    blockfmt::kMaxFileEntryText,
+    blockfmt::kFileScratch,
+    3,
+    {Text(offsetof(FileEntry, folder)), Text(offsetof(FileEntry, name)),
+     Number(1, sizeof(FileEntry::flags), offsetof(FileEntry, flags))}};
+constexpr EntryLayout kFolderLayout = {
+    sizeof(FolderEntry),
+    blockfmt::kMinFolderEntry,
+    blockfmt::kMaxFolderEntryText,
+    blockfmt::kFolderScratch,
+    4,
+    {Number(1, sizeof(FolderEntry::levels), offsetof(FolderEntry, levels)),
+     Text(offsetof(FolderEntry, folder)), Text(offsetof(FolderEntry, secondFolder)),
+     Text(offsetof(FolderEntry, name))}};
+constexpr EntryLayout kRegistryLayout = {
+    sizeof(RegistryEntry),
+    blockfmt::kMinRegistryEntry,
+    blockfmt::kMaxRegistryPath,
+    blockfmt::kRegistryScratch,
+    2,
+    {Number(4, sizeof(RegistryEntry::root), offsetof(RegistryEntry, root)),
+     Text(offsetof(RegistryEntry, path))}};
+
+// The scratch must hold the longest texts with their terminators, the smallest entry must
+// be what the fields add up to, and no number may be wider in the file than in memory.
+constexpr bool LayoutConsistent(const EntryLayout &layout) {
+  DWORD texts = 0, smallest = 0;
+  for (DWORD i = 0; i < layout.fieldCount; ++i) {
+    const EntryField &field = layout.fields[i];
+    if (field.fileBytes == kText) {
+      ++texts;
+      smallest += sizeof(WORD);
+    } else {
+      if (field.fileBytes > field.memoryBytes || field.memoryBytes > sizeof(DWORD)) return false;
+      smallest += field.fileBytes;
+    }
+    if (field.offset + field.memoryBytes > layout.entrySize) return false;
+  }
+  return layout.fieldCount <= kMaxFields && layout.scratchSize == layout.textLimit + texts &&
+         layout.minEntry == smallest;
+}
+static_assert(LayoutConsistent(kFileLayout), "file entry layout");
+static_assert(LayoutConsistent(kFolderLayout), "folder entry layout");
+static_assert(LayoutConsistent(kRegistryLayout), "registry entry layout");
+
+// Reads one entry's fields into the cleared scratch, then copies them into one new block.
+int ReadEntry(BodyReader *reader, const EntryLayout &layout, char *scratch, BYTE **entry) {
+  ZeroMemory(scratch, layout.scratchSize);
+  DWORD numbers[kMaxFields] = {};
+  char *texts[kMaxFields] = {};
+  DWORD textBytes = 0, used = 0;
+  for (DWORD i = 0; i < layout.fieldCount; ++i) {
+    const EntryField &field = layout.fields[i];
+    const bool read =
+        field.fileBytes == kText
+            ? ReadCounted(reader, scratch, &textBytes, layout.textLimit, &used, &texts[i])
+            : reader->Read(&numbers[i], field.fileBytes);  // little-endian, zero-extended
+    if (!read) return LOAD_READ_FAILED;
+  }
+  if (!AllocZeroedT(layout.entrySize + used, entry)) return LOAD_NO_MEMORY;
+  char *cursor = reinterpret_cast<char *>(*entry + layout.entrySize);
+  for (DWORD i = 0; i < layout.fieldCount; ++i) {
+    const EntryField &field = layout.fields[i];
+    BYTE *place = *entry + field.offset;
+    if (field.fileBytes == kText) {
+      char *copy = CopyText(&cursor, texts[i]);
+      memcpy(place, &copy, sizeof copy);
+    } else {
+      memcpy(place, &numbers[i], field.memoryBytes);
+    }
+  }
+  return LOAD_OK;
+}
+
+// The one reading loop of the entry lists. The list's count grows only when the whole
+// record was read; entries of a record that fails part-way are released, and only the
+// slots that were filled, since a grown array's new slots are not zeroed.
+int ReadEntryList(HANDLE file, DWORD bodySize, const EntryLayout &layout, void ***list,
+                  DWORD *listCount) {
+  BodyReader reader(file, bodySize);
+  DWORD count;
+  int code = ReadCount(&reader, layout.minEntry, &count);
+  if (code || count == 0) return code;
+  if (GrowList(list, *listCount, count)) return LOAD_NO_MEMORY;
+  ScopedBlock<char> scratch;
+  if (!AllocZeroedT(layout.scratchSize, scratch.Receive())) return LOAD_NO_MEMORY;
+  void **slots = *list + *listCount;
+  DWORD stored = 0;
+  for (; stored < count; ++stored) {
+    BYTE *entry = nullptr;
+    code = ReadEntry(&reader, layout, scratch, &entry);
+    if (code) break;
+    slots[stored] = entry;
+  }
+  if (code) {
+    for (DWORD i = 0; i < stored; ++i) FreeAndNull(&slots[i]);
+    return code;
+  }
+  *listCount += count;
+  return LOAD_OK;
 }
 
 }  // namespace
@@ -113,125 +238,18 @@ int ReadMessageTable(HANDLE file, DWORD bodySize) {
 }
 
 int ReadFileList(HANDLE file, DWORD bodySize) {
-  BodyReader reader(file, bodySize);
-  DWORD count;
-  int code = ReadCount(&reader, blockfmt::kMinFileEntry, &count);
-  if (code || count == 0) return code;
-  if (GrowList(&g.files, g.fileCount, count)) return LOAD_NO_MEMORY;
-  char *scratch = nullptr;
-  if (!AllocZeroedT(blockfmt::kFileScratch, &scratch)) return LOAD_NO_MEMORY;
-  DWORD stored = 0;
-  for (DWORD i = 0; i < count && code == LOAD_OK; ++i) {
-    ZeroMemory(scratch, blockfmt::kFileScratch);
-    DWORD text = 0, used = 0;
-    char *folder, *name;
-    BYTE flags;
-    if (!ReadCounted(&reader, scratch, &text, blockfmt::kMaxFileEntryText, &used, &folder) ||
-        !ReadCounted(&reader, scratch, &text, blockfmt::kMaxFileEntryText, &used, &name) ||
-        !reader.Read(&flags, 1)) {
-      code = LOAD_READ_FAILED;
-      break;
-    }
-    FileEntry *entry = nullptr;
-    if (!AllocZeroed(sizeof(FileEntry) + used, reinterpret_cast<void **>(&entry))) {
-      code = LOAD_NO_MEMORY;
-      break;
-    }
-    char *cursor = reinterpret_cast<char *>(entry + 1);
-    entry->folder = CopyText(&cursor, folder);
-    entry->name = CopyText(&cursor, name);
-    entry->flags = flags;
-    g.files[g.fileCount + i] = entry;
-    ++stored;
-  }
-  FreeAndNullT(&scratch);
-  if (code) {
-    DropPartial(g.files, g.fileCount, stored);
-    return code;
-  }
-  g.fileCount += count;
-  return LOAD_OK;
+  return ReadEntryList(file, bodySize, kFileLayout, reinterpret_cast<void ***>(&g.files),
+                       &g.fileCount);
 }
 
 int ReadFolderList(HANDLE file, DWORD bodySize) {
-  BodyReader reader(file, bodySize);
-  DWORD count;
-  int code = ReadCount(&reader, blockfmt::kMinFolderEntry, &count);
-  if (code || count == 0) return code;
-  if (GrowList(&g.folders, g.folderCount, count)) return LOAD_NO_MEMORY;
-  char *scratch = nullptr;
-  if (!AllocZeroedT(blockfmt::kFolderScratch, &scratch)) return LOAD_NO_MEMORY;
-  DWORD stored = 0;
-  for (DWORD i = 0; i < count && code == LOAD_OK; ++i) {
-    ZeroMemory(scratch, blockfmt::kFolderScratch);
-    DWORD text = 0, used = 0;
-    BYTE levels;
-    char *folder, *second, *name;
-    const DWORD limit = blockfmt::kMaxFolderEntryText;
-    if (!reader.Read(&levels, 1) || !ReadCounted(&reader, scratch, &text, limit, &used, &folder) ||
-        !ReadCounted(&reader, scratch, &text, limit, &used, &second) ||
-        !ReadCounted(&reader, scratch, &text, limit, &used, &name)) {
-      code = LOAD_READ_FAILED;
-      break;
-    }
-    FolderEntry *entry = nullptr;
-    if (!AllocZeroed(sizeof(FolderEntry) + used, reinterpret_cast<void **>(&entry))) {
-      code = LOAD_NO_MEMORY;
-      break;
-    }
-    char *cursor = reinterpret_cast<char *>(entry + 1);
-    entry->levels = levels;
-    entry->folder = CopyText(&cursor, folder);
-    entry->secondFolder = CopyText(&cursor, second);
-    entry->name = CopyText(&cursor, name);
-    g.folders[g.folderCount + i] = entry;
-    ++stored;
-  }
-  FreeAndNullT(&scratch);
-  if (code) {
-    DropPartial(g.folders, g.folderCount, stored);
-    return code;
-  }
-  g.folderCount += count;
-  return LOAD_OK;
+  return ReadEntryList(file, bodySize, kFolderLayout, reinterpret_cast<void ***>(&g.folders),
+                       &g.folderCount);
 }
 
 int ReadRegistryList(HANDLE file, DWORD bodySize) {
-  BodyReader reader(file, bodySize);
-  DWORD count;
-  int code = ReadCount(&reader, blockfmt::kMinRegistryEntry, &count);
-  if (code || count == 0) return code;
-  if (GrowList(&g.registryEntries, g.registryCount, count)) return LOAD_NO_MEMORY;
-  char *scratch = nullptr;
-  if (!AllocZeroedT(blockfmt::kRegistryScratch, &scratch)) return LOAD_NO_MEMORY;
-  DWORD stored = 0;
-  for (DWORD i = 0; i < count && code == LOAD_OK; ++i) {
-    ZeroMemory(scratch, blockfmt::kRegistryScratch);
-    DWORD text = 0, used = 0, root;
-    char *path;
-    if (!reader.Read(&root, sizeof root) ||
-        !ReadCounted(&reader, scratch, &text, blockfmt::kMaxRegistryPath, &used, &path)) {
-      code = LOAD_READ_FAILED;
-      break;
-    }
-    RegistryEntry *entry = nullptr;
-    if (!AllocZeroed(sizeof(RegistryEntry) + used, reinterpret_cast<void **>(&entry))) {
-      code = LOAD_NO_MEMORY;
-      break;
-    }
-    char *cursor = reinterpret_cast<char *>(entry + 1);
-    entry->root = root;
-    entry->path = CopyText(&cursor, path);
-    g.registryEntries[g.registryCount + i] = entry;
-    ++stored;
-  }
-  FreeAndNullT(&scratch);
-  if (code) {
-    DropPartial(g.registryEntries, g.registryCount, stored);
-    return code;
-  }
-  g.registryCount += count;
-  return LOAD_OK;
+  return ReadEntryList(file, bodySize, kRegistryLayout,
+                       reinterpret_cast<void ***>(&g.registryEntries), &g.registryCount);
 }
 
 int AppendPatterns(void *body, DWORD size) {

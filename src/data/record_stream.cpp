@@ -25,18 +25,17 @@ bool OptionOffsetValid(const BYTE *body, DWORD size, DWORD offset) {
 int LoadOptions(HANDLE file, const RecordHeader &header) {
   FreeAndNullT(&g.options);
   g.optionsSize = 0;
-  void *body = nullptr;
-  int code = LoadRecordBody(file, header.flags, header.size, &body, nullptr);
+  ScopedBlock<void> body;
+  int code = LoadRecordBody(file, header.flags, header.size, body.Receive(), nullptr);
   if (code) return code;
-  const BYTE *bytes = static_cast<const BYTE *>(body);
-  const RunOptions *options = static_cast<const RunOptions *>(body);
+  const BYTE *bytes = static_cast<const BYTE *>(body.Get());
+  const RunOptions *options = static_cast<const RunOptions *>(body.Get());
   if (header.size < blockfmt::kOptionsFixedSize ||
       !OptionOffsetValid(bytes, header.size, options->preRemovalOffset) ||
       !OptionOffsetValid(bytes, header.size, options->closingDocumentOffset)) {
-    FreeAndNull(&body);
     return LOAD_READ_FAILED;
   }
-  g.options = static_cast<RunOptions *>(body);
+  g.options = static_cast<RunOptions *>(body.Release());
   g.optionsSize = header.size;
   return LOAD_OK;
 }
@@ -104,10 +103,9 @@ int LoadRecordBody(HANDLE file, DWORD flags, DWORD size, void **body, DWORD *siz
 }
 
 int ReadBlockFile(const char *path, DWORD offset) {
-  HANDLE file = OpenExisting(path, ModeRead);
-  if (file == INVALID_HANDLE_VALUE) return LOAD_NO_FILE;
+  ScopedHandle file(OpenExisting(path, ModeRead));
+  if (!file) return LOAD_NO_FILE;
   int code = WalkRecords(file, offset);
-  CloseFile(file);
   // A block without options reads as options of all zeros.
   if (code == LOAD_OK && !g.options) {
     if (!AllocZeroedT(blockfmt::kOptionsFixedSize, &g.options)) return LOAD_NO_MEMORY;
@@ -126,14 +124,13 @@ BOOL ReadRemovalData() {
   if (code == LOAD_OK) return TRUE;
   // A silent run has no one to read the report: the log and the exit code tell it.
   if (code == LOAD_NO_FILE || g.silent) return FALSE;
-  char *text = nullptr;
-  if (!AllocZeroedT(blockfmt::kComposedMax, &text)) return FALSE;
+  ScopedBlock<char> text;
+  if (!AllocZeroedT(blockfmt::kComposedMax, text.Receive())) return FALSE;
   // The table has no texts of its own for codes 1 and 5: they read as a damaged block.
   ComposeMessage(text,
                  code == LOAD_NO_MEMORY ? blockfmt::MSG_OUT_OF_MEMORY : blockfmt::MSG_READ_FAILED,
                  g.ownPath);
   ShowMessage(text, MB_ICONINFORMATION);
-  FreeAndNullT(&text);
   return FALSE;
 }
 

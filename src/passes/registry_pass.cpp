@@ -1,6 +1,7 @@
 // The registry pass: listed keys with their whole trees, and single values.
 #include <string.h>
 
+#include "data/data.h"
 #include "passes.h"
 #include "ui/ui.h"
 
@@ -26,7 +27,7 @@ int ValueSeparator(const char *path) {
 // of the same key (a product's values usually stand together); any other entry closes
 // it, so a key entry never meets a key still held open here.
 struct OpenValueKey {
-  HKEY key = nullptr;
+  ScopedKey key;
   DWORD root = 0;
   const char *text = nullptr;
   int length = 0;
@@ -34,10 +35,7 @@ struct OpenValueKey {
   bool Holds(DWORD r, const char *path, int separator) const {
     return key && r == root && separator == length && memcmp(path, text, separator) == 0;
   }
-  void Close() {
-    if (key) RegCloseKey(key);
-    key = nullptr;
-  }
+  void Close() { key.Reset(); }
 };
 
 // Reports a registry entry by the result of its deletion.
@@ -53,15 +51,15 @@ void NoteRegistryResult(const RegistryEntry *entry, LONG result) {
 // Returns the error of the open or of the delete (0 when the value went).
 LONG DeleteValueEntry(OpenValueKey *open, DWORD root, char *path, int separator) {
   if (!open->Holds(root, path, separator)) {
-    open->Close();
     // The key text ends at the first of the two backslashes; put it back afterwards
     // so the entry reads the same as before.
     path[separator] = '\0';
-    HKEY key = nullptr;
-    LONG opened = RegOpenKeyA(RootKey(root), path, &key);
+    LONG opened = RegOpenKeyA(RootKey(root), path, open->key.Receive());
     path[separator] = '\\';
     if (opened != ERROR_SUCCESS) return opened;
-    *open = {key, root, path, separator};
+    open->root = root;
+    open->text = path;
+    open->length = separator;
   }
   return RegDeleteValueA(open->key, path + separator + 2);
 }
@@ -70,8 +68,8 @@ LONG DeleteValueEntry(OpenValueKey *open, DWORD root, char *path, int separator)
 
 LONG DeleteKeyTree(HKEY parent, const char *subkey) {
   if (!subkey || !subkey[0]) return ERROR_BADKEY;
-  HKEY key = nullptr;
-  LONG result = RegOpenKeyExA(parent, subkey, 0, DELETE | KEY_ENUMERATE_SUB_KEYS, &key);
+  ScopedKey key;
+  LONG result = RegOpenKeyExA(parent, subkey, 0, DELETE | KEY_ENUMERATE_SUB_KEYS, key.Receive());
   if (result != ERROR_SUCCESS) return result;
   char name[1024];
   for (;;) {
@@ -86,7 +84,6 @@ LONG DeleteKeyTree(HKEY parent, const char *subkey) {
     result = DeleteKeyTree(key, name);
     if (result != ERROR_SUCCESS) break;
   }
-  RegCloseKey(key);
   return result;
 }
 

@@ -2,6 +2,7 @@
 #include <shlobj.h>
 
 #include "app/state.h"
+#include "data/data.h"
 #include "paths/paths.h"
 
 namespace {
@@ -77,27 +78,24 @@ bool AllUsersDir(char *out) {
 }
 
 bool CommonFiles(char *out) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+  ScopedKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_READ, key.Receive()) !=
+      ERROR_SUCCESS) {
     return false;
   }
+  if (ReadPathValue(key, "CommonFilesDir", out)) return true;
   char value[kPathBuf];
-  bool found = ReadPathValue(key, "CommonFilesDir", out);
-  if (!found && ReadPathValue(key, "ProgramFilesDir", value)) {
-    found = JoinPath(out, kPathBuf, value, "Common Files");
-  }
-  RegCloseKey(key);
-  return found;
+  return ReadPathValue(key, "ProgramFilesDir", value) &&
+         JoinPath(out, kPathBuf, value, "Common Files");
 }
 
 bool ProgramFiles(char *out) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+  ScopedKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_READ, key.Receive()) !=
+      ERROR_SUCCESS) {
     return false;
   }
-  bool found = ReadPathValue(key, "ProgramFilesDir", out);
-  RegCloseKey(key);
-  return found;
+  return ReadPathValue(key, "ProgramFilesDir", out);
 }
 
 // Resolves a known macro into out. Returns 1 when resolved, 0 when its sources all failed
@@ -212,8 +210,9 @@ void ResolveFolderMacro(char *buffer) {
 
 DWORD ExpandFolderMacros(char *dest, const char *source, DWORD capacity) {
   DWORD sourceLength = TextLength(source);
-  char *work = static_cast<char *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kExpandWorkSize));
-  if (work == nullptr) {
+  ScopedBlock<char> work(
+      static_cast<char *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kExpandWorkSize)));
+  if (!work) {
     CopyCut(dest, capacity, source, sourceLength);
     return sourceLength;
   }
@@ -247,6 +246,5 @@ DWORD ExpandFolderMacros(char *dest, const char *source, DWORD capacity) {
     dest[0] = '\0';
     if (used != 0) CopyCut(dest, capacity, work, used);
   }
-  HeapFree(GetProcessHeap(), 0, work);
   return used;
 }

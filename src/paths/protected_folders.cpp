@@ -2,6 +2,7 @@
 #include <shlobj.h>
 
 #include "app/state.h"
+#include "data/data.h"
 #include "paths/paths.h"
 
 namespace {
@@ -67,12 +68,11 @@ void BuildProtectedList() {
   AddSpecialFolder(CSIDL_COMMON_DOCUMENTS);
 
   // Registry folders are compared as stored, trailing backslash and all.
-  HKEY key;
+  ScopedKey key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ,
-                    &key) == ERROR_SUCCESS) {
+                    key.Receive()) == ERROR_SUCCESS) {
     if (ReadPathValue(key, "ProgramFilesDir", folder)) AddFolder(folder);
     if (ReadPathValue(key, "CommonFilesDir", folder)) AddFolder(folder);
-    RegCloseKey(key);
   }
   g.protectedListReady = TRUE;
 }

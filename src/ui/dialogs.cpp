@@ -64,16 +64,12 @@ void ReportProgress(DWORD first, DWORD index) {
 }
 
 int AskDeleteFile(const char *path) {
-  char *text;
-  if (!AllocZeroedT(blockfmt::kComposedMax, &text)) return IDNO;
+  ScopedBlock<char> text;
+  if (!AllocZeroedT(blockfmt::kComposedMax, text.Receive())) return IDNO;
   ComposeMessage(text, blockfmt::MSG_READ_ONLY_FILE, path);
-  if (text[0] == '\0') {
-    FreeAndNullT(&text);
-    return IDC_PROMPT_YES_ALL;
-  }
+  if (text[0] == '\0') return IDC_PROMPT_YES_ALL;
   INT_PTR result = DialogBoxParamA(g.instance, MAKEINTRESOURCEA(IDD_FILE_PROMPT), g.mainWindow,
-                                   FilePromptProc, reinterpret_cast<LPARAM>(text));
-  FreeAndNullT(&text);
+                                   FilePromptProc, reinterpret_cast<LPARAM>(text.Get()));
   if (result == -1) return IDNO;
   return static_cast<int>(result);
 }
