@@ -64,6 +64,8 @@ struct UninstallState {
 
   // Set once the protected-folder list has been looked up for this run.
   BOOL protectedListReady;
+  // The folder that the link check last found free of untrusted links (260 bytes).
+  char linkCheckedFolder[260];
 };
 
 extern UninstallState g;

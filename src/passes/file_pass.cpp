@@ -189,7 +189,9 @@ BOOL AnyFileInUse() {
 void RemoveFiles() {
   for (DWORD k = 0; k < g.fileCount; ++k) {
     const FileEntry *entry = g.files[g.fileCount - 1 - k];
-    if (BuildFilePath(entry)) {
+    // Behind a link that a standard user could have made, the entry would reach whatever
+    // the link points at: it stays, with its shared count, font and registration.
+    if (BuildFilePath(entry) && LinksAreTrusted(g.scratchPath, entry->name[0] == '\0')) {
       char *path = g.scratchPath;
       if (entry->name[0] == '\0') {
         char resolved[kPathBuf];

@@ -25,6 +25,12 @@ bool BuildFolderFilePath(const char *folder, const char *name) {
   return AppendBounded(path, kPathBuf, name);
 }
 
+// A folder that a climb may remove: not a link itself, and not reached through a link
+// that a standard user could have made.
+bool IsClimbable(const char *folder) {
+  return !IsReparsePoint(folder) && LinksAreTrusted(folder, false);
+}
+
 void ReportFolderListProgress(DWORD i) {
   if (g.progressTotal) SetProgress((g.fileCount + i) * 100 / g.progressTotal);
 }
@@ -39,8 +45,9 @@ void RemoveFolderLevels(FolderEntry *entry) {
     if (!ResolveUnprotected(folder, resolved)) return;
     if (hasSecond && !ResolveUnprotected(second, resolvedSecond)) return;
     // Removing a link would be harmless, but a climb that went on from it would work
-    // on a tree that the listed path only reaches through the link: it stops there.
-    if (IsReparsePoint(resolved) || (hasSecond && IsReparsePoint(resolvedSecond))) return;
+    // on a tree that the listed path only reaches through the link: it stops there, and
+    // at a folder that a user's link leads to.
+    if (!IsClimbable(resolved) || (hasSecond && !IsClimbable(resolvedSecond))) return;
 
     // A folder that is current cannot be removed: step out of it first.
     char current[kPathBuf];
@@ -108,7 +115,7 @@ void RemoveFolderFiles() {
   for (DWORD i = 0; i < g.folderCount; ++i) {
     FolderEntry *entry = g.folders[i];
     if (entry && entry->name && entry->name[0] && entry->folder &&
-        BuildFolderFilePath(entry->folder, entry->name)) {
+        BuildFolderFilePath(entry->folder, entry->name) && LinksAreTrusted(g.scratchPath, false)) {
       DeleteFileA(g.scratchPath);
     }
     ReportFolderListProgress(i);
@@ -145,7 +152,7 @@ void RemoveEmptyFolders() {
       for (;;) {
         char resolved[kPathBuf];
         if (!ResolveUnprotected(path, resolved)) break;
-        if (IsReparsePoint(resolved)) break;
+        if (!IsClimbable(resolved)) break;
         if (!RemoveDirectoryA(resolved)) break;
         if (!CutAtLastBackslash(path)) break;
       }
