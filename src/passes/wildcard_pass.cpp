@@ -52,11 +52,12 @@ bool CurrentFolderIsEmpty() {
 }
 
 // Opens a folder itself, never a link's target, without delete sharing: while the handle
-// is open, the folder can be neither renamed nor replaced. Fails for anything but a plain
-// folder.
+// is open, the folder can be neither renamed nor replaced (the listing access makes the
+// system record the sharing; an attributes-only handle would deny nothing). Fails for
+// anything but a plain folder.
 HANDLE OpenFolderHeld(const char *path, BY_HANDLE_FILE_INFORMATION *info) {
-  HANDLE folder = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING,
+  HANDLE folder = CreateFileA(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (folder == INVALID_HANDLE_VALUE) return folder;
   if (!GetFileInformationByHandle(folder, info) ||
