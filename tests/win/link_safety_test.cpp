@@ -69,7 +69,7 @@ TEST(LinkSafetyTest, PlantedLinksAndNamesLeaveTheOtherTreeAndTheRunCompletes) {
     const std::string exe = inst + "\\uninstall.exe";
     ASSERT_TRUE(testenv::InstallStub(exe, block));
 
-    EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /Q", 30000));
+    EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /Q", 120000));
     EXPECT_FALSE(testenv::RegKeyExists(HKEY_CURRENT_USER, kRegKey));
     EXPECT_TRUE(FileExists(out + "\\victim.txt"));
     EXPECT_TRUE(FileExists(out + "\\inner\\deep.txt"));
