@@ -34,6 +34,7 @@ enum Outcome {
   OUTCOME_NOT_EMPTY,        // a folder that still holds something
   OUTCOME_PROTECTED,
   OUTCOME_AT_LINK,     // a junction or symbolic link stopped the pass
+  OUTCOME_ODD_NAME,    // a name the system would read as another one: never touched
   OUTCOME_IN_USE,      // held by another process and not scheduled: stays (fails the run)
   OUTCOME_RESTART,     // scheduled for deletion at the next restart
   OUTCOME_FAILED,      // stays, with the system's error number (fails the run)

@@ -70,6 +70,8 @@ struct UninstallState {
   HANDLE log;            // null while no log is open
   DWORD failedCount;     // entries that stayed against the removal (failed, in use)
   DWORD scheduledCount;  // items left for the system to delete at restart
+  // The folder that the link check last found free of untrusted links (260 bytes).
+  char linkCheckedFolder[260];
 };
 
 extern UninstallState g;

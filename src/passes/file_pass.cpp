@@ -194,6 +194,10 @@ void RemoveFiles() {
     const FileEntry *entry = g.files[g.fileCount - 1 - k];
     if (!BuildFilePath(entry)) {
       NoteOutcome(entry->name, OUTCOME_FAILED, ERROR_FILENAME_EXCED_RANGE);
+    } else if (!LinksAreTrusted(g.scratchPath, entry->name[0] == '\0')) {
+      // Behind a link that a standard user could have made, the entry would reach whatever
+      // the link points at: it stays, with its shared count, font and registration.
+      NoteOutcome(g.scratchPath, OUTCOME_AT_LINK);
     } else {
       char *path = g.scratchPath;
       if (entry->name[0] == '\0') {

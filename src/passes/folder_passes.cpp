@@ -6,6 +6,12 @@
 
 namespace {
 
+// A folder that a climb may remove: not a link itself, and not reached through a link
+// that a standard user could have made.
+bool IsClimbable(const char *folder) {
+  return !IsReparsePoint(folder) && LinksAreTrusted(folder, false);
+}
+
 void RemoveFolderLevels(FolderEntry *entry) {
   char *folder = entry->folder;
   char *second = entry->secondFolder;
@@ -17,9 +23,10 @@ void RemoveFolderLevels(FolderEntry *entry) {
     if (hasSecond && !ResolveUnprotected(second, resolvedSecond))
       return NoteOutcome(second, OUTCOME_PROTECTED);
     // Removing a link would be harmless, but a climb that went on from it would work
-    // on a tree that the listed path only reaches through the link: it stops there.
-    if (IsReparsePoint(resolved)) return NoteOutcome(resolved, OUTCOME_AT_LINK);
-    if (hasSecond && IsReparsePoint(resolvedSecond))
+    // on a tree that the listed path only reaches through the link: it stops there, and
+    // at a folder that a user's link leads to.
+    if (!IsClimbable(resolved)) return NoteOutcome(resolved, OUTCOME_AT_LINK);
+    if (hasSecond && !IsClimbable(resolvedSecond))
       return NoteOutcome(resolvedSecond, OUTCOME_AT_LINK);
 
     // A folder that is current cannot be removed: step out of it first.
@@ -86,10 +93,12 @@ void RemoveFolderFiles() {
   for (DWORD i = 0; i < g.folderCount; ++i) {
     FolderEntry *entry = g.folders[i];
     if (entry && entry->name && entry->name[0] && entry->folder) {
-      if (JoinPath(g.scratchPath, kPathBuf, entry->folder, entry->name))
-        NoteFileDeletion(g.scratchPath, DeleteFileA(g.scratchPath), 0);
-      else
+      if (!JoinPath(g.scratchPath, kPathBuf, entry->folder, entry->name))
         NoteOutcome(entry->name, OUTCOME_FAILED, ERROR_FILENAME_EXCED_RANGE);
+      else if (!LinksAreTrusted(g.scratchPath, false))
+        NoteOutcome(g.scratchPath, OUTCOME_AT_LINK);
+      else
+        NoteFileDeletion(g.scratchPath, DeleteFileA(g.scratchPath), 0);
     }
     ReportProgress(g.fileCount, i);
   }
@@ -125,7 +134,7 @@ void RemoveEmptyFolders() {
       for (;;) {
         char resolved[kPathBuf];
         if (!ResolveUnprotected(path, resolved)) break;
-        if (IsReparsePoint(resolved)) {
+        if (!IsClimbable(resolved)) {
           NoteOutcome(resolved, OUTCOME_AT_LINK);
           break;
         }

@@ -27,8 +27,6 @@ LONG DeleteKeyTree(HKEY parent, const char *subkey);
 
 /// The wildcard pass.
 void RemoveWildcardMatches();
-void CleanCurrentFolder(const char *pattern);
-void RemoveCurrentFolder();
 /// True when the long file name `name` matches `pattern` as the directory search reads
 /// wildcards ("readme.*" finds "readme", "*." only names without a dot), A to Z folded.
 bool MatchesPattern(const char *pattern, const char *name);

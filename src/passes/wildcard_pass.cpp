@@ -6,31 +6,41 @@
 
 namespace {
 
-bool IsDotName(const char *name) {
-  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+// The walk never goes deeper than this (a 260-byte path allows about as many levels).
+constexpr int kMaxWalkDepth = 128;
+
+// False for a name that the system would read as another: one ending in a dot or a blank
+// (both dropped from a path), one of dots and blanks only ("..." is the folder itself),
+// or one holding a separator, a drive colon, a wildcard or a control character, which a
+// best-fit conversion of the real name can produce. A trail byte is no character of its own.
+bool IsPlainName(const char *name) {
+  bool dotsOnly = true;
+  unsigned char last = 0;
+  for (const char *p = name; *p; p = CharNextA(p)) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (CharNextA(p) - p == 2) {
+      dotsOnly = false;
+      last = 'x';
+      continue;
+    }
+    if (c < ' ' || strchr("\\/:*?\"<>|", c)) return false;
+    if (c != '.' && c != ' ') dotsOnly = false;
+    last = c;
+  }
+  return !dotsOnly && last != '.' && last != ' ';
 }
 
-// The current folder's full path; false when it does not fit 260 bytes.
-bool ReadCurrentFolder(char *path) {
-  DWORD length = GetCurrentDirectoryA(kPathBuf, path);
-  return length != 0 && length < kPathBuf;
+bool IsDotName(const char *n) {
+  return n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'));
 }
 
-// The full path of `name` in the current folder, for the log; the name alone when that
-// does not fit. The last error stays for the report that follows.
-const char *InCurrentFolder(const char *name, char *path) {
+// `name` in `folder`, for the log; the name alone when the whole does not fit. The last
+// error stays for the report that follows.
+const char *InFolder(const char *folder, const char *name, char *full) {
   const DWORD error = GetLastError();
-  const bool fits = ReadCurrentFolder(path) && strlen(path) + 1 < kPathBuf;
-  if (fits) AppendBackslash(path);
+  const bool fits = JoinPath(full, kPathBuf, folder, name);
   SetLastError(error);
-  return fits && AppendBounded(path, kPathBuf, name) ? path : name;
-}
-
-// A folder whose full path cannot be read is treated like a protected one: it is left.
-bool CurrentFolderIsProtected() {
-  char path[kPathBuf];
-  if (!ReadCurrentFolder(path)) return true;
-  return IsProtectedFolder(path) != 0;
+  return fits ? full : name;
 }
 
 // Empty when a search finds nothing at all, or only "." and "..".
@@ -47,6 +57,54 @@ bool CurrentFolderIsEmpty() {
   } while (FindNextFileA(search, &found));
   FindClose(search);
   return empty;
+}
+
+// Opens a folder itself, never a link's target, without delete sharing: while the handle
+// is open, the folder can be neither renamed nor replaced (the listing access makes the
+// system record the sharing; an attributes-only handle would deny nothing). Fails for
+// anything but a plain folder.
+HANDLE OpenFolderHeld(const char *path, BY_HANDLE_FILE_INFORMATION *info) {
+  HANDLE folder = CreateFileA(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return folder;
+  if (!GetFileInformationByHandle(folder, info) ||
+      !(info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (info->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    CloseHandle(folder);
+    return INVALID_HANDLE_VALUE;
+  }
+  return folder;
+}
+
+void CloseHeld(HANDLE held) {
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+}
+
+// Makes `path` the current folder when it is the plain folder that its name showed, and
+// returns its held handle in `held` (none on the 9x family, where folders cannot be
+// opened and there are no links). On failure the current folder is `back`.
+bool EnterFolder(const char *path, const char *back, HANDLE *held) {
+  *held = INVALID_HANDLE_VALUE;
+  if (!g.isNT) return SetCurrentDirectoryA(path) != 0;
+  BY_HANDLE_FILE_INFORMATION before, after;
+  HANDLE folder = OpenFolderHeld(path, &before);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  if (SetCurrentDirectoryA(path)) {
+    HANDLE here = OpenFolderHeld(".", &after);
+    bool same = here != INVALID_HANDLE_VALUE &&
+                after.dwVolumeSerialNumber == before.dwVolumeSerialNumber &&
+                after.nFileIndexHigh == before.nFileIndexHigh &&
+                after.nFileIndexLow == before.nFileIndexLow;
+    CloseHeld(here);
+    if (same) {
+      *held = folder;
+      return true;
+    }
+    SetCurrentDirectoryA(back);
+  }
+  CloseHandle(folder);
+  return false;
 }
 
 // The full wildcard path of one pattern text; false when it would not fit.
@@ -144,35 +202,44 @@ bool MatchesPattern(const char *pattern, const char *name) {
   }
 }
 
-void RemoveCurrentFolder() {
-  char path[kPathBuf];
-  bool known = ReadCurrentFolder(path);
-  SetCurrentDirectoryA("..");
-  if (known) NoteFolderRemoval(path, RemoveDirectoryA(path));
-}
+namespace {
 
-void CleanCurrentFolder(const char *pattern) {
+// Cleans the current folder `folder` (entered by EnterFolder, which gave `held`) and
+// returns in `parent`: subfolders first, then the matching files, then the folder itself
+// when it is left empty. Folders and files are taken only by plain names, and a subfolder
+// only when it is a plain folder and not protected.
+void CleanFolder(const char *folder, const char *parent, const char *pattern, HANDLE held,
+                 int depth) {
   WIN32_FIND_DATAA found;
   char full[kPathBuf];
   HANDLE search = FindFirstFileA("*.*", &found);
   if (search != INVALID_HANDLE_VALUE) {
     do {
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsDotName(found.cFileName)) {
+      const DWORD attributes = found.dwFileAttributes;
+      if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || IsDotName(found.cFileName) ||
+          depth >= kMaxWalkDepth) {
         continue;
       }
-      // A junction or symbolic link leads into another tree: ".." from inside it would
-      // not even lead back here. Neither it nor anything behind it is touched.
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        NoteOutcome(InCurrentFolder(found.cFileName, full), OUTCOME_AT_LINK);
+      // A junction or symbolic link leads into another tree: neither it nor anything
+      // behind it is touched.
+      if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        NoteOutcome(InFolder(folder, found.cFileName, full), OUTCOME_AT_LINK);
         continue;
       }
-      if (!SetCurrentDirectoryA(found.cFileName)) continue;
-      if (CurrentFolderIsProtected()) {
-        SetCurrentDirectoryA("..");
-        NoteOutcome(InCurrentFolder(found.cFileName, full), OUTCOME_PROTECTED);
+      if (!IsPlainName(found.cFileName)) {
+        NoteOutcome(InFolder(folder, found.cFileName, full), OUTCOME_ODD_NAME);
         continue;
       }
-      CleanCurrentFolder(pattern);
+      char child[kPathBuf];
+      if (!JoinPath(child, kPathBuf, folder, found.cFileName)) continue;
+      if (IsProtectedFolder(child)) {
+        NoteOutcome(child, OUTCOME_PROTECTED);
+        continue;
+      }
+      HANDLE childHeld;
+      if (EnterFolder(child, folder, &childHeld)) {
+        CleanFolder(child, folder, pattern, childHeld, depth + 1);
+      }
     } while (FindNextFileA(search, &found));
     FindClose(search);
   }
@@ -181,25 +248,28 @@ void CleanCurrentFolder(const char *pattern) {
   search = pattern[0] ? FindFirstFileA(pattern, &found) : INVALID_HANDLE_VALUE;
   if (search != INVALID_HANDLE_VALUE) {
     do {
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-          MatchesPattern(pattern, found.cFileName)) {
-        const BOOL deleted = DeleteFileA(found.cFileName);
-        NoteFileDeletion(InCurrentFolder(found.cFileName, full), deleted, 0);
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+          !MatchesPattern(pattern, found.cFileName)) {
+        continue;
       }
+      if (!IsPlainName(found.cFileName)) {
+        NoteOutcome(InFolder(folder, found.cFileName, full), OUTCOME_ODD_NAME);
+        continue;
+      }
+      const BOOL deleted = DeleteFileA(found.cFileName);
+      NoteFileDeletion(InFolder(folder, found.cFileName, full), deleted, 0);
     } while (FindNextFileA(search, &found));
     FindClose(search);
   }
 
-  if (CurrentFolderIsProtected()) {
-    SetCurrentDirectoryA("..");
-    return;
-  }
-  if (CurrentFolderIsEmpty()) {
-    RemoveCurrentFolder();
-    return;
-  }
-  SetCurrentDirectoryA("..");
+  bool empty = CurrentFolderIsEmpty();
+  // The folder cannot be removed while it is held or current.
+  CloseHeld(held);
+  SetCurrentDirectoryA(parent);
+  if (empty) NoteFolderRemoval(folder, RemoveDirectoryA(folder));
 }
+
+}  // namespace
 
 void RemoveWildcardMatches() {
   if (!g.patterns || !g.patterns[0]) return;
@@ -230,22 +300,27 @@ void RemoveWildcardMatches() {
       NoteOutcome(path, OUTCOME_PROTECTED);
       continue;
     }
-    // A folder that is itself a link is not followed either.
-    if (IsReparsePoint(folder)) {
+    // A folder that is itself a link is not followed either, nor one behind a user's link.
+    if (IsReparsePoint(folder) || !LinksAreTrusted(folder, false)) {
       NoteOutcome(folder, OUTCOME_AT_LINK);
       continue;
     }
-    if (!SetCurrentDirectoryA(folder)) {
+    char installFolder[kPathBuf];
+    if (!CopyBounded(installFolder, kPathBuf, g.installDir)) continue;
+    StripBackslash(installFolder);
+    char parent[kPathBuf];
+    CopyBounded(parent, kPathBuf, folder);
+    char *last = FindLastBackslash(parent);
+    if (!last) continue;
+    last[last - parent == 2 ? 1 : 0] = '\0';  // "C:\" stays a root, not the drive's current folder
+    HANDLE held;
+    if (!EnterFolder(folder, installFolder, &held)) {
       NoteFolderRemoval(folder, FALSE);  // absent, or failed with the reason
       continue;
     }
-    CleanCurrentFolder(pattern);
+    CleanFolder(folder, parent, pattern, held, 0);
 
-    char installFolder[kPathBuf];
-    if (CopyBounded(installFolder, kPathBuf, g.installDir)) {
-      StripBackslash(installFolder);
-      SetCurrentDirectoryA(installFolder);
-    }
+    SetCurrentDirectoryA(installFolder);
     // Usually gone already, and reported, when the walk left it empty.
     if (RemoveDirectoryA(folder)) NoteOutcome(folder, OUTCOME_REMOVED);
   }

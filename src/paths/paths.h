@@ -55,3 +55,11 @@ DWORD ExpandFolderMacros(char *dest, const char *source, DWORD capacity);
 int IsProtectedFolder(char *path);
 /// Forgets the protected-folder list so the next call looks it up again (tests).
 void ResetProtectedFolders();
+
+/// True when `sid` is Administrators, SYSTEM or TrustedInstaller: owners whose links are
+/// followed. False for any other SID and for null.
+bool IsTrustedLinkOwner(const void *sid);
+/// True when no folder of `path` below its drive (nor `path` itself when `includeLast`) is
+/// a link that a standard user could have made. False also when a folder's attributes
+/// or a link's owner cannot be read, or the path does not fit 260 bytes.
+bool LinksAreTrusted(const char *path, bool includeLast);

@@ -126,19 +126,19 @@ TEST_F(FolderPassesTest, FolderListsDeleteNamedFilesThenClimbTheirLevels) {
   RemoveFolderFiles();
   RemoveFolders();
 
-  // "two" is beyond the level count; the listed folder behind the link goes, but the
-  // climb stops at the link itself; a read-only file stays without a question.
-  Expect({"two", "held\\top\\mid\\file.txt", "one\\a\\full", "blocked\\first", "target",
+  // "two" is beyond the level count; a listed folder behind a user's link stays, and
+  // so does the link; a read-only file stays without a question.
+  Expect({"two", "held\\top\\mid\\file.txt", "one\\a\\full", "blocked\\first", "target\\inner",
           "ff\\other.txt", "ff\\ro.txt"},
          {"two\\top", "held\\top\\mid\\leaf", "zero\\leaf", "pair", "cur\\here", "deep",
-          "target\\inner", "ff\\named.txt"});
+          "ff\\named.txt"});
   EXPECT_TRUE(DirExists(windows));
   EXPECT_TRUE(IsCurrent(R("cur"))) << CurrentFolder();
   // The entries keep the level each climb reached, also past a folder that stayed.
   EXPECT_EQ(R("one\\a"), lists_.folders[1].folder);
   EXPECT_STREQ("C:", lists_.folders[2].folder);
   EXPECT_EQ(96u, lists_.folders[2].levels);
-  EXPECT_EQ(R("link"), lists_.folders[3].folder);
+  EXPECT_EQ(R("link\\inner"), lists_.folders[3].folder);
   EXPECT_TRUE(RemoveFolderLink(R("link")));
 }
 
@@ -155,12 +155,12 @@ TEST_F(FolderPassesTest, EmptyFolderPassClimbsFromEachFileFolder) {
   // Built in full this names a file in "cut"; cut short at 259 bytes it would still
   // end in a backslash after "cut" and remove it.
   lists_.File(R("cut"), std::string(300, 'y'));
-  lists_.File(".\\link2\\inner", "gone.txt");  // the climb stops at the link
+  lists_.File(".\\link2\\inner", "gone.txt");  // behind a user's link: not climbed
   lists_.Install();
   ASSERT_TRUE(SetCurrentDirectoryA((install_ + "\\a\\b").c_str()));
   RemoveEmptyFolders();
-  Expect({"inst\\fonts", "abs\\keep.txt", "inst\\uninstall.exe", "cut", "target2"},
-         {"inst\\a", "inst\\n", "abs\\p", "target2\\inner"});
+  Expect({"inst\\fonts", "abs\\keep.txt", "inst\\uninstall.exe", "cut", "target2\\inner"},
+         {"inst\\a", "inst\\n", "abs\\p"});
   EXPECT_TRUE(IsCurrent(root_.path())) << CurrentFolder();
   EXPECT_EQ(install_ + "\\", g.installDir);
   EXPECT_TRUE(RemoveFolderLink(install_ + "\\link2"));

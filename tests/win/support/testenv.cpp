@@ -56,7 +56,9 @@ bool MakeDirs(const std::string &path) {
   return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
-void RemoveTree(const std::string &path) {
+void RemoveTree(const std::string &name) {
+  // By the literal form, so that names the system would read as others ("a.", "...") go too.
+  const std::string path = name.size() > 2 && name[1] == ':' ? "\\\\?\\" + name : name;
   DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -70,9 +72,9 @@ void RemoveTree(const std::string &path) {
     HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
       do {
-        std::string name = data.cFileName;
-        if (name == "." || name == "..") continue;
-        RemoveTree(path + "\\" + name);
+        std::string entry = data.cFileName;
+        if (entry == "." || entry == "..") continue;
+        RemoveTree(name + "\\" + entry);
       } while (FindNextFileA(find, &data));
       FindClose(find);
     }
