@@ -17,12 +17,6 @@ namespace {
 
 const char kChildVariable[] = "TALLOWIN_SELFDELETE_CHILD";
 
-std::string OwnPath() {
-  char path[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return std::string(path, n < MAX_PATH ? n : 0);
-}
-
 bool OnWine() {
   return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
 }
@@ -183,7 +177,7 @@ TEST(CreateBatchFile, ElevatedTakesANewPrivateFolderAndNumbersInside) {
 // Runs only inside the copy that the test below starts.
 TEST(SelfDeleteChild, StartsTheScript) {
   if (GetEnvironmentVariableA(kChildVariable, nullptr, 0) == 0) GTEST_SKIP();
-  std::string own = OwnPath();
+  std::string own = testenv::OwnPath();
   // Held open without delete sharing, the file resists the script's first tries as a
   // running program's file does.
   HANDLE hold =
@@ -205,12 +199,8 @@ TEST(SelfDeleteChild, StartsTheScript) {
 // Starts a copy of this program as `exe`, with `temp` as its temporary folder, and waits
 // for the copy's file to go; true when it went.
 bool RunCopyAndWaitForExe(const std::string &exe, const std::string &temp) {
-  if (!CopyFileA(OwnPath().c_str(), exe.c_str(), FALSE)) return false;
   ScopedTemp scoped(temp);
-  SetEnvironmentVariableA(kChildVariable, "1");
-  DWORD code = testenv::RunAndWait("\"" + exe + "\" --gtest_filter=SelfDeleteChild.*", 60000);
-  SetEnvironmentVariableA(kChildVariable, nullptr);
-  EXPECT_EQ(0u, code);
+  EXPECT_EQ(0u, testenv::RunCopyOfThisProgram(exe, "SelfDeleteChild.*", kChildVariable));
   for (int i = 0; i < 200 && testenv::FileExists(exe); ++i) Sleep(50);
   return !testenv::FileExists(exe);
 }
