@@ -29,18 +29,21 @@ class RerunTest : public ::testing::Test {
   // matches, the named files of folder entries, registry values and part of a key tree.
   void MakeProduct(blockfmt::Block *block) {
     block->messages = testenv::StandardMessages();
-    std::vector<std::string> names = {
-        "readme.txt",      "bin\\plugins\\p.dll", "logs\\run1.log", "logs\\old\\run0.log",
-        "logs\\notes.txt", "cache\\sub\\c2.bin",  "extra\\keep.txt"};
+    // The folder entries' folders lie beside the product, out of the wildcards' reach.
+    std::vector<std::string> names = {"extra\\keep.txt"};
+    for (const char *name : {"readme.txt", "bin\\plugins\\p.dll", "logs\\run1.log",
+                             "logs\\old\\run0.log", "logs\\notes.txt", "cache\\sub\\c2.bin"})
+      names.push_back(std::string("product\\") + name);
     for (int f = 0; f < kFolders; ++f) {
       const std::string folder = "f" + std::to_string(f) + "\\";
       for (int i = 0; i < kFiles; ++i) {
-        if ((f + i) % 2) names.push_back(folder + "file" + std::to_string(i) + ".dat");
+        if ((f + i) % 2)
+          names.push_back("product\\" + folder + "file" + std::to_string(i) + ".dat");
         block->files.push_back(
             {".\\" + folder.substr(0, folder.size() - 1), "file" + std::to_string(i) + ".dat", 0});
       }
-      names.push_back(folder + "keep.txt");
-      if (f % 2) names.push_back(folder + "junk.tmp");  // the wildcard's
+      names.push_back("product\\" + folder + "keep.txt");
+      if (f % 2) names.push_back("product\\" + folder + "junk.tmp");  // the wildcard's
       const std::string extra = dir_ / ("extra\\e" + std::to_string(f));
       names.push_back("extra\\e" + std::to_string(f) + "\\inner\\");
       if (f % 2) names.push_back("extra\\e" + std::to_string(f) + "\\lock.tmp");
@@ -68,14 +71,15 @@ class RerunTest : public ::testing::Test {
 
   // Exactly the listed things are gone; everything beside them is still there.
   void ExpectRemoved() {
-    std::vector<std::string> kept = {"logs\\notes.txt", "extra\\keep.txt"},
-                             gone = {"readme.txt", "bin", "logs\\old", "cache"};
+    std::vector<std::string> kept = {"product\\logs\\notes.txt", "extra\\keep.txt"},
+                             gone = {"product\\readme.txt", "product\\bin", "product\\logs\\old",
+                                     "product\\cache"};
     for (int f = 0; f < kFolders; ++f) {
-      kept.push_back("f" + std::to_string(f) + "\\keep.txt");
-      gone.push_back("f" + std::to_string(f) + "\\junk.tmp");
+      const std::string folder = "product\\f" + std::to_string(f) + "\\";
+      kept.push_back(folder + "keep.txt");
+      gone.push_back(folder + "junk.tmp");
       gone.push_back("extra\\e" + std::to_string(f));
-      for (int i = 0; i < kFiles; ++i)
-        gone.push_back("f" + std::to_string(f) + "\\file" + std::to_string(i) + ".dat");
+      for (int i = 0; i < kFiles; ++i) gone.push_back(folder + "file" + std::to_string(i) + ".dat");
     }
     testenv::ExpectTree(dir_.path(), kept, gone);
     EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kRegBase + "\\Product"));
@@ -93,7 +97,7 @@ class RerunTest : public ::testing::Test {
   }
 
   testenv::ScopedTestDir dir_{"rerun"};
-  std::string exe_ = dir_ / "uninstall.exe";
+  std::string exe_ = dir_ / "product\\uninstall.exe";
 };
 
 TEST_F(RerunTest, APartlyRemovedProductIsFinishedAndARemovedOneLeftAlone) {
@@ -106,7 +110,7 @@ TEST_F(RerunTest, APartlyRemovedProductIsFinishedAndARemovedOneLeftAlone) {
   // unlisted files are in it.
   WaitForSelfDeletion();
   EXPECT_FALSE(FileExists(exe_));
-  EXPECT_TRUE(testenv::DirExists(dir_.path()));
+  EXPECT_TRUE(testenv::DirExists(dir_ / "product"));
 
   // Over a product that is already removed: quiet, 0, and nothing else changes.
   ASSERT_TRUE(testenv::InstallStub(exe_, block));
