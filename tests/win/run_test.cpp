@@ -118,4 +118,21 @@ TEST(WholeProgram, EachRunShowsItsDialogsInOrderAndRemovesWhatItShould) {
   }
 }
 
+TEST(WholeProgram, WaitsForThePreRemovalProgramWhenTheOptionsSaySo) {
+  testenv::ScopedTestDir dir("whole-wait");
+  const std::string exe = dir / "uninstall.exe", marker = dir / "marker.txt";
+  ASSERT_TRUE(CopyFileA((testenv::TestProgramDir() + "\\preremoval_probe.exe").c_str(),
+                        (dir / "probe.exe").c_str(), FALSE));
+  blockfmt::Block block;
+  block.options = {blockfmt::OPT_WAIT, "probe.exe", ""};  // in the install folder
+  ASSERT_TRUE(testenv::InstallStub(exe, block));
+  // The probe writes its marker after a pause; the run inherits these settings.
+  SetEnvironmentVariableA("TALLOWIN_PROBE_MARKER", marker.c_str());
+  SetEnvironmentVariableA("TALLOWIN_PROBE_SLEEP", "1500");
+  EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /Q"));
+  EXPECT_TRUE(testenv::FileExists(marker)) << "the run ended before its pre-removal program";
+  SetEnvironmentVariableA("TALLOWIN_PROBE_MARKER", nullptr);
+  SetEnvironmentVariableA("TALLOWIN_PROBE_SLEEP", nullptr);
+}
+
 }  // namespace
