@@ -48,7 +48,6 @@ class FilePassTest : public ::testing::Test {
     for (const std::string &name : sharedNames_)
       RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedKey, name.c_str());
     if (!keyExisted_) RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSharedKey);
-    if (stub_) FreeLibrary(stub_);
     ResetProtectedFolders();
   }
 
@@ -56,15 +55,11 @@ class FilePassTest : public ::testing::Test {
     texts_[number] = text;
     state_.Messages(texts_);
   }
-  // Adds an entry; returns its full path as the pass should build it.
-  std::string Add(const std::string &folder, const std::string &name, unsigned char flags = 0) {
-    return state_.File(folder, name, flags);
-  }
+  // Adds an entry for a new file in the test folder; returns its full path.
   std::string AddFile(const std::string &name, unsigned char flags = 0) {
     testenv::WriteText(dir_ / name, "data");
-    return Add(dir_.path(), name, flags);
+    return state_.File(dir_.path(), name, flags);
   }
-  void Clear() { state_.Clear(); }
 
   // A SharedDLLs value as the hex text of its bytes ("01000000": the count 1); "-": none.
   void SetShared(const std::string &path, const std::string &hex) {
@@ -92,17 +87,12 @@ class FilePassTest : public ::testing::Test {
   }
 
   // The file prompt's template lives in the stub's resources.
-  bool UseStubResources() {
-    stub_ = LoadLibraryExA(testenv::StubPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (stub_) g.instance = stub_;
-    return stub_ != nullptr;
-  }
+  bool UseStubResources() { return (g.instance = testenv::StubResources()) != nullptr; }
 
   testenv::ScopedTestDir dir_{"filepass"};
   testenv::RunState state_{dir_.path()};
   std::vector<std::string> texts_;
   bool keyExisted_ = false;
-  HMODULE stub_ = nullptr;
   std::vector<std::string> sharedNames_;
 };
 
@@ -122,16 +112,16 @@ TEST_F(FilePassTest, FullPathsFollowTheLeadingDotRuleAndAreNeverCut) {
                {dir_.path(), longest + "b", ""},
                {".\\" + std::string(300, 'c'), "x", ""}};
   for (const Case &c : cases) {
-    Add(c.folder, c.name);
+    state_.File(c.folder, c.name);
     std::string what = c.folder.substr(0, 12) + " | " + c.name.substr(0, 12);
     EXPECT_EQ(!c.expected.empty(), BuildFilePath(g.files[g.fileCount - 1])) << what;
     EXPECT_EQ(c.expected, g.scratchPath) << what;
   }
   // The pass skips the long entries, so the file that their cut would name survives.
-  Clear();
+  state_.Clear();
   ASSERT_TRUE(testenv::WriteText(install + longest, "keep"));
-  Add(dir_.path(), longest + "bbb");
-  Add(".\\" + std::string(300, 'c'), "x");
+  state_.File(dir_.path(), longest + "bbb");
+  state_.File(".\\" + std::string(300, 'c'), "x");
   std::string fits = AddFile(longest.substr(1));
   RemoveFiles();
   EXPECT_TRUE(FileExists(install + longest));
@@ -161,7 +151,7 @@ TEST_F(FilePassTest, PlainFilesGoUnlessHeld) {
                {"reader.dat", all, GENERIC_READ, false, false, false}};
   EXPECT_FALSE(IsFileLocked((dir_ / "missing.dat").c_str()));
   ASSERT_TRUE(testenv::MakeDirs(dir_ / "sub"));
-  Add(".\\sub", "", FE_CHECK_IN_USE);  // a folder would test as locked
+  state_.File(".\\sub", "", FE_CHECK_IN_USE);  // a folder would test as locked
   std::vector<Handle> holds;
   for (const Case &c : cases) {
     std::string path = dir_ / c.name;
@@ -220,7 +210,7 @@ TEST_F(FilePassTest, SharedCountsDecideAndLockedFilesNeverAsk) {
   answerer.Answer("", Press::Command, IDNO);
   RemoveFiles();
   // An empty question text asks nothing: the value goes with the file.
-  Clear();
+  state_.Clear();
   SetMessage(10, "");
   std::string quiet = AddFile("quiet.dll", FE_SHARED);
   SetShared(quiet, "01000000");
@@ -269,7 +259,7 @@ TEST_F(FilePassTest, ThePromptDecidesForReadOnlyFilesUnlessFontOrSelfRegistering
   // Handled last first: a file that is no library, the library, the font, then d, c, b, a.
   std::string a = AddFile("a.txt"), b = AddFile("b.txt"), c = AddFile("c.txt"),
               d = AddFile("d.txt"), font = AddFile("f.fon", FE_FONT);
-  Add(dir_.path(), "probe.dll", FE_SELFREG);
+  state_.File(dir_.path(), "probe.dll", FE_SELFREG);
   std::string text = AddFile("text.dll", FE_SELFREG);
   for (const std::string &p : {a, b, c, d, font, lib}) MakeReadOnly(p.c_str());
   {
@@ -308,14 +298,14 @@ TEST_F(FilePassTest, FolderEntriesGoOnlyWhenEmptyAndUnprotectedAndAdvanceTheBar)
   ASSERT_TRUE(GetSpecialFolder(appData, CSIDL_APPDATA));
   std::string quick = std::string(appData) + "\\Microsoft\\Internet Explorer\\Quick Launch";
   bool created = !testenv::DirExists(quick) && testenv::MakeDirs(quick);
-  Add(".\\empty", "");
-  Add(".\\full", "");
-  Add(quick, "");
+  state_.File(".\\empty", "");
+  state_.File(".\\full", "");
+  state_.File(quick, "");
   // Nor may another spelling of it slip past the test.
   std::string slashed = quick;
   for (char &c : slashed) c = c == '\\' ? '/' : c;
-  Add(quick + "\\.", "");
-  Add(slashed, "");
+  state_.File(quick + "\\.", "");
+  state_.File(slashed, "");
   AddFile("a");
   g.progressTotal = 6;
   g.progressPos = 200;  // so that the first position, 0, counts as a change

@@ -21,6 +21,11 @@ std::string EnvOr(const char *name, const char *fallback) {
 std::string BinDir() { return EnvOr("TALLOWIN_BIN", ""); }
 std::string StubPath() { return BinDir() + "\\uninstall.exe"; }
 
+HMODULE StubResources() {
+  static HMODULE module = LoadLibraryExA(StubPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  return module;
+}
+
 std::string OwnPath() {
   char path[MAX_PATH];
   DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);

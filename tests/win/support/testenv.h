@@ -15,6 +15,8 @@ namespace testenv {
 std::string BinDir();
 /// Full path of the stub under test (BinDir()\uninstall.exe).
 std::string StubPath();
+/// The built stub loaded as data (once), so that dialogs come from its shipped templates.
+HMODULE StubResources();
 /// Full path of the running test program, and its folder (helper programs and test DLLs
 /// lie beside it).
 std::string OwnPath();
