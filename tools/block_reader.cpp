@@ -210,7 +210,8 @@ bool ReadBlockAt(const uint8_t *image, size_t imageSize, size_t offset, ReadBloc
       pos += kHeaderSize;
       continue;
     }
-    if (size > imageSize - pos - kHeaderSize)
+    // The end record's body is skipped, never read, however far its size reaches.
+    if (size > imageSize - pos - kHeaderSize && tag != TAG_END)
       return damaged(tag,
                      "body of " + std::to_string(size) + " bytes runs past the end of the file");
     const uint8_t *body = h + kHeaderSize;

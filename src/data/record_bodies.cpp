@@ -51,6 +51,8 @@ bool ReadCounted(BodyReader *reader, char *scratch, DWORD *textBytes, DWORD limi
   if (*textBytes + length > limit) return false;
   *start = scratch + *used;
   if (length && !reader->Read(*start, length)) return false;
+  // A NUL inside the text would cut it to a path that names something else.
+  if (memchr(*start, 0, length)) return false;
   *textBytes += length;
   *used += length + 1;  // the cleared byte behind it is the terminator
   return true;

@@ -65,29 +65,14 @@ inline std::vector<Bytes> SeedBlocks() {
                   "https://example.invalid/bye"};
   add(full);
 
-  Block minimal;  // messages only, options absent
-  minimal.messages = messages;
-  minimal.hasOptions = false;
-  add(minimal);
-
-  Block longTexts;  // texts near the reader's limits
+  Block longTexts;  // texts near the reader's limits, and no options record
   longTexts.messages = {S(300, 'c')};
   longTexts.files = {{S(259, 'f'), S(259, 'n'), 0}};
   longTexts.folders = {{255, S(259, 'a'), S(259, 'b'), S(259, 'c')}};
   longTexts.registry = {{ROOT_HKCR, S(kMaxRegistryPath, 'r')}};
   longTexts.patterns = {S(200, 'p')};
-  longTexts.options.preRemoval = "pre";
+  longTexts.hasOptions = false;
   add(longTexts);
-
-  Block patterns;  // patterns, and options with one text only
-  patterns.patterns = {"*.a", "*.b", "sub\\*", "?"};
-  patterns.options.closingDocument = "readme.txt";
-  add(patterns);
-
-  Block many;  // many small entries
-  for (int i = 0; i < 40; ++i) many.files.push_back({".", "f" + std::to_string(i), 0});
-  for (int i = 0; i < 10; ++i) many.registry.push_back({ROOT_HKU, "k" + std::to_string(i)});
-  add(many);
 
   // Several records per tag, a skipped record, an unknown tag and an empty record.
   RecordWriter w;

@@ -1,52 +1,28 @@
 // The record walk and the body readers, on real block files read through the Win32 API.
+// The damaged blocks are read by the fuzzer, against the tool's reader.
 #include "data/data.h"
 
 #include <gtest/gtest.h>
 
+#include "../host/damaged_blocks.h"
 #include "support/testenv.h"
 
 using namespace blockfmt;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using damaged::Block;
+using damaged::Bytes;
+using damaged::Cat;
+using damaged::File;
+using damaged::Str;
+using damaged::U16;
+using damaged::U32;
 
-Bytes U16(uint16_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
-Bytes U32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (auto &p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-Bytes Str(const std::string &s) {
-  return Cat({U16(uint16_t(s.size())), Bytes(s.begin(), s.end())});
-}
-Bytes U8(uint8_t v) { return {v}; }
-Bytes File(const std::string &folder, const std::string &name, uint8_t flags) {
-  return Cat({Str(folder), Str(name), U8(flags)});
-}
-Bytes ZeroOptions() { return Bytes(kOptionsFixedSize, 0); }
 Bytes Table(const std::vector<std::string> &texts) {
   Bytes out = Cat({U16(1), U16(uint16_t(texts.size()))});
   for (const auto &t : texts) out = Cat({out, Str(t)});
   return out;
-}
-
-struct Rec {
-  uint16_t tag;
-  Bytes body;
-  uint8_t flags = 0;
-  uint32_t size = UINT32_MAX;  // the body's own size unless given
-};
-
-// The records, then options of all zeros and the end record.
-Bytes Block(const std::vector<Rec> &records) {
-  RecordWriter w;
-  for (const Rec &r : records)
-    w.RawRecord(r.tag, r.flags, r.size == UINT32_MAX ? uint32_t(r.body.size()) : r.size, r.body);
-  w.Record(TAG_OPTIONS, ZeroOptions());
-  w.End();
-  return w.bytes();
 }
 
 // The loaded lists, one entry a line, fields between bars.
@@ -107,57 +83,6 @@ TEST_F(ReaderTest, EmptyAndUnknownRecordsAreSkippedOptionsReplaceAndTheEndRecord
   EXPECT_STREQ("doc.htm", OptionText(g.options->closingDocumentOffset));
 }
 
-TEST_F(ReaderTest, DamagedBlocksEndTheReadingWithTheirCodeAndKeepNothing) {
-  auto options = [](uint32_t pre, const std::string &texts) {
-    return Cat({U32(0), U32(pre), U32(0), Bytes(texts.begin(), texts.end())});
-  };
-  auto text = [](size_t n, char c) { return Str(std::string(n, c)); };
-  struct Case {
-    const char *what;
-    uint16_t tag;
-    Bytes body;
-    uint8_t flags = 0;
-    uint32_t size = UINT32_MAX;
-    int code = LOAD_READ_FAILED;
-  };
-  const Case cases[] = {
-      {"file strings over 518 bytes", TAG_FILES, Cat({U32(1), File(std::string(519, 'x'), "", 0)})},
-      {"file name pushes the pair over 518", TAG_FILES,
-       Cat({U32(1), File(std::string(300, 'a'), std::string(219, 'b'), 0)})},
-      {"folder strings over 777", TAG_FOLDERS,
-       Cat({U32(1), U8(0), text(400, 'a'), text(378, 'b'), Str("")})},
-      {"registry path over 519", TAG_REGISTRY, Cat({U32(1), U32(ROOT_HKCU), text(520, 'k')})},
-      {"count the body cannot hold", TAG_FILES, Cat({U32(0x40000000u), File(".", "a", 0)})},
-      {"count that would overflow the array size", TAG_REGISTRY,
-       Cat({U32(0xFFFFFFFFu), U32(1), Str("k")})},
-      {"entry longer than its body", TAG_FILES, Cat({U32(1), U16(50), U8(0x61), U8(0x62)})},
-      {"message count beyond the body", TAG_MESSAGES, Cat({U16(1), U16(900), Str("a")})},
-      {"message text beyond the body", TAG_MESSAGES, Cat({U16(1), U16(1), U16(40)})},
-      {"size past the file end", TAG_SKIPPED, U32(0), 0, 1000},
-      {"size that wraps the position", TAG_SKIPPED, U32(0), 0, 0xFFFFFFF8u},
-      {"size past 2 GiB", TAG_SKIPPED, U32(0), 0, 0x7FFFFFF0u},
-      {"options shorter than 12 bytes", TAG_OPTIONS, Bytes(8, 0)},
-      {"options offset outside the body", TAG_OPTIONS, options(40, std::string("x\0", 2))},
-      {"options text without NUL", TAG_OPTIONS, options(12, "unterminated")},
-      {"options offset into the fixed fields", TAG_OPTIONS, options(4, std::string("\0", 1))},
-      {"patterns with the not-loadable bit", TAG_PATTERNS, {'a', 0, 0}, 1, 3, LOAD_BODY_FAILED},
-      {"options with the not-loadable bit", TAG_OPTIONS, ZeroOptions(), 1, 12, LOAD_BODY_FAILED},
-  };
-  for (const Case &c : cases) {
-    EXPECT_EQ(c.code, Read(Block({{c.tag, c.body, c.flags, c.size}}))) << c.what;
-    EXPECT_EQ("", Lists()) << c.what;
-    EXPECT_EQ(nullptr, g.options) << c.what;
-    EXPECT_EQ(nullptr, g.patterns) << c.what;
-  }
-
-  EXPECT_EQ(LOAD_READ_FAILED, Read({}));  // nothing appended at all
-  // Without an end record the file's end is damage, but what came before was loaded.
-  RecordWriter w;
-  w.Record(TAG_FILES, Cat({U32(1), File(".", "a.txt", 0)}));
-  EXPECT_EQ(LOAD_READ_FAILED, Read(w.bytes()));
-  EXPECT_EQ("file .|a.txt|0\n", Lists());
-}
-
 TEST_F(ReaderTest, ListsAndPatternsConcatenateAcrossRecordsInFileOrder) {
   const Bytes files =
       Cat({U32(3), File(".", "a", 1), File(".\\sub", "b", 2), File("C:\\x", "", 8)});
@@ -166,7 +91,7 @@ TEST_F(ReaderTest, ListsAndPatternsConcatenateAcrossRecordsInFileOrder) {
       Read(Block({{TAG_FILES, files},
                   // The not-loadable bit means nothing on a list record.
                   {TAG_FILES, Cat({U32(2), File("D:\\y", "d", 4), File(".", "e", 0)}), 1},
-                  {TAG_FOLDERS, Cat({U32(1), U8(2), Str("C:\\p\\q"), Str("C:\\r"), Str("n")})},
+                  {TAG_FOLDERS, Cat({U32(1), Bytes{2}, Str("C:\\p\\q"), Str("C:\\r"), Str("n")})},
                   {TAG_REGISTRY, U32(0)},
                   {TAG_REGISTRY, Cat({U32(1), U32(ROOT_HKCU), Str("Software\\\\V")})},
                   {TAG_PATTERNS, {'a', 0, 'b', 0, 'c', 0, 0}},
@@ -198,7 +123,7 @@ TEST_F(ReaderTest, LongListsReadWholeAcrossTheReadingBufferAndStopAtTheirBody) {
   ASSERT_GT(body.size(), 40000u);
   ASSERT_EQ(LOAD_OK,
             Read(Block({{TAG_FILES, body},
-                        {TAG_FOLDERS, Cat({U32(1), U8(3), Str("C:\\p"), Str(""), Str("n")})}})));
+                        {TAG_FOLDERS, Cat({U32(1), Bytes{3}, Str("C:\\p"), Str(""), Str("n")})}})));
   EXPECT_EQ(expected + "folder 3|C:\\p||n\n", Lists());
 
   // The same list one byte short: its last flag would come from the next record.
@@ -239,23 +164,6 @@ TEST_F(ReaderTest, MessageTablesReplaceOnlyWhenTheyHoldStringsAndComposeWithinTh
   EXPECT_EQ(1023u, strlen(buffer));
   EXPECT_EQ(0, strncmp(buffer, "remove ppp", 10));
   EXPECT_EQ('#', buffer[1024]);
-}
-
-TEST_F(ReaderTest, LoadRecordBodyFreesAShortBody) {
-  std::string path = dir_ / "short.bin";
-  testenv::WriteBytes(path, {1, 2, 3});
-  HANDLE file = OpenExisting(path.c_str(), ModeRead);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
-  void *body = reinterpret_cast<void *>(1);
-  DWORD size = 0;
-  EXPECT_EQ(LOAD_BODY_FAILED, LoadRecordBody(file, 0, 10, &body, &size));
-  EXPECT_EQ(nullptr, body);
-  EXPECT_EQ(10u, size);
-  SeekTo(file, 0);
-  EXPECT_EQ(LOAD_OK, LoadRecordBody(file, 0, 3, &body, nullptr));
-  EXPECT_EQ(0, memcmp(body, "\1\2\3", 3));
-  FreeAndNull(&body);
-  CloseFile(file);
 }
 
 }  // namespace

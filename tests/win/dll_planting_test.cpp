@@ -20,12 +20,6 @@ const Names kRuntimeNames = {"uxtheme.dll", "version.dll", "cryptbase.dll", "com
 const Names kImportNames = {"advapi32.dll", "comctl32.dll", "gdi32.dll",   "kernel32.dll",
                             "msvcrt.dll",   "ole32.dll",    "shell32.dll", "user32.dll"};
 
-std::string OwnPath() {
-  char path[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return std::string(path, n < MAX_PATH ? n : 0);
-}
-
 void Plant(const std::string &folder, const Names &names) {
   const std::string probe = testenv::TestProgramDir() + "\\plant_probe.dll";
   ASSERT_TRUE(testenv::FileExists(probe)) << probe;
@@ -53,13 +47,8 @@ TEST(PlantChild, LoadsByBareName) {
 
 // Starts a copy of this program from `folder` with `current` as its current folder.
 void RunChild(const std::string &folder, const std::string &current) {
-  std::string copy = folder + "\\plant_host.exe";
-  ASSERT_TRUE(CopyFileA(OwnPath().c_str(), copy.c_str(), FALSE));
-  SetEnvironmentVariableA(kChildVariable, "1");
-  DWORD code =
-      testenv::RunAndWait("\"" + copy + "\" --gtest_filter=PlantChild.*", 60000, current.c_str());
-  SetEnvironmentVariableA(kChildVariable, nullptr);
-  EXPECT_EQ(0u, code);
+  EXPECT_EQ(0u, testenv::RunCopyOfThisProgram(folder + "\\plant_host.exe", "PlantChild.*",
+                                              kChildVariable, current.c_str()));
 }
 
 TEST(DllPlanting, TheProgramLoadsNoLibraryFromItsOwnOrItsCurrentFolder) {

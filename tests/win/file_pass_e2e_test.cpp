@@ -9,7 +9,6 @@
 #include "support/program_run.h"
 #include "support/testenv.h"
 #include "support/windows.h"
-#include "ui/resource_ids.h"
 
 namespace {
 
@@ -20,23 +19,10 @@ using winui::WindowInfo;
 const char kSharedDlls[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 const DWORD kNoValue = 0xFFFFFFFF;
 
-int Shown(const std::vector<WindowInfo> &seen, const std::string &text) {
-  int n = 0;
-  for (const WindowInfo &w : seen) n += w.Contains(text) ? 1 : 0;
-  return n;
-}
-std::string DescribeAll(const std::vector<WindowInfo> &seen) {
-  std::string out;
-  for (const WindowInfo &w : seen) out += w.Describe();
-  return out;
-}
-
 class FilePassEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Bracketed texts, so that none is a part of another ("<1>" is not in "<15>").
-    for (int i = 0; i < 16; ++i)
-      block_.messages.push_back("<" + std::to_string(i) + ">" + (i >= 7 && i <= 10 ? " %s" : ""));
+    block_.messages = testenv::StandardMessages();
     // Listed in install order; the pass removes them in reverse.
     block_.files = {{".", "plain.txt", 0},
                     {".", "shared2.dll", blockfmt::FE_SHARED},
@@ -90,13 +76,13 @@ TEST_F(FilePassEndToEnd, RetryAfterReleaseRemovesExactlyWhatNoOneElseUses) {
   ASSERT_NE(nullptr, warning);
   // Pressed once the answerer has recorded it, so that the count below is exact.
   for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(20))
-    if (Shown(run.answers().Seen(), "<15>") > 0) break;
+    if (winui::CountShown(run.answers().Seen(), "<15>") > 0) break;
   Release();
   ASSERT_TRUE(winui::PressOn(warning, Press::Click, IDRETRY));
   DWORD code = run.Wait();
   // Checked at once: the self-deletion script may remove the program itself any moment.
   std::vector<WindowInfo> seen = run.answers().Seen();
-  std::string all = DescribeAll(seen);
+  std::string all = winui::DescribeAll(seen);
   EXPECT_EQ(0u, code) << all;
 
   for (const char *gone : {"plain.txt", "inuse.txt", "readonly.txt", "shared1.dll"})
@@ -110,7 +96,7 @@ TEST_F(FilePassEndToEnd, RetryAfterReleaseRemovesExactlyWhatNoOneElseUses) {
   // The questions: each exactly once, and none about the library others still use.
   for (const std::string &text : std::vector<std::string>{"<1>", "<15>", "<9> ", "<9> " + readOnly,
                                                           "<10> ", "<10> " + shared1, "<2>"})
-    EXPECT_EQ(1, Shown(seen, text)) << text << "\n" << all;
+    EXPECT_EQ(1, winui::CountShown(seen, text)) << text << "\n" << all;
   // In run order: confirmation, warning, then the pass's questions, the closing message last.
   ASSERT_FALSE(seen.empty());
   EXPECT_TRUE(seen.front().Contains("<1>")) << all;
@@ -130,7 +116,7 @@ TEST_F(FilePassEndToEnd, CancelledWarningRemovesNothing) {
   run.answers().Answer("<15>", Press::Click, IDCANCEL, 1);
   DWORD code = run.Wait();
   std::vector<WindowInfo> seen = run.answers().Seen();
-  std::string all = DescribeAll(seen);
+  std::string all = winui::DescribeAll(seen);
   EXPECT_EQ(0u, code) << all;
   ASSERT_EQ(2u, seen.size()) << all;  // no progress, no closing message
   EXPECT_TRUE(seen[0].Contains("<1>")) << all;
@@ -143,41 +129,6 @@ TEST_F(FilePassEndToEnd, CancelledWarningRemovesNothing) {
   // A cancelled run does not delete itself either.
   Sleep(500);
   EXPECT_TRUE(FileExists(exe_));
-}
-
-// The answerer itself: a dialog whose text is filled in only after it is shown (as a
-// message box can be read in that moment) is still answered by a rule on its text.
-INT_PTR CALLBACK LateTextProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-  switch (message) {
-    case WM_INITDIALOG:
-      SetTimer(dialog, 1, 300, nullptr);
-      return TRUE;
-    case WM_TIMER:
-      KillTimer(dialog, 1);
-      SetDlgItemTextA(dialog, IDC_TEXT, "late text");
-      return TRUE;
-    case WM_COMMAND:
-      EndDialog(dialog, LOWORD(wParam));
-      return TRUE;
-  }
-  return FALSE;
-}
-
-TEST(DialogAnswererTexts, ADialogWhoseTextComesLateIsAnsweredByItsText) {
-  // The file prompt's template: a text line that stays empty until its owner fills it in.
-  HMODULE stub = LoadLibraryExA(testenv::StubPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  ASSERT_NE(nullptr, stub) << testenv::StubPath();
-  winui::DialogAnswerer answerer;
-  answerer.Answer("late text", Press::Click, IDC_PROMPT_NO, 1);
-  answerer.Answer("", Press::Click, IDC_PROMPT_YES, 1);  // what an early read would get
-  INT_PTR result =
-      DialogBoxParamA(stub, MAKEINTRESOURCEA(IDD_FILE_PROMPT), nullptr, LateTextProc, 0);
-  answerer.Stop();
-  FreeLibrary(stub);
-  EXPECT_EQ(IDC_PROMPT_NO, result);
-  std::vector<WindowInfo> seen = answerer.Seen();
-  ASSERT_EQ(1u, seen.size());
-  EXPECT_TRUE(seen[0].Contains("late text")) << seen[0].Describe();
 }
 
 }  // namespace

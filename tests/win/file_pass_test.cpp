@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,51 +40,25 @@ Handle Hold(const std::string &path, DWORD share, DWORD access = GENERIC_READ) {
 
 class FilePassTest : public ::testing::Test {
  protected:
-  FilePassTest() : dir_("filepass"), texts_(testenv::StandardMessages()) {
-    testenv::PrepareRunState(dir_.path());
+  FilePassTest() : texts_(testenv::StandardMessages()) {
     keyExisted_ = testenv::RegKeyExists(HKEY_LOCAL_MACHINE, kSharedKey);
-    SetMessage(0, texts_[0]);
+    state_.Messages(texts_);
   }
   ~FilePassTest() override {
     for (const std::string &name : sharedNames_)
       RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedKey, name.c_str());
     if (!keyExisted_) RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSharedKey);
-    if (stub_) FreeLibrary(stub_);
-    g.messages = nullptr;  // both lists belong to the test, not to the allocator
-    Clear();
     ResetProtectedFolders();
-    testenv::ReleaseRunState();
   }
 
   void SetMessage(int number, const std::string &text) {
     texts_[number] = text;
-    slots_.clear();
-    for (std::string &t : texts_) slots_.push_back(&t[0]);
-    slots_.push_back(nullptr);
-    g.messages = slots_.data();
+    state_.Messages(texts_);
   }
-
-  // Adds an entry; returns its full path as the pass should build it.
-  std::string Add(const std::string &folder, const std::string &name, unsigned char flags = 0) {
-    entries_.emplace_back();
-    Entry &e = entries_.back();
-    e.folder = folder;
-    e.name = name;
-    e.entry = {&e.folder[0], &e.name[0], flags};
-    pointers_.push_back(&e.entry);
-    g.files = pointers_.data();
-    g.fileCount = static_cast<DWORD>(pointers_.size());
-    return folder + "\\" + name;
-  }
+  // Adds an entry for a new file in the test folder; returns its full path.
   std::string AddFile(const std::string &name, unsigned char flags = 0) {
     testenv::WriteText(dir_ / name, "data");
-    return Add(dir_.path(), name, flags);
-  }
-  void Clear() {
-    entries_.clear();
-    pointers_.clear();
-    g.files = nullptr;
-    g.fileCount = 0;
+    return state_.File(dir_.path(), name, flags);
   }
 
   // A SharedDLLs value as the hex text of its bytes ("01000000": the count 1); "-": none.
@@ -114,30 +87,12 @@ class FilePassTest : public ::testing::Test {
   }
 
   // The file prompt's template lives in the stub's resources.
-  bool UseStubResources() {
-    stub_ = LoadLibraryExA(testenv::StubPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (stub_) g.instance = stub_;
-    return stub_ != nullptr;
-  }
+  bool UseStubResources() { return (g.instance = testenv::StubResources()) != nullptr; }
 
-  // Counts the shown dialogs whose text holds `text`.
-  static int Shown(DialogAnswerer &answerer, const std::string &text) {
-    int n = 0;
-    for (const winui::WindowInfo &w : answerer.Seen()) n += w.Contains(text) ? 1 : 0;
-    return n;
-  }
-
-  struct Entry {
-    std::string folder, name;
-    FileEntry entry;
-  };
-  testenv::ScopedTestDir dir_;
+  testenv::ScopedTestDir dir_{"filepass"};
+  testenv::RunState state_{dir_.path()};
   std::vector<std::string> texts_;
   bool keyExisted_ = false;
-  HMODULE stub_ = nullptr;
-  std::vector<char *> slots_;
-  std::deque<Entry> entries_;  // stays in place as it grows
-  std::vector<FileEntry *> pointers_;
   std::vector<std::string> sharedNames_;
 };
 
@@ -157,16 +112,16 @@ TEST_F(FilePassTest, FullPathsFollowTheLeadingDotRuleAndAreNeverCut) {
                {dir_.path(), longest + "b", ""},
                {".\\" + std::string(300, 'c'), "x", ""}};
   for (const Case &c : cases) {
-    Add(c.folder, c.name);
+    state_.File(c.folder, c.name);
     std::string what = c.folder.substr(0, 12) + " | " + c.name.substr(0, 12);
     EXPECT_EQ(!c.expected.empty(), BuildFilePath(g.files[g.fileCount - 1])) << what;
     EXPECT_EQ(c.expected, g.scratchPath) << what;
   }
   // The pass skips the long entries, so the file that their cut would name survives.
-  Clear();
+  state_.Clear();
   ASSERT_TRUE(testenv::WriteText(install + longest, "keep"));
-  Add(dir_.path(), longest + "bbb");
-  Add(".\\" + std::string(300, 'c'), "x");
+  state_.File(dir_.path(), longest + "bbb");
+  state_.File(".\\" + std::string(300, 'c'), "x");
   std::string fits = AddFile(longest.substr(1));
   RemoveFiles();
   EXPECT_TRUE(FileExists(install + longest));
@@ -196,7 +151,7 @@ TEST_F(FilePassTest, PlainFilesGoUnlessHeld) {
                {"reader.dat", all, GENERIC_READ, false, false, false}};
   EXPECT_FALSE(IsFileLocked((dir_ / "missing.dat").c_str()));
   ASSERT_TRUE(testenv::MakeDirs(dir_ / "sub"));
-  Add(".\\sub", "", FE_CHECK_IN_USE);  // a folder would test as locked
+  state_.File(".\\sub", "", FE_CHECK_IN_USE);  // a folder would test as locked
   std::vector<Handle> holds;
   for (const Case &c : cases) {
     std::string path = dir_ / c.name;
@@ -215,12 +170,12 @@ TEST_F(FilePassTest, PlainFilesGoUnlessHeld) {
   EXPECT_TRUE(AnyFileInUse());
 
   DialogAnswerer answerer;
-  answerer.Answer("m9", Press::Command, IDC_PROMPT_NO);
+  answerer.Answer("<9>", Press::Command, IDC_PROMPT_NO);
   RemoveFiles();
   holds.clear();
   answerer.Stop();
   for (const Case &c : cases) EXPECT_EQ(c.stays, FileExists(dir_ / c.name)) << c.name;
-  EXPECT_EQ(1, Shown(answerer, "m9 " + dir_ / "readonly.dat"));
+  EXPECT_EQ(1, winui::CountShown(answerer.Seen(), "<9> " + dir_ / "readonly.dat"));
   EXPECT_EQ(1u, answerer.Seen().size());
   EXPECT_FALSE(testenv::DirExists(dir_ / "sub"));
 }
@@ -251,11 +206,11 @@ TEST_F(FilePassTest, SharedCountsDecideAndLockedFilesNeverAsk) {
     if (c.answerNo) answerer.Answer(path, Press::Command, IDNO);
     if (c.held) holds.push_back(Hold(path, FILE_SHARE_READ));
   }
-  answerer.Answer("m10", Press::Command, IDYES);
+  answerer.Answer("<10>", Press::Command, IDYES);
   answerer.Answer("", Press::Command, IDNO);
   RemoveFiles();
   // An empty question text asks nothing: the value goes with the file.
-  Clear();
+  state_.Clear();
   SetMessage(10, "");
   std::string quiet = AddFile("quiet.dll", FE_SHARED);
   SetShared(quiet, "01000000");
@@ -268,7 +223,7 @@ TEST_F(FilePassTest, SharedCountsDecideAndLockedFilesNeverAsk) {
     std::string path = dir_ / c.name;
     EXPECT_EQ(c.stays, FileExists(path)) << c.name;
     EXPECT_EQ(c.after, Shared(path)) << c.name;
-    EXPECT_EQ(c.asked, Shown(answerer, "m10 " + path)) << c.name;
+    EXPECT_EQ(c.asked, winui::CountShown(answerer.Seen(), "<10> " + path)) << c.name;
     asked += c.asked;
   }
   EXPECT_EQ(asked, answerer.Seen().size());
@@ -286,8 +241,8 @@ TEST_F(FilePassTest, WithoutTheSharedKeyTheQuestionStillDecides) {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSharedKey);
   std::string kept = AddFile("kept.dll", FE_SHARED), gone = AddFile("gone.dll", FE_SHARED);
   DialogAnswerer answerer;
-  answerer.Answer("m10 " + kept, Press::Command, IDNO);
-  answerer.Answer("m10 " + gone, Press::Command, IDYES);
+  answerer.Answer("<10> " + kept, Press::Command, IDNO);
+  answerer.Answer("<10> " + gone, Press::Command, IDYES);
   RemoveFiles();
   answerer.Stop();
   EXPECT_TRUE(FileExists(kept));
@@ -304,7 +259,7 @@ TEST_F(FilePassTest, ThePromptDecidesForReadOnlyFilesUnlessFontOrSelfRegistering
   // Handled last first: a file that is no library, the library, the font, then d, c, b, a.
   std::string a = AddFile("a.txt"), b = AddFile("b.txt"), c = AddFile("c.txt"),
               d = AddFile("d.txt"), font = AddFile("f.fon", FE_FONT);
-  Add(dir_.path(), "probe.dll", FE_SELFREG);
+  state_.File(dir_.path(), "probe.dll", FE_SELFREG);
   std::string text = AddFile("text.dll", FE_SELFREG);
   for (const std::string &p : {a, b, c, d, font, lib}) MakeReadOnly(p.c_str());
   {
@@ -321,8 +276,8 @@ TEST_F(FilePassTest, ThePromptDecidesForReadOnlyFilesUnlessFontOrSelfRegistering
     EXPECT_TRUE(FileExists(b) && FileExists(a));
     EXPECT_EQ(0, g.filePromptAnswer);
     EXPECT_EQ(3u, answerer.Seen().size());
-    EXPECT_EQ(1, Shown(answerer, "m9 " + b));
-    EXPECT_EQ(0, Shown(answerer, a));
+    EXPECT_EQ(1, winui::CountShown(answerer.Seen(), "<9> " + b));
+    EXPECT_EQ(0, winui::CountShown(answerer.Seen(), a));
   }
   g.filePromptAnswer = -1;
   DialogAnswerer answerer;
@@ -343,14 +298,14 @@ TEST_F(FilePassTest, FolderEntriesGoOnlyWhenEmptyAndUnprotectedAndAdvanceTheBar)
   ASSERT_TRUE(GetSpecialFolder(appData, CSIDL_APPDATA));
   std::string quick = std::string(appData) + "\\Microsoft\\Internet Explorer\\Quick Launch";
   bool created = !testenv::DirExists(quick) && testenv::MakeDirs(quick);
-  Add(".\\empty", "");
-  Add(".\\full", "");
-  Add(quick, "");
+  state_.File(".\\empty", "");
+  state_.File(".\\full", "");
+  state_.File(quick, "");
   // Nor may another spelling of it slip past the test.
   std::string slashed = quick;
   for (char &c : slashed) c = c == '\\' ? '/' : c;
-  Add(quick + "\\.", "");
-  Add(slashed, "");
+  state_.File(quick + "\\.", "");
+  state_.File(slashed, "");
   AddFile("a");
   g.progressTotal = 6;
   g.progressPos = 200;  // so that the first position, 0, counts as a change

@@ -12,8 +12,6 @@
 
 namespace {
 
-const char kCurrentVersion[] = "Software\\Microsoft\\Windows\\CurrentVersion";
-
 std::string Strip(std::string s) {
   if (s.size() >= 4 && s.back() == '\\') s.pop_back();
   return s;
@@ -42,43 +40,12 @@ std::string Expand(const std::string &source) {
   return out;
 }
 
-// Writes one value of the CurrentVersion key, or deletes it when `data` is null.
-void PutValue(const char *name, const void *data, DWORD size, DWORD type = REG_BINARY) {
-  HKEY key;
-  ASSERT_EQ(0, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersion, 0, KEY_SET_VALUE, &key));
-  if (data) RegSetValueExA(key, name, 0, type, static_cast<const BYTE *>(data), size);
-  if (!data) RegDeleteValueA(key, name);
-  RegCloseKey(key);
-}
-
-// One value of the CurrentVersion key, put back as it was however the test left it.
-struct SavedValue {
-  explicit SavedValue(const char *valueName) : name(valueName) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersion, 0, KEY_READ, &key) != 0) return;
-    present = RegQueryValueExA(key, name, nullptr, &type, data, &size) == 0;
-    RegCloseKey(key);
-  }
-  ~SavedValue() { PutValue(name, present ? data : nullptr, size, type); }
-  std::string text() const { return present ? Strip(reinterpret_cast<const char *>(data)) : ""; }
-
-  const char *name;
-  bool present = false;
-  DWORD type = 0, size = sizeof data;
-  BYTE data[1024] = {};
-};
-
 class PathsTest : public ::testing::Test {
  protected:
-  PathsTest() : dir_("paths") {
-    testenv::PrepareRunState(dir_.path());
-    ResetProtectedFolders();
-  }
-  ~PathsTest() override {
-    ResetProtectedFolders();
-    testenv::ReleaseRunState();
-  }
-  testenv::ScopedTestDir dir_;
+  PathsTest() { ResetProtectedFolders(); }
+  ~PathsTest() override { ResetProtectedFolders(); }
+  testenv::ScopedTestDir dir_{"paths"};
+  testenv::RunState state_{dir_.path()};
 };
 
 TEST(PathTextTest, BoundedCopiesBackslashesAndAsciiCase) {
@@ -122,7 +89,7 @@ TEST_F(PathsTest, EveryMacroResolvesToTheSystemsFolder) {
   char sys[MAX_PATH], temp[MAX_PATH];
   GetSystemDirectoryA(sys, MAX_PATH);
   GetTempPathA(MAX_PATH, temp);  // with its trailing backslash, which the macro drops
-  SavedValue programFiles("ProgramFilesDir"), commonFiles("CommonFilesDir");
+  testenv::ScopedVersionValue programFiles("ProgramFilesDir"), commonFiles("CommonFilesDir");
   ASSERT_NE("", programFiles.text());
   std::string docs = ShellFolder(CSIDL_COMMON_DOCUMENTS);
   std::string allUsers = docs.substr(0, docs.find_last_of('\\'));
@@ -186,21 +153,21 @@ TEST_F(PathsTest, ExpansionScansTheSourceOnlyAndNeverWritesPastItsBuffers) {
 }
 
 TEST_F(PathsTest, RegistryFoldersAreTerminatedFallBackAndAreKeptForTheRun) {
-  SavedValue programFiles("ProgramFilesDir"), commonFiles("CommonFilesDir");
+  testenv::ScopedVersionValue programFiles("ProgramFilesDir"), commonFiles("CommonFilesDir");
   std::string folder = programFiles.text();
   ASSERT_NE("", folder);
   // Stored without a terminator: read up to its own size and nothing after it.
-  PutValue("CommonFilesDir", "D:\\Shared\\", 10);
+  commonFiles.Put("D:\\Shared\\", 10);
   EXPECT_EQ("D:\\Shared", Expand("#CommonFiles#"));
   // 260 bytes without a terminator do not fit a path: the next source is taken.
   std::string full(260, 'q');
-  PutValue("CommonFilesDir", full.data(), 260);
+  commonFiles.Put(full.data(), 260);
   EXPECT_EQ(folder + "\\Common Files", Expand("#CommonFiles#"));
-  PutValue("CommonFilesDir", nullptr, 0);
+  commonFiles.Put(nullptr, 0);
   EXPECT_EQ(folder + "\\Common Files", Expand("#CommonFiles#"));
 
   EXPECT_EQ(1, IsProtectedFolder(&folder[0]));
-  PutValue("ProgramFilesDir", nullptr, 0);
+  programFiles.Put(nullptr, 0);
   // With no source left the macro stays as written.
   EXPECT_EQ("#CommonFiles#", Expand("#CommonFiles#"));
   EXPECT_EQ("a#Program Files#b", Expand("a#Program Files#b"));
@@ -212,7 +179,7 @@ TEST_F(PathsTest, RegistryFoldersAreTerminatedFallBackAndAreKeptForTheRun) {
 }
 
 TEST_F(PathsTest, ListedFoldersAreProtectedInAnySpellingAndTheTextIsKept) {
-  SavedValue programFiles("ProgramFilesDir"), commonFiles("CommonFilesDir");
+  testenv::ScopedVersionValue programFiles("ProgramFilesDir"), commonFiles("CommonFilesDir");
   const std::string quickLaunch = "\\Microsoft\\Internet Explorer\\Quick Launch";
   char sys[MAX_PATH];
   GetSystemDirectoryA(sys, MAX_PATH);

@@ -26,16 +26,10 @@ bool HasValue(const std::string &relative, const std::string &name) {
 
 class RegistryPassTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    testenv::DeleteRegTree(HKEY_CURRENT_USER, kBase);
-    testenv::PrepareRunState("C:\\tallowin-tests\\registry");
-  }
+  void SetUp() override { testenv::DeleteRegTree(HKEY_CURRENT_USER, kBase); }
+  // The ANSI helpers cannot name the blocking key.
   void TearDown() override {
-    // The ANSI helpers cannot name the blocking key.
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TallowinTests\\RegistryPass");
-    g.registryEntries = nullptr;
-    g.registryCount = 0;
-    testenv::ReleaseRunState();
   }
 
   // Makes each relative key with the value "v", or the named values after a "|".
@@ -53,23 +47,14 @@ class RegistryPassTest : public ::testing::Test {
     }
   }
 
-  // Runs the pass over entries made from `paths` (owned by the test, not the reader).
+  // Runs the pass over entries of `paths` below HKEY_CURRENT_USER.
   void Run(const std::vector<std::string> &paths) {
-    texts_.assign(paths.begin(), paths.end());
-    entries_.resize(texts_.size());
-    pointers_.clear();
-    for (size_t i = 0; i < texts_.size(); ++i) {
-      entries_[i] = {(DWORD)(ULONG_PTR)HKEY_CURRENT_USER, &texts_[i][0]};
-      pointers_.push_back(&entries_[i]);
-    }
-    g.registryEntries = pointers_.data();
-    g.registryCount = (DWORD)pointers_.size();
+    state_.Clear();
+    for (const std::string &path : paths) state_.Registry(HKEY_CURRENT_USER, path);
     DeleteRegistryEntries();
   }
 
-  std::vector<std::string> texts_;
-  std::vector<RegistryEntry> entries_;
-  std::vector<RegistryEntry *> pointers_;
+  testenv::RunState state_{"C:\\tallowin-tests\\registry"};
 };
 
 TEST_F(RegistryPassTest, ValueEntriesDeleteOneValueAndKeepTheirPathText) {
@@ -90,8 +75,8 @@ TEST_F(RegistryPassTest, ValueEntriesDeleteOneValueAndKeepTheirPathText) {
   EXPECT_TRUE(HasValue("Keep", "v"));
   EXPECT_FALSE(HasKey("Missing"));
   // The key text is cut while the key is opened; the entry must read the same after.
-  EXPECT_EQ(named, texts_[0].c_str());
-  EXPECT_EQ(unnamed, texts_[1].c_str());
+  EXPECT_EQ(named, g.registryEntries[0]->path);
+  EXPECT_EQ(unnamed, g.registryEntries[1]->path);
 }
 
 TEST_F(RegistryPassTest, ValuesInARowShareTheirKeyButNeverAcrossOtherKeys) {

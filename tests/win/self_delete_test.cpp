@@ -17,12 +17,6 @@ namespace {
 
 const char kChildVariable[] = "TALLOWIN_SELFDELETE_CHILD";
 
-std::string OwnPath() {
-  char path[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return std::string(path, n < MAX_PATH ? n : 0);
-}
-
 std::wstring ShortPathW(const std::wstring &path) {
   wchar_t shortPath[MAX_PATH];
   DWORD n = GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
@@ -131,9 +125,9 @@ TEST(SelfDeletionOnNineX, PathsThatChangeInTheOemCodePageTakeTheirShortForm) {
 // Runs only inside the copy that the test below starts.
 TEST(SelfDeleteChild, StartsTheInterpreter) {
   if (GetEnvironmentVariableA(kChildVariable, nullptr, 0) == 0) GTEST_SKIP();
-  std::string own = OwnPath();
-  // Held open without delete sharing, the file resists the first tries as a running
-  // program's file does.
+  std::string own = testenv::OwnPath();
+  // Held open without delete sharing, the file resists the script's first tries as a
+  // running program's file does.
   HANDLE hold =
       CreateFileA(own.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, hold);
@@ -155,12 +149,8 @@ TEST(SelfDeleteChild, StartsTheInterpreter) {
 // Starts a copy of this program as `exe`, with `temp` as its temporary folder, and waits
 // for the copy's file to go; true when it went.
 bool RunCopyAndWaitForExe(const std::string &exe, const std::string &temp) {
-  if (!CopyFileA(OwnPath().c_str(), exe.c_str(), FALSE)) return false;
   ScopedTemp scoped(temp);
-  SetEnvironmentVariableA(kChildVariable, "1");
-  DWORD code = testenv::RunAndWait("\"" + exe + "\" --gtest_filter=SelfDeleteChild.*", 60000);
-  SetEnvironmentVariableA(kChildVariable, nullptr);
-  EXPECT_EQ(0u, code);
+  EXPECT_EQ(0u, testenv::RunCopyOfThisProgram(exe, "SelfDeleteChild.*", kChildVariable));
   for (int i = 0; i < 200 && testenv::FileExists(exe); ++i) Sleep(50);
   return !testenv::FileExists(exe);
 }

@@ -23,48 +23,25 @@ using testenv::WriteText;
 class TraversalTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The install folder is two levels below the case folder: "..\.." leads to it.
-    install_ = root_ / "x\\y";
-    ASSERT_TRUE(MakeDirs(install_));
-    ASSERT_TRUE(WriteText(install_ + "\\uninstall.exe", "stub"));
-    ASSERT_TRUE(MakeDirs(root_ / "prot"));
-    ASSERT_TRUE(MakeDirs(root_ / "open"));
-    testenv::PrepareRunState(install_);
+    ASSERT_TRUE(testenv::MakeTree(root_.path(), {"x\\y\\uninstall.exe", "prot\\", "open\\"}));
   }
-  void TearDown() override {
-    SetCurrentDirectoryA("C:\\");
-    // The lists are the test's own: not the run state's to free.
-    g.patterns = nullptr;
-    g.folders = nullptr;
-    g.patternsLength = g.folderCount = 0;
-    testenv::ReleaseRunState();
-  }
+  void TearDown() override { SetCurrentDirectoryA("C:\\"); }
 
   void RunPatterns(const std::vector<std::string> &texts) {
-    list_ = testenv::PatternList(texts);
-    g.patterns = &list_[0];
-    g.patternsLength = (DWORD)list_.size();
+    state_.Patterns(texts);
     RemoveWildcardMatches();
   }
 
   // One folder entry for each of `folders`, all with the same levels and file name.
   void SetFolders(DWORD levels, const std::vector<std::string> &folders, const char *name = "") {
-    texts_ = folders;
-    name_ = name;
-    entries_.clear();
-    pointers_.clear();
-    for (std::string &folder : texts_) entries_.push_back({levels, &folder[0], none_, &name_[0]});
-    for (FolderEntry &e : entries_) pointers_.push_back(&e);
-    g.folders = pointers_.data();
-    g.folderCount = (DWORD)pointers_.size();
+    state_.Clear();
+    for (const std::string &folder : folders) state_.Folder(levels, folder, "", name);
   }
 
   testenv::ScopedTestDir root_{"traversal"};
-  std::string install_, list_, name_;
-  char none_[1] = "";
-  std::vector<std::string> texts_;
-  std::vector<FolderEntry> entries_;
-  std::vector<FolderEntry *> pointers_;
+  // The install folder is two levels below the case folder: "..\.." leads to it.
+  std::string install_ = root_ / "x\\y";
+  testenv::RunState state_{install_};
 };
 
 TEST_F(TraversalTest, WildcardRoutesIntoAProtectedFolderDeleteNothing) {

@@ -13,54 +13,31 @@
 namespace {
 
 using testenv::CurrentFolder;
-using testenv::MakeDirs;
 using testenv::MakeFolderLink;
 using testenv::RemoveFolderLink;
-using testenv::WriteText;
-
-bool Exists(const std::string &path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 class WildcardPassTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // The program's own file keeps the install folder from being removed.
-    ASSERT_NO_FATAL_FAILURE(Make({"uninstall.exe"}));
-    testenv::PrepareRunState(install_);
-  }
-  void TearDown() override {
-    SetCurrentDirectoryA("C:\\");
-    g.patterns = nullptr;  // the test's own list: not the run state's to free
-    g.patternsLength = 0;
-    testenv::ReleaseRunState();
-  }
+  // The program's own file keeps the install folder from being removed.
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(Make({"uninstall.exe"})); }
+  void TearDown() override { SetCurrentDirectoryA("C:\\"); }
 
   // Files below the install folder; a name that ends in a backslash is an empty folder.
   void Make(const std::vector<std::string> &names) {
-    for (const std::string &n : names) {
-      ASSERT_TRUE(MakeDirs(In(n).substr(0, In(n).find_last_of('\\')))) << n;
-      ASSERT_TRUE(n.back() == '\\' || WriteText(In(n), "x")) << n;
-    }
+    ASSERT_TRUE(testenv::MakeTree(install_, names));
   }
   void Run(const std::vector<std::string> &texts) {
-    list_ = testenv::PatternList(texts);
-    g.patterns = &list_[0];
-    g.patternsLength = (DWORD)list_.size();
+    state_.Patterns(texts);
     RemoveWildcardMatches();
   }
   void Expect(const std::vector<std::string> &kept, const std::vector<std::string> &gone) {
-    for (const std::string &k : kept) EXPECT_TRUE(Exists(In(k))) << k << " was removed";
-    for (const std::string &k : gone) EXPECT_FALSE(Exists(In(k))) << k << " is still there";
+    testenv::ExpectTree(install_, kept, gone);
   }
   std::string In(const std::string &relative) const { return install_ + "\\" + relative; }
-  bool IsCurrent(const std::string &folder) const {
-    return EqualsNoCase(CurrentFolder().c_str(), folder.c_str());
-  }
 
   testenv::ScopedTestDir root_{"wildcard"};
   std::string install_ = root_ / "inst";
-  std::string list_;
+  testenv::RunState state_{install_};
 };
 
 TEST_F(WildcardPassTest, RelativePatternCleansTheInstallTreeAndLeavesItCurrent) {
@@ -70,7 +47,7 @@ TEST_F(WildcardPassTest, RelativePatternCleansTheInstallTreeAndLeavesItCurrent) 
   // A folder whose name matches is not a file: the pattern selects files only.
   Expect({"keep.txt", "mixed\\y.txt", "mixed\\tmpdir.tmp\\z.txt", "uninstall.exe"},
          {"a.tmp", "sub", "empty", "mixed\\x.tmp"});
-  EXPECT_TRUE(IsCurrent(install_)) << CurrentFolder();
+  EXPECT_TRUE(testenv::IsCurrentFolder(install_)) << CurrentFolder();
 }
 
 TEST_F(WildcardPassTest, EachTextRemovesWhatItsOwnTreeAllows) {
@@ -103,7 +80,7 @@ TEST_F(WildcardPassTest, MissingFolderTooLongTextOrEmptyListIsSkipped) {
   Run({"", "sub\\*.tmp"});
   Expect({"sub\\a.tmp", "sub\\keep.txt"}, {});
   // No folder was entered, so the current folder did not move.
-  EXPECT_TRUE(IsCurrent(In("sub"))) << CurrentFolder();
+  EXPECT_TRUE(testenv::IsCurrentFolder(In("sub"))) << CurrentFolder();
 }
 
 TEST_F(WildcardPassTest, LinksAreNotFollowed) {

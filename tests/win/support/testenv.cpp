@@ -1,5 +1,6 @@
 #include "support/testenv.h"
 
+#include <gtest/gtest.h>
 #include <stdio.h>
 
 #include "app/state.h"
@@ -20,11 +21,29 @@ std::string EnvOr(const char *name, const char *fallback) {
 std::string BinDir() { return EnvOr("TALLOWIN_BIN", ""); }
 std::string StubPath() { return BinDir() + "\\uninstall.exe"; }
 
+HMODULE StubResources() {
+  static HMODULE module = LoadLibraryExA(StubPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  return module;
+}
+
+std::string OwnPath() {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return std::string(path, n < MAX_PATH ? n : 0);
+}
+
 std::string TestProgramDir() {
-  char buffer[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  std::string path(buffer, n);
+  std::string path = OwnPath();
   return path.substr(0, path.find_last_of('\\'));
+}
+
+DWORD RunCopyOfThisProgram(const std::string &copy, const std::string &filter, const char *variable,
+                           const char *currentDir) {
+  if (!CopyFileA(OwnPath().c_str(), copy.c_str(), FALSE)) return 0xDEADBEEF;
+  SetEnvironmentVariableA(variable, "1");
+  DWORD code = RunAndWait("\"" + copy + "\" --gtest_filter=" + filter, 60000, currentDir);
+  SetEnvironmentVariableA(variable, nullptr);
+  return code;
 }
 
 ScopedTestDir::ScopedTestDir(const std::string &name) {
@@ -119,6 +138,26 @@ bool DirExists(const std::string &path) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool PathExists(const std::string &path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool MakeTree(const std::string &root, const std::vector<std::string> &names) {
+  for (const std::string &name : names) {
+    const std::string path = root + "\\" + name;
+    if (!MakeDirs(path.substr(0, path.find_last_of('\\')))) return false;
+    if (name.back() != '\\' && !WriteText(path, "x")) return false;
+  }
+  return true;
+}
+
+void ExpectTree(const std::string &root, const std::vector<std::string> &kept,
+                const std::vector<std::string> &gone) {
+  for (const std::string &k : kept) EXPECT_TRUE(PathExists(root + "\\" + k)) << k << " was removed";
+  for (const std::string &k : gone)
+    EXPECT_FALSE(PathExists(root + "\\" + k)) << k << " is still there";
+}
+
 void PrepareRunState(const std::string &installDir) {
   ResetRunState();
   g.instance = GetModuleHandleA(nullptr);
@@ -150,19 +189,75 @@ DWORD WriteBlockFile(const std::string &path, const std::vector<uint8_t> &block,
 
 std::vector<std::string> StandardMessages() {
   std::vector<std::string> m;
-  for (int i = 0; i < 16; ++i) m.push_back("m" + std::to_string(i));
-  m[7] = "m7 %s";
-  m[8] = "m8 %s";
-  m[9] = "m9 %s";
-  m[10] = "m10 %s";
+  for (int i = 0; i < 16; ++i)
+    m.push_back("<" + std::to_string(i) + ">" + (i >= 7 && i <= 10 ? " %s" : ""));
   return m;
 }
 
-std::string PatternList(const std::vector<std::string> &texts) {
-  std::string list;
-  for (const auto &text : texts) list += text + '\0';
-  list += '\0';
-  return list;
+RunState::~RunState() {
+  // The test's own lists are not the allocator's to free.
+  g.files = nullptr;
+  g.folders = nullptr;
+  g.registryEntries = nullptr;
+  g.fileCount = g.folderCount = g.registryCount = 0;
+  if (!patterns_.empty()) g.patterns = nullptr;
+  if (!messageSlots_.empty()) g.messages = nullptr;
+  ReleaseRunState();
+}
+
+char *RunState::Text(const std::string &text) {
+  texts_.push_back(text);
+  return &texts_.back()[0];
+}
+
+std::string RunState::File(const std::string &folder, const std::string &name,
+                           unsigned char flags) {
+  files_.push_back({Text(folder), Text(name), flags});
+  filePointers_.push_back(&files_.back());
+  g.files = filePointers_.data();
+  g.fileCount = static_cast<DWORD>(filePointers_.size());
+  return folder + "\\" + name;
+}
+
+FolderEntry &RunState::Folder(DWORD levels, const std::string &folder, const std::string &second,
+                              const std::string &name) {
+  folders_.push_back({levels, Text(folder), Text(second), Text(name)});
+  folderPointers_.push_back(&folders_.back());
+  g.folders = folderPointers_.data();
+  g.folderCount = static_cast<DWORD>(folderPointers_.size());
+  return folders_.back();
+}
+
+RegistryEntry &RunState::Registry(HKEY root, const std::string &path) {
+  registry_.push_back({static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(root)), Text(path)});
+  registryPointers_.push_back(&registry_.back());
+  g.registryEntries = registryPointers_.data();
+  g.registryCount = static_cast<DWORD>(registryPointers_.size());
+  return registry_.back();
+}
+
+void RunState::Patterns(const std::vector<std::string> &texts) {
+  patterns_.clear();
+  for (const auto &text : texts) patterns_ += text + '\0';
+  patterns_ += '\0';
+  g.patterns = &patterns_[0];
+  g.patternsLength = static_cast<DWORD>(patterns_.size());
+}
+
+void RunState::Messages(const std::vector<std::string> &texts) {
+  messageSlots_.clear();
+  for (const std::string &text : texts) messageSlots_.push_back(Text(text));
+  messageSlots_.push_back(nullptr);
+  g.messages = messageSlots_.data();
+}
+
+void RunState::Clear() {
+  files_.clear(), folders_.clear(), registry_.clear();
+  filePointers_.clear(), folderPointers_.clear(), registryPointers_.clear();
+  g.files = nullptr;
+  g.folders = nullptr;
+  g.registryEntries = nullptr;
+  g.fileCount = g.folderCount = g.registryCount = 0;
 }
 
 bool InstallStubRaw(const std::string &exePath, const std::vector<uint8_t> &blockBytes) {
@@ -265,32 +360,40 @@ std::string CurrentFolder() {
   return std::string(buffer, n < MAX_PATH ? n : 0);
 }
 
-ScopedProtectedFolder::ScopedProtectedFolder(const std::string &folder) {
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
-                    KEY_READ | KEY_SET_VALUE, &key_) != ERROR_SUCCESS) {
-    key_ = nullptr;
-    return;
-  }
-  DWORD size = sizeof saved_;
-  had_ = RegQueryValueExA(key_, "CommonFilesDir", nullptr, &type_, (BYTE *)saved_, &size) ==
-         ERROR_SUCCESS;
-  savedSize_ = size;
-  RegSetValueExA(key_, "CommonFilesDir", 0, REG_SZ, (const BYTE *)folder.c_str(),
-                 (DWORD)folder.size() + 1);
+bool IsCurrentFolder(const std::string &folder) {
+  return lstrcmpiA(CurrentFolder().c_str(), folder.c_str()) == 0;
+}
+
+const char kCurrentVersion[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+
+ScopedVersionValue::ScopedVersionValue(const char *name) : name_(name) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersion, 0, KEY_READ, &key) != 0) return;
+  present_ = RegQueryValueExA(key, name, nullptr, &type_, data_, &size_) == 0;
+  RegCloseKey(key);
+}
+
+std::string ScopedVersionValue::text() const {
+  std::string s = present_ ? reinterpret_cast<const char *>(data_) : "";
+  if (s.size() >= 4 && s.back() == '\\') s.pop_back();
+  return s;
+}
+
+bool ScopedVersionValue::Put(const void *data, DWORD size, DWORD type) const {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersion, 0, KEY_SET_VALUE, &key) != 0) return false;
+  LONG r = data ? RegSetValueExA(key, name_, 0, type, static_cast<const BYTE *>(data), size)
+                : RegDeleteValueA(key, name_);
+  RegCloseKey(key);
+  return r == 0;
+}
+
+ScopedProtectedFolder::ScopedProtectedFolder(const std::string &folder)
+    : ok_(saved_.Put(folder.c_str(), static_cast<DWORD>(folder.size()) + 1, REG_SZ)) {
   ResetProtectedFolders();
 }
 
-ScopedProtectedFolder::~ScopedProtectedFolder() {
-  if (key_) {
-    if (had_) {
-      RegSetValueExA(key_, "CommonFilesDir", 0, type_, (const BYTE *)saved_, savedSize_);
-    } else {
-      RegDeleteValueA(key_, "CommonFilesDir");
-    }
-    RegCloseKey(key_);
-  }
-  ResetProtectedFolders();
-}
+ScopedProtectedFolder::~ScopedProtectedFolder() { ResetProtectedFolders(); }
 
 namespace {
 // Wine cannot make links itself (its CreateSymbolicLinkA does nothing), but it shows a

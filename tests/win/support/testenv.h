@@ -2,9 +2,11 @@
 #pragma once
 #include <windows.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
+#include "app/state.h"
 #include "format/block_writer.h"
 
 namespace testenv {
@@ -13,8 +15,17 @@ namespace testenv {
 std::string BinDir();
 /// Full path of the stub under test (BinDir()\uninstall.exe).
 std::string StubPath();
-/// Folder of the running test program (helper programs and test DLLs lie beside it).
+/// The built stub loaded as data (once), so that dialogs come from its shipped templates.
+HMODULE StubResources();
+/// Full path of the running test program, and its folder (helper programs and test DLLs
+/// lie beside it).
+std::string OwnPath();
 std::string TestProgramDir();
+/// Copies this test program to `copy` and runs there only the tests that `filter` names,
+/// with the environment variable `variable` set (its child tests run only then), in
+/// `currentDir` (null: this one's); the exit code.
+DWORD RunCopyOfThisProgram(const std::string &copy, const std::string &filter, const char *variable,
+                           const char *currentDir = nullptr);
 
 /// A fresh folder below C:\tallowin-tests, removed with all it holds on destruction.
 class ScopedTestDir {
@@ -41,6 +52,13 @@ bool WriteText(const std::string &path, const std::string &text);
 bool ReadBytes(const std::string &path, std::vector<uint8_t> *bytes);
 bool FileExists(const std::string &path);
 bool DirExists(const std::string &path);
+bool PathExists(const std::string &path);
+/// Makes each file below `root` (a name that ends in a backslash is an empty folder) and
+/// its folders; false when one could not be made.
+bool MakeTree(const std::string &root, const std::vector<std::string> &names);
+/// Expects each of `kept` below `root` to be there and each of `gone` not to be.
+void ExpectTree(const std::string &root, const std::vector<std::string> &kept,
+                const std::vector<std::string> &gone);
 
 /// Resets the run state and allocates its three path buffers, with installDir set to
 /// `installDir` plus a trailing backslash (ownPath = installDir + "uninstall.exe").
@@ -48,17 +66,48 @@ void PrepareRunState(const std::string &installDir);
 /// Releases what PrepareRunState and a test's reading left in the run state.
 void ReleaseRunState();
 
+/// A prepared run state whose lists and messages the test gives: each call adds to a list
+/// (or replaces the messages or patterns) and points the run state at it. The texts and
+/// entries are the test's own and stay in place; they are taken out of the run state
+/// again before it is released.
+class RunState {
+ public:
+  explicit RunState(const std::string &installDir) { PrepareRunState(installDir); }
+  ~RunState();
+  RunState(const RunState &) = delete;
+  RunState &operator=(const RunState &) = delete;
+
+  /// Returns the entry's full path as the file pass builds it from an absolute folder.
+  std::string File(const std::string &folder, const std::string &name, unsigned char flags = 0);
+  FolderEntry &Folder(DWORD levels, const std::string &folder, const std::string &second = "",
+                      const std::string &name = "");
+  RegistryEntry &Registry(HKEY root, const std::string &path);
+  void Patterns(const std::vector<std::string> &texts);
+  void Messages(const std::vector<std::string> &texts);
+  /// Empties the lists (the messages stay).
+  void Clear();
+
+ private:
+  char *Text(const std::string &text);
+  std::deque<std::string> texts_;
+  std::deque<FileEntry> files_;
+  std::deque<FolderEntry> folders_;
+  std::deque<RegistryEntry> registry_;
+  std::vector<FileEntry *> filePointers_;
+  std::vector<FolderEntry *> folderPointers_;
+  std::vector<RegistryEntry *> registryPointers_;
+  std::vector<char *> messageSlots_;
+  std::string patterns_;
+};
+
 /// Writes `block` bytes to `path` behind `prefixBytes` bytes of filler; returns the
 /// block's offset.
 DWORD WriteBlockFile(const std::string &path, const std::vector<uint8_t> &block,
                      DWORD prefixBytes = 16);
 
-/// A sixteen-message table whose texts name their numbers ("m0" ... "m15"), with
-/// message 9 and 10 carrying "%s".
+/// A sixteen-message table whose texts name their numbers in brackets, so that none is a
+/// part of another ("<0>" ... "<15>"); messages 7 to 10 carry " %s".
 std::vector<std::string> StandardMessages();
-
-/// Texts joined as the pattern list holds them: each NUL-terminated, then one more NUL.
-std::string PatternList(const std::vector<std::string> &texts);
 
 /// Copies the stub with `block` appended (locator set) to `exePath`.
 bool InstallStub(const std::string &exePath, const blockfmt::Block &block);
@@ -82,6 +131,8 @@ void DeleteRegTree(HKEY root, const std::string &key);
 
 /// The process's current folder ("" when it does not fit MAX_PATH).
 std::string CurrentFolder();
+/// True when the current folder is `folder`, in any letter case.
+bool IsCurrentFolder(const std::string &folder);
 
 /// Makes `link` a symbolic link to the folder `relativeTarget` through the host's ln
 /// (Wine shows it as a folder with FILE_ATTRIBUTE_REPARSE_POINT; its own
@@ -90,22 +141,37 @@ bool MakeFolderLink(const std::string &link, const std::string &relativeTarget);
 /// Removes such a link through the host (the tree cleanup does not follow links).
 bool RemoveFolderLink(const std::string &link);
 
-/// Points the protected "CommonFilesDir" (HKLM ...\CurrentVersion) at `folder` for the
-/// object's lifetime, so a test can own a protected folder; the old value comes back.
+/// A value of HKLM\Software\Microsoft\Windows\CurrentVersion, put back as it was when the
+/// object goes, however the test changed it.
+class ScopedVersionValue {
+ public:
+  explicit ScopedVersionValue(const char *name);
+  ~ScopedVersionValue() { Put(present_ ? data_ : nullptr, size_, type_); }
+  ScopedVersionValue(const ScopedVersionValue &) = delete;
+  ScopedVersionValue &operator=(const ScopedVersionValue &) = delete;
+  /// The saved text, without a trailing backslash; "" when there was none.
+  std::string text() const;
+  /// Writes the value (`size` bytes of `type`), or deletes it when `data` is null.
+  bool Put(const void *data, DWORD size, DWORD type = REG_BINARY) const;
+
+ private:
+  const char *name_;
+  bool present_ = false;
+  DWORD type_ = 0, size_ = sizeof data_;
+  BYTE data_[1024] = {};
+};
+
+/// Points the protected "CommonFilesDir" at `folder` for the object's lifetime, so a test
+/// can own a protected folder.
 class ScopedProtectedFolder {
  public:
   explicit ScopedProtectedFolder(const std::string &folder);
   ~ScopedProtectedFolder();
-  ScopedProtectedFolder(const ScopedProtectedFolder &) = delete;
-  ScopedProtectedFolder &operator=(const ScopedProtectedFolder &) = delete;
-  bool ok() const { return key_ != nullptr; }
+  bool ok() const { return ok_; }
 
  private:
-  HKEY key_ = nullptr;
-  bool had_ = false;
-  DWORD type_ = REG_SZ;
-  char saved_[MAX_PATH];
-  DWORD savedSize_ = 0;
+  ScopedVersionValue saved_{"CommonFilesDir"};
+  bool ok_;
 };
 
 }  // namespace testenv

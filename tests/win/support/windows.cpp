@@ -1,5 +1,4 @@
-// Quoted and local: the UI driver compiles this file directly, without the test include path.
-#include "windows.h"
+#include "support/windows.h"
 
 #include <commctrl.h>
 #include <stdio.h>
@@ -57,65 +56,6 @@ void PostKey(HWND dialog, WPARAM key) {
   PostMessageA(target, WM_KEYUP, key, 1 | (scan << 16) | 0xC0000000u);
 }
 
-// A PNG with stored (uncompressed) deflate blocks: no compression library needed.
-unsigned long Crc32(const unsigned char *data, size_t n, unsigned long crc = 0) {
-  crc = ~crc & 0xFFFFFFFFul;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= data[i];
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320ul & (0 - (crc & 1)));
-  }
-  return ~crc & 0xFFFFFFFFul;
-}
-
-void PutBe32(std::vector<unsigned char> *out, unsigned long v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out->push_back((v >> shift) & 0xFF);
-}
-
-void PutChunk(std::vector<unsigned char> *out, const char *type,
-              const std::vector<unsigned char> &data) {
-  PutBe32(out, static_cast<unsigned long>(data.size()));
-  std::vector<unsigned char> body(type, type + 4);
-  body.insert(body.end(), data.begin(), data.end());
-  out->insert(out->end(), body.begin(), body.end());
-  PutBe32(out, Crc32(body.data(), body.size()));
-}
-
-std::vector<unsigned char> EncodePng(int width, int height, const std::vector<unsigned char> &rgb) {
-  std::vector<unsigned char> raw;
-  for (int y = 0; y < height; ++y) {
-    raw.push_back(0);
-    raw.insert(raw.end(), rgb.begin() + static_cast<size_t>(y) * width * 3,
-               rgb.begin() + static_cast<size_t>(y + 1) * width * 3);
-  }
-  std::vector<unsigned char> z = {0x78, 0x01};
-  size_t pos = 0;
-  do {
-    size_t n = std::min<size_t>(65535, raw.size() - pos);
-    z.push_back(pos + n == raw.size() ? 1 : 0);
-    z.push_back(n & 0xFF);
-    z.push_back((n >> 8) & 0xFF);
-    z.push_back(~n & 0xFF);
-    z.push_back((~n >> 8) & 0xFF);
-    z.insert(z.end(), raw.begin() + pos, raw.begin() + pos + n);
-    pos += n;
-  } while (pos < raw.size());
-  unsigned long a = 1, b = 0;
-  for (unsigned char c : raw) {
-    a = (a + c) % 65521;
-    b = (b + a) % 65521;
-  }
-  PutBe32(&z, (b << 16) | a);
-  std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  std::vector<unsigned char> header;
-  PutBe32(&header, width);
-  PutBe32(&header, height);
-  header.insert(header.end(), {8, 2, 0, 0, 0});
-  PutChunk(&png, "IHDR", header);
-  PutChunk(&png, "IDAT", z);
-  PutChunk(&png, "IEND", {});
-  return png;
-}
-
 }  // namespace
 
 const ControlInfo *WindowInfo::Control(int id) const {
@@ -146,6 +86,18 @@ std::string WindowInfo::Describe() const {
     }
     out += "\n";
   }
+  return out;
+}
+
+int CountShown(const std::vector<WindowInfo> &seen, const std::string &text) {
+  int n = 0;
+  for (const WindowInfo &w : seen) n += w.Contains(text) ? 1 : 0;
+  return n;
+}
+
+std::string DescribeAll(const std::vector<WindowInfo> &seen) {
+  std::string out;
+  for (const WindowInfo &w : seen) out += w.Describe();
   return out;
 }
 
@@ -215,48 +167,6 @@ bool PressOn(HWND dialog, Press how, int buttonId) {
   return false;
 }
 
-bool SaveWindowPng(HWND window, const std::string &path) {
-  RECT rect;
-  if (!GetWindowRect(window, &rect)) return false;
-  int width = rect.right - rect.left, height = rect.bottom - rect.top;
-  if (width <= 0 || height <= 0) return false;
-  HDC screen = GetDC(nullptr);
-  if (!screen) return false;
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // top-down rows
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  void *bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  bool ok = false;
-  if (memory && bitmap) {
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    ok = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
-    GdiFlush();
-    SelectObject(memory, old);
-  }
-  if (ok) {
-    std::vector<unsigned char> rgb(static_cast<size_t>(width) * height * 3);
-    const unsigned char *p = static_cast<const unsigned char *>(bits);
-    for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i) {
-      rgb[i * 3] = p[i * 4 + 2];
-      rgb[i * 3 + 1] = p[i * 4 + 1];
-      rgb[i * 3 + 2] = p[i * 4];
-    }
-    std::vector<unsigned char> png = EncodePng(width, height, rgb);
-    FILE *file = fopen(path.c_str(), "wb");
-    ok = file && fwrite(png.data(), 1, png.size(), file) == png.size();
-    if (file && fclose(file) != 0) ok = false;
-  }
-  if (bitmap) DeleteObject(bitmap);
-  if (memory) DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return ok;
-}
-
 DialogAnswerer::DialogAnswerer(DWORD processId)
     : processId_(processId ? processId : GetCurrentProcessId()) {
   InitializeCriticalSection(&lock_);
@@ -304,12 +214,8 @@ namespace {
 bool TextsSet(const WindowInfo &info) {
   for (const ControlInfo &control : info.controls) {
     if (_stricmp(control.className.c_str(), "Static") != 0) continue;
-    LONG type = control.style & SS_TYPEMASK;
-    if (type == SS_ICON || type == SS_BITMAP || type == SS_ENHMETAFILE || type == SS_ETCHEDHORZ ||
-        type == SS_ETCHEDVERT || type == SS_ETCHEDFRAME || type == SS_BLACKRECT ||
-        type == SS_GRAYRECT || type == SS_WHITERECT || type == SS_BLACKFRAME ||
-        type == SS_GRAYFRAME || type == SS_WHITEFRAME)
-      continue;
+    const LONG type = control.style & SS_TYPEMASK;
+    if (type == SS_ICON || type == SS_BITMAP) continue;
     if (control.text.empty()) return false;
   }
   return true;

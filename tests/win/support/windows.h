@@ -1,6 +1,5 @@
 // Answers message boxes and dialogs as a person would, and records what they showed.
-// Works on the top-level windows of this process or of another one; used by the tests
-// and compiled into the whole-program UI driver.
+// Works on the top-level windows of this process or of another one.
 #pragma once
 #include <windows.h>
 
@@ -32,6 +31,11 @@ struct WindowInfo {
   std::string Describe() const;
 };
 
+/// How many of `seen` contain `text`.
+int CountShown(const std::vector<WindowInfo> &seen, const std::string &text);
+/// Every window of `seen` described, for failure messages.
+std::string DescribeAll(const std::vector<WindowInfo> &seen);
+
 /// Reads a window's class, caption and the texts of its child controls.
 WindowInfo ReadWindow(HWND window);
 
@@ -55,9 +59,6 @@ enum class Press {
 /// Presses `buttonId` (for Click and Command) or the key or close box on `dialog`.
 /// Posts only, so it never waits for the dialog's thread. False when no such button.
 bool PressOn(HWND dialog, Press how, int buttonId = 0);
-
-/// Saves the screen area of `window` as a PNG file. False on failure.
-bool SaveWindowPng(HWND window, const std::string &path);
 
 /// A background thread that watches a process's dialogs (class #32770) and answers each
 /// one by the first rule that matches it. A dialog can be shown before its texts are set,

@@ -1,0 +1,151 @@
+// Damaged removal data blocks, one row each, read by both readers: the stub's in the
+// Windows fuzzer, the tool's in the host fuzzer. Header-only and portable, with the small
+// byte builders that the reader tests share.
+#pragma once
+#include <stdint.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "format/block_writer.h"
+
+namespace damaged {
+
+using Bytes = std::vector<uint8_t>;
+
+inline Bytes U16(uint16_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
+inline Bytes U32(uint32_t v) {
+  return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+}
+inline Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes &p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+/// A counted string: its u16 length, then its bytes.
+inline Bytes Str(const std::string &s) {
+  return Cat({U16(uint16_t(s.size())), Bytes(s.begin(), s.end())});
+}
+inline Bytes File(const std::string &folder, const std::string &name, uint8_t flags) {
+  return Cat({Str(folder), Str(name), Bytes{flags}});
+}
+
+struct Rec {
+  uint16_t tag;
+  Bytes body;
+  uint8_t flags = 0;
+  uint32_t size = UINT32_MAX;  // the body's own size unless given
+};
+
+/// The records, then options of all zeros and the end record (none when `end` is false).
+inline Bytes Block(const std::vector<Rec> &records, bool end = true) {
+  blockfmt::RecordWriter w;
+  for (const Rec &r : records)
+    w.RawRecord(r.tag, r.flags, r.size == UINT32_MAX ? uint32_t(r.body.size()) : r.size, r.body);
+  if (!end) return w.bytes();
+  w.Record(blockfmt::TAG_OPTIONS, Bytes(blockfmt::kOptionsFixedSize, 0));
+  w.End();
+  return w.bytes();
+}
+
+// The stub reader's codes: a damaged block, a body marked not loadable.
+constexpr int kDamaged = 8, kNotLoadable = 1;
+
+struct Case {
+  const char *what;
+  Bytes block;
+  int stubCode;
+  const char *reason;  // a part of the tool's report
+};
+
+inline std::vector<Case> Cases() {
+  using namespace blockfmt;
+  auto text = [](size_t n, char c) { return Str(std::string(n, c)); };
+  auto options = [](uint32_t pre, const std::string &texts) {
+    return Cat({U32(0), U32(pre), U32(0), Bytes(texts.begin(), texts.end())});
+  };
+  const Bytes one = Cat({U32(1), File(".", "a", 0)});
+  // A second record of a kind whose second entry runs past its body: what the record read
+  // before must be released with it.
+  auto midway = [](uint16_t tag, const Bytes &entry, const Bytes &broken) {
+    return Block({{tag, Cat({U32(1), entry})},
+                  {tag, Cat({U32(2), entry, broken, U16(0xFFFF), Bytes(16, 0)})}});
+  };
+  const Bytes folder = Cat({Bytes{1}, Str("C:\\f"), Str(""), Str("")});
+  const Bytes key = Cat({U32(ROOT_HKCU), Str("k")});
+  return {
+      {"nothing appended", {}, kDamaged, "header cut short"},
+      {"header cut short", {0x34, 0x12, 0}, kDamaged, "header cut short"},
+      {"no end record", Block({{TAG_FILES, one}}, false), kDamaged, "header cut short"},
+      {"records of size 0, then no end", Block(std::vector<Rec>(20, {TAG_MESSAGES, {}}), false),
+       kDamaged, "header cut short"},
+      {"size past the file's end", Block({{TAG_SKIPPED, U32(0), 0, 1000}}), kDamaged,
+       "body of 1000 bytes runs past the end of the file"},
+      {"size that wraps the position", Block({{TAG_FILES, one, 0, 0xFFFFFFF8u}}), kDamaged,
+       "runs past the end"},
+      {"size past 2 GiB", Block({{TAG_REGISTRY, U32(0), 0, 0x7FFFFFF0u}}), kDamaged,
+       "runs past the end"},
+      {"file count the body cannot hold", Block({{TAG_FILES, Cat({U32(0x40000000u), one})}}),
+       kDamaged, "file count larger"},
+      {"folder count the body cannot hold", Block({{TAG_FOLDERS, {1, 0, 0, 0, 0, 0, 0}}}), kDamaged,
+       "folder count larger"},
+      {"registry count that would overflow the array size",
+       Block({{TAG_REGISTRY, Cat({U32(0xFFFFFFFFu), key})}}), kDamaged, "registry count larger"},
+      {"file entry longer than its body",
+       Block({{TAG_FILES, Cat({U32(1), U16(50), Bytes{'a', 'b', 'c'}})}}), kDamaged,
+       "file entry runs past"},
+      {"file texts over 518 bytes",
+       Block({{TAG_FILES, Cat({U32(1), File(std::string(519, 'x'), "", 0)})}}), kDamaged,
+       "518-byte limit"},
+      {"file name pushes the pair over 518",
+       Block({{TAG_FILES, Cat({U32(1), File(std::string(300, 'a'), std::string(219, 'b'), 0)})}}),
+       kDamaged, "518-byte limit"},
+      {"folder entry longer than its body",
+       Block({{TAG_FOLDERS, {1, 0, 0, 0, 0, 0, 0, 0, 0, 9, 0}}}), kDamaged,
+       "folder entry runs past"},
+      {"folder texts over 777 bytes",
+       Block({{TAG_FOLDERS, Cat({U32(1), Bytes{0}, text(400, 'a'), text(378, 'b'), Str("")})}}),
+       kDamaged, "777-byte limit"},
+      {"registry path over 519 bytes",
+       Block({{TAG_REGISTRY, Cat({U32(1), U32(ROOT_HKCU), text(520, 'k')})}}), kDamaged,
+       "519-byte limit"},
+      // A NUL would cut the text to a path that names something else.
+      {"file text with a NUL byte",
+       Block({{TAG_FILES, Cat({U32(1), File("C:\\a", std::string("x\0.dll", 6), 0)})}}), kDamaged,
+       "NUL byte"},
+      {"folder text with a NUL byte",
+       Block({{TAG_FOLDERS,
+               Cat({U32(1), Bytes{0}, Str(std::string("C:\\a\0b", 6)), Str(""), Str("")})}}),
+       kDamaged, "NUL byte"},
+      {"registry path with a NUL byte",
+       Block({{TAG_REGISTRY, Cat({U32(1), U32(ROOT_HKCU), Str(std::string("Software\0V", 10))})}}),
+       kDamaged, "NUL byte"},
+      {"message count beyond the body", Block({{TAG_MESSAGES, Cat({U16(1), U16(900), Str("a")})}}),
+       kDamaged, "message text runs past"},
+      {"message text beyond the body", Block({{TAG_MESSAGES, Cat({U16(1), U16(1), U16(40)})}}),
+       kDamaged, "message text runs past"},
+      {"message body without its string count", Block({{TAG_MESSAGES, {1}}}), kDamaged,
+       "too short for its table count"},
+      {"options shorter than 12 bytes", Block({{TAG_OPTIONS, Bytes(8, 0)}}), kDamaged,
+       "shorter than 12 bytes"},
+      {"options offset outside the body",
+       Block({{TAG_OPTIONS, options(40, std::string("x\0", 2))}}), kDamaged, "offset outside"},
+      {"options offset into the fixed fields",
+       Block({{TAG_OPTIONS, options(4, std::string("\0", 1))}}), kDamaged, "offset outside"},
+      {"options text without NUL", Block({{TAG_OPTIONS, options(12, "unterminated")}}), kDamaged,
+       "not terminated"},
+      {"options marked not loadable", Block({{TAG_OPTIONS, Bytes(12, 0), RF_NOT_LOADABLE}}),
+       kNotLoadable, "not loadable"},
+      {"patterns marked not loadable", Block({{TAG_PATTERNS, {'a', 0, 0}, RF_NOT_LOADABLE}}),
+       kNotLoadable, "not loadable"},
+      {"second file record fails midway", midway(TAG_FILES, File(".", "a", 0), {}), kDamaged,
+       "file entry runs past"},
+      {"second folder record fails midway", midway(TAG_FOLDERS, folder, {0}), kDamaged,
+       "folder entry runs past"},
+      {"second registry record fails midway", midway(TAG_REGISTRY, key, U32(ROOT_HKCU)), kDamaged,
+       "registry entry runs past"},
+  };
+}
+
+}  // namespace damaged
