@@ -76,8 +76,8 @@ bool IsDriveRoot(const std::string &raw, int cp) {
   if (s == "\\" || s == "/") return true;
   // \\server\share is the root of a network drive.
   if (s.size() > 2 && s[0] == '\\' && s[1] == '\\') {
-    const size_t slash = FindText(s, "\\", cp, 2);
-    return slash == std::string::npos || FindText(s, "\\", cp, slash + 1) == std::string::npos;
+    const size_t slash = FindInText(s, "\\", cp, 2);
+    return slash == std::string::npos || FindInText(s, "\\", cp, slash + 1) == std::string::npos;
   }
   return false;
 }
@@ -105,7 +105,7 @@ bool IsAbsolute(const std::string &p) {
 
 std::string Parent(const std::string &p, int cp) {
   const std::string s = StripTrailing(p, cp);
-  const size_t slash = FindLastText(s, "\\", cp);
+  const size_t slash = FindLastInText(s, "\\", cp);
   if (slash == std::string::npos) return std::string();
   if (slash == 2 && s[1] == ':') return s.substr(0, 3);
   return s.substr(0, slash);
@@ -160,7 +160,7 @@ bool IsUserWritable(const std::string &folder, int cp) {
        {"#appdata#", "#localappdata#", "#tempdir#", "#mydocuments#", "#userdir#",
         "#allusersappdata#", "#allusersdocuments#", "#allusersdir#", "\\users\\",
         "\\documents and settings\\", ":\\programdata\\", "\\appdata\\", "\\temp\\", "\\tmp\\"})
-    if (FindText(s, p, cp) != std::string::npos) return true;
+    if (FindInText(s, p, cp) != std::string::npos) return true;
   return false;
 }
 
@@ -174,10 +174,10 @@ std::string FormProblem(const std::string &p, bool installRelative, int cp) {
     start = 2;  // a network path
   if (p.find('/') != std::string::npos)
     return "holds a forward slash: the paths are used as written, with backslashes only";
-  if (FindText(p, "\\\\", cp, start) != std::string::npos)
+  if (FindInText(p, "\\\\", cp, start) != std::string::npos)
     return "holds a doubled backslash: the paths are used as written";
   for (size_t pos = start; pos <= p.size();) {
-    size_t end = FindText(p, "\\", cp, pos);
+    size_t end = FindInText(p, "\\", cp, pos);
     if (end == std::string::npos) end = p.size();
     const std::string part = p.substr(pos, end - pos);
     if (part == "." || part == "..")
@@ -347,7 +347,7 @@ class Checker {
     const std::string &d = o.closingDocument;
     const size_t colon = d.find(':');
     const bool address = colon != std::string::npos && colon > 1 &&
-                         std::min(FindText(d, "\\", cp_), d.find_first_of("/#")) >
+                         std::min(FindInText(d, "\\", cp_), d.find_first_of("/#")) >
                              colon;  // "https:", "mailto:", ...
     if (d.empty() || address) return;
     if (!IsAbsolute(d))
@@ -458,7 +458,7 @@ class Checker {
     }
     std::string trimmed = key.substr(0, EndOfText(key, false, cp_));
     trimmed.erase(0, trimmed.find_first_not_of('\\'));
-    if (FindText(trimmed, "\\\\", cp_) != std::string::npos)
+    if (FindInText(trimmed, "\\\\", cp_) != std::string::npos)
       Warn(where + ".key", "holds a doubled backslash: no key has an empty name");
     const std::string platform =
         hasValue ? std::string() : PlatformKey(r.root, Lower(trimmed), cp_);
@@ -467,7 +467,7 @@ class Checker {
            "removes " + RootName(r.root) + "\\" + trimmed + " with all its subkeys: " + platform);
     else if (trimmed.empty())
       Warn(where + ".key", hasValue ? "a value directly in the root key" : "empty key");
-    else if (!hasValue && FindText(trimmed, "\\", cp_) == std::string::npos)
+    else if (!hasValue && FindInText(trimmed, "\\", cp_) == std::string::npos)
       Warn(where + ".key",
            "key directly below the root: removes \"" + trimmed + "\" with all its subkeys");
   }
@@ -486,7 +486,8 @@ class Checker {
       if (!base.empty() && key != base && key.rfind(base + "\\", 0) != 0) continue;
       const std::string below = key.substr(std::min(key.size(), base.size() + !base.empty()));
       size_t levels = below.empty() ? 0 : 1;
-      for (size_t at = 0; (at = FindText(below, "\\", cp, at)) != std::string::npos; ++at) ++levels;
+      for (size_t at = 0; (at = FindInText(below, "\\", cp, at)) != std::string::npos; ++at)
+        ++levels;
       if (levels <= 2) return "a key that the platform and other products share";
     }
     return std::string();
@@ -506,7 +507,7 @@ class Checker {
     const size_t joined = p.size() + (p.find('#') == std::string::npos ? kMinInstallDir : 0);
     if (joined > kMaxJoined)
       Error(where, "longer than 259 characters once joined: the stub skips it");
-    const size_t slash = FindLastText(p, "\\", cp_);
+    const size_t slash = FindLastInText(p, "\\", cp_);
     const std::string folder = slash == std::string::npos ? std::string() : p.substr(0, slash);
     const std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
     const bool all = name == "*.*" || name == "*";

@@ -272,15 +272,15 @@ size_t CharLength(const std::string &text, size_t at, int codePage) {
              : 1;
 }
 
-size_t FindText(const std::string &text, const char *needle, int codePage, size_t from) {
+size_t FindInText(const std::string &text, const char *needle, int codePage, size_t from) {
   for (size_t i = from; i < text.size(); i += CharLength(text, i, codePage))
     if (text.compare(i, strlen(needle), needle) == 0) return i;
   return std::string::npos;
 }
 
-size_t FindLastText(const std::string &text, const char *needle, int codePage) {
+size_t FindLastInText(const std::string &text, const char *needle, int codePage) {
   size_t last = std::string::npos;
-  for (size_t at = 0; (at = FindText(text, needle, codePage, at)) != std::string::npos; ++at)
+  for (size_t at = 0; (at = FindInText(text, needle, codePage, at)) != std::string::npos; ++at)
     last = at;
   return last;
 }

@@ -29,8 +29,8 @@ size_t CharLength(const std::string &text, size_t at, int codePage);
 /// Where the ASCII `needle` first stands at the start of a character of code page text, from
 /// `from` on (0 or the end of an earlier match: the start of a character); npos when nowhere.
 /// A backslash byte that ends a double-byte character is no backslash.
-size_t FindText(const std::string &text, const char *needle, int codePage, size_t from = 0);
+size_t FindInText(const std::string &text, const char *needle, int codePage, size_t from = 0);
 /// The same, for the last place.
-size_t FindLastText(const std::string &text, const char *needle, int codePage);
+size_t FindLastInText(const std::string &text, const char *needle, int codePage);
 
 }  // namespace tallowin

@@ -243,9 +243,9 @@ std::string RootLongName(uint32_t root) {
 
 void SplitRegistryPath(const std::string &path, int codePage, std::string *key, std::string *value,
                        bool *hasValue) {
-  const size_t last = FindLastText(path, "\\", codePage);
+  const size_t last = FindLastInText(path, "\\", codePage);
   *hasValue =
-      last != std::string::npos && last > 0 && FindLastText(path, "\\\\", codePage) == last - 1;
+      last != std::string::npos && last > 0 && FindLastInText(path, "\\\\", codePage) == last - 1;
   if (*hasValue) {
     *key = path.substr(0, last - 1);
     *value = path.substr(last + 1);

@@ -88,7 +88,7 @@ bool ManifestReader::Registry(const json &v) {
     const bool named = e.contains("value");
     if (named && !Text(e["value"], path + ".value", &value)) return false;
     // The pass takes the text after the last backslash as the value name.
-    if (FindText(value, "\\", m_->codePage) != std::string::npos)
+    if (FindInText(value, "\\", m_->codePage) != std::string::npos)
       return Bad(path + ".value", "a value name with a backslash cannot be stored");
     r.path = named ? key + "\\\\" + value : key;
     // Stored only as the pass will split it.
