@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "codepage.h"
 #include "manifest.h"
 
 namespace tallowin {
@@ -52,27 +53,37 @@ std::string Lower(std::string s) {
   return s;
 }
 
-std::string StripTrailing(std::string s) {
-  while (s.size() > 3 && (s.back() == '\\' || s.back() == '/')) s.pop_back();
-  return s;
+// Texts in the block's code page are read by characters, as the stub reads them: a
+// double-byte character may end in a backslash byte.
+
+// The end of `s` without the backslashes (and slashes, when `slashes`) that end it.
+size_t EndOfText(const std::string &s, bool slashes, int cp) {
+  size_t end = 0;
+  for (size_t i = 0; i < s.size(); i += CharLength(s, i, cp))
+    if (s[i] != '\\' && (s[i] != '/' || !slashes)) end = i + CharLength(s, i, cp);
+  return end;
 }
 
-bool IsDriveRoot(const std::string &raw) {
-  const std::string s = StripTrailing(raw);
+std::string StripTrailing(const std::string &s, int cp) {
+  return s.substr(0, std::max(EndOfText(s, true, cp), std::min<size_t>(s.size(), 3)));
+}
+
+bool IsDriveRoot(const std::string &raw, int cp) {
+  const std::string s = StripTrailing(raw, cp);
   if (s.empty()) return false;
   if (s.size() <= 3 && isalpha(static_cast<unsigned char>(s[0])) && s.size() >= 2 && s[1] == ':')
     return true;
   if (s == "\\" || s == "/") return true;
   // \\server\share is the root of a network drive.
   if (s.size() > 2 && s[0] == '\\' && s[1] == '\\') {
-    const size_t slash = s.find('\\', 2);
-    return slash == std::string::npos || s.find('\\', slash + 1) == std::string::npos;
+    const size_t slash = FindInText(s, "\\", cp, 2);
+    return slash == std::string::npos || FindInText(s, "\\", cp, slash + 1) == std::string::npos;
   }
   return false;
 }
 
-bool IsSystemFolder(const std::string &raw) {
-  const std::string s = Lower(StripTrailing(raw));
+bool IsSystemFolder(const std::string &raw, int cp) {
+  const std::string s = Lower(StripTrailing(raw, cp));
   if (s.size() < 4 || s[1] != ':' || s[2] != '\\') return false;
   const std::string rest = s.substr(3);
   for (const char *f : kSystemFolders)
@@ -81,9 +92,9 @@ bool IsSystemFolder(const std::string &raw) {
 }
 
 // "folder is a drive root" / "... a system folder", or "".
-std::string Dangerous(const std::string &folder) {
-  if (IsDriveRoot(folder)) return "is a drive root";
-  if (IsSystemFolder(folder)) return "is a system folder";
+std::string Dangerous(const std::string &folder, int cp) {
+  if (IsDriveRoot(folder, cp)) return "is a drive root";
+  if (IsSystemFolder(folder, cp)) return "is a system folder";
   return std::string();
 }
 
@@ -92,9 +103,9 @@ bool IsAbsolute(const std::string &p) {
          (p.size() >= 2 && p[0] == '\\' && p[1] == '\\');
 }
 
-std::string Parent(const std::string &p) {
-  const std::string s = StripTrailing(p);
-  const size_t slash = s.rfind('\\');
+std::string Parent(const std::string &p, int cp) {
+  const std::string s = StripTrailing(p, cp);
+  const size_t slash = FindLastInText(s, "\\", cp);
   if (slash == std::string::npos) return std::string();
   if (slash == 2 && s[1] == ':') return s.substr(0, 3);
   return s.substr(0, slash);
@@ -113,8 +124,8 @@ size_t JoinedLength(const std::string &folder, const std::string &name) {
 
 // The Windows and System folders, as written in a file entry (whose folder is not expanded,
 // though an author may still have meant the macro).
-bool IsWindowsOrSystem(const std::string &folder) {
-  const std::string s = Lower(StripTrailing(folder));
+bool IsWindowsOrSystem(const std::string &folder, int cp) {
+  const std::string s = Lower(StripTrailing(folder, cp));
   if (s.rfind("#windows#", 0) == 0 || s.rfind("#system#", 0) == 0) return true;
   if (s.size() < 4 || s[1] != ':' || s[2] != '\\') return false;
   const std::string rest = s.substr(3);
@@ -143,19 +154,19 @@ bool IsPlatformFile(const std::string &name) {
 
 // Folders a standard user may write, where a planted library would be loaded with the
 // uninstaller's rights.
-bool IsUserWritable(const std::string &folder) {
+bool IsUserWritable(const std::string &folder, int cp) {
   const std::string s = Lower(folder) + "\\";
   for (const char *p :
        {"#appdata#", "#localappdata#", "#tempdir#", "#mydocuments#", "#userdir#",
         "#allusersappdata#", "#allusersdocuments#", "#allusersdir#", "\\users\\",
         "\\documents and settings\\", ":\\programdata\\", "\\appdata\\", "\\temp\\", "\\tmp\\"})
-    if (s.find(p) != std::string::npos) return true;
+    if (FindInText(s, p, cp) != std::string::npos) return true;
   return false;
 }
 
 // What in a path the passes would not take as meant: they use paths as written, with no
 // resolving of relative parts and no other separator. "" when nothing.
-std::string FormProblem(const std::string &p, bool installRelative) {
+std::string FormProblem(const std::string &p, bool installRelative, int cp) {
   size_t start = 0;
   if (installRelative && !p.empty() && p[0] == '.')
     start = p.size() >= 2 && p[1] == '\\' ? 2 : p.size();
@@ -163,10 +174,10 @@ std::string FormProblem(const std::string &p, bool installRelative) {
     start = 2;  // a network path
   if (p.find('/') != std::string::npos)
     return "holds a forward slash: the paths are used as written, with backslashes only";
-  if (p.find("\\\\", start) != std::string::npos)
+  if (FindInText(p, "\\\\", cp, start) != std::string::npos)
     return "holds a doubled backslash: the paths are used as written";
   for (size_t pos = start; pos <= p.size();) {
-    size_t end = p.find('\\', pos);
+    size_t end = FindInText(p, "\\", cp, pos);
     if (end == std::string::npos) end = p.size();
     const std::string part = p.substr(pos, end - pos);
     if (part == "." || part == "..")
@@ -237,7 +248,7 @@ std::string PreRemovalProblem(const std::string &c) {
 
 class Checker {
  public:
-  explicit Checker(const CheckInput &in) : in_(in), b_(*in.block) {}
+  explicit Checker(const CheckInput &in) : in_(in), b_(*in.block), cp_(in.codePage) {}
 
   std::vector<Finding> Run() {
     Limits();
@@ -255,11 +266,12 @@ class Checker {
   }
 
  private:
+  // Findings quote the block's texts; they are reported in UTF-8.
   void Error(const std::string &where, const std::string &what) {
-    out_.push_back({true, where, what});
+    out_.push_back({true, where, CodePageToUtf8(what, cp_)});
   }
   void Warn(const std::string &where, const std::string &what) {
-    out_.push_back({false, where, what});
+    out_.push_back({false, where, CodePageToUtf8(what, cp_)});
   }
   static std::string At(const char *list, size_t i) {
     return std::string("$.") + list + "[" + std::to_string(i) + "]";
@@ -321,7 +333,7 @@ class Checker {
 
   // A path's form, reported once at `where`; true when something was reported.
   bool Form(const std::string &where, const std::string &path, bool installRelative = false) {
-    const std::string problem = FormProblem(path, installRelative);
+    const std::string problem = FormProblem(path, installRelative, cp_);
     if (!problem.empty()) Warn(where, problem);
     return !problem.empty();
   }
@@ -335,7 +347,8 @@ class Checker {
     const std::string &d = o.closingDocument;
     const size_t colon = d.find(':');
     const bool address = colon != std::string::npos && colon > 1 &&
-                         d.find_first_of("\\/#") > colon;  // "https:", "mailto:", ...
+                         std::min(FindInText(d, "\\", cp_), d.find_first_of("/#")) >
+                             colon;  // "https:", "mailto:", ...
     if (d.empty() || address) return;
     if (!IsAbsolute(d))
       Warn("$.options.closingDocument",
@@ -369,11 +382,11 @@ class Checker {
     Form(where + ".name", f.name);
     if (!f.name.empty() && IsPlatformFile(f.name) && !(f.folder.size() && f.folder[0] == '.'))
       Warn(where + ".name", "\"" + f.name + "\" is a file of the platform itself");
-    else if (!f.name.empty() && IsWindowsOrSystem(f.folder) && !(f.flags & FE_SHARED))
+    else if (!f.name.empty() && IsWindowsOrSystem(f.folder, cp_) && !(f.flags & FE_SHARED))
       Warn(where,
            "a file in the Windows or System folder that is not a shared component: it "
            "belongs to the platform or to other products");
-    if ((f.flags & FE_SELFREG) && IsUserWritable(f.folder))
+    if ((f.flags & FE_SELFREG) && IsUserWritable(f.folder, cp_))
       Warn(where + ".flags",
            "selfRegister in a folder that users may write: a library planted there would run "
            "with the uninstaller's rights");
@@ -387,7 +400,7 @@ class Checker {
     if ((f.flags & FE_SHARED) && (relative || !IsAbsolute(f.folder)))
       Warn(where, "shared file without a full path: its use count is kept by full path");
     if (f.name.empty() && !relative) {
-      const std::string d = Dangerous(f.folder);
+      const std::string d = Dangerous(f.folder, cp_);
       if (!d.empty()) Warn(where, "removes the folder itself, which " + d);
     }
     if (f.name.find_first_of("*?") != std::string::npos)
@@ -409,16 +422,16 @@ class Checker {
         Warn(w, "folder entries do not expand macros: the path is used as written");
       else if (!IsAbsolute(p))
         Warn(w, "not a full path");
-      std::string d = Dangerous(p);
+      std::string d = Dangerous(p, cp_);
       if (!d.empty()) {
         Warn(w, "folder " + d);
         continue;
       }
       std::string up = p;
       for (unsigned l = 0; l < f.levels; ++l) {
-        up = Parent(up);
+        up = Parent(up, cp_);
         if (up.empty()) break;
-        d = Dangerous(up);
+        d = Dangerous(up, cp_);
         if (!d.empty()) {
           Warn(where + ".levels",
                std::to_string(f.levels) + " levels climb to " + up + ", which " + d);
@@ -438,29 +451,29 @@ class Checker {
       Warn(where + ".root", "not one of the predefined roots HKCR, HKCU, HKLM, HKU, HKCC");
     std::string key, value;
     bool hasValue;
-    SplitRegistryPath(r.path, &key, &value, &hasValue);
+    SplitRegistryPath(r.path, cp_, &key, &value, &hasValue);
     if (r.path.empty()) {
       Warn(where + ".key", "empty: the entry is skipped");
       return;
     }
-    std::string trimmed = key;
-    while (!trimmed.empty() && trimmed.back() == '\\') trimmed.pop_back();
-    while (!trimmed.empty() && trimmed.front() == '\\') trimmed.erase(0, 1);
-    if (!trimmed.empty() && trimmed.find("\\\\") != std::string::npos)
+    std::string trimmed = key.substr(0, EndOfText(key, false, cp_));
+    trimmed.erase(0, trimmed.find_first_not_of('\\'));
+    if (FindInText(trimmed, "\\\\", cp_) != std::string::npos)
       Warn(where + ".key", "holds a doubled backslash: no key has an empty name");
-    const std::string platform = hasValue ? std::string() : PlatformKey(r.root, Lower(trimmed));
+    const std::string platform =
+        hasValue ? std::string() : PlatformKey(r.root, Lower(trimmed), cp_);
     if (!platform.empty())
       Warn(where + ".key",
            "removes " + RootName(r.root) + "\\" + trimmed + " with all its subkeys: " + platform);
     else if (trimmed.empty())
       Warn(where + ".key", hasValue ? "a value directly in the root key" : "empty key");
-    else if (!hasValue && trimmed.find('\\') == std::string::npos)
+    else if (!hasValue && FindInText(trimmed, "\\", cp_) == std::string::npos)
       Warn(where + ".key",
            "key directly below the root: removes \"" + trimmed + "\" with all its subkeys");
   }
 
   // Why a key removal hurts the platform or every product, or "".
-  static std::string PlatformKey(uint32_t root, const std::string &key) {
+  static std::string PlatformKey(uint32_t root, const std::string &key, int cp) {
     const std::string uninstall = Lower(kUninstallKey);
     if ((root == ROOT_HKLM || root == ROOT_HKCU) && key == uninstall)
       return "the entries of every installed product";
@@ -472,7 +485,9 @@ class Checker {
     for (const std::string &base : bases) {
       if (!base.empty() && key != base && key.rfind(base + "\\", 0) != 0) continue;
       const std::string below = key.substr(std::min(key.size(), base.size() + !base.empty()));
-      const size_t levels = below.empty() ? 0 : 1 + std::count(below.begin(), below.end(), '\\');
+      size_t levels = below.empty() ? 0 : 1;
+      for (size_t at = 0; (at = FindInText(below, "\\", cp, at)) != std::string::npos; ++at)
+        ++levels;
       if (levels <= 2) return "a key that the platform and other products share";
     }
     return std::string();
@@ -492,7 +507,7 @@ class Checker {
     const size_t joined = p.size() + (p.find('#') == std::string::npos ? kMinInstallDir : 0);
     if (joined > kMaxJoined)
       Error(where, "longer than 259 characters once joined: the stub skips it");
-    const size_t slash = p.rfind('\\');
+    const size_t slash = FindLastInText(p, "\\", cp_);
     const std::string folder = slash == std::string::npos ? std::string() : p.substr(0, slash);
     const std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
     const bool all = name == "*.*" || name == "*";
@@ -509,7 +524,7 @@ class Checker {
       pos = end + 1;
     }
     if (folder.empty() || folder.find('#') == std::string::npos) {
-      const std::string d = Dangerous(folder);
+      const std::string d = Dangerous(folder, cp_);
       if (!d.empty()) Warn(where, "wildcard folder " + d);
       return;
     }
@@ -527,6 +542,7 @@ class Checker {
 
   const CheckInput &in_;
   const Block &b_;
+  const int cp_;
   std::vector<Finding> out_;
 };
 

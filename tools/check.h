@@ -19,6 +19,7 @@ struct CheckInput {
   // texts); for a block, roles past the end of its table are missing.
   std::vector<std::string> missingRoles;
   bool fromManifest = false;
+  int codePage = 1252;  // of the block's texts
 };
 
 /// All findings, in list order.

@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 #include <stdio.h>
+#include <string.h>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -250,10 +251,9 @@ std::string CodePageToUtf8(const std::string &bytes, int codePage) {
       ++i;
       continue;
     }
-    const size_t n = IsLeadByte(codePage, b) ? 2 : 1;
+    const size_t n = CharLength(bytes, i, codePage);
     const std::string one = bytes.substr(i, n);
-    const uint32_t cp =
-        one.size() == n && IsSupportedCodePage(codePage) ? Decode(codePage, one) : 0;
+    const uint32_t cp = IsSupportedCodePage(codePage) ? Decode(codePage, one) : 0;
     if (cp && EncodeChecked(codePage, cp) == one) {
       AppendUtf8(&out, cp);
       i += n;
@@ -263,6 +263,26 @@ std::string CodePageToUtf8(const std::string &bytes, int codePage) {
     }
   }
   return out;
+}
+
+size_t CharLength(const std::string &text, size_t at, int codePage) {
+  return IsLeadByte(codePage, static_cast<unsigned char>(text[at])) && at + 1 < text.size() &&
+                 text[at + 1] != '\0'
+             ? 2
+             : 1;
+}
+
+size_t FindInText(const std::string &text, const char *needle, int codePage, size_t from) {
+  for (size_t i = from; i < text.size(); i += CharLength(text, i, codePage))
+    if (text.compare(i, strlen(needle), needle) == 0) return i;
+  return std::string::npos;
+}
+
+size_t FindLastInText(const std::string &text, const char *needle, int codePage) {
+  size_t last = std::string::npos;
+  for (size_t at = 0; (at = FindInText(text, needle, codePage, at)) != std::string::npos; ++at)
+    last = at;
+  return last;
 }
 
 }  // namespace tallowin

@@ -22,4 +22,15 @@ bool Utf8ToCodePage(const std::string &utf8, int codePage, std::string *out, std
 /// to the same bytes becomes U+F780-U+F7FF, so every text converts back unchanged.
 std::string CodePageToUtf8(const std::string &bytes, int codePage);
 
+/// The bytes of the character at `at` of code page text, as the system steps through ANSI
+/// text: two for a lead byte with a byte other than NUL after it, else one.
+size_t CharLength(const std::string &text, size_t at, int codePage);
+
+/// Where the ASCII `needle` first stands at the start of a character of code page text, from
+/// `from` on (0 or the end of an earlier match: the start of a character); npos when nowhere.
+/// A backslash byte that ends a double-byte character is no backslash.
+size_t FindInText(const std::string &text, const char *needle, int codePage, size_t from = 0);
+/// The same, for the last place.
+size_t FindLastInText(const std::string &text, const char *needle, int codePage);
+
 }  // namespace tallowin

@@ -20,13 +20,18 @@
 #include <unistd.h>
 #endif
 
+#include "codepage.h"
+
 namespace tallowin {
 
 namespace {
 
 std::string FolderOf(const std::string &path) {
 #ifdef _WIN32
-  const size_t slash = path.find_last_of("\\/:");
+  // The name is in the ANSI code page, where a double-byte character may end in 0x5C.
+  size_t slash = std::string::npos;
+  for (size_t i = 0; i < path.size(); i += CharLength(path, i, static_cast<int>(GetACP())))
+    if (path[i] == '\\' || path[i] == '/' || path[i] == ':') slash = i;
   if (slash == std::string::npos) return ".\\";
   return path.substr(0, slash + 1) + (path[slash] == ':' ? ".\\" : "");
 #else

@@ -198,7 +198,8 @@ bool ManifestReader::Entry(const json &v) {
       if (static_cast<unsigned char>(c) < 0x20)
         return Bad(path + "." + t.first, "texts cannot hold control characters");
   }
-  if (id.empty() || id.find('\\') != std::string::npos || id == "." || id == "..")
+  // On the UTF-8 text, where every backslash byte is a backslash.
+  if (e.id.empty() || e.id.find('\\') != std::string::npos || e.id == "." || e.id == "..")
     return Bad(path + ".id", "must be one key name: not empty, no backslash");
   if (v.contains("estimatedSizeKB")) {
     const json &s = v["estimatedSizeKB"];
@@ -240,10 +241,11 @@ std::string RootLongName(uint32_t root) {
   return std::string();
 }
 
-void SplitRegistryPath(const std::string &path, std::string *key, std::string *value,
+void SplitRegistryPath(const std::string &path, int codePage, std::string *key, std::string *value,
                        bool *hasValue) {
-  const size_t last = path.rfind('\\');
-  *hasValue = last != std::string::npos && last > 0 && path[last - 1] == '\\';
+  const size_t last = FindLastInText(path, "\\", codePage);
+  *hasValue =
+      last != std::string::npos && last > 0 && FindLastInText(path, "\\\\", codePage) == last - 1;
   if (*hasValue) {
     *key = path.substr(0, last - 1);
     *value = path.substr(last + 1);

@@ -57,8 +57,10 @@ std::string RootName(uint32_t root);
 /// The long name of a predefined root ("HKEY_LOCAL_MACHINE"), or "".
 std::string RootLongName(uint32_t root);
 
-/// Splits a stored registry path into key and value the way the registry pass does.
-void SplitRegistryPath(const std::string &path, std::string *key, std::string *value,
+/// Splits a stored registry path in `codePage` into key and value the way the registry pass
+/// does: by characters, so a double-byte character that ends in a backslash byte is no
+/// separator.
+void SplitRegistryPath(const std::string &path, int codePage, std::string *key, std::string *value,
                        bool *hasValue);
 
 }  // namespace tallowin

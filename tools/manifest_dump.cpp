@@ -67,7 +67,7 @@ std::string BlockToManifestJson(const Block &block, int codePage, std::vector<st
         e["root"] = name;
       std::string key, value;
       bool hasValue;
-      SplitRegistryPath(r.path, &key, &value, &hasValue);
+      SplitRegistryPath(r.path, codePage, &key, &value, &hasValue);
       e["key"] = text(key);
       if (hasValue) e["value"] = text(value);
       list.push_back(e);

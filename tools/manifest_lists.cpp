@@ -1,4 +1,5 @@
 // The manifest's four lists: files, folders, registry entries and wildcard patterns.
+#include "codepage.h"
 #include "manifest_reader.h"
 
 namespace tallowin {
@@ -84,22 +85,24 @@ bool ManifestReader::Registry(const json &v) {
     }
     std::string key, value;
     if (!RequiredText(e, "key", path, &key)) return false;
-    if (e.contains("value")) {
-      if (!Text(e["value"], path + ".value", &value)) return false;
-      // The pass takes the text after the last backslash as the value name.
-      if (value.find('\\') != std::string::npos)
-        return Bad(path + ".value", "a value name with a backslash cannot be stored");
-      r.path = key + "\\\\" + value;
-    } else {
-      r.path = key;
-      std::string k, val;
-      bool hasValue;
-      SplitRegistryPath(key, &k, &val, &hasValue);
-      if (hasValue)
-        return Bad(path + ".key",
-                   "a doubled backslash before the last component would name a value: use "
-                   "\"value\"");
-    }
+    const bool named = e.contains("value");
+    if (named && !Text(e["value"], path + ".value", &value)) return false;
+    // The pass takes the text after the last backslash as the value name.
+    if (FindInText(value, "\\", m_->codePage) != std::string::npos)
+      return Bad(path + ".value", "a value name with a backslash cannot be stored");
+    r.path = named ? key + "\\\\" + value : key;
+    // Stored only as the pass will split it.
+    std::string k, val;
+    bool hasValue;
+    SplitRegistryPath(r.path, m_->codePage, &k, &val, &hasValue);
+    if (hasValue && !named)
+      return Bad(path + ".key",
+                 "a doubled backslash before the last component would name a value: use "
+                 "\"value\"");
+    if (hasValue != named)
+      return Bad(path + ".key",
+                 "ends in the first byte of a double-byte character, which would take in the "
+                 "backslash before the value");
     m_->block.registry.push_back(r);
   }
   return true;

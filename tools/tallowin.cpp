@@ -173,6 +173,7 @@ int Check(const Args &a, std::string *out, std::string *err) {
       return kExitErrors;
     }
     in.block = &r.block;
+    in.codePage = a.codePage;
     PeHeaders h;
     if (!ReadPeHeaders(bytes, &h, &fault)) findings.push_back({true, "$", fault.what});
     for (const std::string &s : CertificateFindings(bytes, h, r.blockOffset, r.blockEnd))
@@ -185,6 +186,7 @@ int Check(const Args &a, std::string *out, std::string *err) {
       return kExitErrors;
     }
     in.block = &m.block;
+    in.codePage = m.codePage;
     in.fromManifest = m.messagesByRole;
     in.missingRoles = m.missingRoles;
   }

@@ -23,6 +23,7 @@ Findings CheckJson(const std::string &json) {
   if (!ParseManifest(json, &m, &fault)) return {"fault " + fault.Text()};
   CheckInput in;
   in.block = &m.block;
+  in.codePage = m.codePage;
   in.fromManifest = m.messagesByRole;
   in.missingRoles = m.missingRoles;
   return Brief(in);
@@ -91,6 +92,15 @@ TEST(Check, FindingsOfManifests) {
                         "closingDocument": "https://example.invalid/bye"})"),
        {}},
       {With(R"("options": {"preRemoval": "stop.exe", "closingDocument": "C:\\V\\bye.txt"})"), {}},
+      // Read by characters: a second byte 0x5C is no backslash.
+      {With(R"("codePage": 932, "folders": [{"folder": "C:\\データ\\能\\予", "levels": 2}],
+            "files": [{"folder": "C:\\能users\\V", "name": "v.dll", "flags": ["selfRegister"]}],
+            "registry": [{"root": "HKCU", "key": "Software\\ソ\\表", "value": "能"}],
+            "patterns": ["\\\\能\\表\\予\\*.*"])"),
+       {}},
+      {With(R"("codePage": 950, "folders": [{"folder": "C:\\許\\功\\蓋", "levels": 2}],
+            "registry": [{"root": "HKCU", "key": "Software\\許\\功", "value": "蓋"}])"),
+       {}},
   };
   for (const auto &c : cases) EXPECT_EQ(CheckJson(c.json), c.findings) << c.json;
 
@@ -139,6 +149,9 @@ TEST(Check, FindingsOfManifests) {
       {R"("options": {"preRemoval": "#InstallDir#\\stop.exe /q"})", "options.preRemoval"},
       {R"("options": {"preRemoval": "\"#InstallDir#\\stop.exe /q"})", "options.preRemoval"},
       {R"("options": {"closingDocument": "#InstallDir#\\bye.txt"})", "options.closingDocument"},
+      {R"("codePage": 932, "folders": [{"folder": "C:\\Program Files\\ソフト\\App", "levels": 2}])",
+       "folders[0].levels"},
+      {R"("codePage": 950, "patterns": ["\\\\srv\\許\\*.*"])", "patterns[0]"},  // a share
   };
   for (const auto &w : warnings)
     EXPECT_EQ(CheckJson(With(w[0])), Findings{"warning $." + std::string(w[1])}) << w[0];

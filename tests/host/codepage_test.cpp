@@ -35,16 +35,24 @@ TEST(CodePage, DoubleByteManifestsPackAndDumpUnchanged) {
   ASSERT_TRUE(hosttest::WriteFile(dir / "stub.exe", hosttest::FakeStub()));
   const struct {
     int codePage;
-    const char *folder, *name, *bytes;
+    const char *folder, *name, *bytes, *key = "Software\\V", *value = "v";
   } cases[] = {
       {932, "C:\\データ\\能\\予", "ソ.txt", "C:\\\x83\x66\x81\x5B\x83\x5E\\\x94\x5C\\\x97\x5C"},
       {936, "C:\\软件", "数据", "C:\\\xC8\xED\xBC\xFE"},
       {949, "C:\\데이터", "한국어", "C:\\\xB5\xA5\xC0\xCC\xC5\xCD"},
       {950, "C:\\資料", "軟體═", "C:\\\xB8\xEA\xAE\xC6"},
+      // Characters whose second byte is a backslash, before and after separators.
+      {932, "C:\\ソフト\\表", "能", "C:\\\x83\x5C\x83\x74\x83\x67\\\x95\x5C", "Software\\能\\予\\V",
+       "表"},
+      {950, "C:\\許功\\蓋", "功", "C:\\\xB3\x5C\xA5\x5C\\\xBB\x5C", "Software\\許\\功\\V", "蓋"},
   };
   for (const auto &c : cases) {
     nlohmann::json m = {{"codePage", c.codePage},
                         {"files", {{{"folder", c.folder}, {"name", c.name}}}}};
+    m["folders"] = {{{"folder", c.folder}}};
+    m["registry"] = {{{"root", "HKCU"}, {"key", c.key}, {"value", c.value}},
+                     {{"root", "HKCU"}, {"key", c.key}},
+                     {{"root", "HKCU"}, {"key", c.value}}};
     ASSERT_TRUE(hosttest::WriteFile(dir / "m.json", m.dump()));
     std::string json, err;
     ASSERT_EQ(0, RunCommandLine({"tallowin", "pack", dir / "m.json", "--stub", dir / "stub.exe",
@@ -60,6 +68,19 @@ TEST(CodePage, DoubleByteManifestsPackAndDumpUnchanged) {
     ASSERT_TRUE(ParseManifest(json, &parsed, &fault)) << fault.Text();
     EXPECT_EQ(parsed.block.files.at(0).folder, c.bytes);
     EXPECT_EQ(nlohmann::json::parse(json)["files"], m["files"]);
+    EXPECT_EQ(nlohmann::json::parse(json)["folders"], m["folders"]);
+    EXPECT_EQ(nlohmann::json::parse(json)["registry"], m["registry"]);
+    EXPECT_EQ(parsed.block.registry.at(0).path,
+              parsed.block.registry.at(1).path + "\\\\" + parsed.block.registry.at(2).path);
+    // Checked by characters too, in UTF-8: no messages, no uninstall entry, a key below the
+    // root, nothing else.
+    for (const std::string &input : {dir / "m.json", dir / "out.exe"}) {
+      std::string report;
+      RunCommandLine({"tallowin", "check", "--code-page", std::to_string(c.codePage), input},
+                     &report, &err);
+      EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 3) << report;
+      EXPECT_NE(report.find("removes \"" + std::string(c.value) + "\" with"), std::string::npos);
+    }
   }
 }
 
