@@ -132,7 +132,7 @@ void PreparePreRemovalCommand(const char *command) {
     expanded = static_cast<char *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, n + 1));
     if (expanded) {
       ExpandFolderMacros(expanded, command, n + 1);
-      if (expanded[k] == '#' && lstrlenA(expanded) == lstrlenA(command)) {
+      if (expanded[k] == '#' && TextLength(expanded) == TextLength(command)) {
         HeapFree(GetProcessHeap(), 0, expanded);  // nothing changed: a relative command
         expanded = nullptr;
       } else {

@@ -15,7 +15,7 @@ static_assert(sizeof kKeywords / sizeof kKeywords[0] == OUTCOME_CANCELLED + 1,
 // Control characters are written as '?': a name from the block cannot forge a line.
 void WriteLine(const char *head, const char *root, const char *text) {
   if (!g.log) return;
-  const DWORD size = lstrlenA(head) + lstrlenA(root) + lstrlenA(text) + 4;
+  const DWORD size = TextLength(head) + TextLength(root) + TextLength(text) + 4;
   char *line = static_cast<char *>(HeapAlloc(GetProcessHeap(), 0, size));
   if (!line) return;
   DWORD n = 0;

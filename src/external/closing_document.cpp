@@ -22,9 +22,9 @@ bool HasBlank(const char *text) {
 }
 
 char *FindText(char *text, const char *what) {
-  int n = lstrlenA(what);
+  const DWORD n = TextLength(what);
   for (; *text; ++text) {
-    int i = 0;
+    DWORD i = 0;
     while (i < n && text[i] == what[i]) ++i;
     if (i == n) return text;
   }
@@ -101,13 +101,7 @@ void OpenClosingDocument(const char *document, const char *extension) {
   if (folder && command && CopyBounded(folder, kDocumentBuf, document)) {
     const char *workingFolder = NULL;
     if (!StartsWithNoCase(document, "http://") && !StartsWithNoCase(document, "https://")) {
-      char *lastBackslash = NULL;
-      for (char *p = folder; *p; ++p)
-        if (*p == '\\') lastBackslash = p;
-      if (lastBackslash) {
-        *lastBackslash = '\0';
-        workingFolder = folder;
-      }
+      if (CutAtLastBackslash(folder)) workingFolder = folder;
     }
     HINSTANCE shell = ShellExecuteA(NULL, "open", document, NULL, workingFolder, SW_SHOW);
     const bool elevated = RunsElevated();

@@ -15,7 +15,6 @@
 namespace {
 
 constexpr DWORD kScriptBuf = 2048;
-constexpr DWORD kCommandLineBuf = 1040;
 constexpr DWORD kNameBuf = 1040;  // wsprintfA writes at most 1024 characters
 constexpr DWORD kLineChars = 2048;
 constexpr int kLastBatchNumber = 998;
@@ -43,7 +42,7 @@ bool AppendScriptPath(char *script, const char *path) {
   bool quote = false;
   for (const char *p = path; *p; ++p)
     if (*p == ' ') quote = true;
-  DWORD length = lstrlenA(script);
+  DWORD length = TextLength(script);
   auto put = [&](char c) {
     if (length + 1 >= kScriptBuf) return false;
     script[length++] = c;
@@ -76,7 +75,7 @@ bool BuildScript(char *script, const char *ownPath, const char *folder, const ch
 }
 
 bool WriteAll(HANDLE file, const char *text) {
-  DWORD size = lstrlenA(text);
+  DWORD size = TextLength(text);
   DWORD written = 0;
   return WriteFile(file, text, size, &written, NULL) && written == size;
 }
@@ -103,16 +102,16 @@ void StartOnNineX() {
   if (file == INVALID_HANDLE_VALUE) return;
   char oemBatch[kPathBuf];
   char *script = AllocBlock(kScriptBuf);
-  char *line = AllocBlock(kCommandLineBuf);
-  bool ready = script && line && CopyBounded(oemBatch, kPathBuf, batchPath) &&
-               ToOemPath(oemBatch) && BuildScript(script, g.scratchPath, installDir, oemBatch) &&
-               WriteAll(file, script);
+  // "command.com /C " and the script's short path.
+  char line[kPathBuf + 16];
+  bool ready = script && CopyBounded(oemBatch, kPathBuf, batchPath) && ToOemPath(oemBatch) &&
+               BuildScript(script, g.scratchPath, installDir, oemBatch) && WriteAll(file, script);
   CloseHandle(file);
   char runPath[kPathBuf];
   ready = ready && CopyBounded(runPath, kPathBuf, batchPath);
   if (ready) ToShortPath(runPath);
-  ready = ready && CopyBounded(line, kCommandLineBuf, "command.com /C ") &&
-          AppendBounded(line, kCommandLineBuf, runPath);
+  ready = ready && CopyBounded(line, sizeof line, "command.com /C ") &&
+          AppendBounded(line, sizeof line, runPath);
   bool started = false;
   if (ready) {
     STARTUPINFOA startup;
@@ -129,7 +128,6 @@ void StartOnNineX() {
     }
   }
   if (!started) DeleteFileA(batchPath);
-  FreeBlock(line);
   FreeBlock(script);
 }
 

@@ -33,9 +33,9 @@ bool CanOpenForWriting(const char *path) {
 // Counts the shared file's use down; returns false when the file must stay, with the
 // reason in *kept (left as it was when only the lock keeps it).
 bool UpdateSharedCount(const char *path, bool ok, bool locked, Outcome *kept) {
-  HKEY key = nullptr;
-  bool keyOpen =
-      RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS;
+  ScopedKey key;
+  const bool keyOpen = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, KEY_ALL_ACCESS,
+                                     key.Receive()) == ERROR_SUCCESS;
   bool recorded = false;
   if (keyOpen) {
     DWORD count = 1;
@@ -60,20 +60,16 @@ bool UpdateSharedCount(const char *path, bool ok, bool locked, Outcome *kept) {
     ok = false;  // with no count recorded its other users are unknown
     *kept = OUTCOME_KEPT_BY_DEFAULT;
   } else if (ok && !g.silent) {
-    char *text = nullptr;
-    if (AllocZeroedT(blockfmt::kComposedMax, &text)) {
+    ScopedBlock<char> text;
+    if (AllocZeroedT(blockfmt::kComposedMax, text.Receive())) {
       ComposeMessage(text, blockfmt::MSG_SHARED_FILE, path);
       if (text[0] != '\0' && ShowMessage(text, MB_YESNO | MB_ICONQUESTION) != IDYES) {
         ok = false;
         *kept = OUTCOME_KEPT_BY_ANSWER;
       }
-      FreeAndNullT(&text);
     }
   }
-  if (keyOpen) {
-    if (ok) RegDeleteValueA(key, path);
-    RegCloseKey(key);
-  }
+  if (keyOpen && ok) RegDeleteValueA(key, path);
   return ok;
 }
 

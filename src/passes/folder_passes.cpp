@@ -70,24 +70,6 @@ bool BuildEntryFolder(const FileEntry *entry) {
 
 }  // namespace
 
-bool ResolveFullPath(const char *path, char *resolved) {
-  if (!path[0]) return false;
-  DWORD length = GetFullPathNameA(path, kPathBuf, resolved, nullptr);
-  return length != 0 && length < kPathBuf;
-}
-
-// "..", trailing dots and forward slashes would slip past the test as written; "C:"
-// resolves to a drive's current folder, so the written form is tested as well.
-bool ResolveUnprotected(char *folder, char *resolved) {
-  if (!ResolveFullPath(folder, resolved)) return false;
-  return !IsProtectedFolder(folder) && !IsProtectedFolder(resolved);
-}
-
-bool IsReparsePoint(const char *path) {
-  DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 void RemoveFolderFiles() {
   if (!g.folders) return;
   for (DWORD i = 0; i < g.folderCount; ++i) {

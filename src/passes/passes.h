@@ -35,16 +35,6 @@ bool MatchesPattern(const char *pattern, const char *name);
 void RemoveFolderFiles();
 void RemoveFolders();
 void RemoveEmptyFolders();
-/// True when `path` is a junction or symbolic link (false when it cannot be read); the
-/// wildcard walk and the folder climbs never pass through one.
-bool IsReparsePoint(const char *path);
-/// The form the system resolves `path` to (GetFullPathNameA: "..", ".", trailing dots
-/// and forward slashes resolved) in the 260-byte `resolved`; false when it does not fit.
-bool ResolveFullPath(const char *path, char *resolved);
-/// ResolveFullPath, and false as well when either the written or the resolved form is
-/// protected: every folder a pass removes is removed in its resolved form after this.
-bool ResolveUnprotected(char *folder, char *resolved);
-
 /// Reports a listed file that another process holds. With /S, a file whose removal has no
 /// side effects to leave behind (shared count, font, registration) is scheduled for
 /// deletion at restart, then its folder, unless that folder is protected or a link;

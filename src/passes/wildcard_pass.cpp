@@ -1,6 +1,7 @@
 // The wildcard pass: matching files below each listed folder, then the folders left empty.
 #include <string.h>
 
+#include "data/data.h"
 #include "passes.h"
 #include "paths/paths.h"
 
@@ -46,17 +47,13 @@ const char *InFolder(const char *folder, const char *name, char *full) {
 // Empty when a search finds nothing at all, or only "." and "..".
 bool CurrentFolderIsEmpty() {
   WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA("*.*", &found);
-  if (search == INVALID_HANDLE_VALUE) return true;
-  bool empty = true;
+  ScopedFind search(FindFirstFileA("*.*", &found));
+  if (!search) return true;
   do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsDotName(found.cFileName)) {
-      empty = false;
-      break;
-    }
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsDotName(found.cFileName))
+      return false;
   } while (FindNextFileA(search, &found));
-  FindClose(search);
-  return empty;
+  return true;
 }
 
 // Opens a folder itself, never a link's target, without delete sharing: while the handle
@@ -212,8 +209,8 @@ void CleanFolder(const char *folder, const char *parent, const char *pattern, HA
                  int depth) {
   WIN32_FIND_DATAA found;
   char full[kPathBuf];
-  HANDLE search = FindFirstFileA("*.*", &found);
-  if (search != INVALID_HANDLE_VALUE) {
+  ScopedFind search(FindFirstFileA("*.*", &found));
+  if (search) {
     do {
       const DWORD attributes = found.dwFileAttributes;
       if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || IsDotName(found.cFileName) ||
@@ -241,12 +238,11 @@ void CleanFolder(const char *folder, const char *parent, const char *pattern, HA
         CleanFolder(child, folder, pattern, childHeld, depth + 1);
       }
     } while (FindNextFileA(search, &found));
-    FindClose(search);
   }
 
   // What the search for the pattern returns, less what it found by a short name only.
-  search = pattern[0] ? FindFirstFileA(pattern, &found) : INVALID_HANDLE_VALUE;
-  if (search != INVALID_HANDLE_VALUE) {
+  search.Reset(pattern[0] ? FindFirstFileA(pattern, &found) : INVALID_HANDLE_VALUE);
+  if (search) {
     do {
       if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
           !MatchesPattern(pattern, found.cFileName)) {
@@ -259,7 +255,7 @@ void CleanFolder(const char *folder, const char *parent, const char *pattern, HA
       const BOOL deleted = DeleteFileA(found.cFileName);
       NoteFileDeletion(InFolder(folder, found.cFileName, full), deleted, 0);
     } while (FindNextFileA(search, &found));
-    FindClose(search);
+    search.Reset();
   }
 
   bool empty = CurrentFolderIsEmpty();

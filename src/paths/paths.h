@@ -48,7 +48,7 @@ void ResolveFolderMacro(char *buffer);
 /// Expands every macro of `source`; returns the full expanded length. dest may be null.
 DWORD ExpandFolderMacros(char *dest, const char *source, DWORD capacity);
 
-// The protected folder test.
+// The protected folder test, resolved paths and links.
 
 /// 1 when `path` is a protected folder (or shorter than 4 bytes), else 0.
 /// The caller's text is unchanged on return.
@@ -63,3 +63,12 @@ bool IsTrustedLinkOwner(const void *sid);
 /// a link that a standard user could have made. False also when a folder's attributes
 /// or a link's owner cannot be read, or the path does not fit 260 bytes.
 bool LinksAreTrusted(const char *path, bool includeLast);
+/// True when `path` is a junction or symbolic link (false when it cannot be read); the
+/// wildcard walk and the folder climbs never pass through one.
+bool IsReparsePoint(const char *path);
+/// The form the system resolves `path` to (GetFullPathNameA: "..", ".", trailing dots
+/// and forward slashes resolved) in the 260-byte `resolved`; false when it does not fit.
+bool ResolveFullPath(const char *path, char *resolved);
+/// ResolveFullPath, and false as well when either the written or the resolved form is
+/// protected: every folder a pass removes is removed in its resolved form after this.
+bool ResolveUnprotected(char *folder, char *resolved);

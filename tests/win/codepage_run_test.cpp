@@ -76,6 +76,21 @@ TEST(CodePage, PathTextMovesByCharacters) {
   g.messages = nullptr;
 }
 
+// The link check walks a path by characters: a folder whose name ends in a 0x5C byte is
+// one folder, and a user's link below it still stops the entry.
+TEST(CodePage, LinkCheckSeesALinkBelowAFolderEndingInABackslashByte) {
+  if (!DoubleByte()) GTEST_SKIP() << "single-byte code page";
+  testenv::ScopedTestDir dir("cplink");
+  const std::string folder = dir / Names().substr(0, 2);
+  ASSERT_TRUE(testenv::MakeDirs(folder + "\\target"));
+  ASSERT_TRUE(testenv::MakeFolderLink(folder + "\\link", "target"));
+  testenv::PrepareRunState(dir.path());
+  EXPECT_TRUE(LinksAreTrusted((folder + "\\target\\f.txt").c_str(), false));
+  EXPECT_FALSE(LinksAreTrusted((folder + "\\link\\f.txt").c_str(), false));
+  testenv::ReleaseRunState();
+  EXPECT_TRUE(testenv::RemoveFolderLink(folder + "\\link"));
+}
+
 // Runs "exe /Q" without quotes; any box it shows is cancelled. True when it was quiet.
 bool RunQuietUnquoted(const std::string &exe) {
   testenv::ProgramRun run(exe + " /Q");

@@ -406,17 +406,24 @@ bool HostLinkTool(const std::string &link, const std::string &tool, const std::s
   auto unixName = (UnixNameFn)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"),
                                                      "wine_get_unix_file_name");
   if (!unixName) return false;
-  std::wstring wide(link.begin(), link.end());
-  char *hostPath = unixName(wide.c_str());
+  // Wide all the way: the link's name may hold characters of a double-byte code page, and
+  // the host's name of it is UTF-8.
+  wchar_t wide[MAX_PATH];
+  if (!MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide, MAX_PATH)) return false;
+  char *hostPath = unixName(wide);
   if (!hostPath) return false;
   std::string command = tool + " " + args + " \"" + hostPath + "\"";
   HeapFree(GetProcessHeap(), 0, hostPath);
-  STARTUPINFOA startup = {};
+  std::wstring wideCommand(command.size() + 1, L'\0');
+  if (!MultiByteToWideChar(CP_UTF8, 0, command.c_str(), -1, &wideCommand[0],
+                           static_cast<int>(wideCommand.size())))
+    return false;
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process;
-  std::string program = "\\\\?\\unix\\bin\\" + tool;
-  if (!CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
+  const std::wstring program = L"\\\\?\\unix\\bin\\" + std::wstring(tool.begin(), tool.end());
+  if (!CreateProcessW(program.c_str(), &wideCommand[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &process)) {
     return false;
   }
   CloseHandle(process.hThread);
