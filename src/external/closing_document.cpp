@@ -64,17 +64,7 @@ void StartByProgramPath(char *command) {
   program[n] = '\0';
   bool full = (n >= 3 && program[1] == ':' && program[2] == '\\') ||
               (program[0] == '\\' && program[1] == '\\');
-  if (!full) return;
-  STARTUPINFOA startup;
-  ZeroMemory(&startup, sizeof(startup));
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_SHOW;
-  PROCESS_INFORMATION info;
-  if (CreateProcessA(program, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info)) {
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-  }
+  if (full) StartDetached(program, command, SW_SHOW);
 }
 
 }  // namespace

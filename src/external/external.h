@@ -5,6 +5,9 @@
 /// Starts the program from its own folder; with `wait`, waits for its end. 1 = started.
 int StartPreRemovalProgram(const char *program, const char *arguments, int wait);
 int LaunchProgram(const char *program, const char *arguments, HANDLE *process);
+/// Starts `commandLine` (`program` may be null: then the line's first word) with its
+/// window shown as `show`, never waited for. True when it started.
+bool StartDetached(const char *program, char *commandLine, WORD show);
 int IsProcessRunning(HANDLE process);
 
 /// Opens the document through the shell, else through the open command of `extension`.

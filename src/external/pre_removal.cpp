@@ -98,3 +98,17 @@ int StartPreRemovalProgram(const char *program, const char *arguments, int wait)
   CloseHandle(process);
   return 1;
 }
+
+bool StartDetached(const char *program, char *commandLine, WORD show) {
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof(startup));
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = show;
+  PROCESS_INFORMATION info;
+  if (!CreateProcessA(program, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
+    return false;
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return true;
+}

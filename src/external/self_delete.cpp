@@ -112,22 +112,7 @@ void StartOnNineX() {
   if (ready) ToShortPath(runPath);
   ready = ready && CopyBounded(line, sizeof line, "command.com /C ") &&
           AppendBounded(line, sizeof line, runPath);
-  bool started = false;
-  if (ready) {
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof(startup));
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION info;
-    ZeroMemory(&info, sizeof(info));
-    if (CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info)) {
-      CloseHandle(info.hThread);
-      CloseHandle(info.hProcess);
-      started = true;
-    }
-  }
-  if (!started) DeleteFileA(batchPath);
+  if (!ready || !StartDetached(NULL, line, SW_HIDE)) DeleteFileA(batchPath);
   FreeBlock(script);
 }
 
