@@ -83,54 +83,64 @@ const char *ReadMessages(BodyCursor *c, ReadBlockResult *r) {
   return nullptr;
 }
 
-const char *ReadFiles(BodyCursor *c, ReadBlockResult *r) {
+// One shape for the three entry lists, as the stub reads them: a count that the body must
+// be able to hold at the list's smallest entry, then each entry through `readEntry`,
+// which names what is wrong with it or returns null.
+template <typename Item, typename ReadEntry>
+const char *ReadList(BodyCursor *c, size_t smallestEntry, const char *noCount, const char *tooMany,
+                     std::vector<Item> *list, ReadEntry readEntry) {
   uint32_t count;
-  if (!c->U32(&count)) return "file list body too short for its count";
-  if (count > c->left() / kMinFileEntry) return "file count larger than the record can hold";
+  if (!c->U32(&count)) return noCount;
+  if (count > c->left() / smallestEntry) return tooMany;
   for (uint32_t i = 0; i < count; ++i) {
-    FileItem f;
-    if (!c->Counted(&f.folder) || !c->Counted(&f.name) || !c->U8(&f.flags))
-      return "file entry runs past the end of the record";
-    if (f.folder.size() + f.name.size() > kMaxFileEntryText)
-      return "file entry over the reader's 518-byte limit";
-    if (HasNul(f.folder) || HasNul(f.name)) return "file entry text holds a NUL byte";
-    r->block.files.push_back(std::move(f));
+    Item item;
+    if (const char *why = readEntry(c, &item)) return why;
+    list->push_back(std::move(item));
   }
   return nullptr;
+}
+
+const char *ReadFiles(BodyCursor *c, ReadBlockResult *r) {
+  return ReadList(c, kMinFileEntry, "file list body too short for its count",
+                  "file count larger than the record can hold", &r->block.files,
+                  [](BodyCursor *c, FileItem *f) -> const char * {
+                    if (!c->Counted(&f->folder) || !c->Counted(&f->name) || !c->U8(&f->flags))
+                      return "file entry runs past the end of the record";
+                    if (f->folder.size() + f->name.size() > kMaxFileEntryText)
+                      return "file entry over the reader's 518-byte limit";
+                    if (HasNul(f->folder) || HasNul(f->name))
+                      return "file entry text holds a NUL byte";
+                    return nullptr;
+                  });
 }
 
 const char *ReadFolders(BodyCursor *c, ReadBlockResult *r) {
-  uint32_t count;
-  if (!c->U32(&count)) return "folder list body too short for its count";
-  if (count > c->left() / kMinFolderEntry) return "folder count larger than the record can hold";
-  for (uint32_t i = 0; i < count; ++i) {
-    FolderItem f;
-    if (!c->U8(&f.levels) || !c->Counted(&f.folder) || !c->Counted(&f.secondFolder) ||
-        !c->Counted(&f.name))
-      return "folder entry runs past the end of the record";
-    if (f.folder.size() + f.secondFolder.size() + f.name.size() > kMaxFolderEntryText)
-      return "folder entry over the reader's 777-byte limit";
-    if (HasNul(f.folder) || HasNul(f.secondFolder) || HasNul(f.name))
-      return "folder entry text holds a NUL byte";
-    r->block.folders.push_back(std::move(f));
-  }
-  return nullptr;
+  return ReadList(
+      c, kMinFolderEntry, "folder list body too short for its count",
+      "folder count larger than the record can hold", &r->block.folders,
+      [](BodyCursor *c, FolderItem *f) -> const char * {
+        if (!c->U8(&f->levels) || !c->Counted(&f->folder) || !c->Counted(&f->secondFolder) ||
+            !c->Counted(&f->name))
+          return "folder entry runs past the end of the record";
+        if (f->folder.size() + f->secondFolder.size() + f->name.size() > kMaxFolderEntryText)
+          return "folder entry over the reader's 777-byte limit";
+        if (HasNul(f->folder) || HasNul(f->secondFolder) || HasNul(f->name))
+          return "folder entry text holds a NUL byte";
+        return nullptr;
+      });
 }
 
 const char *ReadRegistry(BodyCursor *c, ReadBlockResult *r) {
-  uint32_t count;
-  if (!c->U32(&count)) return "registry list body too short for its count";
-  if (count > c->left() / kMinRegistryEntry)
-    return "registry count larger than the record can hold";
-  for (uint32_t i = 0; i < count; ++i) {
-    RegistryItem e;
-    if (!c->U32(&e.root) || !c->Counted(&e.path))
-      return "registry entry runs past the end of the record";
-    if (e.path.size() > kMaxRegistryPath) return "registry path over the reader's 519-byte limit";
-    if (HasNul(e.path)) return "registry path holds a NUL byte";
-    r->block.registry.push_back(std::move(e));
-  }
-  return nullptr;
+  return ReadList(c, kMinRegistryEntry, "registry list body too short for its count",
+                  "registry count larger than the record can hold", &r->block.registry,
+                  [](BodyCursor *c, RegistryItem *e) -> const char * {
+                    if (!c->U32(&e->root) || !c->Counted(&e->path))
+                      return "registry entry runs past the end of the record";
+                    if (e->path.size() > kMaxRegistryPath)
+                      return "registry path over the reader's 519-byte limit";
+                    if (HasNul(e->path)) return "registry path holds a NUL byte";
+                    return nullptr;
+                  });
 }
 
 const char *ReadOptions(const uint8_t *body, uint32_t size, ReadBlockResult *r) {
