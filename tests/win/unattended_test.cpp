@@ -20,34 +20,6 @@ using testenv::FileExists;
 const char kSharedDlls[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
-TEST(ParseSwitches, SilentWordsAndALogPathTakenWhole) {
-  const struct {
-    const char *text;
-    DWORD silent, quiet, noExternal;
-    const char *log;
-  } cases[] = {
-      {"/S", 1, 1, 0, ""},
-      {"/SILENT /SUPPRESSMSGBOXES", 1, 1, 0, ""},
-      {"-verysilent", 1, 1, 0, ""},
-      {"/Q /LOG=\"C:\\my logs\\un-install /X.log\" /X", 0, 1, 1, "C:\\my logs\\un-install /X.log"},
-      {"/log=C:\\a-b/c.log", 0, 0, 0, "C:\\a-b/c.log"},
-      {"/LOG=\"C:\\open -s", 0, 0, 0, "C:\\open -s"},
-      {"/LOG /L /V", 0, 0, 0, ""},
-      {"word /S", 0, 0, 0, ""},
-  };
-  for (const auto &c : cases) {
-    ResetRunState();
-    ParseSwitches(c.text);
-    EXPECT_EQ(c.silent, g.silent) << c.text;
-    EXPECT_EQ(c.quiet, g.quiet) << c.text;
-    EXPECT_EQ(c.noExternal, g.noExternal) << c.text;
-    EXPECT_STREQ(c.log, g.logPath) << c.text;
-  }
-  ResetRunState();
-  ParseSwitches(("/LOG=C:\\" + std::string(300, 'a')).c_str());
-  EXPECT_STREQ("", g.logPath) << "a path cut short would name another file";
-}
-
 std::vector<std::string> ReadLines(const std::string &path) {
   std::vector<uint8_t> bytes;
   testenv::ReadBytes(path, &bytes);
