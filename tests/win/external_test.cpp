@@ -23,17 +23,7 @@ Lines WaitForMarker(const std::string &path, DWORD timeoutMs = 15000) {
     if (waited >= timeoutMs) return {};
     Sleep(50);
   }
-  std::vector<uint8_t> bytes;
-  Lines lines(1);
-  testenv::ReadBytes(path, &bytes);
-  for (uint8_t b : bytes) {
-    if (b == '\n')
-      lines.emplace_back();
-    else
-      lines.back() += static_cast<char>(b);
-  }
-  lines.pop_back();  // what follows the last line break
-  return lines;
+  return testenv::ReadLines(path);
 }
 
 // The probe's settings for one test, cleared afterwards.

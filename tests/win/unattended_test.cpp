@@ -20,20 +20,6 @@ using testenv::FileExists;
 const char kSharedDlls[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
-std::vector<std::string> ReadLines(const std::string &path) {
-  std::vector<uint8_t> bytes;
-  testenv::ReadBytes(path, &bytes);
-  std::vector<std::string> lines(1);
-  for (uint8_t b : bytes) {
-    if (b == '\n')
-      lines.emplace_back();
-    else if (b != '\r')
-      lines.back() += static_cast<char>(b);
-  }
-  lines.pop_back();
-  return lines;
-}
-
 // The deletions that the next start of the system will make, as it lists them.
 std::vector<std::string> PendingDeletions() {
   std::vector<std::string> out;
@@ -98,7 +84,7 @@ TEST_F(SilentRun, DefaultsAnswerEveryQuestionAndAHeldFileGoesAtRestart) {
   EXPECT_EQ(0, windows);
   EXPECT_TRUE(FileExists(exe_)) << "the /X after the log path is taken";
 
-  std::vector<std::string> lines = ReadLines(log_);
+  std::vector<std::string> lines = testenv::ReadLines(log_);
   ASSERT_EQ(10u, lines.size());
   EXPECT_EQ("program " + exe_, lines[0]);
   EXPECT_EQ("switches " + switches, lines[1]);
@@ -135,7 +121,7 @@ TEST_F(SilentRun, ExitCodesForAllGoneAFailureAndAnUnreadableBlock) {
   int windows = -1;
   EXPECT_EQ(1603u, Run("/S /X /LOG=\"" + log_ + "\"", &windows));
   EXPECT_EQ(0, windows);
-  std::vector<std::string> lines = ReadLines(log_);
+  std::vector<std::string> lines = testenv::ReadLines(log_);
   ASSERT_LE(5u, lines.size());
   EXPECT_EQ("failed:123 " + dir_ / "bad<name>.txt", lines[3]);
   EXPECT_EQ("exit 1603", lines.back());
@@ -148,7 +134,7 @@ TEST_F(SilentRun, ExitCodesForAllGoneAFailureAndAnUnreadableBlock) {
   ASSERT_TRUE(CopyFileA(testenv::StubPath().c_str(), exe_.c_str(), FALSE));
   EXPECT_EQ(0xFFFFFFFFu, Run("-s -log=\"" + log_ + "\"", &windows));
   EXPECT_EQ(0, windows);
-  lines = ReadLines(log_);
+  lines = testenv::ReadLines(log_);
   ASSERT_LE(10u, lines.size()) << "appended to the first run's lines";
   EXPECT_EQ("unreadable " + exe_, lines[lines.size() - 2]);
   EXPECT_EQ("exit -1", lines.back());

@@ -129,6 +129,20 @@ bool ReadBytes(const std::string &path, std::vector<uint8_t> *bytes) {
   return ok && got == size;
 }
 
+std::vector<std::string> ReadLines(const std::string &path) {
+  std::vector<uint8_t> bytes;
+  std::vector<std::string> lines(1);
+  ReadBytes(path, &bytes);
+  for (uint8_t b : bytes) {
+    if (b == '\n')
+      lines.emplace_back();
+    else if (b != '\r')
+      lines.back() += static_cast<char>(b);
+  }
+  lines.pop_back();  // what follows the last line break
+  return lines;
+}
+
 bool FileExists(const std::string &path) {
   DWORD a = GetFileAttributesA(path.c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);

@@ -50,6 +50,8 @@ void RemoveTree(const std::string &path);
 bool WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes);
 bool WriteText(const std::string &path, const std::string &text);
 bool ReadBytes(const std::string &path, std::vector<uint8_t> *bytes);
+/// The file's lines without their line breaks (CR LF or LF); none when it cannot be read.
+std::vector<std::string> ReadLines(const std::string &path);
 bool FileExists(const std::string &path);
 bool DirExists(const std::string &path);
 bool PathExists(const std::string &path);
