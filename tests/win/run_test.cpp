@@ -146,12 +146,9 @@ TEST(WholeProgram, WaitsForThePreRemovalProgramWhenTheOptionsSaySo) {
   block.options = {blockfmt::OPT_WAIT, "probe.exe", ""};  // in the install folder
   ASSERT_TRUE(testenv::InstallStub(exe, block));
   // The probe writes its marker after a pause; the run inherits these settings.
-  SetEnvironmentVariableA("TALLOWIN_PROBE_MARKER", marker.c_str());
-  SetEnvironmentVariableA("TALLOWIN_PROBE_SLEEP", "1500");
+  testenv::ProbeEnv probe(marker, 1500);
   EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /Q"));
   EXPECT_TRUE(testenv::FileExists(marker)) << "the run ended before its pre-removal program";
-  SetEnvironmentVariableA("TALLOWIN_PROBE_MARKER", nullptr);
-  SetEnvironmentVariableA("TALLOWIN_PROBE_SLEEP", nullptr);
 }
 
 }  // namespace

@@ -157,10 +157,9 @@ TEST(RunControl, AQuotedCommandAloneStartsAndAnOffsetPast2GiBIsDamaged) {
   char saved[MAX_PATH] = "";
   GetEnvironmentVariableA("TMP", saved, MAX_PATH);
   SetEnvironmentVariableA("TMP", dir.path().c_str());
-  SetEnvironmentVariableA("TALLOWIN_PROBE_MARKER", (dir / "marker.txt").c_str());
+  testenv::ProbeEnv probe(dir / "marker.txt");
   PreparePreRemovalCommand("\"#TempDir#\\pre removal.exe\"");
   SetEnvironmentVariableA("TMP", saved[0] ? saved : nullptr);
-  SetEnvironmentVariableA("TALLOWIN_PROBE_MARKER", nullptr);
   EXPECT_TRUE(FileExists(dir / "marker.txt"));
   testenv::ReleaseRunState();
 }

@@ -143,6 +143,25 @@ bool MakeFolderLink(const std::string &link, const std::string &relativeTarget);
 /// Removes such a link through the host (the tree cleanup does not follow links).
 bool RemoveFolderLink(const std::string &link);
 
+/// The settings of the pre-removal probe (a helper program that writes its folder, command
+/// line and arguments to `marker`) for the object's lifetime; programs started meanwhile
+/// inherit them.
+class ProbeEnv {
+ public:
+  explicit ProbeEnv(const std::string &marker, DWORD sleepMs = 0, DWORD exitCode = 0) {
+    SetEnvironmentVariableA("TALLOWIN_PROBE_MARKER", marker.c_str());
+    SetEnvironmentVariableA("TALLOWIN_PROBE_SLEEP", std::to_string(sleepMs).c_str());
+    SetEnvironmentVariableA("TALLOWIN_PROBE_EXIT", std::to_string(exitCode).c_str());
+  }
+  ~ProbeEnv() {
+    for (const char *name :
+         {"TALLOWIN_PROBE_MARKER", "TALLOWIN_PROBE_SLEEP", "TALLOWIN_PROBE_EXIT"})
+      SetEnvironmentVariableA(name, nullptr);
+  }
+  ProbeEnv(const ProbeEnv &) = delete;
+  ProbeEnv &operator=(const ProbeEnv &) = delete;
+};
+
 /// A value of HKLM\Software\Microsoft\Windows\CurrentVersion, put back as it was when the
 /// object goes, however the test changed it.
 class ScopedVersionValue {
