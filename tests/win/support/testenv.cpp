@@ -160,7 +160,8 @@ bool PathExists(const std::string &path) {
 bool MakeTree(const std::string &root, const std::vector<std::string> &names) {
   for (const std::string &name : names) {
     const std::string path = root + "\\" + name;
-    if (!MakeDirs(path.substr(0, path.find_last_of('\\')))) return false;
+    std::string folder = path;  // cut by characters: a second byte may be 0x5C
+    if (!CutAtLastBackslash(&folder[0]) || !MakeDirs(folder.c_str())) return false;
     if (name.back() != '\\' && !WriteText(path, "x")) return false;
   }
   return true;
