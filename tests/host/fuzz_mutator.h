@@ -141,18 +141,16 @@ inline void MutateOnce(Rng &rng, Bytes *b) {
   auto runLength = [&rng] { return 1 + rng.Below(rng.Below(4) ? 4 : 64); };
   const size_t op = rng.Below(12);
   switch (op) {
-    case 0:
-      (*b)[rng.Below(n)] ^= static_cast<uint8_t>(1u << rng.Below(8));
-      break;
+    case 0:  // one byte: a flipped bit, 0, 0xFF or any value
     case 1:
-      (*b)[rng.Below(n)] = 0;
-      break;
     case 2:
-      (*b)[rng.Below(n)] = 0xFF;
+    case 3: {
+      uint8_t &byte = (*b)[rng.Below(n)];
+      const uint8_t values[] = {static_cast<uint8_t>(byte ^ 1u << rng.Below(8)), 0, 0xFF,
+                                static_cast<uint8_t>(rng.Next())};
+      byte = values[op];
       break;
-    case 3:
-      (*b)[rng.Below(n)] = static_cast<uint8_t>(rng.Next());
-      break;
+    }
     case 4:  // a u16, or a u32, anywhere
     case 5:
       Put(b, rng.Below(n), Boundary(rng, static_cast<uint32_t>(rng.Below(0x400))), op == 4 ? 2 : 4);

@@ -121,17 +121,14 @@ TEST(CodePage, ProductInFoldersEndingInBackslashBytesIsRemovedExactly) {
   ASSERT_EQ(8u, n.size());
   for (size_t i = 1; i < 8; i += 2) ASSERT_EQ('\\', n[i]) << GetACP();
   testenv::ScopedTestDir dir("cprun");
-  const std::string install = dir / (a + b), exe = install + "\\uninstall.exe",
-                    levels = dir / ("data\\" + c + "\\" + d), kept = install + "\\" + b + "\\" + a;
+  // Relative to the test folder: the product in I, a user's folder K below it.
+  const std::string I = a + b, K = I + "\\" + b + "\\" + a, install = dir / I,
+                    exe = install + "\\uninstall.exe", levels = dir / ("data\\" + c + "\\" + d);
   const std::string regKey = "Software\\TallowinTests\\CodePage\\" + a;
-  for (const std::string &f :
-       {install + "\\" + c + "\\" + d + "\\c.txt", install + "\\x.txt", kept + "\\m.log",
-        kept + "\\keep.txt", install + "\\" + a + ".tmp", install + "\\" + a + a + ".tmp",
-        levels + "\\f.txt", dir / "data\\keep.txt"}) {
-    std::string folder = f;
-    CutAtLastBackslash(&folder[0]);
-    ASSERT_TRUE(testenv::MakeDirs(folder.c_str()) && testenv::WriteText(f, "x")) << f;
-  }
+  ASSERT_TRUE(testenv::MakeTree(dir.path(),
+                                {I + "\\" + c + "\\" + d + "\\c.txt", I + "\\x.txt", K + "\\m.log",
+                                 K + "\\keep.txt", I + "\\" + a + ".tmp", I + "\\" + a + a + ".tmp",
+                                 "data\\" + c + "\\" + d + "\\f.txt", "data\\keep.txt"}));
   ASSERT_TRUE(testenv::SetRegDword(HKEY_CURRENT_USER, regKey + "\\k", "v", 1));
   ASSERT_TRUE(testenv::SetRegDword(HKEY_CURRENT_USER, regKey, "keep", 1));
   blockfmt::Block block;
@@ -143,14 +140,9 @@ TEST(CodePage, ProductInFoldersEndingInBackslashBytesIsRemovedExactly) {
   ASSERT_TRUE(testenv::InstallStub(exe, block));
 
   EXPECT_TRUE(RunQuietUnquoted(exe));
-  for (const std::string &gone : {install + "\\" + c, install + "\\x.txt", kept + "\\m.log",
-                                  install + "\\" + a + ".tmp", dir / ("data\\" + c)}) {
-    EXPECT_FALSE(FileExists(gone) || DirExists(gone)) << gone;
-  }
-  for (const std::string &stays :
-       {kept + "\\keep.txt", install + "\\" + a + a + ".tmp", dir / "data\\keep.txt"}) {
-    EXPECT_TRUE(FileExists(stays)) << stays;
-  }
+  testenv::ExpectTree(
+      dir.path(), {K + "\\keep.txt", I + "\\" + a + a + ".tmp", "data\\keep.txt"},
+      {I + "\\" + c, I + "\\x.txt", K + "\\m.log", I + "\\" + a + ".tmp", "data\\" + c});
   EXPECT_FALSE(testenv::RegKeyExists(HKEY_CURRENT_USER, regKey + "\\k"));
   EXPECT_TRUE(testenv::RegValueExists(HKEY_CURRENT_USER, regKey, "keep"));
   testenv::DeleteRegTree(HKEY_CURRENT_USER, "Software\\TallowinTests\\CodePage");

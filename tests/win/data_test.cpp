@@ -1,5 +1,6 @@
 // The record walk and the body readers, on real block files read through the Win32 API.
-// The damaged blocks are read by the fuzzer, against the tool's reader.
+// The damaged blocks and lists spread over several records are read by the fuzzer, against
+// the tool's reader.
 #include "data/data.h"
 
 #include <gtest/gtest.h>
@@ -81,32 +82,6 @@ TEST_F(ReaderTest, EmptyAndUnknownRecordsAreSkippedOptionsReplaceAndTheEndRecord
   EXPECT_EQ(2u, g.options->flags);
   EXPECT_EQ(nullptr, OptionText(g.options->preRemovalOffset));
   EXPECT_STREQ("doc.htm", OptionText(g.options->closingDocumentOffset));
-}
-
-TEST_F(ReaderTest, ListsAndPatternsConcatenateAcrossRecordsInFileOrder) {
-  const Bytes files =
-      Cat({U32(3), File(".", "a", 1), File(".\\sub", "b", 2), File("C:\\x", "", 8)});
-  ASSERT_EQ(
-      LOAD_OK,
-      Read(Block({{TAG_FILES, files},
-                  // The not-loadable bit means nothing on a list record.
-                  {TAG_FILES, Cat({U32(2), File("D:\\y", "d", 4), File(".", "e", 0)}), 1},
-                  {TAG_FOLDERS, Cat({U32(1), Bytes{2}, Str("C:\\p\\q"), Str("C:\\r"), Str("n")})},
-                  {TAG_REGISTRY, U32(0)},
-                  {TAG_REGISTRY, Cat({U32(1), U32(ROOT_HKCU), Str("Software\\\\V")})},
-                  {TAG_PATTERNS, {'a', 0, 'b', 0, 'c', 0, 0}},
-                  {TAG_PATTERNS, {'d', 0, 'e', 0, 'f', 0, 0}}})));
-  EXPECT_EQ(
-      "file .|a|1\nfile .\\sub|b|2\nfile C:\\x||8\nfile D:\\y|d|4\nfile .|e|0\n"
-      "folder 2|C:\\p\\q|C:\\r|n\nregistry 80000001|Software\\\\V\n",
-      Lists());
-  ASSERT_EQ(13u, g.patternsLength);
-  EXPECT_EQ(0, memcmp(g.patterns, "a\0b\0c\0d\0e\0f\0\0", 13));
-
-  // A first body without a final NUL takes no later bodies, and the list still ends.
-  ASSERT_EQ(LOAD_OK, Read(Block({{TAG_PATTERNS, {'*', '.', 't'}}, {TAG_PATTERNS, {'x', 0, 0}}})));
-  EXPECT_EQ(3u, g.patternsLength);
-  EXPECT_EQ(0, memcmp(g.patterns, "*.t\0\0", 5));
 }
 
 TEST_F(ReaderTest, LongListsReadWholeAcrossTheReadingBufferAndStopAtTheirBody) {

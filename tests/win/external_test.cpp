@@ -23,33 +23,8 @@ Lines WaitForMarker(const std::string &path, DWORD timeoutMs = 15000) {
     if (waited >= timeoutMs) return {};
     Sleep(50);
   }
-  std::vector<uint8_t> bytes;
-  Lines lines(1);
-  testenv::ReadBytes(path, &bytes);
-  for (uint8_t b : bytes) {
-    if (b == '\n')
-      lines.emplace_back();
-    else
-      lines.back() += static_cast<char>(b);
-  }
-  lines.pop_back();  // what follows the last line break
-  return lines;
+  return testenv::ReadLines(path);
 }
-
-// The probe's settings for one test, cleared afterwards.
-class ProbeEnv {
- public:
-  ProbeEnv(const std::string &marker, DWORD sleepMs, DWORD exitCode = 0) {
-    SetEnvironmentVariableA("TALLOWIN_PROBE_MARKER", marker.c_str());
-    SetEnvironmentVariableA("TALLOWIN_PROBE_SLEEP", std::to_string(sleepMs).c_str());
-    SetEnvironmentVariableA("TALLOWIN_PROBE_EXIT", std::to_string(exitCode).c_str());
-  }
-  ~ProbeEnv() {
-    for (const char *name :
-         {"TALLOWIN_PROBE_MARKER", "TALLOWIN_PROBE_SLEEP", "TALLOWIN_PROBE_EXIT"})
-      SetEnvironmentVariableA(name, nullptr);
-  }
-};
 
 class PreRemovalTest : public ::testing::Test {
  protected:
@@ -68,7 +43,7 @@ class PreRemovalTest : public ::testing::Test {
 };
 
 TEST_F(PreRemovalTest, WaitsPumpingMessagesForTheProgramStartedInItsOwnFolder) {
-  ProbeEnv env(marker_, 1500);
+  testenv::ProbeEnv env(marker_, 1500);
   MSG msg;
   PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // give the thread its queue
   ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_APP + 7, 0, 0));
@@ -83,7 +58,7 @@ TEST_F(PreRemovalTest, WaitsPumpingMessagesForTheProgramStartedInItsOwnFolder) {
 }
 
 TEST_F(PreRemovalTest, WithoutWaitReturnsAtOnceAndQuotesThePathAlone) {
-  ProbeEnv env(marker_, 1500);
+  testenv::ProbeEnv env(marker_, 1500);
   DWORD start = GetTickCount();
   EXPECT_EQ(1, StartPreRemovalProgram(program_.c_str(), "", 0));
   EXPECT_LT(GetTickCount() - start, 1000u);
@@ -97,7 +72,7 @@ DWORD WINAPI WaitForProbe(void *program) {
 }
 
 TEST_F(PreRemovalTest, ExitCodeStillActiveEndsTheWait) {
-  ProbeEnv env(marker_, 300, STILL_ACTIVE);
+  testenv::ProbeEnv env(marker_, 300, STILL_ACTIVE);
   // The probe does end with that code: only its handle can tell that it ended.
   HANDLE process = nullptr;
   ASSERT_EQ(1, LaunchProgram(program_.c_str(), "", &process));
@@ -118,7 +93,7 @@ TEST_F(PreRemovalTest, ExitCodeStillActiveEndsTheWait) {
 }
 
 TEST_F(PreRemovalTest, MissingOrTooLongCommandStartsNothing) {
-  ProbeEnv env(marker_, 0);
+  testenv::ProbeEnv env(marker_, 0);
   std::string missing = programFolder_ + "\\missing.exe";
   HANDLE process = reinterpret_cast<HANDLE>(1);
   EXPECT_EQ(0, LaunchProgram(missing.c_str(), "x", &process));
@@ -171,7 +146,7 @@ TEST_F(ClosingDocumentTest, ShellOpensADocumentThroughItsHandlerInItsFolder) {
   std::string folder = dir_ / "Read Me", document = folder + "\\closing notes.tallowindoc";
   testenv::MakeDirs(folder);
   testenv::WriteText(document, "notes");
-  ProbeEnv env(marker_, 0);
+  testenv::ProbeEnv env(marker_, 0);
   OpenClosingDocument(document.c_str(), ".tallowinnone");
   Lines lines = WaitForMarker(marker_);
   ASSERT_EQ(3u, lines.size());
@@ -195,7 +170,7 @@ TEST_F(ClosingDocumentTest, FallbackCutsAtThePlaceholderAndQuotesOnlyADocumentWi
   for (const Case &c : cases) {
     DeleteFileA(marker_.c_str());
     RegisterClass(".tallowinfb", "TallowinTest.Fallback", c.command);
-    ProbeEnv env(marker_, 0);
+    testenv::ProbeEnv env(marker_, 0);
     OpenClosingDocument(c.document.c_str(), ".tallowinfb");
     Lines lines = WaitForMarker(marker_);
     ASSERT_LE(2u, lines.size()) << c.command;
@@ -224,7 +199,7 @@ TEST_F(ClosingDocumentTest, ElevatedFallbackTakesMachineClassesAndFullProgramPat
     DeleteFileA(marker_.c_str());
     RegisterClass(".tallowinel", "TallowinTest.Elevated", c.command,
                   {c.userOnly ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE});
-    ProbeEnv env(marker_, 0);
+    testenv::ProbeEnv env(marker_, 0);
     OpenClosingDocument(document.c_str(), ".tallowinel");
     EXPECT_EQ(c.opens, !WaitForMarker(marker_, c.opens ? 15000 : 1500).empty()) << c.command;
   }
@@ -235,7 +210,7 @@ TEST_F(ClosingDocumentTest, NoClassOrNoCommandOpensNothing) {
   RegisterClass(".tallowinnocmd", "TallowinTest.NoCommand", "");
   RegisterClass(".tallowinempty", "TallowinTest.Empty", "\"%1\"");
   std::string document = dir_ / "missing.tallowinx";
-  ProbeEnv env(marker_, 0);
+  testenv::ProbeEnv env(marker_, 0);
   OpenClosingDocument(document.c_str(), ".tallowinunregistered");
   OpenClosingDocument(document.c_str(), ".tallowinnocmd");
   // An open command that is the placeholder alone must not run the document itself.

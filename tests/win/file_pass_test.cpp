@@ -74,14 +74,13 @@ class FilePassTest : public ::testing::Test {
                               : testenv::SetRegBinary(HKEY_LOCAL_MACHINE, kSharedKey, path, b));
   }
   std::string Shared(const std::string &path) {
-    HKEY key;
     BYTE data[16];
     DWORD size = sizeof(data);
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedKey, 0, KEY_READ, &key) != 0) return "-";
-    LONG rc = RegQueryValueExA(key, path.c_str(), nullptr, nullptr, data, &size);
-    RegCloseKey(key);
-    std::string hex = rc == 0 ? "" : "-";
-    for (DWORD i = 0; rc == 0 && i < size; ++i)
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, kSharedKey, path.c_str(), RRF_RT_ANY, nullptr, data,
+                     &size) != ERROR_SUCCESS)
+      return "-";
+    std::string hex;
+    for (DWORD i = 0; i < size; ++i)
       hex += {"0123456789abcdef"[data[i] >> 4], "0123456789abcdef"[data[i] & 15]};
     return hex;
   }

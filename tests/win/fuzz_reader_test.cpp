@@ -150,11 +150,25 @@ TEST_F(FuzzReader, SeedsAndDamagedBlocksReadWithoutLeaksAndAsTheToolReadsThem) {
     EXPECT_EQ(c.stubCode, code_) << c.what;
   }
   // An end record's body is skipped, never read, even one that runs past the file's end.
-  blockfmt::RecordWriter w;
-  w.Record(blockfmt::TAG_FILES, damaged::Cat({damaged::U32(1), damaged::File(".", "a", 0)}));
-  w.RawRecord(blockfmt::TAG_END, 0, 1000, {1, 2});
-  EXPECT_EQ("", RunCase(w.bytes(), &code_));
-  EXPECT_EQ(LOAD_OK, code_);
+  using namespace blockfmt;
+  RecordWriter w;
+  w.Record(TAG_FILES, damaged::Cat({damaged::U32(1), damaged::File(".", "a", 0)}));
+  w.RawRecord(TAG_END, 0, 1000, {1, 2});
+  // Lists in file order across records, one marked not loadable, which means nothing on a
+  // list; a pattern body without its final NUL takes no later bodies.
+  RecordWriter lists;
+  lists.Record(TAG_FILES, EncodeFiles({{".", "a", 1}, {".\\sub", "b", 2}, {"C:\\x", "", 8}}));
+  lists.Record(TAG_FILES, EncodeFiles({{"D:\\y", "d", 4}}), RF_NOT_LOADABLE);
+  lists.Record(TAG_FOLDERS, EncodeFolders({{2, "C:\\p\\q", "C:\\r", "n"}}));
+  lists.Record(TAG_REGISTRY, EncodeRegistry({{ROOT_HKCU, "Software\\\\V"}}));
+  lists.Record(TAG_REGISTRY, EncodeRegistry({{ROOT_HKLM, "S"}}));
+  lists.Record(TAG_PATTERNS, {'*', '.', 't'});
+  lists.Record(TAG_PATTERNS, {'x', 0, 0});
+  lists.End();
+  for (const fuzz::Bytes &block : {w.bytes(), lists.bytes()}) {
+    EXPECT_EQ("", RunCase(block, &code_));
+    EXPECT_EQ(LOAD_OK, code_);
+  }
 }
 
 TEST_F(FuzzReader, MutatedBlocks) {

@@ -12,24 +12,43 @@
 
 namespace {
 
-TEST(ParseSwitches, TakesQAndXInEitherFormAndStopsAtAPlainWord) {
+TEST(ParseSwitches, TakesEachSwitchInEitherFormAndStopsAtAPlainWord) {
   const struct {
     const char *text;
-    DWORD quiet, noExternal;
+    DWORD silent, quiet, noExternal;
+    const char *log;
   } cases[] = {
-      {nullptr, 0, 0},   {"", 0, 0},       {"    ", 0, 0},      {"/q", 1, 0},
-      {"-Q", 1, 0},      {"/Quiet", 1, 0}, {"   /Q", 1, 0},     {"/X", 1, 1},
-      {"-x", 1, 1},      {"/Xq", 1, 1},    {"/S", 1, 0},        {"C:\\path /Q", 0, 0},
-      {"/Q/X", 1, 1},    {"-Q -X", 1, 1},  {"/Quiet -x", 1, 1}, {"/Z /Q", 1, 0},
-      {"/", 0, 0},       {"-", 0, 0},      {"/Zx-q", 1, 0},     {"word /X", 0, 0},
-      {"/S   -X", 1, 1},
+      {nullptr, 0, 0, 0, ""},
+      {"    ", 0, 0, 0, ""},
+      {"   -Q", 0, 1, 0, ""},
+      {"/Quiet", 0, 1, 0, ""},
+      {"/Xq", 0, 1, 1, ""},
+      {"C:\\path /Q", 0, 0, 0, ""},
+      {"/Q/X", 0, 1, 1, ""},
+      {"/Z /Q", 0, 1, 0, ""},
+      {"/", 0, 0, 0, ""},
+      {"/Zx-q", 0, 1, 0, ""},
+      {"/S   -x", 1, 1, 1, ""},
+      {"/SILENT /SUPPRESSMSGBOXES", 1, 1, 0, ""},
+      {"-verysilent", 1, 1, 0, ""},
+      {"/Q /LOG=\"C:\\my logs\\un-install /X.log\" /X", 0, 1, 1, "C:\\my logs\\un-install /X.log"},
+      {"/log=C:\\a-b/c.log", 0, 0, 0, "C:\\a-b/c.log"},
+      {"/LOG=\"C:\\open -s", 0, 0, 0, "C:\\open -s"},
+      {"/LOG /L /V", 0, 0, 0, ""},
+      {"word /S", 0, 0, 0, ""},
   };
   for (const auto &c : cases) {
     ResetRunState();
     ParseSwitches(c.text);
-    EXPECT_EQ(c.quiet, g.quiet) << (c.text ? c.text : "(null)");
-    EXPECT_EQ(c.noExternal, g.noExternal) << (c.text ? c.text : "(null)");
+    const char *text = c.text ? c.text : "(null)";
+    EXPECT_EQ(c.silent, g.silent) << text;
+    EXPECT_EQ(c.quiet, g.quiet) << text;
+    EXPECT_EQ(c.noExternal, g.noExternal) << text;
+    EXPECT_STREQ(c.log, g.logPath) << text;
   }
+  ResetRunState();
+  ParseSwitches(("/LOG=C:\\" + std::string(300, 'a')).c_str());
+  EXPECT_STREQ("", g.logPath) << "a path cut short would name another file";
 }
 
 TEST(WholeProgram, UnreadableBlockShowsOneBoxAndExitsMinusOne) {
@@ -127,12 +146,9 @@ TEST(WholeProgram, WaitsForThePreRemovalProgramWhenTheOptionsSaySo) {
   block.options = {blockfmt::OPT_WAIT, "probe.exe", ""};  // in the install folder
   ASSERT_TRUE(testenv::InstallStub(exe, block));
   // The probe writes its marker after a pause; the run inherits these settings.
-  SetEnvironmentVariableA("TALLOWIN_PROBE_MARKER", marker.c_str());
-  SetEnvironmentVariableA("TALLOWIN_PROBE_SLEEP", "1500");
+  testenv::ProbeEnv probe(marker, 1500);
   EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /Q"));
   EXPECT_TRUE(testenv::FileExists(marker)) << "the run ended before its pre-removal program";
-  SetEnvironmentVariableA("TALLOWIN_PROBE_MARKER", nullptr);
-  SetEnvironmentVariableA("TALLOWIN_PROBE_SLEEP", nullptr);
 }
 
 }  // namespace

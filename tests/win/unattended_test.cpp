@@ -20,48 +20,6 @@ using testenv::FileExists;
 const char kSharedDlls[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
-TEST(ParseSwitches, SilentWordsAndALogPathTakenWhole) {
-  const struct {
-    const char *text;
-    DWORD silent, quiet, noExternal;
-    const char *log;
-  } cases[] = {
-      {"/S", 1, 1, 0, ""},
-      {"/SILENT /SUPPRESSMSGBOXES", 1, 1, 0, ""},
-      {"-verysilent", 1, 1, 0, ""},
-      {"/Q /LOG=\"C:\\my logs\\un-install /X.log\" /X", 0, 1, 1, "C:\\my logs\\un-install /X.log"},
-      {"/log=C:\\a-b/c.log", 0, 0, 0, "C:\\a-b/c.log"},
-      {"/LOG=\"C:\\open -s", 0, 0, 0, "C:\\open -s"},
-      {"/LOG /L /V", 0, 0, 0, ""},
-      {"word /S", 0, 0, 0, ""},
-  };
-  for (const auto &c : cases) {
-    ResetRunState();
-    ParseSwitches(c.text);
-    EXPECT_EQ(c.silent, g.silent) << c.text;
-    EXPECT_EQ(c.quiet, g.quiet) << c.text;
-    EXPECT_EQ(c.noExternal, g.noExternal) << c.text;
-    EXPECT_STREQ(c.log, g.logPath) << c.text;
-  }
-  ResetRunState();
-  ParseSwitches(("/LOG=C:\\" + std::string(300, 'a')).c_str());
-  EXPECT_STREQ("", g.logPath) << "a path cut short would name another file";
-}
-
-std::vector<std::string> ReadLines(const std::string &path) {
-  std::vector<uint8_t> bytes;
-  testenv::ReadBytes(path, &bytes);
-  std::vector<std::string> lines(1);
-  for (uint8_t b : bytes) {
-    if (b == '\n')
-      lines.emplace_back();
-    else if (b != '\r')
-      lines.back() += static_cast<char>(b);
-  }
-  lines.pop_back();
-  return lines;
-}
-
 // The deletions that the next start of the system will make, as it lists them.
 std::vector<std::string> PendingDeletions() {
   std::vector<std::string> out;
@@ -126,7 +84,7 @@ TEST_F(SilentRun, DefaultsAnswerEveryQuestionAndAHeldFileGoesAtRestart) {
   EXPECT_EQ(0, windows);
   EXPECT_TRUE(FileExists(exe_)) << "the /X after the log path is taken";
 
-  std::vector<std::string> lines = ReadLines(log_);
+  std::vector<std::string> lines = testenv::ReadLines(log_);
   ASSERT_EQ(10u, lines.size());
   EXPECT_EQ("program " + exe_, lines[0]);
   EXPECT_EQ("switches " + switches, lines[1]);
@@ -163,7 +121,7 @@ TEST_F(SilentRun, ExitCodesForAllGoneAFailureAndAnUnreadableBlock) {
   int windows = -1;
   EXPECT_EQ(1603u, Run("/S /X /LOG=\"" + log_ + "\"", &windows));
   EXPECT_EQ(0, windows);
-  std::vector<std::string> lines = ReadLines(log_);
+  std::vector<std::string> lines = testenv::ReadLines(log_);
   ASSERT_LE(5u, lines.size());
   EXPECT_EQ("failed:123 " + dir_ / "bad<name>.txt", lines[3]);
   EXPECT_EQ("exit 1603", lines.back());
@@ -176,7 +134,7 @@ TEST_F(SilentRun, ExitCodesForAllGoneAFailureAndAnUnreadableBlock) {
   ASSERT_TRUE(CopyFileA(testenv::StubPath().c_str(), exe_.c_str(), FALSE));
   EXPECT_EQ(0xFFFFFFFFu, Run("-s -log=\"" + log_ + "\"", &windows));
   EXPECT_EQ(0, windows);
-  lines = ReadLines(log_);
+  lines = testenv::ReadLines(log_);
   ASSERT_LE(10u, lines.size()) << "appended to the first run's lines";
   EXPECT_EQ("unreadable " + exe_, lines[lines.size() - 2]);
   EXPECT_EQ("exit -1", lines.back());
@@ -199,10 +157,9 @@ TEST(RunControl, AQuotedCommandAloneStartsAndAnOffsetPast2GiBIsDamaged) {
   char saved[MAX_PATH] = "";
   GetEnvironmentVariableA("TMP", saved, MAX_PATH);
   SetEnvironmentVariableA("TMP", dir.path().c_str());
-  SetEnvironmentVariableA("TALLOWIN_PROBE_MARKER", (dir / "marker.txt").c_str());
+  testenv::ProbeEnv probe(dir / "marker.txt");
   PreparePreRemovalCommand("\"#TempDir#\\pre removal.exe\"");
   SetEnvironmentVariableA("TMP", saved[0] ? saved : nullptr);
-  SetEnvironmentVariableA("TALLOWIN_PROBE_MARKER", nullptr);
   EXPECT_TRUE(FileExists(dir / "marker.txt"));
   testenv::ReleaseRunState();
 }

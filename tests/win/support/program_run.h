@@ -9,16 +9,16 @@
 
 namespace testenv {
 
-// Starts the program, answers its dialogs by the rules given to answers(), and kills it
-// if it is still running when the object goes.
+// Starts the program (in `currentDir`, null: this one's), answers its dialogs by the rules
+// given to answers(), and kills it if it is still running when the object goes.
 class ProgramRun {
  public:
-  explicit ProgramRun(const std::string &commandLine) {
+  explicit ProgramRun(const std::string &commandLine, const char *currentDir = nullptr) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back(0);
-    started_ = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    started_ = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, currentDir,
                               &startup, &process_);
     if (started_) answerer_ = new winui::DialogAnswerer(process_.dwProcessId);
   }
@@ -39,8 +39,8 @@ class ProgramRun {
     DWORD code = 0xDEADBEEF;
     if (WaitForSingleObject(process_.hProcess, timeoutMs) == WAIT_OBJECT_0)
       GetExitCodeProcess(process_.hProcess, &code);
-    else
-      TerminateProcess(process_.hProcess, 0xDEADBEEF);
+    else if (TerminateProcess(process_.hProcess, 0xDEADBEEF))
+      WaitForSingleObject(process_.hProcess, 5000);
     answerer_->Stop();
     return code;
   }

@@ -6,6 +6,7 @@
 #include "app/state.h"
 #include "data/data.h"
 #include "paths/paths.h"
+#include "support/program_run.h"
 
 namespace testenv {
 
@@ -128,6 +129,20 @@ bool ReadBytes(const std::string &path, std::vector<uint8_t> *bytes) {
   return ok && got == size;
 }
 
+std::vector<std::string> ReadLines(const std::string &path) {
+  std::vector<uint8_t> bytes;
+  std::vector<std::string> lines(1);
+  ReadBytes(path, &bytes);
+  for (uint8_t b : bytes) {
+    if (b == '\n')
+      lines.emplace_back();
+    else if (b != '\r')
+      lines.back() += static_cast<char>(b);
+  }
+  lines.pop_back();  // what follows the last line break
+  return lines;
+}
+
 bool FileExists(const std::string &path) {
   DWORD a = GetFileAttributesA(path.c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
@@ -145,7 +160,8 @@ bool PathExists(const std::string &path) {
 bool MakeTree(const std::string &root, const std::vector<std::string> &names) {
   for (const std::string &name : names) {
     const std::string path = root + "\\" + name;
-    if (!MakeDirs(path.substr(0, path.find_last_of('\\')))) return false;
+    std::string folder = path;  // cut by characters: a second byte may be 0x5C
+    if (!CutAtLastBackslash(&folder[0]) || !MakeDirs(folder.c_str())) return false;
     if (name.back() != '\\' && !WriteText(path, "x")) return false;
   }
   return true;
@@ -278,37 +294,14 @@ bool InstallStub(const std::string &exePath, const blockfmt::Block &block) {
 }
 
 DWORD RunAndWait(const std::string &commandLine, DWORD timeoutMs, const char *currentDir) {
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  std::vector<char> line(commandLine.begin(), commandLine.end());
-  line.push_back('\0');
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, currentDir,
-                      &startup, &process))
-    return 0xDEADBEEF;
-  DWORD code = 0xDEADBEEF;
-  if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-    GetExitCodeProcess(process.hProcess, &code);
-  } else {
-    TerminateProcess(process.hProcess, 0xDEADBEEF);
-    WaitForSingleObject(process.hProcess, 5000);
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
+  return ProgramRun(commandLine, currentDir).Wait(timeoutMs);
 }
 
 namespace {
 bool SetRegValue(HKEY root, const std::string &key, const std::string &name, DWORD type,
                  const void *data, DWORD size) {
-  HKEY handle;
-  if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
-                      nullptr) != ERROR_SUCCESS)
-    return false;
-  LONG r = RegSetValueExA(handle, name.empty() ? nullptr : name.c_str(), 0, type,
-                          static_cast<const BYTE *>(data), size);
-  RegCloseKey(handle);
-  return r == ERROR_SUCCESS;
+  return RegSetKeyValueA(root, key.c_str(), name.empty() ? nullptr : name.c_str(), type, data,
+                         size) == ERROR_SUCCESS;
 }
 }  // namespace
 
@@ -334,22 +327,14 @@ bool RegKeyExists(HKEY root, const std::string &key) {
 }
 
 bool RegValueExists(HKEY root, const std::string &key, const std::string &name) {
-  HKEY handle;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-  LONG r = RegQueryValueExA(handle, name.empty() ? nullptr : name.c_str(), nullptr, nullptr,
-                            nullptr, nullptr);
-  RegCloseKey(handle);
-  return r == ERROR_SUCCESS;
+  return RegGetValueA(root, key.c_str(), name.empty() ? nullptr : name.c_str(),
+                      RRF_RT_ANY | RRF_NOEXPAND, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 bool GetRegDword(HKEY root, const std::string &key, const std::string &name, DWORD *value) {
-  HKEY handle;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
   DWORD size = sizeof *value;
-  LONG r = RegQueryValueExA(handle, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE *>(value),
-                            &size);
-  RegCloseKey(handle);
-  return r == ERROR_SUCCESS;
+  return RegGetValueA(root, key.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr, value, &size) ==
+         ERROR_SUCCESS;
 }
 
 void DeleteRegTree(HKEY root, const std::string &key) { RegDeleteTreeA(root, key.c_str()); }
@@ -367,10 +352,8 @@ bool IsCurrentFolder(const std::string &folder) {
 const char kCurrentVersion[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 
 ScopedVersionValue::ScopedVersionValue(const char *name) : name_(name) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersion, 0, KEY_READ, &key) != 0) return;
-  present_ = RegQueryValueExA(key, name, nullptr, &type_, data_, &size_) == 0;
-  RegCloseKey(key);
+  present_ = RegGetValueA(HKEY_LOCAL_MACHINE, kCurrentVersion, name, RRF_RT_ANY | RRF_NOEXPAND,
+                          &type_, data_, &size_) == ERROR_SUCCESS;
 }
 
 std::string ScopedVersionValue::text() const {
@@ -380,12 +363,8 @@ std::string ScopedVersionValue::text() const {
 }
 
 bool ScopedVersionValue::Put(const void *data, DWORD size, DWORD type) const {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersion, 0, KEY_SET_VALUE, &key) != 0) return false;
-  LONG r = data ? RegSetValueExA(key, name_, 0, type, static_cast<const BYTE *>(data), size)
-                : RegDeleteValueA(key, name_);
-  RegCloseKey(key);
-  return r == 0;
+  return (data ? RegSetKeyValueA(HKEY_LOCAL_MACHINE, kCurrentVersion, name_, type, data, size)
+               : RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kCurrentVersion, name_)) == ERROR_SUCCESS;
 }
 
 ScopedProtectedFolder::ScopedProtectedFolder(const std::string &folder)

@@ -50,6 +50,8 @@ void RemoveTree(const std::string &path);
 bool WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes);
 bool WriteText(const std::string &path, const std::string &text);
 bool ReadBytes(const std::string &path, std::vector<uint8_t> *bytes);
+/// The file's lines without their line breaks (CR LF or LF); none when it cannot be read.
+std::vector<std::string> ReadLines(const std::string &path);
 bool FileExists(const std::string &path);
 bool DirExists(const std::string &path);
 bool PathExists(const std::string &path);
@@ -140,6 +142,25 @@ bool IsCurrentFolder(const std::string &folder);
 bool MakeFolderLink(const std::string &link, const std::string &relativeTarget);
 /// Removes such a link through the host (the tree cleanup does not follow links).
 bool RemoveFolderLink(const std::string &link);
+
+/// The settings of the pre-removal probe (a helper program that writes its folder, command
+/// line and arguments to `marker`) for the object's lifetime; programs started meanwhile
+/// inherit them.
+class ProbeEnv {
+ public:
+  explicit ProbeEnv(const std::string &marker, DWORD sleepMs = 0, DWORD exitCode = 0) {
+    SetEnvironmentVariableA("TALLOWIN_PROBE_MARKER", marker.c_str());
+    SetEnvironmentVariableA("TALLOWIN_PROBE_SLEEP", std::to_string(sleepMs).c_str());
+    SetEnvironmentVariableA("TALLOWIN_PROBE_EXIT", std::to_string(exitCode).c_str());
+  }
+  ~ProbeEnv() {
+    for (const char *name :
+         {"TALLOWIN_PROBE_MARKER", "TALLOWIN_PROBE_SLEEP", "TALLOWIN_PROBE_EXIT"})
+      SetEnvironmentVariableA(name, nullptr);
+  }
+  ProbeEnv(const ProbeEnv &) = delete;
+  ProbeEnv &operator=(const ProbeEnv &) = delete;
+};
 
 /// A value of HKLM\Software\Microsoft\Windows\CurrentVersion, put back as it was when the
 /// object goes, however the test changed it.

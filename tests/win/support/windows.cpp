@@ -1,7 +1,6 @@
 #include "support/windows.h"
 
 #include <commctrl.h>
-#include <stdio.h>
 
 #include <algorithm>
 
@@ -72,18 +71,12 @@ bool WindowInfo::Contains(const std::string &text) const {
 }
 
 std::string WindowInfo::Describe() const {
-  char line[512];
-  snprintf(line, sizeof line, "window class=%s caption=\"%s\" style=0x%08lX%s\n", className.c_str(),
-           caption.c_str(), static_cast<unsigned long>(style), visible ? "" : " hidden");
-  std::string out = line;
+  std::string out = "window class=" + className + " caption=\"" + caption + "\"" +
+                    (visible ? "" : " hidden") + "\n";
   for (const ControlInfo &control : controls) {
-    snprintf(line, sizeof line, "  control id=%d class=%s text=\"%s\"", control.id,
-             control.className.c_str(), control.text.c_str());
-    out += line;
-    if (control.progressPos >= 0) {
-      snprintf(line, sizeof line, " pos=%d", control.progressPos);
-      out += line;
-    }
+    out += "  control id=" + std::to_string(control.id) + " class=" + control.className +
+           " text=\"" + control.text + "\"";
+    if (control.progressPos >= 0) out += " pos=" + std::to_string(control.progressPos);
     out += "\n";
   }
   return out;
@@ -106,7 +99,6 @@ WindowInfo ReadWindow(HWND window) {
   info.window = window;
   info.className = ClassOf(window);
   info.caption = TextOf(window);
-  info.style = GetWindowLongA(window, GWL_STYLE);
   info.visible = IsWindowVisible(window) != FALSE;
   for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     ControlInfo control;
@@ -226,44 +218,30 @@ const DWORD kSettleMs = 500;
 }  // namespace
 
 void DialogAnswerer::Poll() {
-  EnterCriticalSection(&lock_);
-  handled_.erase(std::remove_if(handled_.begin(), handled_.end(),
-                                [](HWND window) { return !IsWindow(window); }),
-                 handled_.end());
-  pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
-                                [](const Pending &p) { return !IsWindow(p.window); }),
-                 pending_.end());
-  LeaveCriticalSection(&lock_);
+  // Only this thread touches tracked_; the lock guards the rules and what was seen.
+  tracked_.erase(std::remove_if(tracked_.begin(), tracked_.end(),
+                                [](const Tracked &t) { return !IsWindow(t.window); }),
+                 tracked_.end());
   for (HWND window : FindTopWindows(processId_)) {
-    EnterCriticalSection(&lock_);
-    bool answered = std::find(handled_.begin(), handled_.end(), window) != handled_.end();
-    LeaveCriticalSection(&lock_);
-    if (answered) continue;
+    auto t = std::find_if(tracked_.begin(), tracked_.end(),
+                          [window](const Tracked &t) { return t.window == window; });
+    if (t == tracked_.end()) t = tracked_.insert(t, {window, GetTickCount(), -1, false});
+    if (t->answered) continue;
     // Read outside the lock: the reads wait on the dialog's thread.
     WindowInfo info = ReadWindow(window);
-    DWORD now = GetTickCount();
+    if (!TextsSet(info) && GetTickCount() - t->firstSeen < kSettleMs) continue;
     EnterCriticalSection(&lock_);
-    auto pending = std::find_if(pending_.begin(), pending_.end(),
-                                [window](const Pending &p) { return p.window == window; });
-    if (pending == pending_.end()) {
-      pending_.push_back({window, now, -1});
-      pending = pending_.end() - 1;
+    if (t->seenIndex < 0) {
+      t->seenIndex = static_cast<int>(seen_.size());
+      seen_.push_back(info);
     }
-    bool settled = TextsSet(info) || now - pending->firstSeen >= kSettleMs;
-    if (settled) {
-      if (pending->seenIndex < 0) {
-        pending->seenIndex = static_cast<int>(seen_.size());
-        seen_.push_back(info);
-      }
-      for (Rule &rule : rules_) {
-        if (rule.times == 0 || !info.Contains(rule.text)) continue;
-        if (rule.times > 0) --rule.times;
-        PressOn(window, rule.how, rule.buttonId);
-        seen_[pending->seenIndex] = info;
-        handled_.push_back(window);
-        pending_.erase(pending);
-        break;
-      }
+    for (Rule &rule : rules_) {
+      if (rule.times == 0 || !info.Contains(rule.text)) continue;
+      if (rule.times > 0) --rule.times;
+      PressOn(window, rule.how, rule.buttonId);
+      seen_[t->seenIndex] = info;
+      t->answered = true;
+      break;
     }
     LeaveCriticalSection(&lock_);
   }

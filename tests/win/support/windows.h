@@ -20,7 +20,6 @@ struct WindowInfo {
   HWND window = nullptr;
   std::string className;
   std::string caption;
-  LONG style = 0;
   bool visible = false;
   std::vector<ControlInfo> controls;
 
@@ -98,13 +97,13 @@ class DialogAnswerer {
   CRITICAL_SECTION lock_;
   std::vector<Rule> rules_;
   std::vector<WindowInfo> seen_;
-  struct Pending {
+  struct Tracked {
     HWND window;
     DWORD firstSeen;  // tick count
     int seenIndex;    // its entry in seen_; -1 while not yet recorded
+    bool answered;    // never read again
   };
-  std::vector<HWND> handled_;  // answered; never read again
-  std::vector<Pending> pending_;
+  std::vector<Tracked> tracked_;
 };
 
 }  // namespace winui
