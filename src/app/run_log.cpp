@@ -32,12 +32,14 @@ void WriteLine(const char *head, const char *root, const char *text) {
 void Note(const char *root, const char *text, Outcome what, DWORD error) {
   if (what == OUTCOME_FAILED || what == OUTCOME_IN_USE) ++g.failedCount;
   if (what == OUTCOME_RESTART) ++g.scheduledCount;
+  if (!g.log) return;  // the line is made only for a log: the passes call this per entry
+  if (!text) text = "";
   char head[40];
   if (error)
     wsprintfA(head, "%s:%lu ", kKeywords[what], error);
   else
     wsprintfA(head, text[0] || root[0] ? "%s " : "%s", kKeywords[what]);
-  WriteLine(head, root, text ? text : "");
+  WriteLine(head, root, text);
 }
 
 const char *RootName(DWORD root, char *buffer) {
