@@ -18,11 +18,9 @@ typedef BOOL(WINAPI *SetDefaultDllDirectoriesFn)(DWORD);
 // from a folder that others may write to. Older systems lack the call; they keep the
 // classic search order.
 void RestrictDllSearch() {
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (!kernel) return;
-  SetDefaultDllDirectoriesFn entry = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-      GetProcAddress(kernel, "SetDefaultDllDirectories"));
-  if (entry) entry(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  SetDefaultDllDirectoriesFn entry;
+  if (FindSystemCall("kernel32.dll", "SetDefaultDllDirectories", entry))
+    entry(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 void DetectOsFamily() {

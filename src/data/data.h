@@ -32,6 +32,17 @@ inline void FreeAndNullT(T **place) {
   FreeAndNull(reinterpret_cast<void **>(place));
 }
 
+/// Looks up `name` in the already loaded system library `library` into `entry`; false
+/// (entry null) where the system lacks it. Calls that the 9x family or older NT lack are
+/// found this way: a program that imported them would not even start there.
+template <typename T>
+bool FindSystemCall(const char *library, const char *name, T &entry) {
+  HMODULE module = GetModuleHandleA(library);
+  entry = module ? reinterpret_cast<T>(reinterpret_cast<void *>(GetProcAddress(module, name)))
+                 : nullptr;
+  return entry != nullptr;
+}
+
 // Owners that release what they hold when they go out of scope, so that no return path
 // has to remember it. Not copyable; Release gives the value up without closing it.
 template <typename T, typename Closer>

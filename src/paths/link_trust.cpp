@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "app/state.h"
+#include "data/data.h"
 #include "paths/paths.h"
 
 namespace {
@@ -25,13 +26,11 @@ typedef BOOL(WINAPI *GetSecurityDescriptorOwnerFn)(PSECURITY_DESCRIPTOR, PSID *,
 
 // True when the link `path` itself (not its target) has a trusted owner.
 bool LinkOwnerIsTrusted(const char *path) {
-  HMODULE advapi = GetModuleHandleA("advapi32.dll");
-  if (!advapi) return false;
-  auto getSecurity = reinterpret_cast<GetKernelObjectSecurityFn>(
-      reinterpret_cast<void *>(GetProcAddress(advapi, "GetKernelObjectSecurity")));
-  auto getOwner = reinterpret_cast<GetSecurityDescriptorOwnerFn>(
-      reinterpret_cast<void *>(GetProcAddress(advapi, "GetSecurityDescriptorOwner")));
-  if (!getSecurity || !getOwner) return false;
+  GetKernelObjectSecurityFn getSecurity;
+  GetSecurityDescriptorOwnerFn getOwner;
+  if (!FindSystemCall("advapi32.dll", "GetKernelObjectSecurity", getSecurity) ||
+      !FindSystemCall("advapi32.dll", "GetSecurityDescriptorOwner", getOwner))
+    return false;
   HANDLE link = CreateFileA(
       path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
