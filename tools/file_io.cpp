@@ -20,18 +20,14 @@
 #include <unistd.h>
 #endif
 
-#include "codepage.h"
-
 namespace tallowin {
 
 namespace {
 
 std::string FolderOf(const std::string &path) {
 #ifdef _WIN32
-  // The name is in the ANSI code page, where a double-byte character may end in 0x5C.
-  size_t slash = std::string::npos;
-  for (size_t i = 0; i < path.size(); i += CharLength(path, i, static_cast<int>(GetACP())))
-    if (path[i] == '\\' || path[i] == '/' || path[i] == ':') slash = i;
+  // UTF-8: no byte of a longer character is ASCII, so a byte search is a character search.
+  const size_t slash = path.find_last_of("\\/:");
   if (slash == std::string::npos) return ".\\";
   return path.substr(0, slash + 1) + (path[slash] == ':' ? ".\\" : "");
 #else
@@ -60,10 +56,23 @@ bool RandomHex(std::string *out) {
 
 }  // namespace
 
+#ifdef _WIN32
+std::wstring Utf8ToWide(const std::string &utf8) {
+  if (utf8.empty() || utf8.size() > 0x7FFFFFFF) return std::wstring();
+  const int length = static_cast<int>(utf8.size());
+  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, nullptr, 0);
+  if (n <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, &wide[0], n);
+  return wide;
+}
+#endif
+
 bool ReadFileBytes(const std::string &path, uint64_t maxBytes, std::vector<uint8_t> *out,
                    Fault *fault) {
 #ifdef _WIN32
-  FILE *f = fopen(path.c_str(), "rb");
+  const std::wstring wide = Utf8ToWide(path);
+  FILE *f = wide.empty() ? nullptr : _wfopen(wide.c_str(), L"rb");
 #else
   // Without waiting: a FIFO would block the open until someone writes to it.
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -100,14 +109,16 @@ bool ReadFileBytes(const std::string &path, uint64_t maxBytes, std::vector<uint8
 }
 
 bool WriteFileAtomic(const std::string &path, const std::vector<uint8_t> &bytes, Fault *fault) {
-  std::string temp, suffix;
+  std::string suffix;
   bool written = false;
 #ifdef _WIN32
   HANDLE h = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; attempt < 8 && h == INVALID_HANDLE_VALUE; ++attempt) {
+  std::wstring wideTemp;
+  const std::wstring widePath = Utf8ToWide(path);
+  for (int attempt = 0; attempt < 8 && h == INVALID_HANDLE_VALUE && !widePath.empty(); ++attempt) {
     if (!RandomHex(&suffix)) break;
-    temp = FolderOf(path) + "tallowin-" + suffix + ".tmp";
-    h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    wideTemp = Utf8ToWide(FolderOf(path) + "tallowin-" + suffix + ".tmp");
+    h = CreateFileW(wideTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
   }
@@ -121,9 +132,10 @@ bool WriteFileAtomic(const std::string &path, const std::vector<uint8_t> &bytes,
     done += n;
   }
   written = CloseHandle(h) && written;
-  written = written && MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
-  if (!written) DeleteFileA(temp.c_str());
+  written = written && MoveFileExW(wideTemp.c_str(), widePath.c_str(), MOVEFILE_REPLACE_EXISTING);
+  if (!written) DeleteFileW(wideTemp.c_str());
 #else
+  std::string temp;
   int fd = -1;
   for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
     if (!RandomHex(&suffix)) break;
@@ -150,10 +162,10 @@ bool WriteFileAtomic(const std::string &path, const std::vector<uint8_t> &bytes,
 bool SameFile(const std::string &a, const std::string &b) {
 #ifdef _WIN32
   BY_HANDLE_FILE_INFORMATION info[2];
-  const std::string *names[2] = {&a, &b};
+  const std::wstring names[2] = {Utf8ToWide(a), Utf8ToWide(b)};
   for (int i = 0; i < 2; ++i) {
     HANDLE h =
-        CreateFileA(names[i]->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        CreateFileW(names[i].c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     const BOOL ok = GetFileInformationByHandle(h, &info[i]);

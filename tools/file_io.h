@@ -1,5 +1,5 @@
 // Whole-file reads with a size bound, and output written so that nothing is half-written
-// and no link planted beside the output is followed.
+// and no link planted beside the output is followed. Names are UTF-8 on every system.
 #pragma once
 #include <stdint.h>
 
@@ -23,6 +23,13 @@ bool ReadFileBytes(const std::string &path, uint64_t maxBytes, std::vector<uint8
 /// and never through a link, then renames it over `path` (which replaces a link there
 /// rather than writing through it). A failure leaves any existing file untouched.
 bool WriteFileAtomic(const std::string &path, const std::vector<uint8_t> &bytes, Fault *fault);
+
+#ifdef _WIN32
+/// UTF-8 text as UTF-16, for the wide calls of Windows: the tool's text (arguments, paths,
+/// manifest strings) is UTF-8 everywhere, so no name passes through the ANSI code page,
+/// whose best fit could turn it into another name. Empty when the text is not UTF-8.
+std::wstring Utf8ToWide(const std::string &utf8);
+#endif
 
 /// True when both names exist and reach the same file (same device and inode, or the
 /// same volume and file index), however they are spelt or linked.

@@ -6,17 +6,42 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #endif
 
-int main(int argc, char **argv) {
-#ifdef _WIN32
-  // Output goes out byte for byte: a .reg file is UTF-16, where a text-mode CR would break it.
-  _setmode(_fileno(stdout), _O_BINARY);
-#endif
-  std::vector<std::string> args(argv, argv + argc);
+namespace {
+
+int Run(const std::vector<std::string> &args) {
   std::string out, err;
   const int code = tallowin::RunCommandLine(args, &out, &err);
   fwrite(out.data(), 1, out.size(), stdout);
   fwrite(err.data(), 1, err.size(), stderr);
   return code;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The arguments as the system holds them (UTF-16), taken to UTF-8: through the ANSI code page
+// a name the code page lacks would arrive best-fitted, naming another file or program.
+int wmain(int argc, wchar_t **argv) {
+  // Output goes out byte for byte: a .reg file is UTF-16, where a text-mode CR would break it.
+  _setmode(_fileno(stdout), _O_BINARY);
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) {
+    const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, argv[i], -1, nullptr, 0,
+                                      nullptr, nullptr);
+    if (n <= 0) {
+      fprintf(stderr, "tallowin: argument %d is not valid UTF-16\n", i);
+      return 2;
+    }
+    std::string arg(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, argv[i], -1, &arg[0], n, nullptr, nullptr);
+    arg.pop_back();  // the NUL
+    args.push_back(arg);
+  }
+  return Run(args);
+}
+#else
+int main(int argc, char **argv) { return Run(std::vector<std::string>(argv, argv + argc)); }
+#endif

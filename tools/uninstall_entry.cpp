@@ -9,6 +9,8 @@
 #include <windows.h>
 #endif
 
+#include "file_io.h"
+
 namespace tallowin {
 
 namespace {
@@ -128,22 +130,15 @@ bool WriteUninstallEntry(const Manifest &m, const std::string &exePath, Fault *f
   std::vector<Value> values;
   if (!Values(m, exePath, &key, &values, fault)) return false;
 #ifdef _WIN32
-  auto wide = [](const std::string &s) {
-    std::wstring w(s.size() + 1, L'\0');
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), &w[0],
-                                      static_cast<int>(w.size()));
-    w.resize(n > 0 ? n : 0);
-    return w;
-  };
   HKEY k;
   const LONG opened =
       RegCreateKeyExW(m.uninstallEntry.perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE,
-                      wide(key).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr);
+                      Utf8ToWide(key).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr);
   if (opened != ERROR_SUCCESS)
     return Fail(fault, "", "cannot create the key (error " + std::to_string(opened) + ")");
   LONG status = ERROR_SUCCESS;
   for (const Value &v : values) {
-    const std::wstring name = wide(v.name), text = wide(v.text);
+    const std::wstring name = Utf8ToWide(v.name), text = Utf8ToWide(v.text);
     if (status == ERROR_SUCCESS)
       status = v.isNumber
                    ? RegSetValueExW(k, name.c_str(), 0, REG_DWORD,
