@@ -38,9 +38,84 @@ struct OpenValueKey {
   void Close() { key.Reset(); }
 };
 
+// What an open that met a registry link returns: the link and what lies behind it stay.
+constexpr LONG kStoppedAtLink = ERROR_CANT_RESOLVE_FILENAME;
+// A key name has at most 255 characters, of up to two bytes each.
+constexpr DWORD kKeyNameBuf = 2 * 255 + 1;
+
+// True when `key`, opened as itself, is a symbolic link key.
+bool IsLinkKey(HKEY key) {
+  DWORD type = 0;
+  return RegQueryValueExA(key, "SymbolicLinkValue", nullptr, &type, nullptr, nullptr) ==
+             ERROR_SUCCESS &&
+         type == REG_LINK;
+}
+
+// Opens the first `length` bytes of `path` below `parent` one key at a time, each as
+// itself (REG_OPTION_OPEN_LINK): a user can make a link key in his own hive, and followed
+// it would lead this elevated run into any key it names. A link anywhere gives
+// kStoppedAtLink. The 9x family has no links: the path is opened whole there.
+LONG OpenKeyWithoutLinks(HKEY parent, const char *path, int length, REGSAM access, ScopedKey *out) {
+  char part[kKeyNameBuf];
+  if (!g.isNT) {
+    if (length >= static_cast<int>(sizeof part)) return ERROR_FILE_NOT_FOUND;
+    lstrcpynA(part, path, length + 1);
+    return RegOpenKeyExA(parent, part, 0, access, out->Receive());
+  }
+  ScopedKey current;
+  for (int start = 0; start < length || !current;) {
+    int end = start;
+    while (end < length && path[end] != '\\') end = static_cast<int>(CharNextA(path + end) - path);
+    // No key has a longer name: there is no such key.
+    if (end - start >= static_cast<int>(sizeof part)) return ERROR_FILE_NOT_FOUND;
+    lstrcpynA(part, path + start, end - start + 1);
+    const bool last = end + 1 >= length;  // a trailing backslash ends nothing
+    ScopedKey next;
+    const LONG opened = RegOpenKeyExA(current ? current.Get() : parent, part, REG_OPTION_OPEN_LINK,
+                                      KEY_QUERY_VALUE | (last ? access : 0), next.Receive());
+    if (opened != ERROR_SUCCESS) return opened;
+    if (IsLinkKey(next)) return kStoppedAtLink;
+    current.Reset(next.Release());
+    start = end + 1;
+  }
+  out->Reset(current.Release());
+  return ERROR_SUCCESS;
+}
+
+// Deletes the key behind the handle itself, never a key that has taken its name since.
+LONG DeleteOpenKey(HKEY key) {
+  typedef LONG(WINAPI * NtDeleteKeyCall)(HANDLE);
+  typedef ULONG(WINAPI * StatusToErrorCall)(LONG);
+  NtDeleteKeyCall deleteKey;
+  StatusToErrorCall toError;
+  if (!FindSystemCall("ntdll.dll", "NtDeleteKey", deleteKey) ||
+      !FindSystemCall("ntdll.dll", "RtlNtStatusToDosError", toError))
+    return ERROR_CALL_NOT_IMPLEMENTED;
+  return static_cast<LONG>(toError(deleteKey(key)));
+}
+
+// Deletes the key behind `key` (opened without links) with its whole tree.
+LONG DeleteOpenKeyTree(HKEY key) {
+  char name[kKeyNameBuf];
+  for (;;) {
+    DWORD size = sizeof(name);
+    LONG result = RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_NO_MORE_ITEMS) return DeleteOpenKey(key);
+    if (result != ERROR_SUCCESS) return result;
+    // The first failure anywhere ends the whole deletion; what went before stays gone.
+    ScopedKey child;
+    result = OpenKeyWithoutLinks(key, name, static_cast<int>(size), DELETE | KEY_ENUMERATE_SUB_KEYS,
+                                 &child);
+    if (result == ERROR_SUCCESS) result = DeleteOpenKeyTree(child);
+    if (result != ERROR_SUCCESS) return result;
+  }
+}
+
 // Reports a registry entry by the result of its deletion.
 void NoteRegistryResult(const RegistryEntry *entry, LONG result) {
-  if (result == ERROR_SUCCESS)
+  if (result == kStoppedAtLink)
+    NoteKeyOutcome(entry->root, entry->path, OUTCOME_AT_LINK);
+  else if (result == ERROR_SUCCESS)
     NoteKeyOutcome(entry->root, entry->path, OUTCOME_REMOVED);
   else if (result == ERROR_FILE_NOT_FOUND)
     NoteKeyOutcome(entry->root, entry->path, OUTCOME_ABSENT);
@@ -51,11 +126,10 @@ void NoteRegistryResult(const RegistryEntry *entry, LONG result) {
 // Returns the error of the open or of the delete (0 when the value went).
 LONG DeleteValueEntry(OpenValueKey *open, DWORD root, char *path, int separator) {
   if (!open->Holds(root, path, separator)) {
-    // The key text ends at the first of the two backslashes; put it back afterwards
-    // so the entry reads the same as before.
-    path[separator] = '\0';
-    LONG opened = RegOpenKeyA(RootKey(root), path, open->key.Receive());
-    path[separator] = '\\';
+    // The key text ends at the first of the two backslashes.
+    open->Close();
+    const LONG opened =
+        OpenKeyWithoutLinks(RootKey(root), path, separator, KEY_SET_VALUE, &open->key);
     if (opened != ERROR_SUCCESS) return opened;
     open->root = root;
     open->text = path;
@@ -69,22 +143,9 @@ LONG DeleteValueEntry(OpenValueKey *open, DWORD root, char *path, int separator)
 LONG DeleteKeyTree(HKEY parent, const char *subkey) {
   if (!subkey || !subkey[0]) return ERROR_BADKEY;
   ScopedKey key;
-  LONG result = RegOpenKeyExA(parent, subkey, 0, DELETE | KEY_ENUMERATE_SUB_KEYS, key.Receive());
-  if (result != ERROR_SUCCESS) return result;
-  char name[1024];
-  for (;;) {
-    DWORD size = sizeof(name);
-    result = RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr);
-    if (result == ERROR_NO_MORE_ITEMS) {
-      result = RegDeleteKeyA(parent, subkey);
-      break;
-    }
-    if (result != ERROR_SUCCESS) break;
-    // The first failure anywhere ends the whole deletion; what went before stays gone.
-    result = DeleteKeyTree(key, name);
-    if (result != ERROR_SUCCESS) break;
-  }
-  return result;
+  const LONG result =
+      OpenKeyWithoutLinks(parent, subkey, lstrlenA(subkey), DELETE | KEY_ENUMERATE_SUB_KEYS, &key);
+  return result == ERROR_SUCCESS ? DeleteOpenKeyTree(key) : result;
 }
 
 void DeleteRegistryEntries() {

@@ -130,4 +130,35 @@ TEST_F(RegistryPassTest, KeyEntriesDeleteWholeTreesUpToASubkeyThatResists) {
   EXPECT_FALSE(HasKey("Leaf"));
 }
 
+TEST_F(RegistryPassTest, LinkKeysAreLeftAndNothingBehindThemIsTouched) {
+  // A user's link key in his own hive that names a machine key: neither a tree holding
+  // it, nor a key listed through it, nor a value through it reaches the machine key.
+  const char victim[] = "Software\\TallowinTests\\LinkVictim";
+  ASSERT_TRUE(testenv::SetRegString(HKEY_LOCAL_MACHINE, std::string(victim) + "\\Inner", "v", "1"));
+  ASSERT_TRUE(testenv::SetRegString(HKEY_LOCAL_MACHINE, victim, "v", "1"));
+  Make({"Tree\\Before", "Tree\\Z"});
+  HKEY link;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, Key("Tree\\Link").c_str(), 0, nullptr,
+                                           REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK,
+                                           nullptr, &link, nullptr));
+  const wchar_t target[] = L"\\Registry\\Machine\\Software\\TallowinTests\\LinkVictim";
+  RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE *>(target),
+                 sizeof target - sizeof(wchar_t));
+  RegCloseKey(link);
+  ASSERT_TRUE(
+      testenv::RegValueExists(HKEY_CURRENT_USER, Key("Tree\\Link"), "v"));  // it leads there
+
+  Run({Key("Tree\\Link\\Inner"), Key("Tree\\Link\\\\v"), Key("Tree")});
+  EXPECT_TRUE(testenv::RegValueExists(HKEY_LOCAL_MACHINE, std::string(victim) + "\\Inner", "v"));
+  EXPECT_TRUE(testenv::RegValueExists(HKEY_LOCAL_MACHINE, victim, "v"));
+  EXPECT_FALSE(HasKey("Tree\\Before"));  // the tree goes up to the link
+  EXPECT_TRUE(HasKey("Tree\\Z") && HasKey("Tree\\Link"));
+
+  testenv::DeleteRegTree(HKEY_LOCAL_MACHINE, victim);
+  EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, Key("Tree\\Link").c_str(),
+                                         REG_OPTION_OPEN_LINK, DELETE, &link));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(link, ""));
+  RegCloseKey(link);
+}
+
 }  // namespace
