@@ -58,7 +58,7 @@ bool IsLinkKey(HKEY key) {
 LONG OpenKeyWithoutLinks(HKEY parent, const char *path, int length, REGSAM access, ScopedKey *out) {
   char part[kKeyNameBuf];
   if (!g.isNT) {
-    if (length >= static_cast<int>(sizeof part)) return ERROR_FILE_NOT_FOUND;
+    if (length >= static_cast<int>(sizeof part)) return ERROR_FILENAME_EXCED_RANGE;
     lstrcpynA(part, path, length + 1);
     return RegOpenKeyExA(parent, part, 0, access, out->Receive());
   }
