@@ -91,7 +91,6 @@ TEST(LinkSafetyTest, OnlyAdministratorsSystemAndTrustedInstallerOwnTrustedLinks)
       {"S-1-5-32", false},             // its prefix
       {"S-1-5-21-0-0-0-1000", false},  // a user (Wine's)
       {"S-1-5-21-1-2-3-500", false},   // a domain's administrator account
-      {"S-1-1-0", false},              // Everyone
       {"S-1-16-18", false},            // another authority, same number
       {"S-1-16-12288", false},         // high integrity level
   };
