@@ -65,7 +65,6 @@ TEST_F(FolderPassesTest, FolderListsDeleteNamedFilesThenClimbTheirLevels) {
           "ff\\ro.txt"},
          {"two\\top", "held\\top\\mid\\leaf", "zero\\leaf", "pair", "cur\\here", "deep",
           "ff\\named.txt"});
-  EXPECT_TRUE(DirExists(windows));
   EXPECT_TRUE(testenv::IsCurrentFolder(R("cur"))) << CurrentFolder();
   // The entries keep the level each climb reached, also past a folder that stayed.
   EXPECT_EQ(R("one\\a"), one.folder);
@@ -127,6 +126,7 @@ TEST_F(FolderPassesTest, ProgressOfAWholeRunFollowsTheModel) {
   ASSERT_TRUE(bar);
   SetWindowLongPtrA(bar, GWLP_WNDPROC, (LONG_PTR)RecorderProc);
   ASSERT_NO_FATAL_FAILURE(Make({"inst\\bin\\a.dll", "inst\\bin\\f.ttf", "inst\\b.txt"}));
+  state_.File(".\\bin", "");  // a folder entry, handled last
   state_.File(".\\bin", "a.dll");
   state_.File(".\\bin", "f.ttf", blockfmt::FE_FONT);
   state_.File(".", "b.txt");
@@ -136,7 +136,7 @@ TEST_F(FolderPassesTest, ProgressOfAWholeRunFollowsTheModel) {
                            "Software\\TallowinTests\\FolderPassesProgress"})
     state_.Registry(HKEY_CURRENT_USER, path);
   g.progressBar = bar;
-  g.progressTotal = 3 + 2 * 3 + 2;  // 11
+  g.progressTotal = 4 + 2 * 3 + 2;  // 12
   recordedPositions.clear();
 
   RemoveFiles();
@@ -148,9 +148,9 @@ TEST_F(FolderPassesTest, ProgressOfAWholeRunFollowsTheModel) {
   DestroyWindow(bar);
   g.progressBar = nullptr;
 
-  // Files 0, 9, 18 (0 is no change); folder lists 27, 36 twice; empty-folder pass 72,
-  // the font skipped, 90; registry: the value entry silent, then 54, 63.
-  std::vector<WPARAM> expected = {9, 18, 27, 36, 27, 36, 72, 90, 54, 63};
+  // Files 0, 8, 16, 25 (0 is no change); folder lists 33, 41 twice; empty-folder pass 75,
+  // 83, the font skipped, 100; registry: the value entry silent, then 58, 66.
+  std::vector<WPARAM> expected = {8, 16, 25, 33, 41, 33, 41, 75, 83, 100, 58, 66};
   EXPECT_EQ(expected, recordedPositions);
   EXPECT_FALSE(DirExists(install_ + "\\bin"));
 }

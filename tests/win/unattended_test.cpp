@@ -89,13 +89,13 @@ TEST_F(WholeRemoval, ACancelledWarningRemovesNothingAndRetryAfterReleaseRemovesT
   Sleep(500);  // a cancelled run does not delete itself either
   EXPECT_TRUE(FileExists(exe_));
 
-  // The second run starts its pre-removal program, named relative to the install folder,
-  // and waits for it; the probe writes its marker after a pause.
+  // The second run starts its pre-removal program, named relative to the install folder
+  // (the wait for it is RunControl's).
   ASSERT_TRUE(CopyFileA((testenv::TestProgramDir() + "\\preremoval_probe.exe").c_str(),
                         (dir_ / "probe.exe").c_str(), FALSE));
   block_.options = {blockfmt::OPT_WAIT, "probe.exe", ""};
   ASSERT_TRUE(testenv::InstallStub(exe_, block_));
-  testenv::ProbeEnv probe(dir_ / "marker.txt", 1500);
+  testenv::ProbeEnv probe(dir_ / "marker.txt");
   const std::string readOnly = dir_ / "readonly.txt", shared1 = dir_ / "shared1.dll";
   testenv::ProgramRun run("\"" + exe_ + "\"");
   run.answers().Answer("<1>", Press::Click, IDOK, 1);
@@ -115,7 +115,7 @@ TEST_F(WholeRemoval, ACancelledWarningRemovesNothingAndRetryAfterReleaseRemovesT
   std::vector<winui::WindowInfo> seen = run.answers().Seen();
   std::string all = winui::DescribeAll(seen);
   EXPECT_EQ(0u, code) << all;
-  EXPECT_TRUE(FileExists(dir_ / "marker.txt")) << "the run ended before its pre-removal program";
+  EXPECT_TRUE(FileExists(dir_ / "marker.txt")) << "no pre-removal program";
   // shared2.dll stays: another product still counts it.
   testenv::ExpectTree(dir_.path(), {"shared2.dll", "user-data.txt"},
                       {"held", "readonly.txt", "shared1.dll"});
