@@ -11,11 +11,9 @@
 namespace {
 
 using testenv::FileExists;
-using testenv::RegKeyExists;
 using testenv::RegValueExists;
 
 const std::string kRegBase = "Software\\TallowinTests\\Rerun";
-constexpr int kFolders = 4, kFiles = 10, kValues = 10;
 
 class RerunTest : public ::testing::Test {
  protected:
@@ -24,68 +22,16 @@ class RerunTest : public ::testing::Test {
     testenv::DeleteRegTree(HKEY_CURRENT_USER, kRegBase);
   }
 
-  // The listed product and its block, with unlisted files beside the listed ones. Every
-  // other item is already gone, as an interrupted run leaves it: listed files, wildcard
-  // matches, the named files of folder entries, registry values and part of a key tree.
-  void MakeProduct(blockfmt::Block *block) {
-    block->messages = testenv::StandardMessages();
-    // The folder entries' folders lie beside the product, out of the wildcards' reach.
-    std::vector<std::string> names = {"extra\\keep.txt"};
-    for (const char *name : {"readme.txt", "bin\\plugins\\p.dll", "logs\\run1.log",
-                             "logs\\old\\run0.log", "logs\\notes.txt", "cache\\sub\\c2.bin"})
-      names.push_back(std::string("product\\") + name);
-    for (int f = 0; f < kFolders; ++f) {
-      const std::string folder = "f" + std::to_string(f) + "\\";
-      for (int i = 0; i < kFiles; ++i) {
-        if ((f + i) % 2)
-          names.push_back("product\\" + folder + "file" + std::to_string(i) + ".dat");
-        block->files.push_back(
-            {".\\" + folder.substr(0, folder.size() - 1), "file" + std::to_string(i) + ".dat", 0});
-      }
-      names.push_back("product\\" + folder + "keep.txt");
-      if (f % 2) names.push_back("product\\" + folder + "junk.tmp");  // the wildcard's
-      const std::string extra = dir_ / ("extra\\e" + std::to_string(f));
-      names.push_back("extra\\e" + std::to_string(f) + "\\inner\\");
-      if (f % 2) names.push_back("extra\\e" + std::to_string(f) + "\\lock.tmp");
-      block->folders.push_back({0, extra + "\\inner", "", ""});
-      block->folders.push_back({1, extra, "", "lock.tmp"});  // climbs once lock.tmp is gone
-    }
-    ASSERT_TRUE(testenv::MakeTree(dir_.path(), names));
-    block->files.push_back({".", "readme.txt", 0});
-    block->files.push_back({".\\bin\\plugins", "p.dll", 0});
-    block->patterns = {"*.tmp", "logs\\*.log", "cache\\*.*"};
-    for (int s = 0; s < 4; s += 1 + s % 2)  // subkeys 0, 1 and 3: 2 is gone
-      ASSERT_TRUE(testenv::SetRegDword(HKEY_CURRENT_USER,
-                                       kRegBase + "\\Product\\Sub" + std::to_string(s), "v", s));
-    block->registry.push_back({blockfmt::ROOT_HKCU, kRegBase + "\\Product"});
-    for (int v = 0; v < kValues; ++v) {
-      const std::string name = "v" + std::to_string(v);
-      if (v % 2) {
-        ASSERT_TRUE(testenv::SetRegDword(HKEY_CURRENT_USER, kRegBase + "\\Shared", name, v));
-      }
-      block->registry.push_back(
-          {blockfmt::ROOT_HKCU, kRegBase + "\\Shared\\\\v" + std::to_string(v)});
-    }
-    ASSERT_TRUE(testenv::SetRegDword(HKEY_CURRENT_USER, kRegBase + "\\Shared", "keepme", 1));
-  }
-
   // Exactly the listed things are gone; everything beside them is still there.
   void ExpectRemoved() {
-    std::vector<std::string> kept = {"product\\logs\\notes.txt", "extra\\keep.txt"},
-                             gone = {"product\\readme.txt", "product\\bin", "product\\logs\\old",
-                                     "product\\cache"};
-    for (int f = 0; f < kFolders; ++f) {
-      const std::string folder = "product\\f" + std::to_string(f) + "\\";
-      kept.push_back(folder + "keep.txt");
-      gone.push_back(folder + "junk.tmp");
-      gone.push_back("extra\\e" + std::to_string(f));
-      for (int i = 0; i < kFiles; ++i) gone.push_back(folder + "file" + std::to_string(i) + ".dat");
-    }
-    testenv::ExpectTree(dir_.path(), kept, gone);
-    EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kRegBase + "\\Product"));
-    for (int v = 0; v < kValues; ++v)
-      EXPECT_FALSE(
-          RegValueExists(HKEY_CURRENT_USER, kRegBase + "\\Shared", "v" + std::to_string(v)));
+    testenv::ExpectTree(dir_.path(),
+                        {"product\\keep.txt", "product\\f\\keep.txt", "product\\logs\\notes.txt",
+                         "extra\\keep.txt"},
+                        {"product\\f\\b.dat", "product\\f\\junk.tmp", "product\\bin",
+                         "product\\logs\\old", "product\\cache", "extra\\e0", "extra\\e1"});
+    EXPECT_FALSE(testenv::RegKeyExists(HKEY_CURRENT_USER, kRegBase + "\\Product"));
+    for (const char *name : {"v0", "v1", "v2", "v3"})
+      EXPECT_FALSE(RegValueExists(HKEY_CURRENT_USER, kRegBase + "\\Shared", name)) << name;
     EXPECT_TRUE(RegValueExists(HKEY_CURRENT_USER, kRegBase + "\\Shared", "keepme"));
   }
 
@@ -101,8 +47,38 @@ class RerunTest : public ::testing::Test {
 };
 
 TEST_F(RerunTest, APartlyRemovedProductIsFinishedAndARemovedOneLeftAlone) {
+  // Of each kind of item some are gone already, as an interrupted run leaves them, and
+  // each gone one comes before one that is still there: listed files, a folder entry's
+  // folder and named file, registry values. The folder entries' folders lie beside the
+  // product, out of the wildcards' reach.
   blockfmt::Block block;
-  ASSERT_NO_FATAL_FAILURE(MakeProduct(&block));
+  block.messages = testenv::StandardMessages();
+  ASSERT_TRUE(testenv::MakeTree(
+      dir_.path(),
+      {"product\\keep.txt", "product\\f\\keep.txt", "product\\f\\b.dat", "product\\f\\junk.tmp",
+       "product\\bin\\plugins\\p.dll", "product\\logs\\run1.log", "product\\logs\\old\\run0.log",
+       "product\\logs\\notes.txt", "product\\cache\\sub\\c2.bin", "extra\\keep.txt",
+       "extra\\e1\\inner\\", "extra\\e1\\lock.tmp"}));
+  // Handled last first.
+  block.files = {{".\\bin\\plugins", "p.dll", 0},
+                 {".\\f", "b.dat", 0},
+                 {".\\f", "a.dat", 0},
+                 {".", "readme.txt", 0}};
+  block.patterns = {"*.tmp", "logs\\*.log", "cache\\*.*"};
+  for (const char *e : {"extra\\e0", "extra\\e1"}) {
+    block.folders.push_back({0, dir_ / e + "\\inner", "", ""});
+    block.folders.push_back({1, dir_ / e, "", "lock.tmp"});  // climbs once lock.tmp is gone
+  }
+  ASSERT_TRUE(testenv::SetRegDword(HKEY_CURRENT_USER, kRegBase + "\\Product\\Sub", "v", 1));
+  block.registry.push_back({blockfmt::ROOT_HKCU, kRegBase + "\\Product"});
+  for (int v = 0; v < 4; ++v) {
+    const std::string name = "v" + std::to_string(v);
+    if (v % 2) {
+      ASSERT_TRUE(testenv::SetRegDword(HKEY_CURRENT_USER, kRegBase + "\\Shared", name, v));
+    }
+    block.registry.push_back({blockfmt::ROOT_HKCU, kRegBase + "\\Shared\\\\" + name});
+  }
+  ASSERT_TRUE(testenv::SetRegDword(HKEY_CURRENT_USER, kRegBase + "\\Shared", "keepme", 1));
   ASSERT_TRUE(testenv::InstallStub(exe_, block));
   EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe_ + "\" /Q", 120000));
   ExpectRemoved();

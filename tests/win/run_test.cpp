@@ -22,7 +22,6 @@ TEST(ParseSwitches, TakesEachSwitchInEitherFormAndStopsAtAPlainWord) {
       {"    ", 0, 0, 0, ""},
       {"   -Q", 0, 1, 0, ""},
       {"/Quiet", 0, 1, 0, ""},
-      {"/Xq", 0, 1, 1, ""},
       {"C:\\path /Q", 0, 0, 0, ""},
       {"/Q/X", 0, 1, 1, ""},
       {"/Z /Q", 0, 1, 0, ""},
@@ -35,7 +34,6 @@ TEST(ParseSwitches, TakesEachSwitchInEitherFormAndStopsAtAPlainWord) {
       {"/log=C:\\a-b/c.log", 0, 0, 0, "C:\\a-b/c.log"},
       {"/LOG=\"C:\\open -s", 0, 0, 0, "C:\\open -s"},
       {"/LOG /L /V", 0, 0, 0, ""},
-      {"word /S", 0, 0, 0, ""},
   };
   for (const auto &c : cases) {
     ResetRunState();
@@ -135,20 +133,6 @@ TEST(WholeProgram, EachRunShowsItsDialogsInOrderAndRemovesWhatItShould) {
     Sleep(500);  // a self-deletion script, if one were wrongly started, would act by now
     EXPECT_TRUE(testenv::FileExists(exe)) << c.what << ": no self-deletion";
   }
-}
-
-TEST(WholeProgram, WaitsForThePreRemovalProgramWhenTheOptionsSaySo) {
-  testenv::ScopedTestDir dir("whole-wait");
-  const std::string exe = dir / "uninstall.exe", marker = dir / "marker.txt";
-  ASSERT_TRUE(CopyFileA((testenv::TestProgramDir() + "\\preremoval_probe.exe").c_str(),
-                        (dir / "probe.exe").c_str(), FALSE));
-  blockfmt::Block block;
-  block.options = {blockfmt::OPT_WAIT, "probe.exe", ""};  // in the install folder
-  ASSERT_TRUE(testenv::InstallStub(exe, block));
-  // The probe writes its marker after a pause; the run inherits these settings.
-  testenv::ProbeEnv probe(marker, 1500);
-  EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /Q"));
-  EXPECT_TRUE(testenv::FileExists(marker)) << "the run ended before its pre-removal program";
 }
 
 }  // namespace

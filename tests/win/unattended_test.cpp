@@ -1,5 +1,6 @@
-// Unattended removal: the silent switch, the log, the exit codes and deletion at restart,
-// through the built program watched for any window it shows.
+// Whole removals of a sample product by the built program: answered as a person would
+// (shared libraries, a read-only file, a file that another program holds open), and
+// unattended, with the log, the exit codes and deletion at restart, watched for any window.
 #include <windows.h>
 
 #include <string>
@@ -16,126 +17,160 @@
 namespace {
 
 using testenv::FileExists;
+using winui::Press;
 
 const char kSharedDlls[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
-const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const DWORD kNoValue = 0xFFFFFFFF;
 
-// The deletions that the next start of the system will make, as it lists them.
-std::vector<std::string> PendingDeletions() {
-  std::vector<std::string> out;
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key)) return out;
-  std::vector<char> data(65536);
-  DWORD size = static_cast<DWORD>(data.size() - 2);
-  // Pairs of source and target; an empty target deletes the source.
-  if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, nullptr,
-                       reinterpret_cast<BYTE *>(data.data()), &size) == ERROR_SUCCESS) {
-    for (size_t i = 0; i + 1 < size; i += strlen(&data[i]) + 1) out.push_back(&data[i]);
-  }
-  RegCloseKey(key);
-  return out;
-}
-
-class SilentRun : public ::testing::Test {
+class WholeRemoval : public ::testing::Test {
  protected:
   void SetUp() override {
     block_.messages = testenv::StandardMessages();
-    block_.files = {{".", "readonly.txt", 0},
-                    {".", "shared-out.dll", blockfmt::FE_SHARED},
-                    {".", "shared-none.dll", blockfmt::FE_SHARED},
-                    {".", "missing.txt", 0},
-                    {".\\held", "held.txt", 0}};
-    testenv::MakeDirs(dir_ / "held");
-    for (const char *name : {"readonly.txt", "shared-out.dll", "shared-none.dll"})
-      ASSERT_TRUE(testenv::WriteText(dir_ / name, name));
+    // Listed in install order; the pass removes them in reverse.
+    block_.files = {{".", "shared2.dll", blockfmt::FE_SHARED},
+                    {".", "shared1.dll", blockfmt::FE_SHARED},
+                    {".", "readonly.txt", 0},
+                    {".\\held", "held.txt", blockfmt::FE_CHECK_IN_USE}};
+    // user-data.txt is not listed: it keeps the folder after the run.
+    ASSERT_TRUE(testenv::MakeTree(dir_.path(), {"shared2.dll", "shared1.dll", "readonly.txt",
+                                                "held\\held.txt", "user-data.txt"}));
     ASSERT_TRUE(SetFileAttributesA((dir_ / "readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY));
-    ASSERT_TRUE(testenv::SetRegDword(HKEY_LOCAL_MACHINE, kSharedDlls, dir_ / "shared-out.dll", 1));
+    ASSERT_TRUE(testenv::SetRegDword(HKEY_LOCAL_MACHINE, kSharedDlls, dir_ / "shared2.dll", 2));
+    ASSERT_TRUE(testenv::SetRegDword(HKEY_LOCAL_MACHINE, kSharedDlls, dir_ / "shared1.dll", 1));
+    // Held without sharing, as a running program would hold its file.
+    held_ = CreateFileA((dir_ / "held\\held.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                        OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held_);
   }
   void TearDown() override {
-    if (held_ != INVALID_HANDLE_VALUE) CloseHandle(held_);
-    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedDlls, (dir_ / "shared-out.dll").c_str());
+    Release();
+    for (const char *name : {"shared2.dll", "shared1.dll"})
+      RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedDlls, (dir_ / name).c_str());
   }
-  // Runs the program and looks for a visible window of it until it ends.
-  DWORD Run(const std::string &switches, int *windows) {
+  void Release() {
+    if (held_ != INVALID_HANDLE_VALUE) CloseHandle(held_);
+    held_ = INVALID_HANDLE_VALUE;
+  }
+  DWORD Count(const char *name) {
+    DWORD count = kNoValue;
+    testenv::GetRegDword(HKEY_LOCAL_MACHINE, kSharedDlls, dir_ / name, &count);
+    return count;
+  }
+  // Runs the program and adds to *windows the visible windows of it seen until it ends.
+  DWORD RunSilent(const std::string &switches, int *windows) {
     testenv::ProgramRun run("\"" + exe_ + "\" " + switches);
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, run.id());
-    *windows = 0;
     while (process && WaitForSingleObject(process, 5) == WAIT_TIMEOUT)
       *windows += static_cast<int>(winui::FindTopWindows(run.id(), nullptr).size());
     if (process) CloseHandle(process);
     return run.Wait();
   }
 
-  testenv::ScopedTestDir dir_{"unattended"};
+  testenv::ScopedTestDir dir_{"whole-removal"};
   blockfmt::Block block_;
   std::string exe_ = dir_ / "uninstall.exe", log_ = dir_ / "run - log.txt";
   HANDLE held_ = INVALID_HANDLE_VALUE;
 };
 
-TEST_F(SilentRun, DefaultsAnswerEveryQuestionAndAHeldFileGoesAtRestart) {
-  ASSERT_TRUE(testenv::WriteText(dir_ / "held\\held.txt", "held"));
-  held_ = CreateFileA((dir_ / "held\\held.txt").c_str(), GENERIC_READ | GENERIC_WRITE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, held_);
+TEST_F(WholeRemoval, ACancelledWarningRemovesNothingAndRetryAfterReleaseRemovesTheRest) {
   ASSERT_TRUE(testenv::InstallStub(exe_, block_));
-  int windows = -1;
+  {
+    testenv::ProgramRun run("\"" + exe_ + "\"");
+    run.answers().Answer("<1>", Press::Click, IDOK, 1);
+    run.answers().Answer("<15>", Press::Click, IDCANCEL, 1);
+    EXPECT_EQ(0u, run.Wait());
+    std::vector<winui::WindowInfo> seen = run.answers().Seen();
+    ASSERT_EQ(2u, seen.size()) << winui::DescribeAll(seen);  // no progress, no closing message
+    EXPECT_TRUE(seen[0].Contains("<1>") && seen[1].Contains("<15>"));
+  }
+  testenv::ExpectTree(dir_.path(), {"shared2.dll", "shared1.dll", "readonly.txt", "held\\held.txt"},
+                      {});
+  EXPECT_EQ(1u, Count("shared1.dll"));
+  Sleep(500);  // a cancelled run does not delete itself either
+  EXPECT_TRUE(FileExists(exe_));
+
+  // The second run starts its pre-removal program, named relative to the install folder
+  // (the wait for it is RunControl's).
+  ASSERT_TRUE(CopyFileA((testenv::TestProgramDir() + "\\preremoval_probe.exe").c_str(),
+                        (dir_ / "probe.exe").c_str(), FALSE));
+  block_.options = {blockfmt::OPT_WAIT, "probe.exe", ""};
+  ASSERT_TRUE(testenv::InstallStub(exe_, block_));
+  testenv::ProbeEnv probe(dir_ / "marker.txt");
+  const std::string readOnly = dir_ / "readonly.txt", shared1 = dir_ / "shared1.dll";
+  testenv::ProgramRun run("\"" + exe_ + "\"");
+  run.answers().Answer("<1>", Press::Click, IDOK, 1);
+  run.answers().Answer("<9> " + readOnly, Press::Click, IDYES, 1);
+  run.answers().Answer("<10> " + shared1, Press::Click, IDYES, 1);
+  run.answers().Answer("<2>", Press::Click, IDOK, 1);
+  // The warning is answered here, once the file is free: Retry must then go on.
+  HWND warning = winui::WaitForWindow(run.id(), "#32770", "<15>", 30000);
+  ASSERT_NE(nullptr, warning);
+  // Pressed once the answerer has recorded it, so that the count below is exact.
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(20))
+    if (winui::CountShown(run.answers().Seen(), "<15>") > 0) break;
+  Release();
+  ASSERT_TRUE(winui::PressOn(warning, Press::Click, IDRETRY));
+  DWORD code = run.Wait();
+  // Checked at once: the self-deletion script may remove the program itself any moment.
+  std::vector<winui::WindowInfo> seen = run.answers().Seen();
+  std::string all = winui::DescribeAll(seen);
+  EXPECT_EQ(0u, code) << all;
+  EXPECT_TRUE(FileExists(dir_ / "marker.txt")) << "no pre-removal program";
+  // shared2.dll stays: another product still counts it.
+  testenv::ExpectTree(dir_.path(), {"shared2.dll", "user-data.txt"},
+                      {"held", "readonly.txt", "shared1.dll"});
+  EXPECT_EQ(1u, Count("shared2.dll"));
+  EXPECT_EQ(kNoValue, Count("shared1.dll"));
+
+  // The questions: each exactly once, and none about the library others still use.
+  for (const std::string &text : std::vector<std::string>{"<1>", "<15>", "<9> ", "<9> " + readOnly,
+                                                          "<10> ", "<10> " + shared1, "<2>"})
+    EXPECT_EQ(1, winui::CountShown(seen, text)) << text << "\n" << all;
+}
+
+TEST_F(WholeRemoval, SilentDefaultsAnswerEveryQuestionAndTheExitCodeTellsTheOutcome) {
+  block_.files.push_back({".", "shared-none.dll", blockfmt::FE_SHARED});
+  block_.files.push_back({".", "missing.txt", 0});
+  ASSERT_TRUE(testenv::WriteText(dir_ / "shared-none.dll", "x"));
+  ASSERT_TRUE(testenv::InstallStub(exe_, block_));
+  int windows = 0;
   const std::string switches = "/S /LOG=\"" + log_ + "\" /X";
-  EXPECT_EQ(3010u, Run(switches, &windows));
+  EXPECT_EQ(3010u, RunSilent(switches, &windows));
   EXPECT_EQ(0, windows);
   EXPECT_TRUE(FileExists(exe_)) << "the /X after the log path is taken";
 
   std::vector<std::string> lines = testenv::ReadLines(log_);
-  ASSERT_EQ(10u, lines.size());
+  ASSERT_EQ(11u, lines.size());
   EXPECT_EQ("program " + exe_, lines[0]);
   EXPECT_EQ("switches " + switches, lines[1]);
   EXPECT_EQ(0u, lines[2].find("started 20"));
-  const std::vector<std::string> outcomes = {"restart " + dir_ / "held\\held.txt",
-                                             "restart " + dir_ / "held",
-                                             "absent " + dir_ / "missing.txt",
-                                             "kept-default " + dir_ / "shared-none.dll",
-                                             "removed " + dir_ / "shared-out.dll",
-                                             "removed " + dir_ / "readonly.txt",
-                                             "exit 3010"};
+  const std::vector<std::string> outcomes = {
+      "absent " + dir_ / "missing.txt",      "kept-default " + dir_ / "shared-none.dll",
+      "restart " + dir_ / "held\\held.txt",  "restart " + dir_ / "held",
+      "removed " + dir_ / "readonly.txt",    "removed " + dir_ / "shared1.dll",
+      "kept-shared " + dir_ / "shared2.dll", "exit 3010"};
   EXPECT_EQ(outcomes, std::vector<std::string>(lines.begin() + 3, lines.end()));
-  EXPECT_FALSE(FileExists(dir_ / "readonly.txt"));
-  EXPECT_TRUE(FileExists(dir_ / "shared-none.dll"));
+  testenv::ExpectTree(dir_.path(), {"shared-none.dll", "shared2.dll"},
+                      {"readonly.txt", "shared1.dll"});
 
-  // File, then its folder, each with an empty target: deleted at the next start.
-  std::vector<std::string> pending = PendingDeletions();
-  const std::string file = "\\??\\" + dir_ / "held\\held.txt", folder = "\\??\\" + dir_ / "held";
-  size_t at = 0;
-  while (at < pending.size() && _stricmp(pending[at].c_str(), file.c_str())) ++at;
-  ASSERT_LT(at + 3, pending.size());
-  EXPECT_EQ((std::vector<std::string>{"", folder, ""}),
-            std::vector<std::string>(pending.begin() + at + 1, pending.begin() + at + 4));
-  CloseHandle(held_);
-  held_ = INVALID_HANDLE_VALUE;
+  // Deleted at the next start: the file, then its folder, or the folder would stay.
+  Release();
   EXPECT_EQ(0u, testenv::RunAndWait("wineboot.exe -r"));
-  EXPECT_FALSE(FileExists(dir_ / "held\\held.txt"));
-  EXPECT_FALSE(testenv::DirExists(dir_ / "held"));
-}
+  EXPECT_FALSE(testenv::PathExists(dir_ / "held"));
 
-TEST_F(SilentRun, ExitCodesForAllGoneAFailureAndAnUnreadableBlock) {
+  // Nothing left to fail, then a failure, then an unreadable block; the log grows.
+  EXPECT_EQ(0u, RunSilent("/S /X", &windows));
   block_.files.push_back({".", "bad<name>.txt", 0});
   ASSERT_TRUE(testenv::InstallStub(exe_, block_));
-  int windows = -1;
-  EXPECT_EQ(1603u, Run("/S /X /LOG=\"" + log_ + "\"", &windows));
-  EXPECT_EQ(0, windows);
-  std::vector<std::string> lines = testenv::ReadLines(log_);
-  ASSERT_LE(5u, lines.size());
-  EXPECT_EQ("failed:123 " + dir_ / "bad<name>.txt", lines[3]);
-  EXPECT_EQ("exit 1603", lines.back());
-
-  block_.files.pop_back();
-  ASSERT_TRUE(testenv::InstallStub(exe_, block_));
-  EXPECT_EQ(0u, Run("/S /X", &windows));
-  EXPECT_EQ(0, windows);
-
-  ASSERT_TRUE(CopyFileA(testenv::StubPath().c_str(), exe_.c_str(), FALSE));
-  EXPECT_EQ(0xFFFFFFFFu, Run("-s -log=\"" + log_ + "\"", &windows));
-  EXPECT_EQ(0, windows);
+  EXPECT_EQ(1603u, RunSilent("/S /X /LOG=\"" + log_ + "\"", &windows));
   lines = testenv::ReadLines(log_);
-  ASSERT_LE(10u, lines.size()) << "appended to the first run's lines";
+  ASSERT_LE(16u, lines.size());
+  EXPECT_EQ("failed:123 " + dir_ / "bad<name>.txt", lines[14]);
+  EXPECT_EQ("exit 1603", lines.back());
+  ASSERT_TRUE(CopyFileA(testenv::StubPath().c_str(), exe_.c_str(), FALSE));
+  EXPECT_EQ(0xFFFFFFFFu, RunSilent("-s -log=\"" + log_ + "\"", &windows));
+  EXPECT_EQ(0, windows) << "in any of the runs";
+  lines = testenv::ReadLines(log_);
   EXPECT_EQ("unreadable " + exe_, lines[lines.size() - 2]);
   EXPECT_EQ("exit -1", lines.back());
 }
@@ -154,12 +189,8 @@ TEST(RunControl, AQuotedCommandAloneStartsAndAnOffsetPast2GiBIsDamaged) {
   g.options->flags = blockfmt::OPT_WAIT;
   ASSERT_TRUE(CopyFileA((testenv::TestProgramDir() + "\\preremoval_probe.exe").c_str(),
                         (dir / "pre removal.exe").c_str(), FALSE));
-  char saved[MAX_PATH] = "";
-  GetEnvironmentVariableA("TMP", saved, MAX_PATH);
-  SetEnvironmentVariableA("TMP", dir.path().c_str());
   testenv::ProbeEnv probe(dir / "marker.txt");
-  PreparePreRemovalCommand("\"#TempDir#\\pre removal.exe\"");
-  SetEnvironmentVariableA("TMP", saved[0] ? saved : nullptr);
+  PreparePreRemovalCommand("\"#InstallDir#\\pre removal.exe\"");
   EXPECT_TRUE(FileExists(dir / "marker.txt"));
   testenv::ReleaseRunState();
 }
