@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/state.h"
+#include "data/data.h"
 #include "gtest/gtest.h"
 #include "support/testenv.h"
 #include "support/windows.h"
@@ -185,7 +186,6 @@ TEST_F(UiTest, FilePromptShowsItsTextsAndAnswersByButtonKeyAndCloseBox) {
   } cases[] = {
       {"Enter", winui::Press::Enter, 0, IDYES},
       {"Escape", winui::Press::Escape, 0, IDCANCEL},
-      {"close box", winui::Press::Close, 0, IDCANCEL},
       {"Yes to all", winui::Press::Click, 1001, 1001},
       {"No", winui::Press::Command, 7, IDNO},
       {"No to all", winui::Press::Click, 1002, 1002},
@@ -216,6 +216,21 @@ TEST_F(UiTest, FilePromptShowsItsTextsAndAnswersByButtonKeyAndCloseBox) {
   EXPECT_EQ(1001, AskDeleteFile("C:\\x\\file.txt"));
   answerer.Stop();
   EXPECT_TRUE(answerer.Seen().empty());
+}
+
+TEST_F(UiTest, ComposedTextsTakeTheArgumentAsItIsAndStayWithinTheBuffer) {
+  state_.Messages({"remove %s now? 100%% sure %d %x", "no conversion 100%% %d"});
+  char buffer[1100];
+  ComposeMessage(buffer, 0, "C:\\a%s%d");
+  // The argument is never itself a format; stray conversions stay as written.
+  EXPECT_STREQ("remove C:\\a%s%d now? 100% sure %d %x", buffer);
+  ComposeMessage(buffer, 1, "ignored");
+  EXPECT_STREQ("no conversion 100%% %d", buffer);
+  memset(buffer, '#', sizeof buffer);
+  ComposeMessage(buffer, 0, std::string(3000, 'p').c_str());
+  EXPECT_EQ(1023u, strlen(buffer));
+  EXPECT_EQ(0, strncmp(buffer, "remove ppp", 10));
+  EXPECT_EQ('#', buffer[1024]);
 }
 
 }  // namespace
