@@ -68,8 +68,6 @@ TEST(DllPlanting, TheProgramLoadsNoLibraryFromItsOwnOrItsCurrentFolder) {
   const std::string fromCurrent = Loaded(currentOnly, kRuntimeNames);
   ASSERT_NE("", fromOwn) << "this loader takes no planted library from a program's folder";
   ASSERT_NE("", fromCurrent) << "this loader takes no planted library from the current folder";
-  printf("taken when planted, own folder:%s; current folder:%s\n", fromOwn.c_str(),
-         fromCurrent.c_str());
 
   // The program itself, with every name planted in both places.
   std::string install = dir / "product", current = dir / "current";

