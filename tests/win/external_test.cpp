@@ -150,58 +150,43 @@ TEST_F(ClosingDocumentTest, ShellOpensADocumentThroughItsHandlerInItsFolder) {
   for (int i = 0; i < 100 && !RemoveDirectoryA(folder.c_str()); ++i) Sleep(50);
 }
 
-TEST_F(ClosingDocumentTest, FallbackCutsAtThePlaceholderAndQuotesOnlyADocumentWithABlank) {
-  // No such files: the shell fails and the fallback class takes over.
-  const std::string blank = dir_ / "missing page.tallowinx", plain = dir_ / "missing.tallowinx";
-  struct Case {
-    std::string command, document, expected;
-  } cases[] = {
-      {probe_ + " \"%1\" /extra", blank, probe_ + "  \"" + blank + "\""},
-      {probe_ + " %1 tail", plain, probe_ + "  " + plain},
-      {probe_ + " /whole", plain, probe_ + " /whole " + plain},
-  };
-  for (const Case &c : cases) {
-    DeleteFileA(marker_.c_str());
-    RegisterClass(".tallowinfb", "TallowinTest.Fallback", c.command);
-    testenv::ProbeEnv env(marker_, 0);
-    OpenClosingDocument(c.document.c_str(), ".tallowinfb");
-    Lines lines = WaitForMarker(marker_);
-    ASSERT_LE(2u, lines.size()) << c.command;
-    EXPECT_EQ(c.expected, lines[1]) << c.command;
-    EXPECT_EQ(c.document, lines.back()) << c.command;
-  }
-}
-
-// Elevated, as the test prefix runs, the fallback looks at the machine's classes alone and
-// starts a program only by its full path, never one that would be looked for; a class
-// without an open command, or with the placeholder alone, opens nothing.
-TEST_F(ClosingDocumentTest, ElevatedFallbackTakesMachineClassesAndFullProgramPaths) {
+// The shell fails on a missing document and the fallback class takes over: its command is
+// cut at the placeholder, and only a document with a blank is quoted. Elevated, as the test
+// prefix runs, it looks at the machine's classes alone and starts a program only by its
+// full path, never one that would be looked for; a class without an open command, or with
+// the placeholder alone, opens nothing.
+TEST_F(ClosingDocumentTest, FallbackTakesMachineClassesAndFullProgramPathsAndAppendsTheDocument) {
   ASSERT_TRUE(RunsElevated());
   const std::string unquoted = testenv::TestProgramDir() + "\\preremoval_probe.exe",
-                    document = dir_ / "missing.tallowinx";
+                    blank = dir_ / "missing page.tallowinx", plain = dir_ / "missing.tallowinx";
   ASSERT_EQ(std::string::npos, unquoted.find(' '));
   // Where a search would find the probe by its name alone.
   SetCurrentDirectoryA(testenv::TestProgramDir().c_str());
+  const HKEY machine = HKEY_LOCAL_MACHINE;
   const struct {
     std::string command;
-    HKEY root;  // null: no class at all
-    bool opens;
-  } cases[] = {{probe_ + " %1", HKEY_CURRENT_USER, false},
-               {"preremoval_probe.exe %1", HKEY_LOCAL_MACHINE, false},
-               {"", HKEY_LOCAL_MACHINE, false},
-               {"\"%1\"", HKEY_LOCAL_MACHINE, false},
-               {"", nullptr, false},
-               {unquoted + " %1", HKEY_LOCAL_MACHINE, true},
-               {probe_ + " %1", HKEY_LOCAL_MACHINE, true}};
+    HKEY root;                      // null: no class at all
+    std::string document, started;  // the probe's command line; "": nothing starts
+  } cases[] = {{probe_ + " \"%1\" /extra", machine, blank, probe_ + "  \"" + blank + "\""},
+               {probe_ + " %1 tail", machine, plain, probe_ + "  " + plain},
+               {probe_ + " /whole", machine, plain, probe_ + " /whole " + plain},
+               {unquoted + " %1", machine, plain, unquoted + "  " + plain},
+               {probe_ + " %1", HKEY_CURRENT_USER, plain, ""},
+               {"preremoval_probe.exe %1", machine, plain, ""},
+               {"", machine, plain, ""},
+               {"\"%1\"", machine, plain, ""},
+               {"", nullptr, plain, ""}};
   int n = 0;
   for (const auto &c : cases) {
     DeleteFileA(marker_.c_str());
-    const std::string extension = ".tallowinel" + std::to_string(++n);
+    const std::string extension = ".tallowinfb" + std::to_string(++n);
     if (c.root)
-      RegisterClass(extension, "TallowinTest.Elevated" + std::to_string(n), c.command, {c.root});
+      RegisterClass(extension, "TallowinTest.Fallback" + std::to_string(n), c.command, {c.root});
     testenv::ProbeEnv env(marker_, 0);
-    OpenClosingDocument(document.c_str(), extension.c_str());
-    EXPECT_EQ(c.opens, !WaitForMarker(marker_, c.opens ? 15000 : 1500).empty()) << c.command;
+    OpenClosingDocument(c.document.c_str(), extension.c_str());
+    const Lines lines = WaitForMarker(marker_, c.started.empty() ? 1500 : 15000);
+    EXPECT_EQ(c.started, lines.size() > 1 ? lines[1] : "") << c.command;
+    EXPECT_EQ(c.started.empty() ? "" : c.document, lines.empty() ? "" : lines.back()) << c.command;
   }
 }
 

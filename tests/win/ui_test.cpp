@@ -65,29 +65,7 @@ std::string TextOf(const winui::WindowInfo &window, int id) {
   return control ? control->text : "(no control " + std::to_string(id) + ")";
 }
 
-// The bar's position is the progress dialog's test; here there is no bar.
-TEST_F(UiTest, SetProgressClampsAndPumpsOnlyOnChange) {
-  const struct {
-    DWORD value;
-    bool pumped;
-    DWORD pos;
-  } steps[] = {{0, false, 0},
-               {250, true, 100},
-               {100, false, 100},
-               {0xFFFFFFFFu, false, 100},
-               {37, true, 37}};
-  MSG msg;
-  PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // give the thread its queue
-  for (const auto &s : steps) {
-    // A posted thread message stays queued unless the call pumps.
-    ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_APP, 0, 0));
-    SetProgress(s.value);
-    EXPECT_EQ(s.pumped, !PeekMessageA(&msg, nullptr, WM_APP, WM_APP, PM_REMOVE)) << s.value;
-    EXPECT_EQ(s.pos, g.progressPos) << s.value;
-  }
-}
-
-TEST_F(UiTest, HiddenMainWindowOwnsAProgressDialogThatCannotBeClosed) {
+TEST_F(UiTest, HiddenMainWindowOwnsAProgressDialogThatCannotBeClosedAndShowsProgress) {
   g.fileCount = 3, g.folderCount = 2, g.registryCount = 4;
   ASSERT_TRUE(RegisterMainWindowClass() && CreateMainWindow());
   EXPECT_FALSE(IsWindowVisible(g.mainWindow));
@@ -131,11 +109,25 @@ TEST_F(UiTest, HiddenMainWindowOwnsAProgressDialogThatCannotBeClosed) {
   DestroyWindow(g.progressDialog);
   g.progressDialog = g.progressBar = nullptr;
 
+  // Without a bar the position is still kept: clamped, and pumped for only on a change.
+  const struct {
+    DWORD value;
+    bool pumped;
+    DWORD pos;
+  } steps[] = {{250, true, 100}, {100, false, 100}, {0xFFFFFFFFu, false, 100}, {37, true, 37}};
+  MSG msg;
+  for (const auto &s : steps) {
+    // A posted thread message stays queued unless the call pumps.
+    ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_APP, 0, 0));
+    SetProgress(s.value);
+    EXPECT_EQ(s.pumped, !PeekMessageA(&msg, nullptr, WM_APP, WM_APP, PM_REMOVE)) << s.value;
+    EXPECT_EQ(s.pos, g.progressPos) << s.value;
+  }
+
   // A quit message taken by the pump is dropped; closing the main window still ends, on the
   // quit message of its destruction, and leaves nothing queued.
   PostQuitMessage(5);
   PumpMessages();
-  MSG msg;
   EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
   CloseMainWindow();
   EXPECT_EQ(nullptr, g.mainWindow);
