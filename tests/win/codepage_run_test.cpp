@@ -16,9 +16,6 @@
 
 namespace {
 
-using testenv::DirExists;
-using testenv::FileExists;
-
 const std::string X = "\x95\x5C", Y = "\x95\x41";  // two double-byte characters in each
 
 bool DoubleByte() { return IsDBCSLeadByte(0x95); }
@@ -134,14 +131,14 @@ TEST(CodePage, ProductInFoldersEndingInBackslashBytesIsRemovedExactly) {
   testenv::DeleteRegTree(HKEY_CURRENT_USER, "Software\\TallowinTests\\CodePage");
 
   // Without what it left, the program deletes itself and its folder.
-  for (int i = 0; i < 150 && FileExists(exe); ++i) Sleep(100);
+  for (int i = 0; i < 150 && testenv::FileExists(exe); ++i) Sleep(100);
   testenv::RemoveTree(install + "\\" + b);
   DeleteFileA((install + "\\" + a + a + ".tmp").c_str());
   ASSERT_TRUE(testenv::InstallStub(exe, block));
   EXPECT_TRUE(RunQuietUnquoted(exe));
   // The script deletes the program once it has exited, then its folder when empty.
-  for (int i = 0; i < 150 && DirExists(install); ++i) Sleep(100);
-  EXPECT_FALSE(DirExists(install));
+  for (int i = 0; i < 150 && testenv::DirExists(install); ++i) Sleep(100);
+  EXPECT_FALSE(testenv::DirExists(install));
 }
 
 }  // namespace

@@ -14,12 +14,9 @@ namespace {
 const char kNtFonts[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
 const char k9xFonts[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
 
-void Put16(std::vector<uint8_t> *out, unsigned v) {
-  out->insert(out->end(), {uint8_t(v >> 8), uint8_t(v)});
-}
-void Put32(std::vector<uint8_t> *out, uint32_t v) {
-  Put16(out, v >> 16);
-  Put16(out, v & 0xFFFF);
+// `bytes` bytes of `v`, most significant first.
+void Put(std::vector<uint8_t> *out, uint32_t v, int bytes = 2) {
+  while (bytes--) out->push_back(uint8_t(v >> (8 * bytes)));
 }
 
 struct NameRecord {
@@ -31,20 +28,20 @@ struct NameRecord {
 std::vector<uint8_t> MakeFont(const std::vector<NameRecord> &records, unsigned tables = 3,
                               unsigned nameIndex = 1) {
   std::vector<uint8_t> f;
-  Put32(&f, 0x00010000);
-  for (unsigned v : {tables, 0u, 0u, 0u}) Put16(&f, v);
+  Put(&f, 0x00010000, 4);
+  for (unsigned v : {tables, 0u, 0u, 0u}) Put(&f, v);
   for (unsigned i = 0; i < tables; ++i) {
     const char *tag = i == nameIndex ? "name" : "glyf";
     f.insert(f.end(), tag, tag + 4);
-    for (uint32_t v : {0u, i == nameIndex ? 12 + 16 * tables : 0u, 0u}) Put32(&f, v);
+    for (uint32_t v : {0u, i == nameIndex ? 12 + 16 * tables : 0u, 0u}) Put(&f, v, 4);
   }
-  for (size_t v : {size_t(0), records.size(), 6 + 12 * records.size()}) Put16(&f, unsigned(v));
+  for (size_t v : {size_t(0), records.size(), 6 + 12 * records.size()}) Put(&f, unsigned(v));
   unsigned at = 0;
   for (const NameRecord &r : records) {
     bool windows = r.platform == 3;
     for (unsigned v : {r.platform, windows ? 1u : 0u, windows ? 0x409u : 0u, r.nameId,
                        unsigned(r.text.size()), at})
-      Put16(&f, v);
+      Put(&f, v);
     at += unsigned(r.text.size());
   }
   for (const NameRecord &r : records) f.insert(f.end(), r.text.begin(), r.text.end());
@@ -59,9 +56,6 @@ LRESULT CALLBACK CountFontChanges(HWND window, UINT message, WPARAM wParam, LPAR
 
 class FontTest : public ::testing::Test {
  protected:
-  FontTest() : dir_("font") { testenv::PrepareRunState(dir_.path()); }
-  ~FontTest() override { testenv::ReleaseRunState(); }
-
   std::string Name(const std::vector<uint8_t> &bytes) {
     std::string path = dir_ / "f.ttf";
     EXPECT_TRUE(testenv::WriteBytes(path, bytes));
@@ -76,7 +70,8 @@ class FontTest : public ::testing::Test {
     for (size_t i = 520; i < buf.size(); ++i) EXPECT_EQ('X', buf[i]) << "written past 520";
     return name;
   }
-  testenv::ScopedTestDir dir_;
+  testenv::ScopedTestDir dir_{"font"};
+  testenv::RunState state_{dir_.path()};
 };
 
 TEST_F(FontTest, TheNameIsTheLastMacintoshFullNameReadWithinTheFile) {

@@ -12,23 +12,18 @@
 #include "external/external.h"
 #include "support/testenv.h"
 
-using testenv::ScopedTestDir;
-
 namespace {
 
 const char kChildVariable[] = "TALLOWIN_SELFDELETE_CHILD";
 
 // Points the temporary folder of this process (and of its children) elsewhere.
-class ScopedTemp {
- public:
+struct ScopedTemp {
   explicit ScopedTemp(const std::string &folder) { Set(folder.c_str()); }
-  ~ScopedTemp() { Set(saved_.empty() ? nullptr : saved_.c_str()); }
-
- private:
+  ~ScopedTemp() { Set(saved.empty() ? nullptr : saved.c_str()); }
   static void Set(const char *folder) {
     for (const char *name : {"TMP", "TEMP"}) SetEnvironmentVariableA(name, folder);
   }
-  std::string saved_ = getenv("TMP") ? getenv("TMP") : "";
+  const std::string saved = getenv("TMP") ? getenv("TMP") : "";
 };
 
 // What the interpreter would be given for `program`, or "" when nothing would start.
@@ -47,7 +42,7 @@ std::wstring Expected(const std::wstring &program, const std::wstring &folder) {
 }
 
 TEST(SelfDeletionCommand, GivesEachPathLiterallyOrInItsShortForm) {
-  ScopedTestDir dir("selfdelete-line");
+  testenv::ScopedTestDir dir("selfdelete-line");
   wchar_t root[MAX_PATH];
   ASSERT_TRUE(MultiByteToWideChar(CP_ACP, 0, dir.path().c_str(), -1, root, MAX_PATH));
   // Quoted, the first is literal. A '%' could name a variable: then the short form is
@@ -81,7 +76,7 @@ TEST(SelfDeletionCommand, GivesEachPathLiterallyOrInItsShortForm) {
 // The 9x family's script is read in the OEM code page: a character that has no OEM form
 // would be best-fitted to another (a quote that breaks the quoting, "Sao" for "São").
 TEST(SelfDeletionOnNineX, PathsThatChangeInTheOemCodePageTakeTheirShortForm) {
-  ScopedTestDir dir("selfdelete-oem");
+  testenv::ScopedTestDir dir("selfdelete-oem");
   ASSERT_EQ(437u, GetOEMCP()) << "the cases assume the OEM code page 437";
   const struct {
     std::string name;
@@ -128,7 +123,7 @@ TEST(SelfDeleteChild, StartsTheInterpreter) {
 }
 
 TEST(SelfDeletion, RemovesTheProgramAndTheFolderOnlyWhenEmpty) {
-  ScopedTestDir dir("selfdelete");
+  testenv::ScopedTestDir dir("selfdelete");
   char folder[MAX_PATH];
   ExpandEnvironmentStringsA("%ProgramFiles%", folder, MAX_PATH);
   const std::string programFiles = folder, install = programFiles + "\\A&B 100% !x! \x93q\x94 \xe9";

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "../host/codepage_cases.h"
+#include "block_reader.h"
 #include "data/data.h"
 #include "pe_image.h"
 #include "support/testenv.h"
@@ -26,13 +27,6 @@ const char kManifest[] = R"({
   "patterns": ["logs\\*.log", "#AppData#\\Vendor\\*.*"],
   "options": {"wait": true, "preRemoval": "cleanup.exe", "closingDocument": "https://example.invalid/bye"}
 })";
-
-DWORD LocatorOf(const std::vector<uint8_t> &image) {
-  std::string error;
-  long at = blockfmt::FindLocator(image, &error);
-  if (at < 0) return 0;
-  return image[at + 6] | image[at + 7] << 8 | image[at + 8] << 16 | image[at + 9] << 24;
-}
 
 // Signing appends a certificate table behind the block and points the header at it: the
 // stub's reader stops at the end record and never gets there. (A table of the signing
@@ -70,8 +64,10 @@ TEST(ToolBlock, StubReaderLoadsWhatThePackCommandWroteAndASignatureAppended) {
 
   // The manifest's names mean the stub's bits: a pack that mixed two up would still dump
   // and pack again to the same bytes. The rest the fuzzer holds against the tool's reader.
+  tallowin::ReadBlockResult read;
+  ASSERT_TRUE(tallowin::ReadBlockFromImage(image, &read, &err)) << err;
   testenv::PrepareRunState(dir.path());
-  ASSERT_EQ(LOAD_OK, ReadBlockFile(exe.c_str(), LocatorOf(image)));
+  ASSERT_EQ(LOAD_OK, ReadBlockFile(exe.c_str(), read.blockOffset));
   ASSERT_EQ(3u, g.fileCount);
   EXPECT_EQ(blockfmt::FE_CHECK_IN_USE, g.files[0]->flags);
   EXPECT_EQ(blockfmt::FE_SHARED | blockfmt::FE_SELFREG, g.files[1]->flags);
@@ -96,22 +92,19 @@ TEST(ToolBlock, SilentRunRemovesTheImportedUninstallEntry) {
                     exe = dir / "uninstall.exe", reg = dir / "entry.reg",
                     key = std::string(tallowin::kUninstallKey) + "\\TallowinSampleNotes";
   std::string out, err;
-  ASSERT_EQ(0,
-            tallowin::RunCommandLine(
-                {"tallowin", "pack", sample, "--stub", testenv::StubPath(), "-o", exe}, &out, &err))
-      << err;
-  ASSERT_EQ(0, tallowin::RunCommandLine({"tallowin", "uninstall-entry", sample, "--exe", exe}, &out,
-                                        &err))
-      << err;
+  auto tool = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "tallowin");
+    return tallowin::RunCommandLine(arguments, &out, &err);
+  };
+  ASSERT_EQ(0, tool({"pack", sample, "--stub", testenv::StubPath(), "-o", exe})) << err;
+  ASSERT_EQ(0, tool({"uninstall-entry", sample, "--exe", exe})) << err;
   ASSERT_TRUE(testenv::WriteText(reg, out));
   ASSERT_EQ(0u, testenv::RunAndWait("reg.exe import \"" + reg + "\""));
   ASSERT_TRUE(testenv::RegKeyExists(HKEY_CURRENT_USER, key));
   EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /S"));
   EXPECT_FALSE(testenv::RegKeyExists(HKEY_CURRENT_USER, key));
   // --write puts the same entry in place without the file.
-  EXPECT_EQ(0, tallowin::RunCommandLine(
-                   {"tallowin", "uninstall-entry", sample, "--exe", exe, "--write"}, &out, &err))
-      << err;
+  EXPECT_EQ(0, tool({"uninstall-entry", sample, "--exe", exe, "--write"})) << err;
   DWORD noModify = 0;
   EXPECT_TRUE(testenv::GetRegDword(HKEY_CURRENT_USER, key, "NoModify", &noModify));
   EXPECT_EQ(1u, noModify);
