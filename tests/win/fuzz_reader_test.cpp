@@ -122,6 +122,8 @@ class FuzzReader : public ::testing::Test {
       why = "the stub and the tool read different lists";
     // Freed once more by the release: what is freed must no longer be referenced.
     FreeRemovalData();
+    if (g.messages || g.patterns || g.options || g.files || g.folders || g.registryEntries)
+      return "freed data still referenced";
     if (why.empty() && *GetMessageText(0)) why = "a message text after the data was freed";
     testenv::ReleaseRunState();
     if (!HeapValidate(GetProcessHeap(), 0, nullptr)) return "process heap damaged";

@@ -19,12 +19,10 @@ const char kManifest[] = R"({
     {"folder": ".\\lib", "name": "caf\u00e9.dll", "flags": ["shared", "selfRegister"]},
     {"folder": "C:\\Fonts", "name": "x.ttf", "flags": ["font"]}
   ],
-  "folders": [{"folder": "C:\\P\\Data", "secondFolder": "C:\\P\\Two", "name": "i.dat", "levels": 2}],
   "registry": [
     {"root": "HKEY_CURRENT_USER", "key": "Software\\Vendor\\Product"},
     {"root": "HKLM", "key": "Software\\Vendor", "value": "Setting"}
   ],
-  "patterns": ["logs\\*.log", "#AppData#\\Vendor\\*.*"],
   "options": {"wait": true, "preRemoval": "cleanup.exe", "closingDocument": "https://example.invalid/bye"}
 })";
 
