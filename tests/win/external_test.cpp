@@ -26,23 +26,52 @@ Lines WaitForMarker(const std::string &path, DWORD timeoutMs = 15000) {
   return testenv::ReadLines(path);
 }
 
-class PreRemovalTest : public ::testing::Test {
+// A file class of the test's own. Windows merges HKCU\Software\Classes into the classes
+// root; Wine 8 does not, so the class goes under both users' roots.
+const std::string kClasses = "Software\\Classes\\";
+const HKEY kClassRoots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
+
+// A folder of the test's own, the probe's marker in it and the current folder there.
+class ExternalTest : public ::testing::Test {
+ protected:
+  ExternalTest() { SetCurrentDirectoryA(dir_.path().c_str()); }
+  ~ExternalTest() override {
+    SetCurrentDirectoryA(startFolder_.c_str());
+    for (const std::string &key : keys_)
+      for (HKEY root : kClassRoots) testenv::DeleteRegTree(root, key);
+  }
+  void RegisterClass(const std::string &extension, const std::string &name,
+                     const std::string &command,
+                     std::vector<HKEY> roots = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    keys_.push_back(kClasses + extension);
+    keys_.push_back(kClasses + name);
+    for (HKEY root : roots) {
+      ASSERT_TRUE(testenv::SetRegString(root, kClasses + extension, "", name));
+      if (command.empty()) continue;
+      ASSERT_TRUE(
+          testenv::SetRegString(root, kClasses + name + "\\shell\\open\\command", "", command));
+    }
+  }
+
+  testenv::ScopedTestDir dir_{"external"};
+  std::string marker_ = dir_ / "marker.txt", startFolder_ = CurrentFolder(),
+              probe_ = "\"" + testenv::TestProgramDir() + "\\preremoval_probe.exe\"";
+  std::vector<std::string> keys_;
+};
+
+// The probe as the product's pre-removal program, in a folder of its own.
+class PreRemovalTest : public ExternalTest {
  protected:
   PreRemovalTest() {
     testenv::MakeDirs(programFolder_);
     CopyFileA((testenv::TestProgramDir() + "\\preremoval_probe.exe").c_str(), program_.c_str(),
               FALSE);
-    SetCurrentDirectoryA(dir_.path().c_str());
   }
-  ~PreRemovalTest() override { SetCurrentDirectoryA(startFolder_.c_str()); }
-
-  testenv::ScopedTestDir dir_{"external-preremoval"};
   std::string programFolder_ = dir_ / "Product Tools",
-              program_ = programFolder_ + "\\pre removal.exe", marker_ = dir_ / "marker.txt",
-              startFolder_ = CurrentFolder();
+              program_ = programFolder_ + "\\pre removal.exe";
 };
 
-TEST_F(PreRemovalTest, WaitsPumpingMessagesForTheProgramStartedInItsOwnFolder) {
+TEST_F(PreRemovalTest, WaitsPumpingMessagesOrNotForTheProgramStartedInItsOwnFolder) {
   testenv::ProbeEnv env(marker_, 1500);
   MSG msg;
   PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // give the thread its queue
@@ -55,11 +84,10 @@ TEST_F(PreRemovalTest, WaitsPumpingMessagesForTheProgramStartedInItsOwnFolder) {
   EXPECT_EQ(Lines({programFolder_, "\"" + program_ + "\" one \"two words\"", "one", "two words"}),
             WaitForMarker(marker_, 0));
   EXPECT_EQ(dir_.path(), CurrentFolder());
-}
 
-TEST_F(PreRemovalTest, WithoutWaitReturnsAtOnceAndQuotesThePathAlone) {
-  testenv::ProbeEnv env(marker_, 1500);
-  DWORD start = GetTickCount();
+  // Without the wait it returns at once; the path alone is quoted.
+  DeleteFileA(marker_.c_str());
+  start = GetTickCount();
   EXPECT_EQ(1, StartPreRemovalProgram(program_.c_str(), "", 0));
   EXPECT_LT(GetTickCount() - start, 1000u);
   EXPECT_FALSE(testenv::FileExists(marker_));
@@ -74,14 +102,7 @@ DWORD WINAPI WaitForProbe(void *program) {
 TEST_F(PreRemovalTest, ExitCodeStillActiveEndsTheWait) {
   testenv::ProbeEnv env(marker_, 300, STILL_ACTIVE);
   // The probe does end with that code: only its handle can tell that it ended.
-  HANDLE process = nullptr;
-  ASSERT_EQ(1, LaunchProgram(program_.c_str(), "", &process));
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 15000));
-  DWORD code = 0;
-  GetExitCodeProcess(process, &code);
-  EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), code);
-  CloseHandle(process);
-
+  ASSERT_EQ(static_cast<DWORD>(STILL_ACTIVE), testenv::RunAndWait("\"" + program_ + "\"", 15000));
   HANDLE thread =
       CreateThread(nullptr, 0, WaitForProbe, const_cast<char *>(program_.c_str()), 0, nullptr);
   ASSERT_NE(nullptr, thread);
@@ -111,35 +132,7 @@ TEST_F(PreRemovalTest, MissingOrTooLongCommandStartsNothing) {
   EXPECT_EQ(dir_.path(), CurrentFolder());
 }
 
-// A file class of the test's own. Windows merges HKCU\Software\Classes into the classes
-// root; Wine 8 does not, so the class goes under both users' roots.
-const std::string kClasses = "Software\\Classes\\";
-const HKEY kClassRoots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
-
-class ClosingDocumentTest : public ::testing::Test {
- protected:
-  ~ClosingDocumentTest() override {
-    for (const std::string &key : keys_)
-      for (HKEY root : kClassRoots) testenv::DeleteRegTree(root, key);
-  }
-  void RegisterClass(const std::string &extension, const std::string &name,
-                     const std::string &command,
-                     std::vector<HKEY> roots = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-    keys_.push_back(kClasses + extension);
-    keys_.push_back(kClasses + name);
-    for (HKEY root : roots) {
-      ASSERT_TRUE(testenv::SetRegString(root, kClasses + extension, "", name));
-      if (command.empty()) continue;
-      ASSERT_TRUE(
-          testenv::SetRegString(root, kClasses + name + "\\shell\\open\\command", "", command));
-    }
-  }
-
-  testenv::ScopedTestDir dir_{"external-closing"};
-  std::string probe_ = "\"" + testenv::TestProgramDir() + "\\preremoval_probe.exe\"",
-              marker_ = dir_ / "marker.txt";
-  std::vector<std::string> keys_;
-};
+using ClosingDocumentTest = ExternalTest;
 
 TEST_F(ClosingDocumentTest, ShellOpensADocumentThroughItsHandlerInItsFolder) {
   RegisterClass(".tallowindoc", "TallowinTest.Document", probe_ + " \"%1\"");
@@ -157,65 +150,44 @@ TEST_F(ClosingDocumentTest, ShellOpensADocumentThroughItsHandlerInItsFolder) {
   for (int i = 0; i < 100 && !RemoveDirectoryA(folder.c_str()); ++i) Sleep(50);
 }
 
-TEST_F(ClosingDocumentTest, FallbackCutsAtThePlaceholderAndQuotesOnlyADocumentWithABlank) {
-  // No such files: the shell fails and the fallback class takes over.
-  const std::string blank = dir_ / "missing page.tallowinx", plain = dir_ / "missing.tallowinx";
-  struct Case {
-    std::string command, document, expected;
-  } cases[] = {
-      {probe_ + " \"%1\" /extra", blank, probe_ + "  \"" + blank + "\""},
-      {probe_ + " %1 tail", plain, probe_ + "  " + plain},
-      {probe_ + " /whole", plain, probe_ + " /whole " + plain},
-  };
-  for (const Case &c : cases) {
-    DeleteFileA(marker_.c_str());
-    RegisterClass(".tallowinfb", "TallowinTest.Fallback", c.command);
-    testenv::ProbeEnv env(marker_, 0);
-    OpenClosingDocument(c.document.c_str(), ".tallowinfb");
-    Lines lines = WaitForMarker(marker_);
-    ASSERT_LE(2u, lines.size()) << c.command;
-    EXPECT_EQ(c.expected, lines[1]) << c.command;
-    EXPECT_EQ(c.document, lines.back()) << c.command;
-  }
-}
-
-// Elevated, as the test prefix runs, the fallback looks at the machine's classes alone and
-// starts a program only by its full path, never one that would be looked for.
-TEST_F(ClosingDocumentTest, ElevatedFallbackTakesMachineClassesAndFullProgramPaths) {
+// The shell fails on a missing document and the fallback class takes over: its command is
+// cut at the placeholder, and only a document with a blank is quoted. Elevated, as the test
+// prefix runs, it looks at the machine's classes alone and starts a program only by its
+// full path, never one that would be looked for; a class without an open command, or with
+// the placeholder alone, opens nothing.
+TEST_F(ClosingDocumentTest, FallbackTakesMachineClassesAndFullProgramPathsAndAppendsTheDocument) {
   ASSERT_TRUE(RunsElevated());
   const std::string unquoted = testenv::TestProgramDir() + "\\preremoval_probe.exe",
-                    document = dir_ / "missing.tallowinx", start = CurrentFolder();
+                    blank = dir_ / "missing page.tallowinx", plain = dir_ / "missing.tallowinx";
   ASSERT_EQ(std::string::npos, unquoted.find(' '));
   // Where a search would find the probe by its name alone.
   SetCurrentDirectoryA(testenv::TestProgramDir().c_str());
+  const HKEY machine = HKEY_LOCAL_MACHINE;
   const struct {
     std::string command;
-    bool userOnly, opens;
-  } cases[] = {{probe_ + " %1", true, false},
-               {"preremoval_probe.exe %1", false, false},
-               {unquoted + " %1", false, true},
-               {probe_ + " %1", false, true}};
+    HKEY root;                      // null: no class at all
+    std::string document, started;  // the probe's command line; "": nothing starts
+  } cases[] = {{probe_ + " \"%1\" /extra", machine, blank, probe_ + "  \"" + blank + "\""},
+               {probe_ + " %1 tail", machine, plain, probe_ + "  " + plain},
+               {probe_ + " /whole", machine, plain, probe_ + " /whole " + plain},
+               {unquoted + " %1", machine, plain, unquoted + "  " + plain},
+               {probe_ + " %1", HKEY_CURRENT_USER, plain, ""},
+               {"preremoval_probe.exe %1", machine, plain, ""},
+               {"", machine, plain, ""},
+               {"\"%1\"", machine, plain, ""},
+               {"", nullptr, plain, ""}};
+  int n = 0;
   for (const auto &c : cases) {
     DeleteFileA(marker_.c_str());
-    RegisterClass(".tallowinel", "TallowinTest.Elevated", c.command,
-                  {c.userOnly ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE});
+    const std::string extension = ".tallowinfb" + std::to_string(++n);
+    if (c.root)
+      RegisterClass(extension, "TallowinTest.Fallback" + std::to_string(n), c.command, {c.root});
     testenv::ProbeEnv env(marker_, 0);
-    OpenClosingDocument(document.c_str(), ".tallowinel");
-    EXPECT_EQ(c.opens, !WaitForMarker(marker_, c.opens ? 15000 : 1500).empty()) << c.command;
+    OpenClosingDocument(c.document.c_str(), extension.c_str());
+    const Lines lines = WaitForMarker(marker_, c.started.empty() ? 1500 : 15000);
+    EXPECT_EQ(c.started, lines.size() > 1 ? lines[1] : "") << c.command;
+    EXPECT_EQ(c.started.empty() ? "" : c.document, lines.empty() ? "" : lines.back()) << c.command;
   }
-  SetCurrentDirectoryA(start.c_str());
-}
-
-TEST_F(ClosingDocumentTest, NoClassOrNoCommandOpensNothing) {
-  RegisterClass(".tallowinnocmd", "TallowinTest.NoCommand", "");
-  RegisterClass(".tallowinempty", "TallowinTest.Empty", "\"%1\"");
-  std::string document = dir_ / "missing.tallowinx";
-  testenv::ProbeEnv env(marker_, 0);
-  OpenClosingDocument(document.c_str(), ".tallowinunregistered");
-  OpenClosingDocument(document.c_str(), ".tallowinnocmd");
-  // An open command that is the placeholder alone must not run the document itself.
-  OpenClosingDocument(document.c_str(), ".tallowinempty");
-  EXPECT_TRUE(WaitForMarker(marker_, 1500).empty());
 }
 
 TEST_F(ClosingDocumentTest, ReadKeyDefaultReadsWholeValuesOnly) {

@@ -1,8 +1,9 @@
 // Mutation fuzzing of the stub's block reader: each mutated block is written to a real
 // file and read through ReadBlockFile. After every case the process heap must validate and
 // hold exactly the busy blocks it held before, once the run state is released, and the
-// tool's reader must agree: the same blocks readable, the same lists read. The damaged
-// blocks of the shared table come first; TALLOWIN_FUZZ_CASES sets the number of cases.
+// tool's reader must agree: the same blocks readable, the same lists, messages and options
+// read. The damaged blocks of the shared table and blocks that walk the records in every
+// way come first; TALLOWIN_FUZZ_CASES sets the number of cases.
 #include <gtest/gtest.h>
 #include <stdio.h>
 
@@ -70,7 +71,15 @@ bool SameLists(const blockfmt::Block &tool) {
   size_t n = 0;
   for (const char *p = g.patterns; p && *p; p += strlen(p) + 1, ++n)
     if (n >= tool.patterns.size() || tool.patterns[n] != p) return false;
-  return n == tool.patterns.size();
+  if (n != tool.patterns.size()) return false;
+  // The messages up to the table's null slot, each as far as it can be shown.
+  for (n = 0; g.messages && g.messages[n]; ++n)
+    if (n >= tool.messages.size() || strcmp(tool.messages[n].c_str(), g.messages[n])) return false;
+  const char *pre = OptionText(g.options->preRemovalOffset);
+  const char *document = OptionText(g.options->closingDocumentOffset);
+  return n == tool.messages.size() && g.options->flags == tool.options.flags &&
+         tool.options.preRemoval == (pre ? pre : "") &&
+         tool.options.closingDocument == (document ? document : "");
 }
 
 // A crash inside a case names it: MakeCase rebuilds it from its number alone.
@@ -111,6 +120,11 @@ class FuzzReader : public ::testing::Test {
                      : "the stub reads a block that the tool calls damaged: " + error;
     else if (toolRead && !SameLists(tool.block))
       why = "the stub and the tool read different lists";
+    // Freed once more by the release: what is freed must no longer be referenced.
+    FreeRemovalData();
+    if (g.messages || g.patterns || g.options || g.files || g.folders || g.registryEntries)
+      return "freed data still referenced";
+    if (why.empty() && *GetMessageText(0)) why = "a message text after the data was freed";
     testenv::ReleaseRunState();
     if (!HeapValidate(GetProcessHeap(), 0, nullptr)) return "process heap damaged";
     const auto after = Census();
@@ -140,23 +154,27 @@ TEST_F(FuzzReader, SeedsAndDamagedBlocksReadWithoutLeaksAndAsTheToolReadsThem) {
   FreeAndNull(&kept);
   EXPECT_EQ(before.first + 1, after.first);
   EXPECT_LE(before.second + 40, after.second);
+  EXPECT_EQ(LOAD_NO_FILE, ReadBlockFile((dir_ / "absent.bin").c_str(), 0));
 
-  for (size_t i = 0; i < seeds_.size(); ++i) {
-    EXPECT_EQ("", RunCase(seeds_[i], &code_)) << "seed " << i;
-    EXPECT_EQ(LOAD_OK, code_) << "seed " << i;
-  }
-  for (const damaged::Case &c : damaged::Cases()) {
-    EXPECT_EQ("", RunCase(c.block, &code_)) << c.what;
-    EXPECT_EQ(c.stubCode, code_) << c.what;
-  }
-  // An end record's body is skipped, never read, even one that runs past the file's end.
   using namespace blockfmt;
-  RecordWriter w;
-  w.Record(TAG_FILES, damaged::Cat({damaged::U32(1), damaged::File(".", "a", 0)}));
-  w.RawRecord(TAG_END, 0, 1000, {1, 2});
+  using namespace damaged;
+  std::vector<damaged::Case> cases = damaged::Cases();
+  for (const fuzz::Bytes &seed : seeds_) cases.push_back({"a seed", seed, LOAD_OK, ""});
+  // Entries of every length from 1 to 517 bytes, so that fields fall across the reading
+  // buffer's edges at every offset; the record behind is read from its own start. One
+  // byte short, the last flag would come from the next record.
+  Bytes files = U32(600);
+  for (int i = 0; i < 600; ++i) {
+    std::string name = std::to_string(i) + std::string(1 + (i * 37) % 510, 'a' + i % 26);
+    files = Cat({files, File(".\\d" + std::to_string(i % 7), name, uint8_t(i))});
+  }
   // Lists in file order across records, one marked not loadable, which means nothing on a
-  // list; a pattern body without its final NUL takes no later bodies.
+  // list; a pattern body without its final NUL takes no later bodies. Of two message
+  // tables in one body only the first is read, and a table without strings keeps it; an
+  // empty options record keeps the options. An end record's body is skipped, never read,
+  // even one that runs past the file's end.
   RecordWriter lists;
+  lists.Record(TAG_FILES, files);
   lists.Record(TAG_FILES, EncodeFiles({{".", "a", 1}, {".\\sub", "b", 2}, {"C:\\x", "", 8}}));
   lists.Record(TAG_FILES, EncodeFiles({{"D:\\y", "d", 4}}), RF_NOT_LOADABLE);
   lists.Record(TAG_FOLDERS, EncodeFolders({{2, "C:\\p\\q", "C:\\r", "n"}}));
@@ -164,10 +182,19 @@ TEST_F(FuzzReader, SeedsAndDamagedBlocksReadWithoutLeaksAndAsTheToolReadsThem) {
   lists.Record(TAG_REGISTRY, EncodeRegistry({{ROOT_HKLM, "S"}}));
   lists.Record(TAG_PATTERNS, {'*', '.', 't'});
   lists.Record(TAG_PATTERNS, {'x', 0, 0});
-  lists.End();
-  for (const fuzz::Bytes &block : {w.bytes(), lists.bytes()}) {
-    EXPECT_EQ("", RunCase(block, &code_));
-    EXPECT_EQ(LOAD_OK, code_);
+  lists.Record(TAG_MESSAGES,
+               Cat({U16(2), U16(3), Str("cap"), Str(""), Str("two"), U16(1), Str("other")}));
+  lists.Record(TAG_MESSAGES, Cat({U16(1), U16(0)}));
+  lists.Record(TAG_OPTIONS, EncodeOptions({2, "", "doc.htm"}));
+  lists.Record(TAG_OPTIONS, {});
+  lists.RawRecord(TAG_END, 0, 1000, {1, 2});
+  cases.push_back({"records of every kind in turn", lists.bytes(), LOAD_OK, ""});
+  files.pop_back();
+  cases.push_back(
+      {"a long list one byte short", damaged::Block({{TAG_FILES, files}}), LOAD_READ_FAILED, ""});
+  for (const damaged::Case &c : cases) {
+    EXPECT_EQ("", RunCase(c.block, &code_)) << c.what;
+    EXPECT_EQ(c.stubCode, code_) << c.what;
   }
 }
 

