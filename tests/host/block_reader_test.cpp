@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "format/block_writer.h"
+#include "fuzz_mutator.h"
 
 using namespace blockfmt;
 using tallowin::ReadBlockAt;
@@ -83,19 +84,11 @@ TEST(ReadBlock, PatternListsMergeLikeTheStub) {
   }
 }
 
-// Every prefix of a valid block is damaged, up to the end record's last byte. Changed
-// bytes are left to the dump fuzzer.
+// Every prefix of a valid block with every record kind is damaged, up to the end record's
+// last byte. Changed bytes are left to the dump fuzzer.
 TEST(ReadBlock, EveryTruncatedBlockIsDamaged) {
-  Block b;
-  b.messages = {"c", "q %s"};
-  b.files = {{".", "f", FE_SHARED}};
-  b.folders = {{1, "C:\\a", "C:\\b", "n"}};
-  b.registry = {{ROOT_HKCU, "S\\\\v"}};
-  b.patterns = {"*.x"};
-  b.options = {0, "pre", "doc"};
-  Bytes block;
+  const Bytes block = fuzz::SeedBlocks().at(0);
   std::string error;
-  ASSERT_TRUE(EncodeBlock(b, &block, &error));
   for (size_t n = 0; n <= block.size(); ++n) {
     ReadBlockResult r;
     EXPECT_EQ(Read(Bytes(block.begin(), block.begin() + n), &r, &error), n == block.size()) << n;

@@ -7,37 +7,9 @@
 
 using namespace blockfmt;
 using hosttest::FakeStub;
-using hosttest::U32At;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
-
-TEST(EncodeBlock, RecordsInReaderOrderEmptyListsAndAbsentOptionsSkipped) {
-  auto tagsOf = [](const Bytes &block) {
-    std::vector<uint16_t> tags;
-    size_t pos = 0;
-    for (; pos + kHeaderSize <= block.size(); pos += kHeaderSize + U32At(block, pos + 4))
-      tags.push_back(static_cast<uint16_t>(block[pos] | block[pos + 1] << 8));
-    EXPECT_EQ(pos, block.size());
-    return tags;
-  };
-  Block b;
-  b.messages = {"cap", "ok?"};
-  b.registry.push_back({ROOT_HKCU, "Software\\X"});
-  b.patterns = {"*.log"};
-  Bytes out;
-  std::string error;
-  ASSERT_TRUE(EncodeBlock(b, &out, &error)) << error;
-  EXPECT_EQ(tagsOf(out), (std::vector<uint16_t>{TAG_MESSAGES, TAG_REGISTRY, TAG_PATTERNS,
-                                                TAG_OPTIONS, TAG_END}));
-  b.hasOptions = false;
-  b.messages.clear();
-  ASSERT_TRUE(EncodeBlock(b, &out, &error));
-  EXPECT_EQ(tagsOf(out), (std::vector<uint16_t>{TAG_REGISTRY, TAG_PATTERNS, TAG_END}));
-
-  // The fields of each body are read back by the stub's reader (tool_block_test) and by
-  // the tool's (dump), which both readers' tests hold to the format.
-}
 
 TEST(EncodeBlock, RefusesWhatTheReaderWouldOverflowCutOrMisread) {
   using S = std::string;

@@ -65,9 +65,4 @@ int Tool(std::vector<std::string> args, std::string *out, std::string *err) {
   return code;
 }
 
-uint32_t U32At(const std::vector<uint8_t> &v, size_t at) {
-  return static_cast<uint32_t>(v.at(at)) | static_cast<uint32_t>(v.at(at + 1)) << 8 |
-         static_cast<uint32_t>(v.at(at + 2)) << 16 | static_cast<uint32_t>(v.at(at + 3)) << 24;
-}
-
 }  // namespace hosttest

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "format/block_writer.h"
 #include "manifest.h"
@@ -28,10 +29,10 @@ std::string Repeat(const std::string &s, size_t n) {
 
 const char kManifest[] = R"({
   "codePage": 1252,
-  "messages": ["Caption \u00e9", "Sure?", "Done"],
+  "messages": {"caption": "Caption \u00e9", "confirm": "Sure?", "finished": "Done"},
   "files": [
-    {"folder": ".", "name": "app.exe", "flags": ["checkInUse", "selfRegister"]},
-    {"folder": "C:\\Windows\\Fonts", "name": "x.ttf", "flags": ["font", "shared"]}
+    {"folder": ".", "name": "app.exe", "flags": ["selfRegister", "checkInUse"]},
+    {"folder": "C:\\Windows\\Fonts", "name": "x.ttf", "flags": ["shared", "font"]}
   ],
   "folders": [{"folder": "C:\\P\\App", "secondFolder": "C:\\Q", "name": "n", "levels": 2}],
   "registry": [
@@ -40,7 +41,7 @@ const char kManifest[] = R"({
     {"root": "HKU", "key": "S", "value": ""}
   ],
   "patterns": ["logs\\*.log", "#AppData#\\V\\*.tmp"],
-  "options": {"wait": true, "preRemoval": "#InstallDir#\\stop.exe /q",
+  "options": {"wait": true, "themedControls": false, "preRemoval": "#InstallDir#\\stop.exe /q",
               "closingDocument": "https://example.invalid/bye"}
 })";
 
@@ -60,10 +61,13 @@ class ToolTest : public ::testing::Test {
 TEST_F(ToolTest, DumpGivesAManifestThatPacksToTheSameProgram) {
   ASSERT_EQ(Pack(), 0);
   const Bytes packed = ReadFile(out);
-  EXPECT_EQ(hosttest::U32At(packed, 0x106), 4096u);  // the block follows the stub
   std::string json, err;
   ASSERT_EQ(Tool({"dump", out}, &json, &err), 0) << err;
   EXPECT_EQ(err, "tallowin: " + out + ": PE32+ x86-64 program, block at offset 4096\n");
+  // Every field the writer wrote, as the reader reads it back.
+  nlohmann::json given = nlohmann::json::parse(kManifest);
+  given["registry"][0]["root"] = "HKCU";
+  EXPECT_EQ(nlohmann::json::parse(json), given);
   // The texts as the stub reads them: in the code page, a value behind a doubled backslash.
   Manifest m;
   Fault fault;
@@ -80,7 +84,6 @@ TEST_F(ToolTest, BadManifestsNameTheJsonPathAndWriteNothing) {
   const std::pair<std::string, std::string> cases[] = {
       {R"({"files": [)", "$: malformed JSON"},
       {"[]", "$: a manifest is a JSON object"},
-      {R"({"file": []})", "$.file: unknown key"},
       {R"({"files": 1})", "$.files: expected an array, found number"},
       {R"({"files": [{"folder": ".", "nmae": "x"}]})", "$.files[0].nmae: unknown key"},
       {R"({"files": [{"name": "x"}]})", "$.files[0].folder: required key missing"},
@@ -97,11 +100,10 @@ TEST_F(ToolTest, BadManifestsNameTheJsonPathAndWriteNothing) {
       {R"({"codePage": 932, "registry": [{"root": "HKCU", "key": "a\uf781", "value": "b"}]})",
        "$.registry[0].key: ends in the first byte of a double-byte character"},
       {R"({"messages": {"captoin": "x"}})", "$.messages.captoin: unknown role"},
-      {R"({"messages": ["\u0416"]})", "$.messages[0]: character U+0416"},
-      {R"({"codePage": 1251, "messages": ["\u00e9"]})", "$.messages[0]: character U+00E9"},
+      {R"({"codePage": 932, "files": [{"folder": ".", "name": "a¥"}]})",
+       "$.files[0].name: character U+00A5 at byte 1 cannot be written in code page 932"},
       {R"({"codePage": 65001})", "$.codePage: code page 65001 is not supported"},
       {R"({"codePage": 4294968548})", "$.codePage: code page 4294968548 is not supported"},
-      {R"({"files": [], "files": []})", "$.files: key given twice"},
       {R"({"files": [{"folder": "."}, {"folder": ".", "name": "a", "name": "b"}]})",
        "$.files[1].name: key given twice"},
       {R"({"patterns": [""]})", "$.patterns[0]: an empty pattern"},
@@ -111,10 +113,9 @@ TEST_F(ToolTest, BadManifestsNameTheJsonPathAndWriteNothing) {
       {R"({"uninstallEntry": {"id": "a\\b", "displayName": "d", "displayVersion": "1",
           "publisher": "p"}})",
        "$.uninstallEntry.id: must be one key name"},
-      {R"({"uninstallEntry": {"id": "a", "displayVersion": "1", "publisher": "p"}})",
-       "$.uninstallEntry.displayName: required key missing"},
-      // Over the reader's limit: refused before anything is written.
-      {R"({"registry": [{"root": "HKCU", "key": ")" + std::string(520, 'k') + R"("}]})",
+      // Over the reader's limit in the code page's bytes: refused before anything is written.
+      {R"({"codePage": 932, "registry": [{"root": "HKCU", "key": ")" + Repeat("能", 260) +
+           R"("}]})",
        "$.registry[0].key: 520 bytes, at most 519 allowed"},
   };
   for (const auto &[json, error] : cases) {
@@ -134,8 +135,7 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
   notPe[0] = 'Z';
   arm[0x44] = 0xC4;
   arm[0x45] = 0x01;
-  const std::string ro = dir / "ro", missing = dir / "nothere.exe";
-  ASSERT_EQ(mkdir(ro.c_str(), 0500), 0);
+  const std::string missing = dir / "nothere.exe";
   const struct {
     Bytes stubBytes;
     std::string stubPath, output, error;
@@ -144,10 +144,8 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
       {arm, stub, out, stub + ": a PE program for machine 0x1C4 with optional header 0x20B"},
       {{}, missing, out, missing + ": cannot open for reading"},
       {FakeStub(4096), stub, dir / "missing/out.exe", dir / "missing/out.exe: cannot write"},
-      {FakeStub(4096), stub, ro + "/out.exe", ro + "/out.exe: cannot write"},
   };
   for (const auto &c : cases) {
-    if (c.output.rfind(ro, 0) == 0 && geteuid() == 0) continue;  // root may write there
     ASSERT_TRUE(c.stubBytes.empty() || WriteFile(c.stubPath, c.stubBytes));
     std::string err;
     EXPECT_EQ(Tool({"pack", manifest, "--stub", c.stubPath, "-o", c.output}, nullptr, &err), 2);
