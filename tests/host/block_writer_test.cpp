@@ -29,7 +29,6 @@ TEST(EncodeBlock, RefusesWhatTheReaderWouldOverflowCutOrMisread) {
       {[](Block &b) { b.files[0].name += 'n'; }, "files[0] folder + name: 519 bytes, at most 518 "},
       {[](Block &b) { b.files[0].name += '\0'; }, "files[0].name: contains a NUL byte"},
       {[](Block &b) { b.folders[0].name += 'c'; }, "folders[0] folder + secondFolder + name: 778"},
-      {[](Block &b) { b.registry[0].path += 'k'; }, "registry[0].key: 520 bytes, at most 519"},
       {[](Block &b) { b.messages[0] += 'm'; }, "messages[0]: 65536 bytes, at most 65535"},
       {[](Block &b) { b.messages.resize(65536); }, "messages: 65536 texts, at most 65535"},
       // An empty pattern would end the list and hide "b".

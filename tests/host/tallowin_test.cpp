@@ -9,8 +9,9 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 
+#include "codepage.h"
+#include "codepage_cases.h"
 #include "format/block_writer.h"
-#include "manifest.h"
 #include "support.h"
 
 using namespace tallowin;
@@ -278,6 +279,23 @@ TEST(CommandLine, UsageErrors) {
     EXPECT_EQ(Tool(c.args, &out, &err), c.code) << c.err;
     EXPECT_EQ(err.find(c.err), 0u) << err;
     EXPECT_EQ(out.find("usage: tallowin pack"), c.code ? std::string::npos : 0u) << out;
+  }
+}
+
+TEST(CodePage, ConvertsAsWindowsDoes) { codepagecases::ExpectConversionsAsWindowsMakesThem(); }
+
+TEST(CodePage, EveryByteAndEveryDoubleByteCharacterRoundTrips) {
+  std::string out, error;
+  for (int cp : {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258}) {
+    for (int lead = 1; lead < 256; ++lead) {
+      for (int trail = lead < 0x80 || cp < 932 || cp > 950 ? 0x100 : 0x40; trail <= 0x100;
+           ++trail) {
+        std::string s(1, static_cast<char>(lead));
+        if (trail < 0x100) s += static_cast<char>(trail);
+        ASSERT_TRUE(Utf8ToCodePage(CodePageToUtf8(s, cp), cp, &out, &error)) << cp << error;
+        ASSERT_EQ(out, s) << cp << " " << lead << " " << trail;
+      }
+    }
   }
 }
 
