@@ -48,7 +48,6 @@ TEST(Release, SignedStubsAndProgramsRoundTrip) {
     // Packed onto a signed stub: its table goes, and the output is an unsigned program.
     ASSERT_EQ(Tool({"pack", kSample, "--stub", dir / "s.exe", "-o", a}, nullptr, &err), 0) << err;
     EXPECT_NE(err.find("s.exe: note: removed its certificate table (1"), std::string::npos) << err;
-    EXPECT_EQ(Tool({"check", "--strict", a}, &out), 0) << out;
     // Signed after packing: the signature holds, and the block reads unchanged.
     ASSERT_TRUE(Shell(sign + a + " -out " + b));
     EXPECT_TRUE(Shell("osslsigncode verify -CAfile " + cert + " -in " + b));
