@@ -19,8 +19,6 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-const Bytes kOptions12(12, 0);
-
 // The reader over a copy of exactly the block's bytes (so ASan sees any overrun) at
 // offset 16 behind filler, as a stub image would hold it.
 bool Read(const Bytes &block, ReadBlockResult *r, std::string *error) {
@@ -86,7 +84,7 @@ TEST(ReadBlock, PatternListsMergeLikeTheStub) {
   for (const auto &c : cases) {
     RecordWriter w;
     for (const Bytes &body : c.bodies) w.Record(TAG_PATTERNS, body);
-    w.Record(TAG_OPTIONS, kOptions12);
+    w.Record(TAG_OPTIONS, Bytes(12, 0));
     w.End();
     ReadBlockResult r;
     std::string error;

@@ -44,9 +44,7 @@ inline std::vector<Bytes> SeedBlocks() {
   // Every record kind, with options that carry both texts.
   Block full;
   full.messages = messages;
-  full.files = {{".", "app.exe", 0},
-                {".\\sub", "lib.dll", FE_SHARED | FE_SELFREG},
-                {".", "", FE_CHECK_IN_USE}};
+  full.files = {{".", "app.exe", FE_CHECK_IN_USE}, {".\\sub", "lib.dll", FE_SHARED | FE_SELFREG}};
   full.folders = {{0, ".", "", ""}, {2, ".\\a\\b", "C:\\second", "name"}};
   full.registry = {{ROOT_HKCU, "Software\\Vendor\\Product"}, {ROOT_HKLM, "Software\\X"}};
   full.patterns = {"*.log", ".\\cache\\*.tmp"};
