@@ -125,6 +125,8 @@ TEST(Check, FindingsOfManifests) {
       {R"("folders": [{"folder": "C:\\P\\\\App"}])", "folders[0].folder"},
       {R"("patterns": ["..\\*.log"])", "patterns[0]"},
       {R"("patterns": ["#Windows#\\Logs\\*.log"])", "patterns[0]"},
+      {R"("patterns": ["#System#\\*.dll"])", "patterns[0]"},
+      {R"("registry": [{"root": "HKLM", "key": "System\\CurrentControlSet"}])", "registry[0].key"},
       {R"("registry": [{"root": "HKEY_LOCAL_MACHINE", "key": "Software\\Classes\\.txt"}])",
        "registry[0].key"},
       {R"("registry": [{"root": "HKCR", "key": "CLSID\\{0}"}])", "registry[0].key"},
