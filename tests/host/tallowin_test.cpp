@@ -131,6 +131,8 @@ TEST_F(ToolTest, BadManifestsAreRefusedQuicklyWithTheirJsonPathAndNothingWritten
       {R"({"uninstallEntry": {"id": "a\\b", "displayName": "d", "displayVersion": "1",
           "publisher": "p"}})",
        "$.uninstallEntry.id: must be one key name"},
+      {R"({"uninstallEntry": {"id": "a", "displayVersion": "1", "publisher": "p"}})",
+       "$.uninstallEntry.displayName: required key missing"},
       // Over the reader's limit in the code page's bytes: refused before anything is written.
       {R"({"codePage": 932, "registry": [{"root": "HKCU", "key": ")" + Repeat("能", 260) +
            R"("}]})",
