@@ -40,8 +40,8 @@ FUZZ_SANITIZE = -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit
 fuzz: deps
 	cmake -S . -B $(BUILD)/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  "-DCMAKE_CXX_FLAGS=$(FUZZ_SANITIZE)" "-DCMAKE_EXE_LINKER_FLAGS=$(FUZZ_SANITIZE)" >/dev/null
-	cmake --build $(BUILD)/asan -j $(JOBS) --target fuzz_dump_test
-	cd $(BUILD)/asan/tests && TALLOWIN_FUZZ_CASES=$(FUZZ_CASES) ./fuzz_dump_test
+	cmake --build $(BUILD)/asan -j $(JOBS) --target block_reader_test
+	cd $(BUILD)/asan/tests && TALLOWIN_FUZZ_CASES=$(FUZZ_CASES) ./block_reader_test
 	cmake -S . -B $(BUILD)/win64 $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
 	  -DTALLOWIN_WIN_TESTS=ON -DCMAKE_CROSSCOMPILING_EMULATOR=$(CURDIR)/scripts/wine-run >/dev/null
 	cmake --build $(BUILD)/win64 -j $(JOBS) --target fuzz_reader_test

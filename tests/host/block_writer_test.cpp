@@ -7,37 +7,9 @@
 
 using namespace blockfmt;
 using hosttest::FakeStub;
-using hosttest::U32At;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
-
-TEST(EncodeBlock, RecordsInReaderOrderEmptyListsAndAbsentOptionsSkipped) {
-  auto tagsOf = [](const Bytes &block) {
-    std::vector<uint16_t> tags;
-    size_t pos = 0;
-    for (; pos + kHeaderSize <= block.size(); pos += kHeaderSize + U32At(block, pos + 4))
-      tags.push_back(static_cast<uint16_t>(block[pos] | block[pos + 1] << 8));
-    EXPECT_EQ(pos, block.size());
-    return tags;
-  };
-  Block b;
-  b.messages = {"cap", "ok?"};
-  b.registry.push_back({ROOT_HKCU, "Software\\X"});
-  b.patterns = {"*.log"};
-  Bytes out;
-  std::string error;
-  ASSERT_TRUE(EncodeBlock(b, &out, &error)) << error;
-  EXPECT_EQ(tagsOf(out), (std::vector<uint16_t>{TAG_MESSAGES, TAG_REGISTRY, TAG_PATTERNS,
-                                                TAG_OPTIONS, TAG_END}));
-  b.hasOptions = false;
-  b.messages.clear();
-  ASSERT_TRUE(EncodeBlock(b, &out, &error));
-  EXPECT_EQ(tagsOf(out), (std::vector<uint16_t>{TAG_REGISTRY, TAG_PATTERNS, TAG_END}));
-
-  // The fields of each body are read back by the stub's reader (tool_block_test) and by
-  // the tool's (dump), which both readers' tests hold to the format.
-}
 
 TEST(EncodeBlock, RefusesWhatTheReaderWouldOverflowCutOrMisread) {
   using S = std::string;
@@ -57,7 +29,6 @@ TEST(EncodeBlock, RefusesWhatTheReaderWouldOverflowCutOrMisread) {
       {[](Block &b) { b.files[0].name += 'n'; }, "files[0] folder + name: 519 bytes, at most 518 "},
       {[](Block &b) { b.files[0].name += '\0'; }, "files[0].name: contains a NUL byte"},
       {[](Block &b) { b.folders[0].name += 'c'; }, "folders[0] folder + secondFolder + name: 778"},
-      {[](Block &b) { b.registry[0].path += 'k'; }, "registry[0].key: 520 bytes, at most 519"},
       {[](Block &b) { b.messages[0] += 'm'; }, "messages[0]: 65536 bytes, at most 65535"},
       {[](Block &b) { b.messages.resize(65536); }, "messages: 65536 texts, at most 65535"},
       // An empty pattern would end the list and hide "b".

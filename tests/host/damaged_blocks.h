@@ -66,28 +66,13 @@ inline std::vector<Case> Cases() {
     return Cat({U32(0), U32(pre), U32(0), Bytes(texts.begin(), texts.end())});
   };
   const Bytes one = Cat({U32(1), File(".", "a", 0)});
-  // A second record of a kind whose second entry runs past its body: what the record read
-  // before must be released with it.
-  auto midway = [](uint16_t tag, const Bytes &entry, const Bytes &broken) {
-    return Block({{tag, Cat({U32(1), entry})},
-                  {tag, Cat({U32(2), entry, broken, U16(0xFFFF), Bytes(16, 0)})}});
-  };
-  const Bytes folder = Cat({Bytes{1}, Str("C:\\f"), Str(""), Str("")});
   const Bytes key = Cat({U32(ROOT_HKCU), Str("k")});
   return {
-      {"nothing appended", {}, kDamaged, "header cut short"},
-      {"header cut short", {0x34, 0x12, 0}, kDamaged, "header cut short"},
       {"no end record", Block({{TAG_FILES, one}}, false), kDamaged, "header cut short"},
-      {"records of size 0, then no end", Block(std::vector<Rec>(20, {TAG_MESSAGES, {}}), false),
-       kDamaged, "header cut short"},
       {"size past the file's end", Block({{TAG_SKIPPED, U32(0), 0, 1000}}), kDamaged,
        "body of 1000 bytes runs past the end of the file"},
       {"size that wraps the position", Block({{TAG_FILES, one, 0, 0xFFFFFFF8u}}), kDamaged,
        "runs past the end"},
-      {"size past 2 GiB", Block({{TAG_REGISTRY, U32(0), 0, 0x7FFFFFF0u}}), kDamaged,
-       "runs past the end"},
-      {"file count the body cannot hold", Block({{TAG_FILES, Cat({U32(0x40000000u), one})}}),
-       kDamaged, "file count larger"},
       {"folder count the body cannot hold", Block({{TAG_FOLDERS, {1, 0, 0, 0, 0, 0, 0}}}), kDamaged,
        "folder count larger"},
       {"registry count that would overflow the array size",
@@ -95,9 +80,6 @@ inline std::vector<Case> Cases() {
       {"file entry longer than its body",
        Block({{TAG_FILES, Cat({U32(1), U16(50), Bytes{'a', 'b', 'c'}})}}), kDamaged,
        "file entry runs past"},
-      {"file texts over 518 bytes",
-       Block({{TAG_FILES, Cat({U32(1), File(std::string(519, 'x'), "", 0)})}}), kDamaged,
-       "518-byte limit"},
       {"file name pushes the pair over 518",
        Block({{TAG_FILES, Cat({U32(1), File(std::string(300, 'a'), std::string(219, 'b'), 0)})}}),
        kDamaged, "518-byte limit"},
@@ -139,12 +121,12 @@ inline std::vector<Case> Cases() {
        kNotLoadable, "not loadable"},
       {"patterns marked not loadable", Block({{TAG_PATTERNS, {'a', 0, 0}, RF_NOT_LOADABLE}}),
        kNotLoadable, "not loadable"},
-      {"second file record fails midway", midway(TAG_FILES, File(".", "a", 0), {}), kDamaged,
-       "file entry runs past"},
-      {"second folder record fails midway", midway(TAG_FOLDERS, folder, {0}), kDamaged,
-       "folder entry runs past"},
-      {"second registry record fails midway", midway(TAG_REGISTRY, key, U32(ROOT_HKCU)), kDamaged,
-       "registry entry runs past"},
+      // The entry lists share one reading loop: what a record read before its failing
+      // entry must be released with it.
+      {"second registry record fails midway",
+       Block({{TAG_REGISTRY, Cat({U32(1), key})},
+              {TAG_REGISTRY, Cat({U32(2), key, U32(ROOT_HKCU), U16(0xFFFF), Bytes(16, 0)})}}),
+       kDamaged, "registry entry runs past"},
   };
 }
 

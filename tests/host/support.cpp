@@ -29,16 +29,13 @@ ScopedDir::~ScopedDir() {
 
 std::vector<uint8_t> FakeStub(size_t size, size_t locatorAt) {
   std::vector<uint8_t> d(size, 0xCC);
-  d[0] = 'M';
-  d[1] = 'Z';
+  memcpy(&d[0], "MZ", 2);
+  // PE32+ x86-64 headers at 0x40 with five directory entries, the certificate table's the last.
+  std::fill(d.begin() + 0x3C, d.begin() + 0xF0, 0);
   d[0x3C] = 0x40;
-  d[0x3D] = d[0x3E] = d[0x3F] = 0;
-  // PE32+ x86-64 headers with five directory entries, the certificate table's the last.
-  std::fill(d.begin() + 0x40, d.begin() + 0xF0, 0);
   memcpy(&d[0x40], "PE\0\0\x64\x86", 6);
-  d[0x54] = 112 + 5 * 8;  // optional header size
-  d[0x58] = 0x0B;
-  d[0x59] = 0x02;
+  d[0x54] = 112 + 5 * 8;            // optional header size
+  memcpy(&d[0x58], "\x0B\x02", 2);  // PE32+
   d[0xC4] = 5;
   memcpy(&d[locatorAt], blockfmt::kMarker, sizeof(blockfmt::kMarker));
   for (int i = 0; i < 4; ++i) d[locatorAt + 6 + i] = static_cast<uint8_t>(size >> (8 * i));
@@ -63,11 +60,6 @@ int Tool(std::vector<std::string> args, std::string *out, std::string *err) {
   if (out) *out = o;
   if (err) *err = e;
   return code;
-}
-
-uint32_t U32At(const std::vector<uint8_t> &v, size_t at) {
-  return static_cast<uint32_t>(v.at(at)) | static_cast<uint32_t>(v.at(at + 1)) << 8 |
-         static_cast<uint32_t>(v.at(at + 2)) << 16 | static_cast<uint32_t>(v.at(at + 3)) << 24;
 }
 
 }  // namespace hosttest

@@ -20,10 +20,8 @@ class ScopedDir {
   std::string path_;
 };
 
-/// The smallest image the writer takes for a stub: PE32+ x86-64 headers (certificate
-/// table entry at kFakeSecurityEntry) and one locator whose offset holds the image size,
-/// as the build stamps it.
-constexpr size_t kFakeSecurityEntry = 0xE8;
+/// The smallest image the writer takes for a stub: PE32+ x86-64 headers and one locator
+/// whose offset holds the image size, as the build stamps it.
 std::vector<uint8_t> FakeStub(size_t size = 512, size_t locatorAt = 0x100);
 
 bool WriteFile(const std::string &path, const std::vector<uint8_t> &bytes);
@@ -35,7 +33,5 @@ std::vector<uint8_t> ReadFile(const std::string &path);
 
 /// Runs the tool's command line (args without the program name); returns the exit code.
 int Tool(std::vector<std::string> args, std::string *out = nullptr, std::string *err = nullptr);
-
-uint32_t U32At(const std::vector<uint8_t> &v, size_t at);
 
 }  // namespace hosttest
