@@ -12,11 +12,10 @@ namespace {
 std::string TextOf(HWND window) {
   char buffer[4096];
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer),
-                           SMTO_ABORTIFHUNG, 1000, &length))
-    return "";
-  if (length >= sizeof buffer) length = sizeof buffer - 1;
-  return std::string(buffer, length);
+  return SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer),
+                             SMTO_ABORTIFHUNG, 1000, &length)
+             ? std::string(buffer, std::min<DWORD_PTR>(length, sizeof buffer - 1))
+             : "";
 }
 
 std::string ClassOf(HWND window) {
@@ -35,24 +34,22 @@ BOOL CALLBACK CollectTopWindow(HWND window, LPARAM param) {
   FindContext *context = reinterpret_cast<FindContext *>(param);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
-  if (owner != context->processId || !IsWindowVisible(window)) return TRUE;
-  if (context->className && _stricmp(ClassOf(window).c_str(), context->className) != 0) return TRUE;
-  context->found.push_back(window);
+  if (owner == context->processId && IsWindowVisible(window) &&
+      (!context->className || _stricmp(ClassOf(window).c_str(), context->className) == 0))
+    context->found.push_back(window);
   return TRUE;
 }
 
-void PostKey(HWND dialog, WPARAM key) {
-  // The key goes where a person's key press would: to the focused control.
-  HWND target = dialog;
-  GUITHREADINFO info = {};
-  info.cbSize = sizeof info;
-  DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
-  if (GetGUIThreadInfo(thread, &info) && info.hwndFocus &&
-      (info.hwndFocus == dialog || IsChild(dialog, info.hwndFocus)))
-    target = info.hwndFocus;
-  UINT scan = MapVirtualKeyA(static_cast<UINT>(key), 0);
-  PostMessageA(target, WM_KEYDOWN, key, 1 | (scan << 16));
-  PostMessageA(target, WM_KEYUP, key, 1 | (scan << 16) | 0xC0000000u);
+// A message box or dialog can become visible before its static texts are filled in; an
+// empty text static (icons and bitmaps have no text) means it is not done yet.
+bool TextsSet(const WindowInfo &info) {
+  for (const ControlInfo &control : info.controls) {
+    const LONG type = control.style & SS_TYPEMASK;
+    if (_stricmp(control.className.c_str(), "Static") == 0 && type != SS_ICON &&
+        type != SS_BITMAP && control.text.empty())
+      return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -64,10 +61,10 @@ const ControlInfo *WindowInfo::Control(int id) const {
 }
 
 bool WindowInfo::Contains(const std::string &text) const {
-  if (caption.find(text) != std::string::npos) return true;
-  for (const ControlInfo &control : controls)
-    if (control.text.find(text) != std::string::npos) return true;
-  return false;
+  return caption.find(text) != std::string::npos ||
+         std::any_of(controls.begin(), controls.end(), [&text](const ControlInfo &control) {
+           return control.text.find(text) != std::string::npos;
+         });
 }
 
 std::string WindowInfo::Describe() const {
@@ -83,9 +80,8 @@ std::string WindowInfo::Describe() const {
 }
 
 int CountShown(const std::vector<WindowInfo> &seen, const std::string &text) {
-  int n = 0;
-  for (const WindowInfo &w : seen) n += w.Contains(text) ? 1 : 0;
-  return n;
+  return static_cast<int>(std::count_if(seen.begin(), seen.end(),
+                                        [&text](const WindowInfo &w) { return w.Contains(text); }));
 }
 
 std::string DescribeAll(const std::vector<WindowInfo> &seen) {
@@ -134,88 +130,46 @@ HWND WaitForWindow(DWORD processId, const char *className, const std::string &te
 }
 
 bool PressOn(HWND dialog, Press how, int buttonId) {
-  switch (how) {
-    case Press::Click:
-    case Press::Command: {
-      HWND button = GetDlgItem(dialog, buttonId);
-      if (!button) return false;
-      if (how == Press::Click)
-        PostMessageA(button, BM_CLICK, 0, 0);
-      else
-        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(button));
-      return true;
-    }
-    case Press::Enter:
-      PostKey(dialog, VK_RETURN);
-      return true;
-    case Press::Escape:
-      PostKey(dialog, VK_ESCAPE);
-      return true;
-    case Press::Close:
-      PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-      return true;
+  if (how == Press::Close) return PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+  if (how == Press::Enter || how == Press::Escape) {
+    // The key goes where a person's key press would: to the focused control.
+    HWND target = dialog;
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) && info.hwndFocus &&
+        (info.hwndFocus == dialog || IsChild(dialog, info.hwndFocus)))
+      target = info.hwndFocus;
+    const WPARAM key = how == Press::Enter ? VK_RETURN : VK_ESCAPE;
+    const LPARAM down = 1 | (MapVirtualKeyA(static_cast<UINT>(key), 0) << 16);
+    return PostMessageA(target, WM_KEYDOWN, key, down) &&
+           PostMessageA(target, WM_KEYUP, key, down | 0xC0000000u);
   }
-  return false;
+  HWND button = GetDlgItem(dialog, buttonId);
+  if (!button) return false;
+  if (how == Press::Click) return PostMessageA(button, BM_CLICK, 0, 0);
+  return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
+                      reinterpret_cast<LPARAM>(button));
 }
 
 DialogAnswerer::DialogAnswerer(DWORD processId)
-    : processId_(processId ? processId : GetCurrentProcessId()) {
-  InitializeCriticalSection(&lock_);
-  stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  thread_ = CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr);
-}
-
-DialogAnswerer::~DialogAnswerer() {
-  Stop();
-  CloseHandle(stop_);
-  DeleteCriticalSection(&lock_);
-}
+    : processId_(processId ? processId : GetCurrentProcessId()), thread_([this] {
+        for (; !stop_; Sleep(20)) Poll();
+      }) {}
 
 void DialogAnswerer::Answer(const std::string &text, Press how, int buttonId, int times) {
-  EnterCriticalSection(&lock_);
+  std::lock_guard<std::mutex> hold(lock_);
   rules_.push_back({text, how, buttonId, times});
-  LeaveCriticalSection(&lock_);
 }
 
 std::vector<WindowInfo> DialogAnswerer::Seen() {
-  EnterCriticalSection(&lock_);
-  std::vector<WindowInfo> copy = seen_;
-  LeaveCriticalSection(&lock_);
-  return copy;
+  std::lock_guard<std::mutex> hold(lock_);
+  return seen_;
 }
 
 void DialogAnswerer::Stop() {
-  if (!thread_) return;
-  SetEvent(stop_);
-  WaitForSingleObject(thread_, INFINITE);
-  CloseHandle(thread_);
-  thread_ = nullptr;
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
 }
-
-DWORD WINAPI DialogAnswerer::ThreadMain(void *self) {
-  DialogAnswerer *answerer = static_cast<DialogAnswerer *>(self);
-  while (WaitForSingleObject(answerer->stop_, 20) == WAIT_TIMEOUT) answerer->Poll();
-  return 0;
-}
-
-namespace {
-
-// A message box or dialog can become visible before its static texts are filled in; an
-// empty text static (icons and bitmaps have no text) means it is not done yet.
-bool TextsSet(const WindowInfo &info) {
-  for (const ControlInfo &control : info.controls) {
-    if (_stricmp(control.className.c_str(), "Static") != 0) continue;
-    const LONG type = control.style & SS_TYPEMASK;
-    if (type == SS_ICON || type == SS_BITMAP) continue;
-    if (control.text.empty()) return false;
-  }
-  return true;
-}
-
-const DWORD kSettleMs = 500;
-
-}  // namespace
 
 void DialogAnswerer::Poll() {
   // Only this thread touches tracked_; the lock guards the rules and what was seen.
@@ -223,14 +177,15 @@ void DialogAnswerer::Poll() {
                                 [](const Tracked &t) { return !IsWindow(t.window); }),
                  tracked_.end());
   for (HWND window : FindTopWindows(processId_)) {
+    if (stop_) return;
     auto t = std::find_if(tracked_.begin(), tracked_.end(),
                           [window](const Tracked &t) { return t.window == window; });
     if (t == tracked_.end()) t = tracked_.insert(t, {window, GetTickCount(), -1, false});
     if (t->answered) continue;
     // Read outside the lock: the reads wait on the dialog's thread.
     WindowInfo info = ReadWindow(window);
-    if (!TextsSet(info) && GetTickCount() - t->firstSeen < kSettleMs) continue;
-    EnterCriticalSection(&lock_);
+    if (!TextsSet(info) && GetTickCount() - t->firstSeen < 500) continue;  // settling
+    std::lock_guard<std::mutex> hold(lock_);
     if (t->seenIndex < 0) {
       t->seenIndex = static_cast<int>(seen_.size());
       seen_.push_back(info);
@@ -243,7 +198,6 @@ void DialogAnswerer::Poll() {
       t->answered = true;
       break;
     }
-    LeaveCriticalSection(&lock_);
   }
 }
 

@@ -3,7 +3,10 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace winui {
@@ -68,9 +71,7 @@ class DialogAnswerer {
  public:
   /// 0: this process.
   explicit DialogAnswerer(DWORD processId = 0);
-  ~DialogAnswerer();
-  DialogAnswerer(const DialogAnswerer &) = delete;
-  DialogAnswerer &operator=(const DialogAnswerer &) = delete;
+  ~DialogAnswerer() { Stop(); }  // not copied: it holds a thread and a lock
 
   /// A dialog that contains `text` (empty: any) gets `how` / `buttonId`; a rule with
   /// times >= 0 is used that many times only.
@@ -78,7 +79,8 @@ class DialogAnswerer {
   /// The dialogs seen so far, in the order they were first seen, as they looked when
   /// answered (or, if never answered, once their texts were set).
   std::vector<WindowInfo> Seen();
-  /// Stops watching (also done on destruction).
+  /// Stops watching (also done on destruction). It waits for no more than the window being
+  /// read, and each of its texts is given up after a second.
   void Stop();
 
  private:
@@ -88,13 +90,11 @@ class DialogAnswerer {
     int buttonId;
     int times;
   };
-  static DWORD WINAPI ThreadMain(void *self);
   void Poll();
 
   DWORD processId_;
-  HANDLE thread_ = nullptr;
-  HANDLE stop_ = nullptr;
-  CRITICAL_SECTION lock_;
+  std::atomic<bool> stop_{false};
+  std::mutex lock_;
   std::vector<Rule> rules_;
   std::vector<WindowInfo> seen_;
   struct Tracked {
@@ -104,6 +104,7 @@ class DialogAnswerer {
     bool answered;    // never read again
   };
   std::vector<Tracked> tracked_;
+  std::thread thread_;  // last: it starts once the rest is there
 };
 
 }  // namespace winui
