@@ -6,7 +6,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/state.h"
 #include "data/data.h"
 #include "paths/paths.h"
 #include "support/program_run.h"
@@ -25,11 +24,6 @@ std::string Parent(std::string path) { return CutAtLastBackslash(&path[0]) ? pat
 }  // namespace
 
 std::string BinDir() { return EnvOr("TALLOWIN_BIN", ""); }
-
-HMODULE StubResources() {
-  static HMODULE module = LoadLibraryExA(StubPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  return module;
-}
 
 std::string OwnPath() {
   char path[MAX_PATH];
@@ -133,9 +127,7 @@ void PrepareRunState(const std::string &installDir) {
   ResetRunState();
   g.instance = GetModuleHandleA(nullptr);
   g.isNT = 1;
-  AllocZeroedT(260, &g.ownPath);
-  AllocZeroedT(260, &g.scratchPath);
-  AllocZeroedT(260, &g.installDir);
+  for (char **path : {&g.ownPath, &g.scratchPath, &g.installDir}) AllocZeroedT(260, path);
   std::string dir = installDir;
   if (!dir.empty() && dir.back() != '\\') dir += '\\';
   lstrcpynA(g.installDir, dir.c_str(), 260);
@@ -144,9 +136,7 @@ void PrepareRunState(const std::string &installDir) {
 
 void ReleaseRunState() {
   FreeRemovalData();
-  FreeAndNullT(&g.ownPath);
-  FreeAndNullT(&g.scratchPath);
-  FreeAndNullT(&g.installDir);
+  for (char **path : {&g.ownPath, &g.scratchPath, &g.installDir}) FreeAndNullT(path);
   ResetRunState();
 }
 
@@ -229,9 +219,9 @@ void RunState::Clear() {
 
 bool InstallStubRaw(const std::string &exePath, const std::vector<uint8_t> &blockBytes) {
   std::vector<uint8_t> stub, out;
-  if (!ReadBytes(StubPath(), &stub)) return false;
   std::string error;
-  if (!blockfmt::AppendBlockToStub(stub, blockBytes, &out, &error)) return false;
+  if (!ReadBytes(StubPath(), &stub) || !blockfmt::AppendBlockToStub(stub, blockBytes, &out, &error))
+    return false;
   MakeDirs(Parent(exePath));
   return WriteBytes(exePath, out);
 }
@@ -239,8 +229,7 @@ bool InstallStubRaw(const std::string &exePath, const std::vector<uint8_t> &bloc
 bool InstallStub(const std::string &exePath, const blockfmt::Block &block) {
   std::vector<uint8_t> bytes;
   std::string error;
-  if (!blockfmt::EncodeBlock(block, &bytes, &error)) return false;
-  return InstallStubRaw(exePath, bytes);
+  return blockfmt::EncodeBlock(block, &bytes, &error) && InstallStubRaw(exePath, bytes);
 }
 
 DWORD RunAndWait(const std::string &commandLine, DWORD timeoutMs, const char *currentDir) {
@@ -249,8 +238,7 @@ DWORD RunAndWait(const std::string &commandLine, DWORD timeoutMs, const char *cu
 
 bool SetRegValue(HKEY root, const std::string &key, const std::string &name, DWORD type,
                  const void *data, DWORD size) {
-  return RegSetKeyValueA(root, key.c_str(), name.empty() ? nullptr : name.c_str(), type, data,
-                         size) == ERROR_SUCCESS;
+  return RegSetKeyValueA(root, key.c_str(), name.c_str(), type, data, size) == ERROR_SUCCESS;
 }
 
 bool RegKeyExists(HKEY root, const std::string &key) {
@@ -258,23 +246,6 @@ bool RegKeyExists(HKEY root, const std::string &key) {
   if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
   RegCloseKey(handle);
   return true;
-}
-
-bool RegValueExists(HKEY root, const std::string &key, const std::string &name) {
-  return RegGetValueA(root, key.c_str(), name.empty() ? nullptr : name.c_str(),
-                      RRF_RT_ANY | RRF_NOEXPAND, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-}
-
-bool GetRegDword(HKEY root, const std::string &key, const std::string &name, DWORD *value) {
-  DWORD size = sizeof *value;
-  return RegGetValueA(root, key.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr, value, &size) ==
-         ERROR_SUCCESS;
-}
-
-std::string CurrentFolder() {
-  char buffer[MAX_PATH];
-  DWORD n = GetCurrentDirectoryA(MAX_PATH, buffer);
-  return std::string(buffer, n < MAX_PATH ? n : 0);
 }
 
 const char kCurrentVersion[] = "Software\\Microsoft\\Windows\\CurrentVersion";

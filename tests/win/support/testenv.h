@@ -16,7 +16,10 @@ std::string BinDir();
 /// Full path of the stub under test (BinDir()\uninstall.exe).
 inline std::string StubPath() { return BinDir() + "\\uninstall.exe"; }
 /// The built stub loaded as data (once), so that dialogs come from its shipped templates.
-HMODULE StubResources();
+inline HMODULE StubResources() {
+  static HMODULE module = LoadLibraryExA(StubPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  return module;
+}
 /// Full path of the running test program, and its folder (helper programs and test DLLs
 /// lie beside it).
 std::string OwnPath();
@@ -146,12 +149,23 @@ inline bool SetRegBinary(HKEY root, const std::string &key, const std::string &n
   return SetRegValue(root, key, name, REG_BINARY, data.data(), DWORD(data.size()));
 }
 bool RegKeyExists(HKEY root, const std::string &key);
-bool RegValueExists(HKEY root, const std::string &key, const std::string &name);
-bool GetRegDword(HKEY root, const std::string &key, const std::string &name, DWORD *value);
+inline bool RegValueExists(HKEY root, const std::string &key, const std::string &name) {
+  return RegGetValueA(root, key.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, nullptr, nullptr,
+                      nullptr) == ERROR_SUCCESS;
+}
+inline bool GetRegDword(HKEY root, const std::string &key, const std::string &name, DWORD *value) {
+  DWORD size = sizeof *value;
+  return RegGetValueA(root, key.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr, value, &size) ==
+         ERROR_SUCCESS;
+}
 inline void DeleteRegTree(HKEY root, const std::string &key) { RegDeleteTreeA(root, key.c_str()); }
 
 /// The process's current folder ("" when it does not fit MAX_PATH).
-std::string CurrentFolder();
+inline std::string CurrentFolder() {
+  char buffer[MAX_PATH];
+  DWORD n = GetCurrentDirectoryA(MAX_PATH, buffer);
+  return std::string(buffer, n < MAX_PATH ? n : 0);
+}
 /// True when the current folder is `folder`, in any letter case.
 inline bool IsCurrentFolder(const std::string &folder) {
   return lstrcmpiA(CurrentFolder().c_str(), folder.c_str()) == 0;
@@ -170,15 +184,11 @@ bool RemoveFolderLink(const std::string &link);
 class ProbeEnv {
  public:
   explicit ProbeEnv(const std::string &marker, DWORD sleepMs = 0, DWORD exitCode = 0) {
-    SetEnvironmentVariableA("TALLOWIN_PROBE_MARKER", marker.c_str());
-    SetEnvironmentVariableA("TALLOWIN_PROBE_SLEEP", std::to_string(sleepMs).c_str());
-    SetEnvironmentVariableA("TALLOWIN_PROBE_EXIT", std::to_string(exitCode).c_str());
+    const std::string settings =
+        std::to_string(sleepMs) + " " + std::to_string(exitCode) + " " + marker;
+    SetEnvironmentVariableA("TALLOWIN_PROBE", settings.c_str());
   }
-  ~ProbeEnv() {
-    for (const char *name :
-         {"TALLOWIN_PROBE_MARKER", "TALLOWIN_PROBE_SLEEP", "TALLOWIN_PROBE_EXIT"})
-      SetEnvironmentVariableA(name, nullptr);
-  }
+  ~ProbeEnv() { SetEnvironmentVariableA("TALLOWIN_PROBE", nullptr); }
   ProbeEnv(const ProbeEnv &) = delete;
   ProbeEnv &operator=(const ProbeEnv &) = delete;
 };
