@@ -128,10 +128,9 @@ void PrepareRunState(const std::string &installDir) {
   g.instance = GetModuleHandleA(nullptr);
   g.isNT = 1;
   for (char **path : {&g.ownPath, &g.scratchPath, &g.installDir}) AllocZeroedT(260, path);
-  std::string dir = installDir;
-  if (!dir.empty() && dir.back() != '\\') dir += '\\';
-  lstrcpynA(g.installDir, dir.c_str(), 260);
-  lstrcpynA(g.ownPath, (dir + "uninstall.exe").c_str(), 260);
+  lstrcpynA(g.installDir, installDir.c_str(), 259);  // room for the backslash
+  AppendBackslash(g.installDir);                     // by characters: a second byte may be 0x5C
+  JoinPath(g.ownPath, 260, g.installDir, "uninstall.exe");
 }
 
 void ReleaseRunState() {
@@ -165,15 +164,6 @@ RunState::~RunState() {
 char *RunState::Text(const std::string &text) {
   texts_.push_back(text);
   return &texts_.back()[0];
-}
-
-template <class T>
-T &RunState::List<T>::Add(const T &item, T ***list, DWORD *count) {
-  items.push_back(item);
-  pointers.push_back(&items.back());
-  *list = pointers.data();
-  *count = static_cast<DWORD>(pointers.size());
-  return items.back();
 }
 
 std::string RunState::File(const std::string &folder, const std::string &name,

@@ -105,7 +105,13 @@ class RunState {
   struct List {
     std::deque<T> items;
     std::vector<T *> pointers;
-    T &Add(const T &item, T ***list, DWORD *count);
+    T &Add(const T &item, T ***list, DWORD *count) {
+      items.push_back(item);
+      pointers.push_back(&items.back());
+      *list = pointers.data();
+      *count = static_cast<DWORD>(pointers.size());
+      return items.back();
+    }
   };
   char *Text(const std::string &text);
   std::deque<std::string> texts_;

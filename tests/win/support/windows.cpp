@@ -8,14 +8,16 @@ namespace winui {
 
 namespace {
 
-// Texts are read with a timeout so that a hung or dying process never stalls the caller.
-std::string TextOf(HWND window) {
+// Texts are read with a timeout so that a hung or dying process never stalls the caller,
+// and once one read has gone unanswered (*answers false) the next ones are not tried: each
+// would wait as long (Wine does not tell a hung thread).
+std::string TextOf(HWND window, bool *answers) {
   char buffer[4096];
   DWORD_PTR length = 0;
-  return SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer),
-                             SMTO_ABORTIFHUNG, 1000, &length)
-             ? std::string(buffer, std::min<DWORD_PTR>(length, sizeof buffer - 1))
-             : "";
+  *answers = *answers &&
+             SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer,
+                                 reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 1000, &length);
+  return *answers ? std::string(buffer, std::min<DWORD_PTR>(length, sizeof buffer - 1)) : "";
 }
 
 std::string ClassOf(HWND window) {
@@ -75,12 +77,14 @@ std::string DescribeAll(const std::vector<WindowInfo> &seen) {
 }
 
 WindowInfo ReadWindow(HWND window) {
-  WindowInfo info{window, ClassOf(window), TextOf(window), IsWindowVisible(window) != FALSE, {}};
+  bool answers = true;
+  WindowInfo info{
+      window, ClassOf(window), TextOf(window, &answers), IsWindowVisible(window) != FALSE, {}};
   for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-    ControlInfo control{GetDlgCtrlID(child), ClassOf(child), TextOf(child),
+    ControlInfo control{GetDlgCtrlID(child), ClassOf(child), TextOf(child, &answers),
                         GetWindowLongA(child, GWL_STYLE)};
     DWORD_PTR pos = 0;
-    if (_stricmp(control.className.c_str(), PROGRESS_CLASSA) == 0 &&
+    if (answers && _stricmp(control.className.c_str(), PROGRESS_CLASSA) == 0 &&
         SendMessageTimeoutA(child, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &pos))
       control.progressPos = static_cast<int>(pos);
     info.controls.push_back(control);

@@ -90,7 +90,7 @@ class DialogAnswerer {
     return seen_;
   }
   /// Stops watching (also done on destruction). It waits for no more than the window being
-  /// read, and each of its texts is given up after a second.
+  /// read, which is given up after a second when it does not answer.
   void Stop() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
@@ -100,8 +100,7 @@ class DialogAnswerer {
   struct Rule {
     std::string text;
     Press how;
-    int buttonId;
-    int times;
+    int buttonId, times;
   };
   void Poll();
 
