@@ -116,11 +116,9 @@ bool MakeTree(const std::string &root, const std::vector<std::string> &names) {
 
 void ExpectTree(const std::string &root, const std::vector<std::string> &kept,
                 const std::vector<std::string> &gone) {
-  auto there = [&root](const std::string &k) {
-    return GetFileAttributesA((root + "\\" + k).c_str()) != INVALID_FILE_ATTRIBUTES;
-  };
-  for (const std::string &k : kept) EXPECT_TRUE(there(k)) << k << " was removed";
-  for (const std::string &k : gone) EXPECT_FALSE(there(k)) << k << " is still there";
+  for (const std::string &k : kept) EXPECT_TRUE(PathExists(root + "\\" + k)) << k << " was removed";
+  for (const std::string &k : gone)
+    EXPECT_FALSE(PathExists(root + "\\" + k)) << k << " is still there";
 }
 
 void PrepareRunState(const std::string &installDir) {

@@ -61,6 +61,9 @@ std::vector<std::string> ReadLines(const std::string &path);
 inline bool FileExists(const std::string &path) {
   return !(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
 }
+inline bool PathExists(const std::string &path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 inline bool DirExists(const std::string &path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
