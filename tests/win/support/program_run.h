@@ -2,8 +2,8 @@
 #pragma once
 #include <windows.h>
 
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "support/windows.h"
 
@@ -16,30 +16,28 @@ class ProgramRun {
   explicit ProgramRun(const std::string &commandLine, const char *currentDir = nullptr) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back(0);
-    started_ = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, currentDir,
-                              &startup, &process_);
-    if (started_) answerer_ = new winui::DialogAnswerer(process_.dwProcessId);
+    std::string line = commandLine;  // the call may write into it
+    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, currentDir, &startup,
+                       &process_))
+      answerer_.reset(new winui::DialogAnswerer(process_.dwProcessId));
   }
   ~ProgramRun() {
-    if (started_) {
-      if (WaitForSingleObject(process_.hProcess, 0) != WAIT_OBJECT_0)
-        TerminateProcess(process_.hProcess, 0xDEADBEEF);
-      CloseHandle(process_.hThread);
-      CloseHandle(process_.hProcess);
-    }
-    delete answerer_;
+    if (!started()) return;
+    Wait(0);
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
   }
-  bool started() const { return started_ != FALSE; }
+  bool started() const { return answerer_ != nullptr; }
   DWORD id() const { return process_.dwProcessId; }
   winui::DialogAnswerer &answers() { return *answerer_; }
+  /// The exit code; 0xDEADBEEF when it did not start or did not end in time (it is then
+  /// killed).
   DWORD Wait(DWORD timeoutMs = 60000) {
-    if (!started_) return 0xDEADBEEF;
     DWORD code = 0xDEADBEEF;
+    if (!started()) return code;
     if (WaitForSingleObject(process_.hProcess, timeoutMs) == WAIT_OBJECT_0)
       GetExitCodeProcess(process_.hProcess, &code);
-    else if (TerminateProcess(process_.hProcess, 0xDEADBEEF))
+    else if (TerminateProcess(process_.hProcess, code))
       WaitForSingleObject(process_.hProcess, 5000);
     answerer_->Stop();
     return code;
@@ -47,8 +45,7 @@ class ProgramRun {
 
  private:
   PROCESS_INFORMATION process_ = {};
-  BOOL started_ = FALSE;
-  winui::DialogAnswerer *answerer_ = nullptr;
+  std::unique_ptr<winui::DialogAnswerer> answerer_;
 };
 
 }  // namespace testenv

@@ -14,9 +14,12 @@ namespace testenv {
 /// Folder of the built programs (uninstall.exe), from TALLOWIN_BIN; "" when unset.
 std::string BinDir();
 /// Full path of the stub under test (BinDir()\uninstall.exe).
-std::string StubPath();
+inline std::string StubPath() { return BinDir() + "\\uninstall.exe"; }
 /// The built stub loaded as data (once), so that dialogs come from its shipped templates.
-HMODULE StubResources();
+inline HMODULE StubResources() {
+  static HMODULE module = LoadLibraryExA(StubPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  return module;
+}
 /// Full path of the running test program, and its folder (helper programs and test DLLs
 /// lie beside it).
 std::string OwnPath();
@@ -37,7 +40,7 @@ class ScopedTestDir {
   /// The folder's full path, without a trailing backslash.
   const std::string &path() const { return path_; }
   /// path() + "\" + relative.
-  std::string operator/(const std::string &relative) const;
+  std::string operator/(const std::string &relative) const { return path_ + "\\" + relative; }
 
  private:
   std::string path_;
@@ -48,13 +51,23 @@ bool MakeDirs(const std::string &path);
 /// Deletes a tree (clearing read-only bits); never follows reparse points.
 void RemoveTree(const std::string &path);
 bool WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes);
-bool WriteText(const std::string &path, const std::string &text);
+inline bool WriteText(const std::string &path, const std::string &text) {
+  return WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
 bool ReadBytes(const std::string &path, std::vector<uint8_t> *bytes);
 /// The file's lines without their line breaks (CR LF or LF); none when it cannot be read.
 std::vector<std::string> ReadLines(const std::string &path);
-bool FileExists(const std::string &path);
-bool DirExists(const std::string &path);
-bool PathExists(const std::string &path);
+/// (INVALID_FILE_ATTRIBUTES has every bit set, the folder bit too: a missing path is no file.)
+inline bool FileExists(const std::string &path) {
+  return !(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+}
+inline bool PathExists(const std::string &path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+inline bool DirExists(const std::string &path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
 /// Makes each file below `root` (a name that ends in a backslash is an empty folder) and
 /// its folders; false when one could not be made.
 bool MakeTree(const std::string &root, const std::vector<std::string> &names);
@@ -90,14 +103,24 @@ class RunState {
   void Clear();
 
  private:
+  // The entries, and the pointers to them that the run state's list is.
+  template <class T>
+  struct List {
+    std::deque<T> items;
+    std::vector<T *> pointers;
+    T &Add(const T &item, T ***list, DWORD *count) {
+      items.push_back(item);
+      pointers.push_back(&items.back());
+      *list = pointers.data();
+      *count = static_cast<DWORD>(pointers.size());
+      return items.back();
+    }
+  };
   char *Text(const std::string &text);
   std::deque<std::string> texts_;
-  std::deque<FileEntry> files_;
-  std::deque<FolderEntry> folders_;
-  std::deque<RegistryEntry> registry_;
-  std::vector<FileEntry *> filePointers_;
-  std::vector<FolderEntry *> folderPointers_;
-  std::vector<RegistryEntry *> registryPointers_;
+  List<FileEntry> files_;
+  List<FolderEntry> folders_;
+  List<RegistryEntry> registry_;
   std::vector<char *> messageSlots_;
   std::string patterns_;
 };
@@ -120,21 +143,42 @@ bool InstallStubRaw(const std::string &exePath, const std::vector<uint8_t> &bloc
 DWORD RunAndWait(const std::string &commandLine, DWORD timeoutMs = 60000,
                  const char *currentDir = nullptr);
 
-/// Registry helpers on real keys.
-bool SetRegString(HKEY root, const std::string &key, const std::string &name,
-                  const std::string &value);
-bool SetRegDword(HKEY root, const std::string &key, const std::string &name, DWORD value);
-bool SetRegBinary(HKEY root, const std::string &key, const std::string &name,
-                  const std::vector<uint8_t> &data);
+/// Registry helpers on real keys (an empty name is the key's default value).
+bool SetRegValue(HKEY root, const std::string &key, const std::string &name, DWORD type,
+                 const void *data, DWORD size);
+inline bool SetRegString(HKEY root, const std::string &key, const std::string &name,
+                         const std::string &value) {
+  return SetRegValue(root, key, name, REG_SZ, value.c_str(), DWORD(value.size() + 1));
+}
+inline bool SetRegDword(HKEY root, const std::string &key, const std::string &name, DWORD value) {
+  return SetRegValue(root, key, name, REG_DWORD, &value, sizeof value);
+}
+inline bool SetRegBinary(HKEY root, const std::string &key, const std::string &name,
+                         const std::vector<uint8_t> &data) {
+  return SetRegValue(root, key, name, REG_BINARY, data.data(), DWORD(data.size()));
+}
 bool RegKeyExists(HKEY root, const std::string &key);
-bool RegValueExists(HKEY root, const std::string &key, const std::string &name);
-bool GetRegDword(HKEY root, const std::string &key, const std::string &name, DWORD *value);
-void DeleteRegTree(HKEY root, const std::string &key);
+inline bool RegValueExists(HKEY root, const std::string &key, const std::string &name) {
+  return RegGetValueA(root, key.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, nullptr, nullptr,
+                      nullptr) == ERROR_SUCCESS;
+}
+inline bool GetRegDword(HKEY root, const std::string &key, const std::string &name, DWORD *value) {
+  DWORD size = sizeof *value;
+  return RegGetValueA(root, key.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr, value, &size) ==
+         ERROR_SUCCESS;
+}
+inline void DeleteRegTree(HKEY root, const std::string &key) { RegDeleteTreeA(root, key.c_str()); }
 
 /// The process's current folder ("" when it does not fit MAX_PATH).
-std::string CurrentFolder();
+inline std::string CurrentFolder() {
+  char buffer[MAX_PATH];
+  DWORD n = GetCurrentDirectoryA(MAX_PATH, buffer);
+  return std::string(buffer, n < MAX_PATH ? n : 0);
+}
 /// True when the current folder is `folder`, in any letter case.
-bool IsCurrentFolder(const std::string &folder);
+inline bool IsCurrentFolder(const std::string &folder) {
+  return lstrcmpiA(CurrentFolder().c_str(), folder.c_str()) == 0;
+}
 
 /// Makes `link` a symbolic link to the folder `relativeTarget` through the host's ln
 /// (Wine shows it as a folder with FILE_ATTRIBUTE_REPARSE_POINT; its own
@@ -149,15 +193,11 @@ bool RemoveFolderLink(const std::string &link);
 class ProbeEnv {
  public:
   explicit ProbeEnv(const std::string &marker, DWORD sleepMs = 0, DWORD exitCode = 0) {
-    SetEnvironmentVariableA("TALLOWIN_PROBE_MARKER", marker.c_str());
-    SetEnvironmentVariableA("TALLOWIN_PROBE_SLEEP", std::to_string(sleepMs).c_str());
-    SetEnvironmentVariableA("TALLOWIN_PROBE_EXIT", std::to_string(exitCode).c_str());
+    const std::string settings =
+        std::to_string(sleepMs) + " " + std::to_string(exitCode) + " " + marker;
+    SetEnvironmentVariableA("TALLOWIN_PROBE", settings.c_str());
   }
-  ~ProbeEnv() {
-    for (const char *name :
-         {"TALLOWIN_PROBE_MARKER", "TALLOWIN_PROBE_SLEEP", "TALLOWIN_PROBE_EXIT"})
-      SetEnvironmentVariableA(name, nullptr);
-  }
+  ~ProbeEnv() { SetEnvironmentVariableA("TALLOWIN_PROBE", nullptr); }
   ProbeEnv(const ProbeEnv &) = delete;
   ProbeEnv &operator=(const ProbeEnv &) = delete;
 };

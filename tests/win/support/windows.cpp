@@ -8,51 +8,36 @@ namespace winui {
 
 namespace {
 
-// Texts are read with a timeout so that a hung or dying process never stalls the caller.
-std::string TextOf(HWND window) {
+// Texts are read with a timeout so that a hung or dying process never stalls the caller,
+// and once one read has gone unanswered (*answers false) the next ones are not tried: each
+// would wait as long (Wine does not tell a hung thread).
+std::string TextOf(HWND window, bool *answers) {
   char buffer[4096];
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer),
-                           SMTO_ABORTIFHUNG, 1000, &length))
-    return "";
-  if (length >= sizeof buffer) length = sizeof buffer - 1;
-  return std::string(buffer, length);
+  *answers = *answers &&
+             SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer,
+                                 reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 1000, &length);
+  return *answers ? std::string(buffer, std::min<DWORD_PTR>(length, sizeof buffer - 1)) : "";
 }
 
 std::string ClassOf(HWND window) {
   char buffer[256];
-  int n = GetClassNameA(window, buffer, sizeof buffer);
-  return n > 0 ? std::string(buffer, n) : std::string();
+  return std::string(buffer, GetClassNameA(window, buffer, sizeof buffer));  // 0 on failure
 }
 
-struct FindContext {
-  DWORD processId;
-  const char *className;
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectTopWindow(HWND window, LPARAM param) {
-  FindContext *context = reinterpret_cast<FindContext *>(param);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  if (owner != context->processId || !IsWindowVisible(window)) return TRUE;
-  if (context->className && _stricmp(ClassOf(window).c_str(), context->className) != 0) return TRUE;
-  context->found.push_back(window);
+BOOL CALLBACK CollectTopWindow(HWND window, LPARAM windows) {
+  reinterpret_cast<std::vector<HWND> *>(windows)->push_back(window);
   return TRUE;
 }
 
-void PostKey(HWND dialog, WPARAM key) {
-  // The key goes where a person's key press would: to the focused control.
-  HWND target = dialog;
-  GUITHREADINFO info = {};
-  info.cbSize = sizeof info;
-  DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
-  if (GetGUIThreadInfo(thread, &info) && info.hwndFocus &&
-      (info.hwndFocus == dialog || IsChild(dialog, info.hwndFocus)))
-    target = info.hwndFocus;
-  UINT scan = MapVirtualKeyA(static_cast<UINT>(key), 0);
-  PostMessageA(target, WM_KEYDOWN, key, 1 | (scan << 16));
-  PostMessageA(target, WM_KEYUP, key, 1 | (scan << 16) | 0xC0000000u);
+// A message box or dialog can become visible before its static texts are filled in; an
+// empty text static (icons and bitmaps have no text) means it is not done yet.
+bool TextsSet(const WindowInfo &info) {
+  return std::none_of(info.controls.begin(), info.controls.end(), [](const ControlInfo &control) {
+    const LONG type = control.style & SS_TYPEMASK;
+    return _stricmp(control.className.c_str(), "Static") == 0 && type != SS_ICON &&
+           type != SS_BITMAP && control.text.empty();
+  });
 }
 
 }  // namespace
@@ -64,28 +49,25 @@ const ControlInfo *WindowInfo::Control(int id) const {
 }
 
 bool WindowInfo::Contains(const std::string &text) const {
-  if (caption.find(text) != std::string::npos) return true;
-  for (const ControlInfo &control : controls)
-    if (control.text.find(text) != std::string::npos) return true;
-  return false;
+  return caption.find(text) != std::string::npos ||
+         std::any_of(controls.begin(), controls.end(), [&text](const ControlInfo &control) {
+           return control.text.find(text) != std::string::npos;
+         });
 }
 
 std::string WindowInfo::Describe() const {
   std::string out = "window class=" + className + " caption=\"" + caption + "\"" +
                     (visible ? "" : " hidden") + "\n";
-  for (const ControlInfo &control : controls) {
+  for (const ControlInfo &control : controls)
     out += "  control id=" + std::to_string(control.id) + " class=" + control.className +
-           " text=\"" + control.text + "\"";
-    if (control.progressPos >= 0) out += " pos=" + std::to_string(control.progressPos);
-    out += "\n";
-  }
+           " text=\"" + control.text + "\"" +
+           (control.progressPos >= 0 ? " pos=" + std::to_string(control.progressPos) : "") + "\n";
   return out;
 }
 
 int CountShown(const std::vector<WindowInfo> &seen, const std::string &text) {
-  int n = 0;
-  for (const WindowInfo &w : seen) n += w.Contains(text) ? 1 : 0;
-  return n;
+  return static_cast<int>(std::count_if(seen.begin(), seen.end(),
+                                        [&text](const WindowInfo &w) { return w.Contains(text); }));
 }
 
 std::string DescribeAll(const std::vector<WindowInfo> &seen) {
@@ -95,155 +77,86 @@ std::string DescribeAll(const std::vector<WindowInfo> &seen) {
 }
 
 WindowInfo ReadWindow(HWND window) {
-  WindowInfo info;
-  info.window = window;
-  info.className = ClassOf(window);
-  info.caption = TextOf(window);
-  info.visible = IsWindowVisible(window) != FALSE;
+  bool answers = true;
+  WindowInfo info{
+      window, ClassOf(window), TextOf(window, &answers), IsWindowVisible(window) != FALSE, {}};
   for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-    ControlInfo control;
-    control.id = GetDlgCtrlID(child);
-    control.className = ClassOf(child);
-    control.text = TextOf(child);
-    control.style = GetWindowLongA(child, GWL_STYLE);
-    if (_stricmp(control.className.c_str(), PROGRESS_CLASSA) == 0) {
-      DWORD_PTR pos = 0;
-      if (SendMessageTimeoutA(child, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &pos))
-        control.progressPos = static_cast<int>(pos);
-    }
+    ControlInfo control{GetDlgCtrlID(child), ClassOf(child), TextOf(child, &answers),
+                        GetWindowLongA(child, GWL_STYLE)};
+    DWORD_PTR pos = 0;
+    if (answers && _stricmp(control.className.c_str(), PROGRESS_CLASSA) == 0 &&
+        SendMessageTimeoutA(child, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &pos))
+      control.progressPos = static_cast<int>(pos);
     info.controls.push_back(control);
   }
   return info;
 }
 
 std::vector<HWND> FindTopWindows(DWORD processId, const char *className) {
-  FindContext context = {processId ? processId : GetCurrentProcessId(), className, {}};
-  EnumWindows(CollectTopWindow, reinterpret_cast<LPARAM>(&context));
-  return context.found;
+  std::vector<HWND> all, found;
+  EnumWindows(CollectTopWindow, reinterpret_cast<LPARAM>(&all));
+  for (HWND window : all) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == (processId ? processId : GetCurrentProcessId()) && IsWindowVisible(window) &&
+        (!className || _stricmp(ClassOf(window).c_str(), className) == 0))
+      found.push_back(window);
+  }
+  return found;
 }
 
 HWND WaitForWindow(DWORD processId, const char *className, const std::string &text,
                    DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  for (;;) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(20))
     for (HWND window : FindTopWindows(processId, className))
       if (ReadWindow(window).Contains(text)) return window;
-    if (GetTickCount() - start >= timeoutMs) return nullptr;
-    Sleep(20);
-  }
+  return nullptr;
 }
 
 bool PressOn(HWND dialog, Press how, int buttonId) {
-  switch (how) {
-    case Press::Click:
-    case Press::Command: {
-      HWND button = GetDlgItem(dialog, buttonId);
-      if (!button) return false;
-      if (how == Press::Click)
-        PostMessageA(button, BM_CLICK, 0, 0);
-      else
-        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(button));
-      return true;
-    }
-    case Press::Enter:
-      PostKey(dialog, VK_RETURN);
-      return true;
-    case Press::Escape:
-      PostKey(dialog, VK_ESCAPE);
-      return true;
-    case Press::Close:
-      PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-      return true;
+  if (how == Press::Close) return PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+  if (how == Press::Enter || how == Press::Escape) {
+    // The key goes where a person's key press would: to the focused control.
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
+    HWND target = info.hwndFocus && IsChild(dialog, info.hwndFocus) ? info.hwndFocus : dialog;
+    const WPARAM key = how == Press::Enter ? VK_RETURN : VK_ESCAPE;
+    const LPARAM down = 1 | (MapVirtualKeyA(static_cast<UINT>(key), 0) << 16);
+    return PostMessageA(target, WM_KEYDOWN, key, down) &&
+           PostMessageA(target, WM_KEYUP, key, down | 0xC0000000u);
   }
-  return false;
+  HWND button = GetDlgItem(dialog, buttonId);
+  if (!button) return false;
+  if (how == Press::Click) return PostMessageA(button, BM_CLICK, 0, 0);
+  return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
+                      reinterpret_cast<LPARAM>(button));
 }
-
-DialogAnswerer::DialogAnswerer(DWORD processId)
-    : processId_(processId ? processId : GetCurrentProcessId()) {
-  InitializeCriticalSection(&lock_);
-  stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  thread_ = CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr);
-}
-
-DialogAnswerer::~DialogAnswerer() {
-  Stop();
-  CloseHandle(stop_);
-  DeleteCriticalSection(&lock_);
-}
-
-void DialogAnswerer::Answer(const std::string &text, Press how, int buttonId, int times) {
-  EnterCriticalSection(&lock_);
-  rules_.push_back({text, how, buttonId, times});
-  LeaveCriticalSection(&lock_);
-}
-
-std::vector<WindowInfo> DialogAnswerer::Seen() {
-  EnterCriticalSection(&lock_);
-  std::vector<WindowInfo> copy = seen_;
-  LeaveCriticalSection(&lock_);
-  return copy;
-}
-
-void DialogAnswerer::Stop() {
-  if (!thread_) return;
-  SetEvent(stop_);
-  WaitForSingleObject(thread_, INFINITE);
-  CloseHandle(thread_);
-  thread_ = nullptr;
-}
-
-DWORD WINAPI DialogAnswerer::ThreadMain(void *self) {
-  DialogAnswerer *answerer = static_cast<DialogAnswerer *>(self);
-  while (WaitForSingleObject(answerer->stop_, 20) == WAIT_TIMEOUT) answerer->Poll();
-  return 0;
-}
-
-namespace {
-
-// A message box or dialog can become visible before its static texts are filled in; an
-// empty text static (icons and bitmaps have no text) means it is not done yet.
-bool TextsSet(const WindowInfo &info) {
-  for (const ControlInfo &control : info.controls) {
-    if (_stricmp(control.className.c_str(), "Static") != 0) continue;
-    const LONG type = control.style & SS_TYPEMASK;
-    if (type == SS_ICON || type == SS_BITMAP) continue;
-    if (control.text.empty()) return false;
-  }
-  return true;
-}
-
-const DWORD kSettleMs = 500;
-
-}  // namespace
 
 void DialogAnswerer::Poll() {
   // Only this thread touches tracked_; the lock guards the rules and what was seen.
-  tracked_.erase(std::remove_if(tracked_.begin(), tracked_.end(),
-                                [](const Tracked &t) { return !IsWindow(t.window); }),
-                 tracked_.end());
+  for (auto t = tracked_.begin(); t != tracked_.end();)
+    t = IsWindow(t->first) ? std::next(t) : tracked_.erase(t);
   for (HWND window : FindTopWindows(processId_)) {
-    auto t = std::find_if(tracked_.begin(), tracked_.end(),
-                          [window](const Tracked &t) { return t.window == window; });
-    if (t == tracked_.end()) t = tracked_.insert(t, {window, GetTickCount(), -1, false});
-    if (t->answered) continue;
+    if (stop_) return;
+    Tracked &t = tracked_.emplace(window, Tracked{GetTickCount(), -1, false}).first->second;
+    if (t.answered) continue;
     // Read outside the lock: the reads wait on the dialog's thread.
     WindowInfo info = ReadWindow(window);
-    if (!TextsSet(info) && GetTickCount() - t->firstSeen < kSettleMs) continue;
-    EnterCriticalSection(&lock_);
-    if (t->seenIndex < 0) {
-      t->seenIndex = static_cast<int>(seen_.size());
+    if (!TextsSet(info) && GetTickCount() - t.firstSeen < 500) continue;  // settling
+    std::lock_guard<std::mutex> hold(lock_);
+    if (t.seenIndex < 0) {
+      t.seenIndex = static_cast<int>(seen_.size());
       seen_.push_back(info);
     }
-    for (Rule &rule : rules_) {
-      if (rule.times == 0 || !info.Contains(rule.text)) continue;
-      if (rule.times > 0) --rule.times;
-      PressOn(window, rule.how, rule.buttonId);
-      seen_[t->seenIndex] = info;
-      t->answered = true;
-      break;
-    }
-    LeaveCriticalSection(&lock_);
+    auto rule = std::find_if(rules_.begin(), rules_.end(), [&info](const Rule &r) {
+      return r.times != 0 && info.Contains(r.text);
+    });
+    if (rule == rules_.end()) continue;
+    if (rule->times > 0) --rule->times;
+    PressOn(window, rule->how, rule->buttonId);
+    seen_[t.seenIndex] = info;
+    t.answered = true;
   }
 }
 

@@ -3,7 +3,11 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace winui {
@@ -67,43 +71,51 @@ bool PressOn(HWND dialog, Press how, int buttonId = 0);
 class DialogAnswerer {
  public:
   /// 0: this process.
-  explicit DialogAnswerer(DWORD processId = 0);
-  ~DialogAnswerer();
-  DialogAnswerer(const DialogAnswerer &) = delete;
-  DialogAnswerer &operator=(const DialogAnswerer &) = delete;
+  explicit DialogAnswerer(DWORD processId = 0)
+      : processId_(processId ? processId : GetCurrentProcessId()), thread_([this] {
+          for (; !stop_; Sleep(20)) Poll();
+        }) {}
+  ~DialogAnswerer() { Stop(); }  // not copied: it holds a thread and a lock
 
   /// A dialog that contains `text` (empty: any) gets `how` / `buttonId`; a rule with
   /// times >= 0 is used that many times only.
-  void Answer(const std::string &text, Press how, int buttonId = 0, int times = -1);
+  void Answer(const std::string &text, Press how, int buttonId = 0, int times = -1) {
+    std::lock_guard<std::mutex> hold(lock_);
+    rules_.push_back({text, how, buttonId, times});
+  }
   /// The dialogs seen so far, in the order they were first seen, as they looked when
   /// answered (or, if never answered, once their texts were set).
-  std::vector<WindowInfo> Seen();
-  /// Stops watching (also done on destruction).
-  void Stop();
+  std::vector<WindowInfo> Seen() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return seen_;
+  }
+  /// Stops watching (also done on destruction). It waits for no more than the window being
+  /// read, which is given up after a second when it does not answer.
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
 
  private:
   struct Rule {
     std::string text;
     Press how;
-    int buttonId;
-    int times;
+    int buttonId, times;
   };
-  static DWORD WINAPI ThreadMain(void *self);
   void Poll();
 
   DWORD processId_;
-  HANDLE thread_ = nullptr;
-  HANDLE stop_ = nullptr;
-  CRITICAL_SECTION lock_;
+  std::atomic<bool> stop_{false};
+  std::mutex lock_;
   std::vector<Rule> rules_;
   std::vector<WindowInfo> seen_;
   struct Tracked {
-    HWND window;
     DWORD firstSeen;  // tick count
     int seenIndex;    // its entry in seen_; -1 while not yet recorded
     bool answered;    // never read again
   };
-  std::vector<Tracked> tracked_;
+  std::map<HWND, Tracked> tracked_;
+  std::thread thread_;  // last: it starts once the rest is there
 };
 
 }  // namespace winui
