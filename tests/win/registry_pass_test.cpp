@@ -66,15 +66,15 @@ TEST_F(RegistryPassTest, ValueEntriesDeleteOneValueEachAndKeepTheirPathText) {
   const char kRootValue[] = "TallowinTestsRootValue";
   ASSERT_EQ(ERROR_SUCCESS,
             RegSetValueExA(HKEY_CURRENT_USER, kRootValue, 0, REG_SZ, (const BYTE *)"x", 2));
-  // Wine counts no handles in GetProcessHandleCount; a key left open instead holds the
-  // handle that the next open would get.
+  // Wine counts no handles in GetProcessHandleCount; a key left open instead holds one of
+  // the handles that the next opens would get (the walk down a path frees lower ones).
   auto nextKey = [] {
-    HKEY key = nullptr;
-    RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key);
-    RegCloseKey(key);
-    return key;
+    std::vector<HKEY> keys(32);
+    for (HKEY &key : keys) RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key);
+    for (HKEY key : keys) RegCloseKey(key);
+    return keys;
   };
-  HKEY before = nextKey();
+  const std::vector<HKEY> before = nextKey();
   std::vector<std::string> paths = {"PA\\\\a",  "PA\\\\b",       "PA2\\\\a",     "PB\\\\a",
                                     "PA\\Sub",  "PA\\\\Missing", "Missing\\\\a", "PB\\\\b",
                                     "PA2\\\\b", "Defaulted\\\\"};
