@@ -130,10 +130,13 @@ bool WriteUninstallEntry(const Manifest &m, const std::string &exePath, Fault *f
   std::vector<Value> values;
   if (!Values(m, exePath, &key, &values, fault)) return false;
 #ifdef _WIN32
+  // An empty name would open the root itself: never write the values there.
+  const std::wstring wideKey = Utf8ToWide(key);
+  if (wideKey.empty()) return Fail(fault, "$.uninstallEntry.id", "not UTF-8");
   HKEY k;
   const LONG opened =
       RegCreateKeyExW(m.uninstallEntry.perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE,
-                      Utf8ToWide(key).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr);
+                      wideKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr);
   if (opened != ERROR_SUCCESS)
     return Fail(fault, "", "cannot create the key (error " + std::to_string(opened) + ")");
   LONG status = ERROR_SUCCESS;
