@@ -10,6 +10,7 @@
 #include "passes/passes.h"
 #include "paths/paths.h"
 #include "support/testenv.h"
+#include "ui/ui.h"
 
 namespace {
 
@@ -136,7 +137,8 @@ TEST_F(FolderPassesTest, ProgressOfAWholeRunFollowsTheModel) {
                            "Software\\TallowinTests\\FolderPassesProgress"})
     state_.Registry(HKEY_CURRENT_USER, path);
   g.progressBar = bar;
-  g.progressTotal = 4 + 2 * 3 + 2;  // 12
+  g.progressTotal = ProgressTotal();
+  ASSERT_EQ(2u * 4 + 2 * 2 + 3, g.progressTotal);
   recordedPositions.clear();
 
   RemoveFiles();
@@ -148,9 +150,10 @@ TEST_F(FolderPassesTest, ProgressOfAWholeRunFollowsTheModel) {
   DestroyWindow(bar);
   g.progressBar = nullptr;
 
-  // Files 0, 8, 16, 25 (0 is no change); folder lists 33, 41 twice; empty-folder pass 75,
-  // 83, the font skipped, 100; registry: the value entry silent, then 58, 66.
-  std::vector<WPARAM> expected = {8, 16, 25, 33, 41, 33, 41, 75, 83, 100, 58, 66};
+  // In the order the passes run, each entry one step of 100 / 15, never back: files; the
+  // two folder-list passes, each with a range of its own; the empty-folder pass, the font
+  // included; the registry, the value entry included, up to 100.
+  std::vector<WPARAM> expected = {6, 13, 20, 26, 33, 40, 46, 53, 60, 66, 73, 80, 86, 93, 100};
   EXPECT_EQ(expected, recordedPositions);
   EXPECT_FALSE(DirExists(install_ + "\\bin"));
 }
