@@ -1,6 +1,7 @@
 // The outcomes of a run: the tally behind the exit code of a silent run, and the /LOG file.
 #include "app/run.h"
 #include "app/state.h"
+#include "data/data.h"
 #include "paths/paths.h"
 
 namespace {
@@ -110,11 +111,19 @@ HANDLE OpenLogFile(const char *path, DWORD disposition) {
 void ReportRefusedLog(const char *refused, const char *written) {
   char text[2 * kPathBuf + 40];
   wsprintfA(text, "log-refused %s\r\nlog %s", refused, written[0] ? written : "(none)");
-  HANDLE source = RegisterEventSourceA(nullptr, "Uninstall");
+  // Found by name: the 9x family has no event log.
+  decltype(&RegisterEventSourceA) open;
+  decltype(&ReportEventA) report;
+  decltype(&DeregisterEventSource) close;
+  if (!FindSystemCall("advapi32.dll", "RegisterEventSourceA", open) ||
+      !FindSystemCall("advapi32.dll", "ReportEventA", report) ||
+      !FindSystemCall("advapi32.dll", "DeregisterEventSource", close))
+    return;
+  HANDLE source = open(nullptr, "Uninstall");
   if (!source) return;
   const char *strings[] = {text};
-  ReportEventA(source, EVENTLOG_WARNING_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr);
-  DeregisterEventSource(source);
+  report(source, EVENTLOG_WARNING_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr);
+  close(source);
 }
 
 }  // namespace

@@ -94,24 +94,35 @@ LONG DeleteOpenKey(HKEY key) {
   return static_cast<LONG>(toError(deleteKey(key)));
 }
 
+// The UTF-16 registry calls, found by name: the 9x family, which never deletes trees
+// here, may lack them, and a program that imported them would not start there.
+struct WideRegistryCalls {
+  decltype(&RegEnumKeyExW) enumerate;
+  decltype(&RegOpenKeyExW) open;
+  bool Find() {
+    return FindSystemCall("advapi32.dll", "RegEnumKeyExW", enumerate) &&
+           FindSystemCall("advapi32.dll", "RegOpenKeyExW", open);
+  }
+};
+
 // Deletes the key behind `key` (opened without links) with its whole tree. The subkeys
 // are enumerated and opened by their UTF-16 names, relative to the key held: an ANSI name
 // of a subkey that the code page cannot spell ("C?") names no key, or another one.
-LONG DeleteOpenKeyTree(HKEY key) {
+LONG DeleteOpenKeyTree(HKEY key, const WideRegistryCalls &calls) {
   wchar_t name[256];  // a key name has at most 255 characters
   for (;;) {
     DWORD size = sizeof name / sizeof name[0];
-    LONG result = RegEnumKeyExW(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr);
+    LONG result = calls.enumerate(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr);
     if (result == ERROR_NO_MORE_ITEMS) return DeleteOpenKey(key);
     if (result != ERROR_SUCCESS) return result;
     // An empty name would open the key itself again.
     if (size == 0) return ERROR_BADKEY;
     // The first failure anywhere ends the whole deletion; what went before stays gone.
     ScopedKey child;
-    result = RegOpenKeyExW(key, name, REG_OPTION_OPEN_LINK,
-                           KEY_QUERY_VALUE | DELETE | KEY_ENUMERATE_SUB_KEYS, child.Receive());
+    result = calls.open(key, name, REG_OPTION_OPEN_LINK,
+                        KEY_QUERY_VALUE | DELETE | KEY_ENUMERATE_SUB_KEYS, child.Receive());
     if (result == ERROR_SUCCESS)
-      result = IsLinkKey(child) ? kStoppedAtLink : DeleteOpenKeyTree(child);
+      result = IsLinkKey(child) ? kStoppedAtLink : DeleteOpenKeyTree(child, calls);
     if (result != ERROR_SUCCESS) return result;
   }
 }
@@ -155,7 +166,8 @@ LONG DeleteKeyTree(HKEY parent, const char *subkey, bool *reached) {
       OpenKeyWithoutLinks(parent, subkey, lstrlenA(subkey), DELETE | KEY_ENUMERATE_SUB_KEYS, &key);
   if (result != ERROR_SUCCESS) return result;
   if (reached) *reached = true;
-  return DeleteOpenKeyTree(key);
+  WideRegistryCalls calls;
+  return calls.Find() ? DeleteOpenKeyTree(key, calls) : ERROR_CALL_NOT_IMPLEMENTED;
 }
 
 void DeleteRegistryEntries() {
