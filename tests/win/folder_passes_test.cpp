@@ -85,9 +85,21 @@ TEST_F(FolderPassesTest, EmptyFolderPassClimbsFromEachFileFolder) {
   // Built in full this names a file in "cut"; cut short at 259 bytes it would still
   // end in a backslash after "cut" and remove it.
   state_.File(R("cut"), std::string(300, 'y'));
+  // Held open by another program: emptied, yet it stays, and says why.
+  ASSERT_TRUE(testenv::MakeDirs(install_ + "\\held"));
+  state_.File(".\\held", "x.dll");
+  HANDLE held =
+      CreateFileA((install_ + "\\held").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
   ASSERT_TRUE(SetCurrentDirectoryA((install_ + "\\a\\b").c_str()));
+  testenv::PassLog log(R("pass.log"));
   RemoveEmptyFolders();
-  Expect({"inst\\fonts", "abs\\keep.txt", "inst\\uninstall.exe", "cut"},
+  CloseHandle(held);
+  const std::vector<std::string> outcomes = log.Outcomes();
+  ASSERT_FALSE(outcomes.empty());
+  EXPECT_EQ("failed:32 " + install_ + "\\held", outcomes.back());
+  Expect({"inst\\fonts", "abs\\keep.txt", "inst\\uninstall.exe", "cut", "inst\\held"},
          {"inst\\a", "inst\\n", "abs\\p"});
   EXPECT_TRUE(testenv::IsCurrentFolder(root_.path())) << CurrentFolder();
   EXPECT_EQ(install_ + "\\", g.installDir);
