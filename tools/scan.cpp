@@ -5,6 +5,7 @@
 // which the file system lists them.
 #include "scan.h"
 
+#include <ctype.h>
 #include <string.h>
 
 #include <algorithm>
@@ -203,6 +204,13 @@ std::string NameProblem(const std::string &name) {
   return std::string();
 }
 
+// "PROGRA~1": the system's short form of some longer name.
+bool LooksLikeShortName(const std::string &name) {
+  const size_t tilde = name.find('~');
+  return tilde != std::string::npos && tilde + 1 < name.size() &&
+         isdigit(static_cast<unsigned char>(name[tilde + 1]));
+}
+
 struct Entry {
   Parts parts;
   bool folder;
@@ -237,8 +245,10 @@ bool RelativeEntry(const blockfmt::FileItem &f, int codePage, Entry *e) {
     pos = end + 1;
   }
   if (!f.name.empty()) e->parts.push_back(CodePageToUtf8(f.name, codePage));
+  // A name Windows would read as another (a trailing dot, a stream, a short name) is
+  // neither kept nor dropped: an installer deleting it could delete a new file.
   for (const std::string &p : e->parts)
-    if (p.empty() || p == "." || p == "..") return false;
+    if (p.empty() || !NameProblem(p).empty() || LooksLikeShortName(p)) return false;
   e->folder = f.name.empty();
   e->flags = f.flags;
   return !e->parts.empty();

@@ -2,6 +2,7 @@
 // that names one is packed on the target, where the uninstaller's own expansion runs.
 #include "target_paths.h"
 
+#include <optional>
 #include <vector>
 
 #include "check.h"
@@ -105,8 +106,7 @@ bool ResolveEntryMacros(Manifest *m, const std::string *exePath, Fault *fault) {
     fields.push_back({at + "secondFolder", &m->block.folders[i].secondFolder});
   }
 #ifdef _WIN32
-  TargetState target;
-  bool dirKnown = false;
+  std::optional<TargetState> target;
 #endif
   for (const auto &[where, text] : fields) {
     std::vector<std::string> macros;
@@ -126,8 +126,7 @@ bool ResolveEntryMacros(Manifest *m, const std::string *exePath, Fault *fault) {
       return Fail(fault, "$.codePage",
                   "this machine's ANSI code page is " + std::to_string(GetACP()) +
                       ": packing on the target needs the manifest in that code page");
-    if (!dirKnown && !InstallDir(*exePath, m->codePage, target.dir(), fault)) return false;
-    dirKnown = true;
+    if (!target && !InstallDir(*exePath, m->codePage, target.emplace().dir(), fault)) return false;
     if (!Expand(text, macros, where, fault)) return false;
 #else
     return Fail(fault, where, "only the Windows tool packs on the target machine");

@@ -293,8 +293,8 @@ void MakeTree(const std::string &root, const std::vector<std::string> &names) {
 // The staged tree of a product: 2,040 files in 3 levels of folders, names in 1252 beyond
 // ASCII, and what the exclusions take out.
 std::vector<std::string> ProductTree() {
-  std::vector<std::string> names = {"uninstall.exe", "app.exe", "app.pdb", "logs/today.log",
-                                    "empty/"};
+  std::vector<std::string> names = {"uninstall.exe",  "app.exe", "app.pdb",
+                                    "logs/today.log", "empty/",  "${VERSION}.txt"};
   for (int a = 0; a < 6; ++a)
     for (int b = 0; b < 10; ++b)
       for (int c = 0; c < 34; ++c)
@@ -340,13 +340,14 @@ TEST_F(ToolTest, ScanListsTheTreeInRemovalOrderWhateverTheListingOrder) {
             0);
   EXPECT_EQ(ReadFile(dir / "one.json"), ReadFile(dir / "two.json"));
   const nlohmann::json files = nlohmann::json::parse(ReadFile(dir / "one.json"))["files"];
-  // The base's entry, 2,040 files and 60 + 6 + 2 folders (logs stays: only what is in it
+  // The base's entry, 2,042 files and 60 + 6 + 2 folders (logs stays: only what is in it
   // is excluded), and neither uninstall.exe nor the excluded files.
-  ASSERT_EQ(files.size(), 1u + 2041 + 68);
+  ASSERT_EQ(files.size(), 1u + 2042 + 68);
   EXPECT_EQ(files[0]["folder"], "C:\\Data");
+  EXPECT_EQ(files[1]["name"], "$${VERSION}.txt");  // a name, not a variable
   // By bytes: capitals first, a folder right before what it holds.
-  EXPECT_EQ(files[1], nlohmann::json::parse(R"({"folder": ".\\Modül 0", "name": ""})"));
-  EXPECT_EQ(files[3],
+  EXPECT_EQ(files[2], nlohmann::json::parse(R"({"folder": ".\\Modül 0", "name": ""})"));
+  EXPECT_EQ(files[4],
             nlohmann::json::parse(R"({"folder": ".\\Modül 0\\Ébène 0", "name": "façade 0.dat"})"));
   ExpectRemovalOrder(files);
   std::string report;
@@ -412,6 +413,15 @@ TEST_F(ToolTest, ScanKeepsWhatTheOlderVersionListedAndTheNewTreeDropped) {
     if (fromManifest.empty()) fromManifest = ReadFile(v2);
     EXPECT_EQ(ReadFile(v2), fromManifest);
   }
+  // Names that Windows reads as others (a trailing dot, a short name, a parent part) would
+  // have the installer delete what they stand for: neither kept nor dropped.
+  ASSERT_TRUE(WriteFile(v1, R"({"files": [{"folder": ".", "name": "app.exe."},
+      {"folder": ".", "name": "APP~1.EXE"}, {"folder": ".\\..", "name": "x"}]})"));
+  ASSERT_EQ(Tool({"scan", dir / "v2", "--base", manifest, "-o", v2, "--previous", v1, "--dropped",
+                  dir / "dropped.txt"}),
+            0);
+  EXPECT_TRUE(ReadFile(dir / "dropped.txt").empty());
+  EXPECT_EQ(nlohmann::json::parse(ReadFile(v2))["files"].size(), 4u);
 }
 
 TEST(CommandLine, UsageErrors) {
