@@ -42,14 +42,4 @@ if(NOT code EQUAL 2 OR NOT err MATCHES "stage: Ωμέγα.txt: character U\\+03A
    OR EXISTS "${folder}/scanned.json")
   message(FATAL_ERROR "scan of a name beyond code page 1252: exit ${code}: ${err}")
 endif()
-# scan reads the names through the wide calls: the Greek name is reported as it is, and as
-# one that code page 1252 cannot hold.
-file(WRITE "${folder}/stage/Ωμέγα.txt" "x")
-execute_process(COMMAND ${RUN} ${TOOL} scan "${win}\\stage" --base "${win}\\notes Ω.json"
-                        -o "${win}\\scanned.json"
-                RESULT_VARIABLE code ERROR_VARIABLE err)
-if(NOT code EQUAL 2 OR NOT err MATCHES "stage: Ωμέγα.txt: character U\\+03A9 at byte 0 cannot"
-   OR EXISTS "${folder}/scanned.json")
-  message(FATAL_ERROR "scan of a name beyond code page 1252: exit ${code}: ${err}")
-endif()
 file(REMOVE_RECURSE "${folder}")
