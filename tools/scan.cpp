@@ -25,6 +25,7 @@
 #include <windows.h>
 #else
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -116,8 +117,10 @@ void WalkFolder(int fd, Parts *parts, std::vector<Staged> *out) {
     return;
   }
   std::vector<std::string> names;
+  errno = 0;
   while (const dirent *e = readdir(d))
     if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+  if (errno != 0) out->push_back({*parts, true, "cannot be read"});
   for (const std::string &name : names) {
     parts->push_back(name);
     Staged s{*parts, false, ""};
@@ -326,6 +329,10 @@ class Scanner {
     }
     std::set<Parts> excludedFolders;
     for (const Staged &s : staged_) {
+      if (s.parts.empty()) {  // the staging folder itself could not be listed
+        Problem(s.parts, s.problem);
+        continue;
+      }
       const std::string folded = Key(s.parts);
       present_.insert(folded);
       bool excluded = excludedFolders.count(Parts(s.parts.begin(), s.parts.end() - 1)) != 0;
@@ -374,7 +381,8 @@ class Scanner {
   }
 
   void Problem(const Parts &parts, const std::string &what) {
-    problems_.push_back("tallowin: " + r_.stagingDir + ": " + Relative(parts) + ": " + what + "\n");
+    const std::string at = parts.empty() ? "" : Relative(parts) + ": ";
+    problems_.push_back("tallowin: " + r_.stagingDir + ": " + at + what + "\n");
   }
 
   // Everything Windows or the uninstaller would not take as staged, each with its path.

@@ -155,9 +155,11 @@ int Pack(const Args &a, std::string *err) {
   std::vector<uint8_t> stub, block, image;
   std::vector<std::string> notes;
   Fault fault;
-  if (!ResolveEntryMacros(&m, a.onTarget ? &a.output : nullptr, &fault))
+  PeHeaders h;
+  if (!ReadFileBytes(a.stub, kMaxProgramBytes, &stub, &fault) || !ReadPeHeaders(stub, &h, &fault))
+    return Failed(err, a.stub, fault);
+  if (!ResolveEntryMacros(&m, a.onTarget ? &a.output : nullptr, h.pe32Plus, &fault))
     return Failed(err, manifestPath, fault);
-  if (!ReadFileBytes(a.stub, kMaxProgramBytes, &stub, &fault)) return Failed(err, a.stub, fault);
   if (!EncodeManifest(m, &block, &fault)) return Failed(err, manifestPath, fault);
   if (!PackBlock(block, stub, &image, &notes, &fault)) return Failed(err, a.stub, fault);
   if (!WriteFileAtomic(a.output, image, &fault)) return Failed(err, a.output, fault);
@@ -329,8 +331,8 @@ bool PackImage(const std::string &manifestJson, const std::vector<uint8_t> &stub
   std::vector<uint8_t> block;
   std::vector<std::string> notes;
   const Variables none;
-  if (!ParseManifest(manifestJson, &m, fault, &none) || !ResolveEntryMacros(&m, nullptr, fault) ||
-      !EncodeManifest(m, &block, fault))
+  if (!ParseManifest(manifestJson, &m, fault, &none) ||
+      !ResolveEntryMacros(&m, nullptr, false, fault) || !EncodeManifest(m, &block, fault))
     return false;
   if (PackBlock(block, stub, out, &notes, fault)) return true;
   fault->where = "stub";

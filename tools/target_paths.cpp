@@ -96,7 +96,7 @@ bool Expand(std::string *text, const std::vector<std::string> &macros, const std
 
 }  // namespace
 
-bool ResolveEntryMacros(Manifest *m, const std::string *exePath, Fault *fault) {
+bool ResolveEntryMacros(Manifest *m, const std::string *exePath, bool stub64, Fault *fault) {
   std::vector<std::pair<std::string, std::string *>> fields;
   for (size_t i = 0; i < m->block.files.size(); ++i)
     fields.push_back({"$.files[" + std::to_string(i) + "].folder", &m->block.files[i].folder});
@@ -121,6 +121,11 @@ bool ResolveEntryMacros(Manifest *m, const std::string *exePath, Fault *fault) {
                   "folder macros in file and folder entries are expanded only when packing on "
                   "the target machine: run the Windows tool there with pack --on-target");
 #ifdef _WIN32
+    if (stub64 != (sizeof(void *) == 8))
+      return Fail(fault, where,
+                  std::string("the stub is the ") + (stub64 ? "64" : "32") +
+                      "-bit build, which sees other folders than this tool: pack it with the " +
+                      (stub64 ? "64" : "32") + "-bit tallowin.exe");
     // The expansion works in the system's ANSI code page, as the uninstaller's does.
     if (static_cast<int>(GetACP()) != m->codePage)
       return Fail(fault, "$.codePage",
@@ -129,6 +134,7 @@ bool ResolveEntryMacros(Manifest *m, const std::string *exePath, Fault *fault) {
     if (!target && !InstallDir(*exePath, m->codePage, target.emplace().dir(), fault)) return false;
     if (!Expand(text, macros, where, fault)) return false;
 #else
+    (void)stub64;
     return Fail(fault, where, "only the Windows tool packs on the target machine");
 #endif
   }

@@ -238,6 +238,11 @@ TEST_F(ScannedProduct, PackedOnTheTargetWithFolderMacrosAndTheChosenFolder) {
       << err;
   std::vector<std::string> onTarget = pack;
   onTarget.push_back("--on-target");
+  // The 32-bit stub sees the 32-bit Program Files: this 64-bit tool cannot expand for it.
+  std::vector<std::string> otherStub = onTarget;
+  otherStub[3] = testenv::BinDir() + "\\..\\win32\\uninstall.exe";
+  EXPECT_EQ(2, Tool(otherStub, nullptr, &err));
+  EXPECT_NE(std::string::npos, err.find("the stub is the 32-bit build")) << err;
   ASSERT_EQ(0, Tool(onTarget, nullptr, &err)) << err;
   ASSERT_EQ(0, Tool({"dump", exe_}, &out));
   for (const std::string &folder : {shared, install_ + "\\data", install_}) {
