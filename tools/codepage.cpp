@@ -201,9 +201,7 @@ uint32_t PairUpper(uint32_t c, bool oddUpper) { return (c & 1) != oddUpper ? c -
 uint32_t SimpleUpper(uint32_t c) {
   if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
   if (c == 0xFF) return 0x178;
-  if (c == 0xB5) return 0x39C;
-  if (c == 0x131) return 'I';
-  if (c == 0x17F) return 'S';
+  if (c == 0x131 || c == 0x3C2) return c;  // no capital of their own in the table
   if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177) || (c >= 0x1DE && c <= 0x1EF) ||
       (c >= 0x1F8 && c <= 0x21F) || (c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) ||
       (c >= 0x1E00 && c <= 0x1E95) || (c >= 0x1EA0 && c <= 0x1EFF) || c == 0x1A1 || c == 0x1F5)
@@ -212,11 +210,12 @@ uint32_t SimpleUpper(uint32_t c) {
     return PairUpper(c, true);
   if (c == 0x192) return 0x191;
   if (c == 0x1B0) return 0x1AF;
+  if (c == 0x251) return 0x2C6D;
+  if (c == 0x261) return 0xA7AC;
   if (c == 0x3AC) return 0x386;
   if (c >= 0x3AD && c <= 0x3AF) return c - 0x25;
   if (c == 0x3CC) return 0x38C;
   if (c == 0x3CD || c == 0x3CE) return c - 0x3F;
-  if (c == 0x3C2) return 0x3A3;
   if ((c >= 0x3B1 && c <= 0x3CB) || (c >= 0x430 && c <= 0x44F) || (c >= 0xFF41 && c <= 0xFF5A))
     return c - 0x20;
   if (c >= 0x450 && c <= 0x45F) return c - 0x50;

@@ -5,7 +5,9 @@
 
 #include "../host/codepage_cases.h"
 #include "block_reader.h"
+#include "codepage.h"
 #include "data/data.h"
+#include "file_io.h"
 #include "pe_image.h"
 #include "support/testenv.h"
 #include "tallowin.h"
@@ -92,6 +94,28 @@ TEST(ToolBlock, StubReaderLoadsWhatThePackCommandWroteAndASignatureAppended) {
 // same table through iconv.
 TEST(ToolBlock, ConvertsTextsAsTheLinuxBuild) {
   codepagecases::ExpectConversionsAsWindowsMakesThem();
+}
+
+// Two staged names are one on Windows when its upcase table makes them equal: the tool
+// folds every character a code page holds as the table does.
+TEST(ToolBlock, FoldsCaseAsTheSystemsUpcaseTable) {
+  using Upcase = WCHAR(WINAPI *)(WCHAR);
+  const auto upcase = reinterpret_cast<Upcase>(reinterpret_cast<void *>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlUpcaseUnicodeChar")));
+  ASSERT_NE(nullptr, upcase);
+  for (wchar_t c = 0x80; c < 0xFFFF; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    std::string utf8, upper, bytes, why;
+    const wchar_t u = upcase(c);
+    ASSERT_TRUE(tallowin::WideToUtf8(std::wstring(1, c), &utf8));
+    ASSERT_TRUE(tallowin::WideToUtf8(std::wstring(1, u), &upper));
+    bool held = false;
+    for (int cp : {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258})
+      held = held || tallowin::Utf8ToCodePage(utf8, cp, &bytes, &why);
+    if (held) {
+      EXPECT_EQ(upper, tallowin::FoldCase(utf8)) << std::hex << int(c);
+    }
+  }
 }
 
 // The installer's entry, imported by the system's own tool, is gone after a run with the
