@@ -53,7 +53,7 @@ TEST(ToolBlock, StubReaderLoadsWhatThePackCommandWroteAndASignatureAppended) {
   ASSERT_TRUE(testenv::WriteBytes(exe, packed));
   // dump gives a manifest that packs onto the real stub to the very same bytes.
   std::string out, err;
-  ASSERT_EQ(0, tallowin::RunCommandLine({"tallowin", "dump", exe}, &out, &err)) << err;
+  ASSERT_EQ(0, Tool({"dump", exe}, &out, &err)) << err;
   ASSERT_TRUE(tallowin::PackImage(out, stub, &image, &fault)) << fault.Text();
   EXPECT_TRUE(image == packed);
 
@@ -71,7 +71,7 @@ TEST(ToolBlock, StubReaderLoadsWhatThePackCommandWroteAndASignatureAppended) {
   }
   image.resize(image.size() + 1016, 0x5A);
   ASSERT_TRUE(testenv::WriteBytes(exe, image));
-  EXPECT_EQ(0, tallowin::RunCommandLine({"tallowin", "dump", exe}, &out, &err)) << err;
+  EXPECT_EQ(0, Tool({"dump", exe}, &out, &err)) << err;
   EXPECT_NE(std::string::npos, err.find(", signed (certificate table of 1024 bytes)")) << err;
 
   // The manifest's names mean the stub's bits: a pack that mixed two up would still dump
@@ -126,19 +126,15 @@ TEST(ToolBlock, SilentRunRemovesTheImportedUninstallEntry) {
                     exe = dir / "uninstall.exe", reg = dir / "entry.reg",
                     key = std::string(tallowin::kUninstallKey) + "\\TallowinSampleNotes";
   std::string out, err;
-  auto tool = [&](std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), "tallowin");
-    return tallowin::RunCommandLine(arguments, &out, &err);
-  };
-  ASSERT_EQ(0, tool({"pack", sample, "--stub", testenv::StubPath(), "-o", exe})) << err;
-  ASSERT_EQ(0, tool({"uninstall-entry", sample, "--exe", exe})) << err;
+  ASSERT_EQ(0, Tool({"pack", sample, "--stub", testenv::StubPath(), "-o", exe}, &out, &err)) << err;
+  ASSERT_EQ(0, Tool({"uninstall-entry", sample, "--exe", exe}, &out, &err)) << err;
   ASSERT_TRUE(testenv::WriteText(reg, out));
   ASSERT_EQ(0u, testenv::RunAndWait("reg.exe import \"" + reg + "\""));
   ASSERT_TRUE(testenv::RegKeyExists(HKEY_CURRENT_USER, key));
   EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /S"));
   EXPECT_FALSE(testenv::RegKeyExists(HKEY_CURRENT_USER, key));
   // --write puts the same entry in place without the file.
-  EXPECT_EQ(0, tool({"uninstall-entry", sample, "--exe", exe, "--write"})) << err;
+  EXPECT_EQ(0, Tool({"uninstall-entry", sample, "--exe", exe, "--write"}, &out, &err)) << err;
   DWORD noModify = 0;
   EXPECT_TRUE(testenv::GetRegDword(HKEY_CURRENT_USER, key, "NoModify", &noModify));
   EXPECT_EQ(1u, noModify);
