@@ -39,6 +39,7 @@ enum Outcome {
   OUTCOME_IN_USE,      // held by another process and not scheduled: stays (fails the run)
   OUTCOME_RESTART,     // scheduled for deletion at the next restart
   OUTCOME_FAILED,      // stays, with the system's error number (fails the run)
+  OUTCOME_NOT_OPENED,  // the closing document, which an elevated run could not hand over
   OUTCOME_UNREADABLE,  // the removal data block could not be read
   OUTCOME_CANCELLED    // the confirmation or the in-use warning was cancelled
 };

@@ -8,7 +8,7 @@ namespace {
 const char *const kKeywords[] = {"removed",     "absent",     "kept-answer", "kept-default",
                                  "kept-shared", "kept-other", "not-empty",   "protected",
                                  "link",        "odd-name",   "in-use",      "restart",
-                                 "failed",      "unreadable", "cancelled"};
+                                 "failed",      "not-opened", "unreadable",  "cancelled"};
 static_assert(sizeof kKeywords / sizeof kKeywords[0] == OUTCOME_CANCELLED + 1,
               "one keyword per outcome");
 
