@@ -149,7 +149,7 @@ void OpenClosingDocument(const char *document, const char *extension) {
       // Opened by this process, the document's program would run elevated on the
       // desktop of the user it was elevated over: without the desktop's shell it stays
       // closed.
-      if (!OpenAsDesktopUser(document, workingFolder)) NoteOutcome(document, OUTCOME_NOT_OPENED);
+      if (!OpenAsDesktopUser(document, workingFolder)) NoteEvent("document-not-opened", document);
     } else if (reinterpret_cast<INT_PTR>(
                    ShellExecuteA(NULL, "open", document, NULL, workingFolder, SW_SHOW)) <= 32 &&
                ReadKeyDefault(HKEY_CLASSES_ROOT, extension, command) == ERROR_SUCCESS &&

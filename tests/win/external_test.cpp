@@ -190,7 +190,7 @@ TEST_F(ClosingDocumentTest, ElevatedWithoutTheDesktopsShellNothingOpensAndTheLog
   EXPECT_TRUE(WaitForMarker(marker_, 1500).empty());
   const Lines lines = testenv::ReadLines(log);
   ASSERT_EQ(5u, lines.size());
-  EXPECT_EQ("not-opened " + document, lines[3]);
+  EXPECT_EQ("document-not-opened " + document, lines[3]);
 }
 
 TEST_F(ClosingDocumentTest, ReadKeyDefaultReadsWholeValuesOnly) {
