@@ -559,14 +559,15 @@ class Checker {
     trimmed.erase(0, trimmed.find_first_not_of('\\'));
     if (FindInText(trimmed, "\\\\", cp_) != std::string::npos)
       Warn(where + ".key", "holds a doubled backslash: no key has an empty name");
+    // A key removed only when empty takes nothing of anyone else's with it.
     const std::string platform =
-        hasValue ? std::string() : PlatformKey(r.root, Lower(trimmed), cp_);
+        hasValue || r.onlyIfEmpty ? std::string() : PlatformKey(r.root, Lower(trimmed), cp_);
     if (!platform.empty())
       Warn(where + ".key",
            "removes " + RootName(r.root) + "\\" + trimmed + " with all its subkeys: " + platform);
     else if (trimmed.empty())
       Warn(where + ".key", hasValue ? "a value directly in the root key" : "empty key");
-    else if (!hasValue && FindInText(trimmed, "\\", cp_) == std::string::npos)
+    else if (!hasValue && !r.onlyIfEmpty && FindInText(trimmed, "\\", cp_) == std::string::npos)
       Warn(where + ".key",
            "key directly below the root: removes \"" + trimmed + "\" with all its subkeys");
   }

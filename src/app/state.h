@@ -20,6 +20,7 @@ struct FolderEntry {
 struct RegistryEntry {
   DWORD root;  // predefined root key by its 32-bit handle value
   char *path;
+  DWORD onlyIfEmpty;  // from the empty-keys record: removed only without subkeys and values
 };
 
 // The options record body, kept exactly as stored (at least 12 bytes once validated).

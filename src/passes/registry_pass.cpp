@@ -3,6 +3,7 @@
 
 #include "data/data.h"
 #include "passes.h"
+#include "paths/paths.h"
 #include "ui/ui.h"
 
 namespace {
@@ -40,6 +41,10 @@ struct OpenValueKey {
 
 // What an open that met a registry link returns: the link and what lies behind it stay.
 constexpr LONG kStoppedAtLink = ERROR_CANT_RESOLVE_FILENAME;
+// What a key to be removed only when empty gives when it still holds something.
+constexpr LONG kKeyNotEmpty = ERROR_DIR_NOT_EMPTY;
+// The registry views an open can ask for.
+constexpr REGSAM kViewFlags = KEY_WOW64_32KEY | KEY_WOW64_64KEY;
 // A key name has at most 255 characters, of up to two bytes each.
 constexpr DWORD kKeyNameBuf = 2 * 255 + 1;
 
@@ -72,7 +77,8 @@ LONG OpenKeyWithoutLinks(HKEY parent, const char *path, int length, REGSAM acces
     const bool last = end + 1 >= length;  // a trailing backslash ends nothing
     ScopedKey next;
     const LONG opened = RegOpenKeyExA(current ? current.Get() : parent, part, REG_OPTION_OPEN_LINK,
-                                      KEY_QUERY_VALUE | (last ? access : 0), next.Receive());
+                                      KEY_QUERY_VALUE | (access & kViewFlags) | (last ? access : 0),
+                                      next.Receive());
     if (opened != ERROR_SUCCESS) return opened;
     if (IsLinkKey(next)) return kStoppedAtLink;
     current.Reset(next.Release());
@@ -119,6 +125,8 @@ void NoteRegistryResult(const RegistryEntry *entry, LONG result) {
     NoteKeyOutcome(entry->root, entry->path, OUTCOME_REMOVED);
   else if (result == ERROR_FILE_NOT_FOUND)
     NoteKeyOutcome(entry->root, entry->path, OUTCOME_ABSENT);
+  else if (result == kKeyNotEmpty)
+    NoteKeyOutcome(entry->root, entry->path, OUTCOME_NOT_EMPTY);
   else
     NoteKeyOutcome(entry->root, entry->path, OUTCOME_FAILED, static_cast<DWORD>(result));
 }
@@ -138,14 +146,55 @@ LONG DeleteValueEntry(OpenValueKey *open, DWORD root, char *path, int separator)
   return RegDeleteValueA(open->key, path + separator + 2);
 }
 
+// DeleteKeyTree in a registry view (KEY_WOW64_32KEY; 0: the program's own).
+LONG DeleteKeyTreeInView(HKEY parent, const char *subkey, REGSAM view) {
+  if (!subkey || !subkey[0]) return ERROR_BADKEY;
+  ScopedKey key;
+  const LONG result = OpenKeyWithoutLinks(parent, subkey, lstrlenA(subkey),
+                                          DELETE | KEY_ENUMERATE_SUB_KEYS | view, &key);
+  return result == ERROR_SUCCESS ? DeleteOpenKeyTree(key) : result;
+}
+
+// Deletes the key only when it holds no subkeys and no values: a vendor's key that another
+// of its products may still use.
+LONG DeleteEmptyKey(HKEY root, const char *path, REGSAM view) {
+  ScopedKey key;
+  LONG result = OpenKeyWithoutLinks(root, path, lstrlenA(path), DELETE | view, &key);
+  if (result != ERROR_SUCCESS) return result;
+  DWORD subkeys = 0, values = 0;
+  result = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                            nullptr, nullptr, nullptr, nullptr);
+  if (result != ERROR_SUCCESS) return result;
+  if (subkeys || values) return kKeyNotEmpty;
+  return g.isNT ? DeleteOpenKey(key) : RegDeleteKeyA(root, path);
+}
+
+LONG DeleteKeyEntry(const RegistryEntry *entry, REGSAM view) {
+  HKEY root = RootKey(entry->root);
+  if (entry->onlyIfEmpty) return DeleteEmptyKey(root, entry->path, view);
+  // RegDeleteKeyA deletes the whole tree on the 9x family.
+  return g.isNT ? DeleteKeyTreeInView(root, entry->path, view) : RegDeleteKeyA(root, entry->path);
+}
+
+#ifdef _WIN64
+// The product's own entry in the list of programs (HKLM\...\Uninstall\<id>). A 32-bit
+// installer imports or writes it into the 32-bit view, whatever the product's bitness.
+bool IsUninstallEntryKey(const RegistryEntry *entry) {
+  static const char kUninstall[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+  if (entry->root != blockfmt::ROOT_HKLM || !StartsWithNoCase(entry->path, kUninstall))
+    return false;
+  const char *id = entry->path + sizeof kUninstall - 1;
+  if (!*id) return false;
+  for (const char *p = id; *p; p = CharNextA(p))
+    if (*p == '\\') return false;
+  return true;
+}
+#endif
+
 }  // namespace
 
 LONG DeleteKeyTree(HKEY parent, const char *subkey) {
-  if (!subkey || !subkey[0]) return ERROR_BADKEY;
-  ScopedKey key;
-  const LONG result =
-      OpenKeyWithoutLinks(parent, subkey, lstrlenA(subkey), DELETE | KEY_ENUMERATE_SUB_KEYS, &key);
-  return result == ERROR_SUCCESS ? DeleteOpenKeyTree(key) : result;
+  return DeleteKeyTreeInView(parent, subkey, 0);
 }
 
 void DeleteRegistryEntries() {
@@ -161,10 +210,13 @@ void DeleteRegistryEntries() {
         continue;
       }
       open.Close();
-      HKEY root = RootKey(entry->root);
-      // RegDeleteKeyA deletes the whole tree on the 9x family.
-      NoteRegistryResult(
-          entry, g.isNT ? DeleteKeyTree(root, entry->path) : RegDeleteKeyA(root, entry->path));
+      LONG result = DeleteKeyEntry(entry, 0);
+#ifdef _WIN64
+      // A 32-bit program's view is this program's own on the 32-bit build.
+      if (result == ERROR_FILE_NOT_FOUND && IsUninstallEntryKey(entry))
+        result = DeleteKeyEntry(entry, KEY_WOW64_32KEY);
+#endif
+      NoteRegistryResult(entry, result);
     }
     ReportProgress(g.fileCount + g.folderCount, i);
   }

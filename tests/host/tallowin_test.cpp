@@ -39,7 +39,8 @@ const char kManifest[] = R"({
   "registry": [
     {"root": "HKCU", "key": "Software\\V\\App"},
     {"root": "HKLM", "key": "Software\\V", "value": "Path"},
-    {"root": "HKU", "key": "S", "value": ""}
+    {"root": "HKU", "key": "S", "value": ""},
+    {"root": "HKCU", "key": "Software\\V", "ifEmpty": true}
   ],
   "patterns": ["logs\\*.log", "#AppData#\\V\\*.tmp"],
   "options": {"wait": true, "themedControls": false, "preRemoval": "#InstallDir#\\stop.exe /q",
@@ -116,6 +117,8 @@ TEST_F(ToolTest, BadManifestsAreRefusedQuicklyWithTheirJsonPathAndNothingWritten
       {R"({"registry": [{"root": "HKCU", "key": "a\\\\b"}]})",
        "$.registry[0].key: a doubled backslash"},
       {R"({"registry": [{"root": "HKCU", "key": "a", "value": "b\\c"}]})", "$.registry[0].value"},
+      {R"({"registry": [{"root": "HKCU", "key": "a", "value": "b", "ifEmpty": true}]})",
+       "$.registry[0].ifEmpty: names a key"},
       {R"({"codePage": 932, "registry": [{"root": "HKCU", "key": "a\uf781", "value": "b"}]})",
        "$.registry[0].key: ends in the first byte of a double-byte character"},
       {R"({"messages": {"captoin": "x"}})", "$.messages.captoin: unknown role"},
