@@ -186,7 +186,13 @@ TEST(SelfDeletion, RemovesTheVendorFolderAndKeyUnlessAnotherProductIsThere) {
     block.registry.push_back({blockfmt::ROOT_HKLM, key + "\\Product", false});
     block.registry.push_back({blockfmt::ROOT_HKLM, key, true});
     ASSERT_TRUE(testenv::InstallStub(exe, block));
-    EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /S"));
+    const std::string log = vendor + ".log";
+    EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /S /LOG=\"" + log + "\""));
+    std::vector<uint8_t> written;
+    ASSERT_TRUE(testenv::ReadBytes(log, &written));
+    EXPECT_NE(std::string::npos, std::string(written.begin(), written.end())
+                                     .find("\r\nscheduled-self-delete " + vendor + "\r\n"));
+    DeleteFileA(log.c_str());
     for (int i = 0; i < 200 && testenv::DirExists(other ? install : vendor); ++i) Sleep(50);
     EXPECT_FALSE(testenv::DirExists(install));
     EXPECT_EQ(other, testenv::DirExists(vendor));
