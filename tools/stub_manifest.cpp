@@ -79,11 +79,16 @@ bool ReadExecutionLevel(const std::vector<uint8_t> &image, ExecutionLevel *level
 }
 
 bool SetExecutionLevel(std::vector<uint8_t> *image, ExecutionLevel level, Fault *fault) {
-  if (level == ExecutionLevel::kAsBuilt) return true;
   PeHeaders h;
   size_t at = 0;
   ExecutionLevel current;
-  if (!Locate(*image, &h, &at, &current, fault)) return false;
+  Fault unknown;
+  if (level == ExecutionLevel::kAsBuilt) {
+    if (!Locate(*image, &h, &at, &current, &unknown)) return true;
+    level = ExecutionLevel::kAdministrator;
+  } else if (!Locate(*image, &h, &at, &current, fault)) {
+    return false;
+  }
   const std::string wanted = Expected(h.pe32Plus, level);
   std::copy(wanted.begin(), wanted.end(), image->begin() + at);
   return true;

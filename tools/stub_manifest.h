@@ -19,9 +19,10 @@ const char *ExecutionLevelName(ExecutionLevel level);
 /// writes for the program's architecture at either level; false with the reason otherwise.
 bool ReadExecutionLevel(const std::vector<uint8_t> &image, ExecutionLevel *level, Fault *fault);
 
-/// Rewrites that manifest to request `level`, in place and at the same length. kAsBuilt
-/// leaves the program alone. False, with the image unchanged, for a manifest that is not
-/// the build's own: it is never patched blindly.
+/// Rewrites that manifest to request `level`, in place and at the same length. False, with
+/// the image unchanged, for a manifest that is not the build's own: it is never patched
+/// blindly. kAsBuilt gives the build's own level (an earlier output's asInvoker goes) and
+/// leaves any other manifest, or none, alone.
 bool SetExecutionLevel(std::vector<uint8_t> *image, ExecutionLevel level, Fault *fault);
 
 }  // namespace tallowin

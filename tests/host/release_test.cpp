@@ -99,6 +99,10 @@ TEST(Release, SignedStubsAndProgramsRoundTrip) {
     EXPECT_EQ(ManifestOf(ReadFile(dir / "m.exe")), built);
     EXPECT_EQ(Tool({"dump", dir / "m.exe"}, &out, &err), 0);
     EXPECT_NE(err.find(", execution level requireAdministrator"), std::string::npos) << err;
+    // Without an entry, the stub's own level, also over an earlier per-user output.
+    ASSERT_TRUE(hosttest::WriteFile(dir / "none.json", std::string("{}")));
+    ASSERT_EQ(Tool({"pack", dir / "none.json", "--stub", a, "-o", dir / "n.exe"}), 0);
+    EXPECT_EQ(ManifestOf(ReadFile(dir / "n.exe")), built);
     // A manifest that is not the build's own is not patched.
     Bytes other = ReadFile(stub);
     const std::string description = "Uninstall Program</description>";

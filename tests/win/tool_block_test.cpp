@@ -128,10 +128,15 @@ TEST(ToolBlock, SilentRunRemovesTheUninstallEntryWhereTheInstallerPutIt) {
               {machine, HKEY_LOCAL_MACHINE, nullptr, KEY_WOW64_64KEY}};
   for (const auto &row : rows) {
     SCOPED_TRACE(row.import ? row.import : "--write");
-    // A folder of its own each time: the self-deletion removes the last one meanwhile.
-    const std::string folder = dir / ("r" + std::to_string(&row - rows)),
+    // A folder of its own each time: the self-deletion removes the last one meanwhile. The
+    // per-user product lies where per-user products go.
+    char local[MAX_PATH];
+    ExpandEnvironmentStringsA("%LOCALAPPDATA%\\Programs", local, MAX_PATH);
+    const std::string folder = row.root == HKEY_CURRENT_USER
+                                   ? std::string(local) + "\\Tallowin Sample Notes"
+                                   : dir / ("r" + std::to_string(&row - rows)),
                       exe = folder + "\\uninstall.exe";
-    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    ASSERT_TRUE(testenv::MakeDirs(folder));
     ASSERT_EQ(0, tool({"pack", row.manifest, "--stub", testenv::StubPath(), "-o", exe})) << err;
     if (row.import) {
       ASSERT_EQ(0, tool({"uninstall-entry", row.manifest, "--exe", exe})) << err;
@@ -149,6 +154,8 @@ TEST(ToolBlock, SilentRunRemovesTheUninstallEntryWhereTheInstallerPutIt) {
     EXPECT_EQ(std::string::npos, WineProgramList(dir / "list.txt").find("TallowinSampleNotes|"));
     for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
       RegDeleteKeyExA(row.root, key.c_str(), view, 0);
+    for (int i = 0; i < 100 && testenv::DirExists(folder); ++i) Sleep(50);
+    EXPECT_FALSE(testenv::DirExists(folder));
   }
 }
 
