@@ -47,6 +47,18 @@ const char *const kSystemFolders[] = {"windows",
                                       "winnt\\system32",
                                       "system volume information"};
 
+// Macros that name the folders of the user who runs the uninstaller.
+const char *const kUserMacros[] = {"appdata", "localappdata", "mydocuments", "userdir"};
+
+// Folders below a drive root, and their subtrees, that belong to the system or all users.
+const char *const kMachineTrees[] = {"windows",
+                                     "winnt",
+                                     "program files",
+                                     "program files (x86)",
+                                     "programdata",
+                                     "users\\public",
+                                     "documents and settings\\all users"};
+
 std::string Lower(std::string s) {
   for (char &c : s)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -180,6 +192,36 @@ bool StartsWithNoCase(const std::string &s, const char *prefix) {
   return Lower(s.substr(0, strlen(prefix))) == prefix;
 }
 
+// The macro that `path` begins with, in lower case, or "".
+std::string LeadingMacro(const std::string &path) {
+  if (path.empty() || path[0] != '#') return std::string();
+  const size_t end = path.find('#', 1);
+  return end == std::string::npos ? std::string() : Lower(path.substr(1, end - 1));
+}
+
+// A folder of the system or of all users, by a macro that names one or by a full path in
+// one of their trees.
+bool IsMachineLocation(const std::string &path) {
+  const std::string macro = LeadingMacro(path);
+  if (!macro.empty()) {
+    for (const char *m : kSharedMacros)
+      if (macro == m) return true;
+    return false;
+  }
+  const std::string s = Lower(path) + "\\";
+  if (s.size() < 4 || s[1] != ':' || s[2] != '\\') return false;
+  for (const char *t : kMachineTrees)
+    if (s.compare(3, strlen(t) + 1, std::string(t) + "\\") == 0) return true;
+  return false;
+}
+
+bool IsUserMacro(const std::string &path) {
+  const std::string macro = LeadingMacro(path);
+  for (const char *m : kUserMacros)
+    if (macro == m) return true;
+  return false;
+}
+
 // A command line split as a person means it: the program and its arguments.
 void SplitCommand(const std::string &c, std::string *program, std::string *args) {
   size_t cut = std::string::npos;
@@ -251,6 +293,8 @@ class Checker {
     else
       Options();
     UninstallKey();
+    if (in_.scope == Scope::kUser) UserScope();
+    if (in_.scope == Scope::kMachine) MachineScope();
     return std::move(out_);
   }
 
@@ -364,6 +408,61 @@ class Checker {
              " removed: the product would stay in the list of installed programs");
   }
 
+  // A per-user uninstaller runs at the level of the user who starts it: what all users
+  // share is not that user's to remove, and the system refuses it.
+  void UserScope() {
+    const std::string why =
+        ": a per-user product's uninstaller runs with the user's rights and cannot remove it "
+        "(make the product per-machine, scope \"machine\", or keep it out of the manifest)";
+    for (size_t i = 0; i < b_.files.size(); ++i) {
+      const FileItem &f = b_.files[i];
+      if (f.flags & (FE_SHARED | FE_FONT | FE_SELFREG))
+        Error(At("files", i) + ".flags",
+              "shared, font and selfRegister entries are registered for the whole machine" + why);
+      else if (IsMachineLocation(f.folder))
+        Error(At("files", i) + ".folder",
+              f.folder + " is a folder of the system or all users" + why);
+    }
+    for (size_t i = 0; i < b_.folders.size(); ++i) {
+      const FolderItem &f = b_.folders[i];
+      for (const auto &[path, name] :
+           {std::pair(&f.folder, "folder"), std::pair(&f.secondFolder, "secondFolder")})
+        if (IsMachineLocation(*path))
+          Error(At("folders", i) + "." + name,
+                *path + " is a folder of the system or all users" + why);
+    }
+    for (size_t i = 0; i < b_.patterns.size(); ++i)
+      if (IsMachineLocation(b_.patterns[i]))
+        Error(At("patterns", i),
+              b_.patterns[i] + " lies in a folder of the system or all users" + why);
+    for (size_t i = 0; i < b_.registry.size(); ++i) {
+      const uint32_t root = b_.registry[i].root;
+      if (root == ROOT_HKLM || root == ROOT_HKCR || root == ROOT_HKU)
+        Error(At("registry", i) + ".root",
+              RootName(root) + " holds keys of the machine or of all users" + why);
+    }
+  }
+
+  // A per-machine uninstaller runs as an administrator. When a standard user starts it, the
+  // system runs it as the administrator who elevates it: the per-user locations are then
+  // that account's.
+  void MachineScope() {
+    const std::string what =
+        " in a per-machine product: an elevated run by another account (a standard user's "
+        "uninstaller runs as the administrator who elevates it) removes that account's, not "
+        "the installing user's";
+    for (size_t i = 0; i < b_.registry.size(); ++i)
+      if (b_.registry[i].root == ROOT_HKCU) Warn(At("registry", i) + ".root", "HKCU" + what);
+    for (size_t i = 0; i < b_.patterns.size(); ++i)
+      if (IsUserMacro(b_.patterns[i]))
+        Warn(At("patterns", i), "#" + LeadingMacro(b_.patterns[i]) + "#" + what);
+    const std::string &c = b_.options.preRemoval;
+    const size_t start = c.find_first_not_of("\" ");
+    const std::string command = start == std::string::npos ? std::string() : c.substr(start);
+    if (IsUserMacro(command))
+      Warn("$.options.preRemoval", "#" + LeadingMacro(command) + "#" + what);
+  }
+
   void File(size_t i) {
     const FileItem &f = b_.files[i];
     const std::string where = At("files", i);
@@ -452,14 +551,15 @@ class Checker {
     trimmed.erase(0, trimmed.find_first_not_of('\\'));
     if (FindInText(trimmed, "\\\\", cp_) != std::string::npos)
       Warn(where + ".key", "holds a doubled backslash: no key has an empty name");
+    // A key removed only when empty takes nothing of anyone else's with it.
     const std::string platform =
-        hasValue ? std::string() : PlatformKey(r.root, Lower(trimmed), cp_);
+        hasValue || r.onlyIfEmpty ? std::string() : PlatformKey(r.root, Lower(trimmed), cp_);
     if (!platform.empty())
       Warn(where + ".key",
            "removes " + RootName(r.root) + "\\" + trimmed + " with all its subkeys: " + platform);
     else if (trimmed.empty())
       Warn(where + ".key", hasValue ? "a value directly in the root key" : "empty key");
-    else if (!hasValue && FindInText(trimmed, "\\", cp_) == std::string::npos)
+    else if (!hasValue && !r.onlyIfEmpty && FindInText(trimmed, "\\", cp_) == std::string::npos)
       Warn(where + ".key",
            "key directly below the root: removes \"" + trimmed + "\" with all its subkeys");
   }
@@ -550,6 +650,11 @@ size_t JoinedLength(const std::string &folder, const std::string &name, size_t i
     len = installDirLength + (folder.size() >= 2 && folder[1] == '\\' ? folder.size() - 2 : 0);
   }
   return len + (name.empty() ? 0 : 1) + name.size();
+}
+
+Scope ScopeOfEntry(const UninstallEntry &e) {
+  if (!e.given) return Scope::kUnknown;
+  return e.perUser ? Scope::kUser : Scope::kMachine;
 }
 
 std::vector<Finding> CheckBlock(const CheckInput &input) { return Checker(input).Run(); }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "format/block_writer.h"
+#include "manifest.h"
 
 namespace tallowin {
 
@@ -13,6 +14,10 @@ struct Finding {
   std::string what;
 };
 
+// Who runs the uninstaller: the user who installed (scope "user", asInvoker), an
+// administrator (scope "machine"), or not known (no uninstall entry).
+enum class Scope { kUnknown, kUser, kMachine };
+
 struct CheckInput {
   const blockfmt::Block *block = nullptr;
   // Message roles a by-name manifest leaves out (the table is then padded with empty
@@ -20,6 +25,7 @@ struct CheckInput {
   std::vector<std::string> missingRoles;
   bool fromManifest = false;
   int codePage = 1252;  // of the block's texts
+  Scope scope = Scope::kUnknown;
 };
 
 /// True for a folder macro's name (without its '#' marks) that the stub resolves, in any
@@ -30,6 +36,9 @@ bool IsKnownMacro(const std::string &name);
 /// that starts with a dot counts as the install folder of `installDirLength` characters, its
 /// trailing backslash included (the text after the dot is used only after a backslash).
 size_t JoinedLength(const std::string &folder, const std::string &name, size_t installDirLength);
+
+/// The scope that a manifest's uninstall entry gives.
+Scope ScopeOfEntry(const UninstallEntry &entry);
 
 /// All findings, in list order.
 std::vector<Finding> CheckBlock(const CheckInput &input);

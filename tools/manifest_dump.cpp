@@ -72,6 +72,7 @@ std::string BlockToManifestJson(const Block &block, int codePage, std::vector<st
       SplitRegistryPath(r.path, codePage, &key, &value, &hasValue);
       e["key"] = text(key);
       if (hasValue) e["value"] = text(value);
+      if (r.onlyIfEmpty) e["ifEmpty"] = true;
       list.push_back(e);
     }
     out["registry"] = list;

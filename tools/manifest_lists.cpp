@@ -71,7 +71,7 @@ bool ManifestReader::Registry(const json &v) {
     const std::string path = At("registry", i);
     const json &e = v[i];
     RegistryItem r;
-    if (!Object(e, path) || !Keys(e, path, {"root", "key", "value"})) return false;
+    if (!Object(e, path) || !Keys(e, path, {"root", "key", "value", "ifEmpty"})) return false;
     if (!e.contains("root")) return Bad(path + ".root", "required key missing");
     const json &root = e["root"];
     if (root.is_string()) {
@@ -103,6 +103,13 @@ bool ManifestReader::Registry(const json &v) {
       return Bad(path + ".key",
                  "ends in the first byte of a double-byte character, which would take in the "
                  "backslash before the value");
+    if (e.contains("ifEmpty")) {
+      if (!e["ifEmpty"].is_boolean())
+        return Wrong(path + ".ifEmpty", "true or false", e["ifEmpty"]);
+      r.onlyIfEmpty = e["ifEmpty"].get<bool>();
+      if (r.onlyIfEmpty && named)
+        return Bad(path + ".ifEmpty", "names a key removed when empty: give no \"value\"");
+    }
     m_->block.registry.push_back(r);
   }
   return true;

@@ -27,7 +27,8 @@ const char kUsage[] =
     "usage: tallowin pack MANIFEST.json --stub uninstall.exe -o OUT.exe [--on-target]\n"
     "       tallowin dump [--code-page N] OUT.exe\n"
     "       tallowin check [--strict] [--code-page N] MANIFEST.json|OUT.exe\n"
-    "       tallowin uninstall-entry MANIFEST.json --exe C:\\...\\uninstall.exe [--write]\n"
+    "       tallowin uninstall-entry MANIFEST.json --exe C:\\...\\uninstall.exe [--stub OUT.exe]\n"
+    "                [--write]\n"
     "       tallowin scan STAGING_DIR --base BASE.json -o OUT.json [--exclude PATTERN]...\n"
     "                [--previous OLD.json|OLD.exe] [--dropped DROPPED.txt]\n"
     "                [--install-dir-length N]\n"
@@ -161,7 +162,8 @@ int Pack(const Args &a, std::string *err) {
   if (!ResolveEntryMacros(&m, a.onTarget ? &a.output : nullptr, h.pe32Plus, &fault))
     return Failed(err, manifestPath, fault);
   if (!EncodeManifest(m, &block, &fault)) return Failed(err, manifestPath, fault);
-  if (!PackBlock(block, stub, &image, &notes, &fault)) return Failed(err, a.stub, fault);
+  if (!PackBlock(block, stub, LevelOfManifest(m), &image, &notes, &fault))
+    return Failed(err, a.stub, fault);
   if (!WriteFileAtomic(a.output, image, &fault)) return Failed(err, a.output, fault);
   for (const std::string &n : notes) *err += "tallowin: " + a.stub + ": note: " + n + "\n";
   return kExitOk;
@@ -175,6 +177,10 @@ std::string Describe(const std::vector<uint8_t> &image, const ReadBlockResult &r
                                                    : "program of unknown kind (" + fault.what + ")";
   s += ", block at offset " + std::to_string(r.blockOffset);
   if (h.Signed()) s += ", signed (certificate table of " + std::to_string(h.certSize) + " bytes)";
+  ExecutionLevel level;
+  s += ReadExecutionLevel(image, &level, &fault)
+           ? std::string(", execution level ") + ExecutionLevelName(level)
+           : ", execution level unknown (not the manifest of a stub of this build)";
   return s;
 }
 
@@ -223,6 +229,10 @@ int Check(const Args &a, std::string *out, std::string *err) {
     if (!ReadPeHeaders(bytes, &h, &fault)) findings.push_back({true, "$", fault.what});
     for (const std::string &s : CertificateFindings(bytes, h, r.blockOffset, r.blockEnd))
       findings.push_back({true, "$", s});
+    // The level the program asks for says who runs it.
+    ExecutionLevel level;
+    if (ReadExecutionLevel(bytes, &level, &fault))
+      in.scope = level == ExecutionLevel::kInvoker ? Scope::kUser : Scope::kMachine;
   } else {
     if (bytes.size() > kMaxManifestBytes)
       return Failed(err, path, {"", "more than the 8 MiB a manifest may have"});
@@ -234,6 +244,7 @@ int Check(const Args &a, std::string *out, std::string *err) {
     in.codePage = m.codePage;
     in.fromManifest = m.messagesByRole;
     in.missingRoles = m.missingRoles;
+    in.scope = ScopeOfEntry(m.uninstallEntry);
   }
   for (Finding &f : CheckBlock(in)) findings.push_back(std::move(f));
   int errors = 0, warnings = 0;
@@ -253,8 +264,17 @@ int Entry(const Args &a, std::string *out, std::string *err) {
   Manifest m;
   if (!ReadManifestFile(a.positional[0], a.vars, &m, err)) return kExitErrors;
   Fault fault;
-  if (a.write ? !WriteUninstallEntry(m, a.exe, &fault)
-              : !UninstallEntryRegFile(m, a.exe, out, &fault))
+  // The packed uninstaller's architecture decides the registry view: read from --stub, or
+  // from --exe itself where it already lies (on Windows, at install time).
+  std::vector<uint8_t> program;
+  if (!a.stub.empty() && !ReadFileBytes(a.stub, kMaxProgramBytes, &program, &fault))
+    return Failed(err, a.stub, fault);
+  if (a.stub.empty() && !ReadFileBytes(a.exe, kMaxProgramBytes, &program, &fault)) program.clear();
+  const StubBits bits = StubBitsOf(program);
+  if (!a.stub.empty() && bits == StubBits::kUnknown)
+    return Failed(err, a.stub, {"", "not a PE32 i386 or PE32+ x86-64 program"});
+  if (a.write ? !WriteUninstallEntry(m, a.exe, bits, &fault)
+              : !UninstallEntryRegFile(m, a.exe, bits, out, &fault))
     return Failed(err, a.positional[0], fault);
   return kExitOk;
 }
@@ -301,8 +321,14 @@ bool EncodeManifest(const Manifest &m, std::vector<uint8_t> *block, Fault *fault
   return blockfmt::EncodeBlock(m.block, block, &why) || Fail(fault, "", "$." + why);
 }
 
+ExecutionLevel LevelOfManifest(const Manifest &m) {
+  if (!m.uninstallEntry.given) return ExecutionLevel::kAsBuilt;
+  return m.uninstallEntry.perUser ? ExecutionLevel::kInvoker : ExecutionLevel::kAdministrator;
+}
+
 bool PackBlock(const std::vector<uint8_t> &block, const std::vector<uint8_t> &stub,
-               std::vector<uint8_t> *out, std::vector<std::string> *notes, Fault *fault) {
+               ExecutionLevel level, std::vector<uint8_t> *out, std::vector<std::string> *notes,
+               Fault *fault) {
   PeHeaders h;
   if (!ReadPeHeaders(stub, &h, fault)) return false;
   std::string why;
@@ -317,6 +343,8 @@ bool PackBlock(const std::vector<uint8_t> &block, const std::vector<uint8_t> &st
   }
   std::vector<uint8_t> unsigned_ = stub;
   if (!RemoveCertificateTable(&unsigned_, blockStart, locatorEnd, notes, fault)) return false;
+  // Before the checksum, which covers the manifest too.
+  if (!SetExecutionLevel(&unsigned_, level, fault)) return false;
   if (!blockfmt::AppendBlockToStub(unsigned_, block, out, &why)) return Fail(fault, "", why);
   const bool hadChecksum =
       h.checksumAt + 4 <= stub.size() && (stub[h.checksumAt] | stub[h.checksumAt + 1] |
@@ -334,7 +362,7 @@ bool PackImage(const std::string &manifestJson, const std::vector<uint8_t> &stub
   if (!ParseManifest(manifestJson, &m, fault, &none) ||
       !ResolveEntryMacros(&m, nullptr, false, fault) || !EncodeManifest(m, &block, fault))
     return false;
-  if (PackBlock(block, stub, out, &notes, fault)) return true;
+  if (PackBlock(block, stub, LevelOfManifest(m), out, &notes, fault)) return true;
   fault->where = "stub";
   return false;
 }

@@ -10,6 +10,7 @@
 #endif
 
 #include "file_io.h"
+#include "pe_image.h"
 
 namespace tallowin {
 
@@ -102,15 +103,44 @@ std::string Escaped(const std::string &s) {
   return out;
 }
 
+// Comment lines on the registry view: a 32-bit installer's reg.exe imports into the 32-bit
+// view unless told otherwise, where a 64-bit uninstaller would not look first.
+std::string ViewComments(bool perUser, StubBits bits) {
+  if (perUser)
+    return "; HKEY_CURRENT_USER\\Software is one key for 32-bit and 64-bit programs: import "
+           "it with reg import FILE\r\n";
+  const char *const k64 =
+      "; For a 64-bit uninstaller (the x86_64 stub): the 64-bit registry view.\r\n"
+      "; From a 32-bit installer, import it there: reg import FILE /reg:64\r\n";
+  const char *const k32 =
+      "; For a 32-bit uninstaller (the i686 stub): the 32-bit registry view "
+      "(Software\\WOW6432Node on 64-bit Windows).\r\n"
+      "; From a 64-bit program, import it there: reg import FILE /reg:32\r\n";
+  if (bits == StubBits::k64) return k64;
+  if (bits == StubBits::k32) return k32;
+  return std::string(
+             "; Import it into the view of the packed uninstaller's architecture "
+             "(name the program with --stub to have it chosen):\r\n") +
+         k64 + k32;
+}
+
 }  // namespace
 
-bool UninstallEntryRegFile(const Manifest &m, const std::string &exePath, std::string *out,
-                           Fault *fault) {
+StubBits StubBitsOf(const std::vector<uint8_t> &image) {
+  PeHeaders h;
+  Fault fault;
+  if (!ReadPeHeaders(image, &h, &fault)) return StubBits::kUnknown;
+  return h.pe32Plus ? StubBits::k64 : StubBits::k32;
+}
+
+bool UninstallEntryRegFile(const Manifest &m, const std::string &exePath, StubBits bits,
+                           std::string *out, Fault *fault) {
   std::string key;
   std::vector<Value> values;
   if (!Values(m, exePath, &key, &values, fault)) return false;
   std::string text =
-      "Windows Registry Editor Version 5.00\r\n\r\n[" +
+      "Windows Registry Editor Version 5.00\r\n\r\n" +
+      ViewComments(m.uninstallEntry.perUser, bits) + "\r\n[" +
       RootLongName(m.uninstallEntry.perUser ? blockfmt::ROOT_HKCU : blockfmt::ROOT_HKLM) + "\\" +
       key + "]\r\n";
   for (const Value &v : values) {
@@ -125,18 +155,26 @@ bool UninstallEntryRegFile(const Manifest &m, const std::string &exePath, std::s
   return true;
 }
 
-bool WriteUninstallEntry(const Manifest &m, const std::string &exePath, Fault *fault) {
+bool WriteUninstallEntry(const Manifest &m, const std::string &exePath, StubBits bits,
+                         Fault *fault) {
   std::string key;
   std::vector<Value> values;
   if (!Values(m, exePath, &key, &values, fault)) return false;
 #ifdef _WIN32
+  if (bits == StubBits::kUnknown)
+    return Fail(fault, "--exe",
+                "\"" + exePath +
+                    "\" is not a program this tool can read: the entry goes into the registry "
+                    "view of its architecture, so write it once the uninstaller is in place");
+  // The view the stub sees, whichever view this tool's own architecture would give.
+  const REGSAM view = bits == StubBits::k64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
   // An empty name would open the root itself: never write the values there.
   const std::wstring wideKey = Utf8ToWide(key);
   if (wideKey.empty()) return Fail(fault, "$.uninstallEntry.id", "not UTF-8");
   HKEY k;
   const LONG opened =
       RegCreateKeyExW(m.uninstallEntry.perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE,
-                      wideKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr);
+                      wideKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &k, nullptr);
   if (opened != ERROR_SUCCESS)
     return Fail(fault, "", "cannot create the key (error " + std::to_string(opened) + ")");
   LONG status = ERROR_SUCCESS;
@@ -155,6 +193,7 @@ bool WriteUninstallEntry(const Manifest &m, const std::string &exePath, Fault *f
     return Fail(fault, "", "cannot write a value (error " + std::to_string(status) + ")");
   return true;
 #else
+  (void)bits;
   return Fail(fault, "--write", "writes the registry of Windows: run the Windows tool");
 #endif
 }

@@ -10,8 +10,9 @@ using Findings = std::vector<std::string>;
 namespace {
 
 // "error $.where" / "warning $.where" of each finding, for the manifest's block (less its
-// options record when `options` is false, as a block may be).
-Findings CheckJson(const std::string &json, bool options = true) {
+// options record when `options` is false, as a block may be); against the entry's scope
+// when `scoped`.
+Findings CheckJson(const std::string &json, bool options = true, bool scoped = false) {
   Manifest m;
   Fault fault;
   const Variables none;
@@ -22,23 +23,25 @@ Findings CheckJson(const std::string &json, bool options = true) {
   in.codePage = m.codePage;
   in.fromManifest = m.messagesByRole;
   in.missingRoles = m.missingRoles;
+  if (scoped) in.scope = ScopeOfEntry(m.uninstallEntry);
   Findings out;
   for (const Finding &f : CheckBlock(in))
     out.push_back((f.error ? "error " : "warning ") + f.where);
   return out;
 }
 
-// A manifest with all messages ("text %s", or `text` for `role`), an uninstall entry,
-// options and `lists`.
+// A manifest with all messages ("text %s", or `text` for `role`), an uninstall entry of
+// `scope` ("": none), options and `lists`.
 std::string With(const std::string &lists, const std::string &role = "",
-                 const std::string &text = "", bool entry = true) {
+                 const std::string &text = "", const std::string &scope = "machine") {
   std::string s = R"({"messages": {)";
   for (unsigned i = 0; i < blockfmt::MSG_COUNT; ++i)
     s += std::string(i ? "," : "") + "\"" + kMessageRoles[i] + "\": \"" +
          (role == kMessageRoles[i] ? text : "text %s") + "\"";
-  if (entry)
+  if (!scope.empty())
     s += R"(}, "uninstallEntry": {"id": "V", "displayName": "V", "displayVersion": "1",
-        "publisher": "V")";
+        "publisher": "V", "scope": ")" +
+         scope + "\"";
   return s + "}" + (lists.empty() ? "" : ", " + lists) + "}";
 }
 
@@ -68,7 +71,7 @@ TEST(Check, FindingsOfManifests) {
       {With("", "readOnlyFile", ""), {"warning $.messages.readOnlyFile"}},
       {With(
            R"("registry": [{"root": "HKCU", "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\V"}])",
-           "", "", false),
+           "", "", ""),
        {}},
       // Deep enough below the shared keys, shared in the System folder, commands that start.
       {With(R"("registry": [{"root": "HKLM", "key": "System\\CurrentControlSet\\Services\\V"}],
@@ -147,6 +150,52 @@ TEST(Check, FindingsOfManifests) {
   };
   for (const auto &w : warnings)
     EXPECT_EQ(CheckJson(With(w[0])), Findings{"warning $." + std::string(w[1])}) << w[0];
+
+  // Held against the scope: what a user may not remove in a per-user product, what
+  // another account's elevation would misdirect in a per-machine one.
+  const struct {
+    const char *scope, *lists, *finding;
+  } scoped[] = {
+      {"user",
+       R"("registry": [{"root": "HKCU", "key": "Software\\V"}],
+          "patterns": ["#LocalAppData#\\V\\*.log", "logs\\*.log"],
+          "folders": [{"folder": "C:\\Users\\bob\\AppData\\Local\\Programs\\V"}])",
+       ""},
+      {"user", R"("registry": [{"root": "HKLM", "key": "Software\\V"}])",
+       "error $.registry[0].root"},
+      {"user", R"("registry": [{"root": "HKCR", "key": "V.File", "value": "V"}])",
+       "error $.registry[0].root"},
+      {"user", R"("registry": [{"root": "HKU", "key": "S-1-5-18\\V"}])",
+       "error $.registry[0].root"},
+      {"user", R"("files": [{"folder": "C:\\Program Files\\V", "name": "a"}])",
+       "error $.files[0].folder"},
+      {"user", R"("files": [{"folder": "D:\\V", "name": "v.dll", "flags": ["shared"]}])",
+       "error $.files[0].flags"},
+      {"user", R"("files": [{"folder": ".", "name": "v.ttf", "flags": ["font"]}])",
+       "error $.files[0].flags"},
+      {"user", R"("files": [{"folder": ".", "name": "v.dll", "flags": ["selfRegister"]}])",
+       "error $.files[0].flags"},
+      {"user", R"("folders": [{"folder": "c:\\programdata\\V"}])", "error $.folders[0].folder"},
+      {"user", R"("folders": [{"folder": "C:\\V", "secondFolder": "C:\\Windows\\V"}])",
+       "error $.folders[0].secondFolder"},
+      {"user", R"("patterns": ["#CommonFiles#\\V\\*.dat"])", "error $.patterns[0]"},
+      {"user", R"("patterns": ["#AllUsersAppData#\\V\\*.log"])", "error $.patterns[0]"},
+      {"machine",
+       R"("registry": [{"root": "HKLM", "key": "Software\\V"}],
+          "patterns": ["#Program Files#\\V\\*.log"])",
+       ""},
+      {"machine", R"("registry": [{"root": "HKCU", "key": "Software\\V"}])",
+       "warning $.registry[0].root"},
+      {"machine", R"("patterns": ["#AppData#\\V\\*.log"])", "warning $.patterns[0]"},
+      {"machine", R"("patterns": ["#localappdata#\\V\\*.log"])", "warning $.patterns[0]"},
+      {"machine", R"("patterns": ["#MyDocuments#\\V\\*.txt"])", "warning $.patterns[0]"},
+      {"machine", R"("options": {"preRemoval": "\"#AppData#\\V\\stop.exe\" /q"})",
+       "warning $.options.preRemoval"},
+  };
+  for (const auto &c : scoped)
+    EXPECT_EQ(CheckJson(With(c.lists, "", "", c.scope), true, true),
+              *c.finding ? Findings{c.finding} : Findings{})
+        << c.scope << " " << c.lists;
 
   // The stub reads the options on every run; a manifest always gives them, a block may not.
   EXPECT_EQ(CheckJson(With(""), false), Findings{"error $.options"});

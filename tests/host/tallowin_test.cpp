@@ -41,7 +41,8 @@ const char kManifest[] = R"({
   "registry": [
     {"root": "HKCU", "key": "Software\\V\\App"},
     {"root": "HKLM", "key": "Software\\V", "value": "Path"},
-    {"root": "HKU", "key": "S", "value": ""}
+    {"root": "HKU", "key": "S", "value": ""},
+    {"root": "HKCU", "key": "Software\\V", "ifEmpty": true}
   ],
   "patterns": ["logs\\*.log", "#AppData#\\V\\*.tmp"],
   "options": {"wait": true, "themedControls": false, "preRemoval": "#InstallDir#\\stop.exe /q",
@@ -87,7 +88,9 @@ TEST_F(ToolTest, DumpGivesTheManifestBack) {
     ASSERT_EQ(Pack(), 0);
     std::string json, err;
     ASSERT_EQ(Tool({"dump", "--code-page", cp, out}, &json, &err), 0) << err;
-    EXPECT_EQ(err, "tallowin: " + out + ": PE32+ x86-64 program, block at offset 4096\n");
+    EXPECT_EQ(err, "tallowin: " + out +
+                       ": PE32+ x86-64 program, block at offset 4096, execution level unknown (not "
+                       "the manifest of a stub of this build)\n");
     // Every field the writer wrote, as the reader reads it back.
     const nlohmann::json dumped = nlohmann::json::parse(json), given = nlohmann::json::parse(text);
     for (const auto &[key, value] : given.items()) EXPECT_EQ(dumped[key], value) << key;
@@ -116,6 +119,8 @@ TEST_F(ToolTest, BadManifestsAreRefusedQuicklyWithTheirJsonPathAndNothingWritten
       {R"({"registry": [{"root": "HKCU", "key": "a\\\\b"}]})",
        "$.registry[0].key: a doubled backslash"},
       {R"({"registry": [{"root": "HKCU", "key": "a", "value": "b\\c"}]})", "$.registry[0].value"},
+      {R"({"registry": [{"root": "HKCU", "key": "a", "value": "b", "ifEmpty": true}]})",
+       "$.registry[0].ifEmpty: names a key"},
       {R"({"codePage": 932, "registry": [{"root": "HKCU", "key": "a\uf781", "value": "b"}]})",
        "$.registry[0].key: ends in the first byte of a double-byte character"},
       {R"({"messages": {"captoin": "x"}})", "$.messages.captoin: unknown role"},
@@ -240,8 +245,8 @@ TEST_F(ToolTest, CheckExitCodes) {
   std::string report;
   // A full table, in table order; messages without %s are shown as written.
   ASSERT_TRUE(WriteFile(manifest, R"({"messages": ["a", "b", "c", "d", "e", "f", "g", "h", "i",
-      "j", "k", "l", "m", "n", "o", "p"], "registry": [{"root": "HKCU", "key": "A"}],
-      "uninstallEntry": {"id": "A", "displayName": "A", "displayVersion": "1", "publisher": "A"}})"));
+      "j", "k", "l", "m", "n", "o", "p"], "registry": [{"root": "HKCU", "key": "A"},
+      {"root": "HKCU", "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\A"}]})"));
   const std::string warning =
       ": warning: $.registry[0].key: key directly below the root: removes \"A\" with all its "
       "subkeys\n";
