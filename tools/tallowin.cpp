@@ -2,6 +2,7 @@
 #include "tallowin.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 #include <exception>
 
@@ -21,11 +22,65 @@ constexpr int kExitOk = 0;
 constexpr int kExitWarnings = 1;
 constexpr int kExitErrors = 2;
 
-const char kUsage[] =
-    "usage: tallowin pack MANIFEST.json --stub uninstall.exe -o OUT.exe\n"
-    "       tallowin dump [--code-page N] OUT.exe\n"
-    "       tallowin check [--strict] [--code-page N] MANIFEST.json|OUT.exe\n"
-    "       tallowin uninstall-entry MANIFEST.json --exe C:\\...\\uninstall.exe [--write]\n";
+#ifndef TALLOWIN_VERSION
+#error "TALLOWIN_VERSION comes from the build (the project's version)"
+#endif
+
+struct CommandHelp {
+  const char *name;
+  const char *usage;  // one line per form, each "tallowin ..."
+  const char *text;   // what `help COMMAND` adds
+};
+
+const CommandHelp kCommands[] = {
+    {"pack", "tallowin pack MANIFEST.json --stub uninstall.exe -o OUT.exe\n",
+     "Writes a copy of the stub with the manifest's block appended and the locator set.\n"
+     "A block the stub already carries is replaced; a certificate table is taken off (sign\n"
+     "the output afterwards). Nothing is written when anything fails.\n"},
+    {"dump", "tallowin dump [--code-page N] OUT.exe\n",
+     "Prints the program's block as a manifest on standard output, and on standard error\n"
+     "which program it is, where its block starts and what a manifest cannot show.\n"},
+    {"check", "tallowin check [--strict] [--code-page N] MANIFEST.json|OUT.exe\n",
+     "Reports what the uninstaller would reject (errors) and what is dangerous or has no\n"
+     "effect (warnings), one line each, with the entry's JSON path and the finding's id.\n"
+     "An entry's \"accept\" list acknowledges a warning by id with a reason. Exit 0 clean,\n"
+     "1 warnings, 2 errors; --strict counts warnings as errors.\n"},
+    {"uninstall-entry",
+     "tallowin uninstall-entry MANIFEST.json --exe C:\\...\\uninstall.exe -o ENTRY.reg|-\n"
+     "tallowin uninstall-entry MANIFEST.json --exe C:\\...\\uninstall.exe --write\n",
+     "Writes the product's entry in the list of installed programs for the uninstaller at\n"
+     "--exe: as a .reg file (UTF-16LE, as the registry editor writes it; -o - writes it to\n"
+     "standard output), or with --write (the Windows tool) into the registry.\n"},
+};
+
+const CommandHelp *FindCommand(const std::string &name) {
+  for (const CommandHelp &c : kCommands)
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
+// The usage lines of one command, or of all of them.
+std::string Usage(const CommandHelp *only = nullptr) {
+  std::string s;
+  for (const CommandHelp &c : kCommands) {
+    if (only && only != &c) continue;
+    for (const char *line = c.usage; *line;) {
+      const char *end = strchr(line, '\n');
+      s += std::string(s.empty() ? "usage: " : "       ") + std::string(line, end + 1);
+      line = end + 1;
+    }
+  }
+  if (only) return s;
+  return s +
+         "       tallowin help [COMMAND] | --help | --version\n"
+         "The manifest, the findings and the exit codes: README.md and examples/README.md.\n";
+}
+
+// A usage error: one line that says what is wrong, then how the command is called; exit 2.
+int UsageError(std::string *err, const std::string &command, const std::string &what) {
+  *err += "tallowin: " + what + "\n" + Usage(FindCommand(command));
+  return kExitErrors;
+}
 
 bool LooksLikeProgram(const std::vector<uint8_t> &bytes) {
   return bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z';
@@ -97,10 +152,8 @@ bool ReadManifestFile(const std::string &path, Manifest *m, std::string *err) {
 }
 
 int Pack(const Args &a, std::string *err) {
-  if (a.positional.size() != 1 || a.stub.empty() || a.output.empty()) {
-    *err += kUsage;
-    return kExitErrors;
-  }
+  if (a.positional.size() != 1 || a.stub.empty() || a.output.empty())
+    return UsageError(err, "pack", "pack needs one manifest, --stub and -o");
   const std::string &manifestPath = a.positional[0];
   // Writing over an input would lose it if anything failed on the way; spellings and links
   // differ, so the files are compared, not the names.
@@ -134,10 +187,7 @@ std::string Describe(const std::vector<uint8_t> &image, const ReadBlockResult &r
 }
 
 int Dump(const Args &a, std::string *out, std::string *err) {
-  if (a.positional.size() != 1) {
-    *err += kUsage;
-    return kExitErrors;
-  }
+  if (a.positional.size() != 1) return UsageError(err, "dump", "dump needs one program");
   const std::string &path = a.positional[0];
   std::vector<uint8_t> image;
   Fault fault;
@@ -154,10 +204,8 @@ int Dump(const Args &a, std::string *out, std::string *err) {
 }
 
 int Check(const Args &a, std::string *out, std::string *err) {
-  if (a.positional.size() != 1) {
-    *err += kUsage;
-    return kExitErrors;
-  }
+  if (a.positional.size() != 1)
+    return UsageError(err, "check", "check needs one manifest or program");
   const std::string &path = a.positional[0];
   std::vector<uint8_t> bytes;
   Fault fault;
@@ -201,41 +249,65 @@ int Check(const Args &a, std::string *out, std::string *err) {
 }
 
 int Entry(const Args &a, std::string *out, std::string *err) {
-  if (a.positional.size() != 1 || a.exe.empty()) {
-    *err += kUsage;
-    return kExitErrors;
-  }
+  // A .reg file is UTF-16: a terminal would show it as noise, so standard output is used
+  // only when asked for.
+  if (a.positional.size() != 1 || a.exe.empty() || a.write == !a.output.empty())
+    return UsageError(err, "uninstall-entry",
+                      "uninstall-entry needs one manifest, --exe and either -o FILE (- for "
+                      "standard output) or --write");
   Manifest m;
   if (!ReadManifestFile(a.positional[0], &m, err)) return kExitErrors;
   Fault fault;
-  if (a.write ? !WriteUninstallEntry(m, a.exe, &fault)
-              : !UninstallEntryRegFile(m, a.exe, out, &fault))
-    return Failed(err, a.positional[0], fault);
+  if (a.write) {
+    if (!WriteUninstallEntry(m, a.exe, &fault)) return Failed(err, a.positional[0], fault);
+    return kExitOk;
+  }
+  std::string reg;
+  if (!UninstallEntryRegFile(m, a.exe, &reg, &fault)) return Failed(err, a.positional[0], fault);
+  if (a.output == "-") {
+    *out += reg;
+  } else if (SameFile(a.output, a.positional[0])) {
+    return Failed(err, a.output, {"", "is the manifest itself: write the entry to another file"});
+  } else if (!WriteFileAtomic(a.output, std::vector<uint8_t>(reg.begin(), reg.end()), &fault)) {
+    return Failed(err, a.output, fault);
+  }
+  return kExitOk;
+}
+
+// `help`, `help COMMAND`, `--help`, `COMMAND --help`: on standard output, exit 0.
+int Help(const std::string &command, std::string *out, std::string *err) {
+  if (command.empty()) {
+    *out += Usage();
+    return kExitOk;
+  }
+  const CommandHelp *c = FindCommand(command);
+  if (!c) return UsageError(err, "", "no command " + command);
+  *out += Usage(c) + "\n" + c->text;
   return kExitOk;
 }
 
 int Run(const std::vector<std::string> &args, std::string *out, std::string *err) {
-  if (args.size() < 2) {
-    *err += kUsage;
-    return kExitErrors;
-  }
+  if (args.size() < 2) return UsageError(err, "", "no command given");
   const std::string &command = args[1];
-  if (command == "--help" || command == "-h" || command == "help") {
-    *out += kUsage;
+  if (command == "--version") {
+    if (args.size() > 2) return UsageError(err, "", "--version takes no arguments");
+    *out += "tallowin " TALLOWIN_VERSION "\n";
     return kExitOk;
   }
+  if (command == "--help" || command == "-h" || command == "help") {
+    if (args.size() > 3) return UsageError(err, "", "help takes one command at most");
+    return Help(args.size() > 2 ? args[2] : std::string(), out, err);
+  }
+  if (!FindCommand(command)) return UsageError(err, "", "unknown command " + command);
+  for (size_t i = 2; i < args.size(); ++i)
+    if (args[i] == "--help" || args[i] == "-h") return Help(command, out, err);
   Args a;
   std::string error;
-  if (!ParseArgs(args, 2, &a, &error)) {
-    *err += "tallowin: " + error + "\n" + kUsage;
-    return kExitErrors;
-  }
+  if (!ParseArgs(args, 2, &a, &error)) return UsageError(err, command, error);
   if (command == "pack") return Pack(a, err);
   if (command == "dump") return Dump(a, out, err);
   if (command == "check") return Check(a, out, err);
-  if (command == "uninstall-entry") return Entry(a, out, err);
-  *err += "tallowin: unknown command " + command + "\n" + kUsage;
-  return kExitErrors;
+  return Entry(a, out, err);
 }
 
 }  // namespace

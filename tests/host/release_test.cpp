@@ -97,9 +97,14 @@ TEST(Release, SignedStubsAndProgramsRoundTrip) {
 TEST(Release, UninstallEntryOfTheSampleProduct) {
   std::string out, err;
   EXPECT_EQ(Tool({"check", "--strict", kSample}, &out), 0) << out;
-  ASSERT_EQ(
-      Tool({"uninstall-entry", kSample, "--exe", "C:\\Sample Notes\\uninstall.exe"}, &out, &err), 0)
+  // Standard output when asked for; a file with -o.
+  hosttest::ScopedDir dir;
+  const std::string exe = "C:\\Sample Notes\\uninstall.exe";
+  ASSERT_EQ(Tool({"uninstall-entry", kSample, "--exe", exe, "-o", dir / "e.reg"}, &out, &err), 0)
       << err;
+  EXPECT_EQ(out, "");
+  ASSERT_EQ(Tool({"uninstall-entry", kSample, "--exe", exe, "-o", "-"}, &out, &err), 0) << err;
+  EXPECT_EQ(ReadFile(dir / "e.reg"), Bytes(out.begin(), out.end()));
   EXPECT_EQ(out,
             Utf16("Windows Registry Editor Version 5.00\r\n\r\n"
                   "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
@@ -114,8 +119,8 @@ TEST(Release, UninstallEntryOfTheSampleProduct) {
                   "\"EstimatedSize\"=dword:00000040\r\n"
                   "\"NoModify\"=dword:00000001\r\n"
                   "\"NoRepair\"=dword:00000001\r\n\r\n"));
-  for (const char *exe : {"uninstall.exe", "C:\\a\"b.exe", "C:/x/u.exe", "C:\\"}) {
-    EXPECT_EQ(Tool({"uninstall-entry", kSample, "--exe", exe}, &out, &err), 2);
+  for (const char *bad : {"uninstall.exe", "C:\\a\"b.exe", "C:/x/u.exe", "C:\\"}) {
+    EXPECT_EQ(Tool({"uninstall-entry", kSample, "--exe", bad, "-o", "-"}, &out, &err), 2);
     EXPECT_EQ(err.find("tallowin: " + kSample + ": --exe: \""), 0u) << err;
   }
 }

@@ -244,26 +244,45 @@ TEST_F(ToolTest, CheckExitCodes) {
   }
 }
 
-TEST(CommandLine, UsageErrors) {
+TEST(CommandLine, HelpVersionAndUsageErrors) {
+  // Usage errors: exit 2, the fault and the command's usage on standard error, nothing on
+  // standard output. Help and the version: exit 0 on standard output only.
   const struct {
     std::vector<std::string> args;
     int code;
-    const char *err;
+    const char *start;
   } cases[] = {
-      {{}, 2, "usage: tallowin pack"},
-      {{"frob"}, 2, "tallowin: unknown command frob\nusage:"},
-      {{"pack", "m.json"}, 2, "usage: tallowin pack"},
-      {{"pack", "m.json", "--stub"}, 2, "tallowin: --stub needs a value\n"},
+      {{}, 2, "tallowin: no command given\nusage: tallowin pack"},
+      {{"frob"}, 2, "tallowin: unknown command frob\nusage: tallowin pack"},
+      {{"pack", "m.json"},
+       2,
+       "tallowin: pack needs one manifest, --stub and -o\nusage: tallowin pack"},
+      {{"pack", "m.json", "--stub"}, 2, "tallowin: --stub needs a value\nusage: tallowin pack"},
       {{"dump", "--code-page", "42", "x.exe"}, 2, "tallowin: --code-page 42: not supported"},
-      {{"dump", "--bogus", "x.exe"}, 2, "tallowin: unknown option --bogus\n"},
-      {{"--help"}, 0, ""},
+      {{"dump", "--bogus", "x.exe"}, 2, "tallowin: unknown option --bogus\nusage: tallowin dump"},
+      {{"uninstall-entry", "m.json", "--exe", "C:\\u.exe"},
+       2,
+       "tallowin: uninstall-entry needs one manifest, --exe and either -o FILE"},
+      {{"uninstall-entry", "m.json", "--exe", "C:\\u.exe", "--write", "-o", "-"},
+       2,
+       "tallowin: uninstall-entry needs"},
+      {{"help", "frob"}, 2, "tallowin: no command frob\n"},
+      {{"--version", "x"}, 2, "tallowin: --version takes no arguments\n"},
+      {{"--help"}, 0, "usage: tallowin pack"},
+      {{"help"}, 0, "usage: tallowin pack"},
+      {{"help", "check"}, 0, "usage: tallowin check [--strict]"},
+      {{"uninstall-entry", "--help"}, 0, "usage: tallowin uninstall-entry MANIFEST.json"},
   };
   for (const auto &c : cases) {
     std::string out, err;
-    EXPECT_EQ(Tool(c.args, &out, &err), c.code) << c.err;
-    EXPECT_EQ(err.find(c.err), 0u) << err;
-    EXPECT_EQ(out.find("usage: tallowin pack"), c.code ? std::string::npos : 0u) << out;
+    EXPECT_EQ(Tool(c.args, &out, &err), c.code) << c.start;
+    EXPECT_EQ((c.code ? err : out).find(c.start), 0u) << out << err;
+    EXPECT_EQ(c.code ? out : err, "") << c.start;
   }
+  std::string version;
+  EXPECT_EQ(Tool({"--version"}, &version), 0);
+  EXPECT_TRUE(std::regex_match(version, std::regex("tallowin [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+      << version;
 }
 
 TEST(CodePage, ConvertsAsWindowsDoes) { codepagecases::ExpectConversionsAsWindowsMakesThem(); }
