@@ -18,6 +18,7 @@ struct PeHeaders {
   size_t securityAt = 0;    // file offset of the certificate table's entry; 0: none
   uint32_t certOffset = 0;  // the table as the entry gives it (a file offset)
   uint32_t certSize = 0;
+  size_t programEnd = 0;  // end of the headers and of the last section's raw data
 
   bool Signed() const { return securityAt != 0 && (certOffset != 0 || certSize != 0); }
   /// "PE32 i386" or "PE32+ x86-64".

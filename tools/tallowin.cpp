@@ -331,6 +331,16 @@ bool PackBlock(const std::vector<uint8_t> &block, const std::vector<uint8_t> &st
                          static_cast<uint32_t>(stub[at + 3]) << 24;
     if (old != 0 && old < stub.size()) blockStart = old;
   }
+  // A stub changed after its build (resources edited, a section added) keeps its old
+  // offset, which now points into the program: cutting there would leave a program that
+  // does not start.
+  if (blockStart < stub.size() && blockStart < h.programEnd)
+    return Fail(fault, "",
+                "its locator offset " + std::to_string(blockStart) +
+                    " lies inside the program's own sections, which end at offset " +
+                    std::to_string(h.programEnd) +
+                    ": the stub was changed after its build; set the offset to the file's "
+                    "size with scripts/stamp-locator, then pack");
   std::vector<uint8_t> unsigned_ = stub;
   if (!RemoveCertificateTable(&unsigned_, blockStart, locatorEnd, notes, fault)) return false;
   if (!blockfmt::AppendBlockToStub(unsigned_, block, out, &why)) return Fail(fault, "", why);

@@ -153,6 +153,25 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
   arm[0x44] = 0xC4;
   arm[0x45] = 0x01;
   const std::string missing = dir / "nothere.exe";
+  // Stubs changed after their build: one section whose raw data now reaches past the
+  // locator's offset (resources grew), or a certificate table the section covers.
+  auto sectioned = [](size_t size, uint32_t locatorOffset, uint32_t rawEnd, uint32_t cert) {
+    Bytes d = FakeStub(size, 0x200);
+    d[0x46] = 1;  // one section, its header right after the optional header (at 0xF0)
+    std::fill(d.begin() + 0xF0, d.begin() + 0x118, 0);
+    const std::pair<size_t, uint32_t> fields[] = {{0x200 + 6, locatorOffset},
+                                                  {0x100, rawEnd - 0x400},
+                                                  {0x104, 0x400},
+                                                  {0xE8, cert},
+                                                  {0xEC, cert ? 16 : 0}};
+    for (const auto &[at, v] : fields)
+      for (int i = 0; i < 4; ++i) d[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    return d;
+  };
+  const std::string inside =
+      ": its locator offset 4096 lies inside the program's own sections, "
+      "which end at offset 8192: the stub was changed after its build; "
+      "set the offset to the file's size with scripts/stamp-locator";
   const struct {
     Bytes stubBytes;
     std::string stubPath, output, error;
@@ -160,6 +179,10 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
       {notPe, stub, out, stub + ": not a PE program"},  // a stub fault names the stub
       {arm, stub, out, stub + ": a PE program for machine 0x1C4 with optional header 0x20B"},
       {{}, missing, out, missing + ": cannot open for reading"},
+      {sectioned(8192, 4096, 8192, 0), stub, out, stub + inside},
+      {sectioned(4096, 4096, 4096, 0x800), stub, out,
+       stub + ": its certificate table (16 bytes at offset 2048) starts inside the program's "
+              "own sections, which end at offset 4096"},
       {FakeStub(4096), stub, dir / "missing/out.exe", dir / "missing/out.exe: cannot write"},
   };
   for (const auto &c : cases) {
