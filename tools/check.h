@@ -4,13 +4,16 @@
 #include <vector>
 
 #include "format/block_writer.h"
+#include "manifest.h"
 
 namespace tallowin {
 
 struct Finding {
   bool error;         // false: a warning
+  std::string id;     // the kind of finding, stable across releases ("shared-key")
   std::string where;  // JSON path of the entry ("$.files[2]")
   std::string what;
+  std::string acceptedWhy;  // a warning the manifest accepts: the reason it gives
 };
 
 struct CheckInput {
@@ -19,10 +22,12 @@ struct CheckInput {
   // texts); for a block, roles past the end of its table are missing.
   std::vector<std::string> missingRoles;
   bool fromManifest = false;
-  int codePage = 1252;  // of the block's texts
+  int codePage = 1252;          // of the block's texts
+  std::vector<Accept> accepts;  // a manifest's; a block holds none
 };
 
-/// All findings, in list order.
+/// All findings, in list order. A warning that an accept names carries its reason in
+/// acceptedWhy; an accept that matches no warning is itself a warning ("accept-unused").
 std::vector<Finding> CheckBlock(const CheckInput &input);
 
 }  // namespace tallowin

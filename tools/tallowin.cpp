@@ -223,9 +223,16 @@ int Check(const Args &a, std::string *out, std::string *err) {
     in.block = &r.block;
     in.codePage = a.codePage;
     PeHeaders h;
-    if (!ReadPeHeaders(bytes, &h, &fault)) findings.push_back({true, "$", fault.what});
+    if (!ReadPeHeaders(bytes, &h, &fault))
+      findings.push_back({true, "not-a-stub", "$", fault.what, ""});
+    if (r.blockOffset < h.programEnd)
+      findings.push_back({true, "block-inside-program", "$",
+                          "the block starts at offset " + std::to_string(r.blockOffset) +
+                              ", inside the program's own sections (which end at offset " +
+                              std::to_string(h.programEnd) + "): the program does not start",
+                          ""});
     for (const std::string &s : CertificateFindings(bytes, h, r.blockOffset, r.blockEnd))
-      findings.push_back({true, "$", s});
+      findings.push_back({true, "certificate-table", "$", s, ""});
   } else {
     if (bytes.size() > kMaxManifestBytes)
       return Failed(err, path, {"", "more than the 8 MiB a manifest may have"});
@@ -237,12 +244,21 @@ int Check(const Args &a, std::string *out, std::string *err) {
     in.codePage = m.codePage;
     in.fromManifest = m.messagesByRole;
     in.missingRoles = m.missingRoles;
+    in.accepts = m.accepts;
   }
   for (Finding &f : CheckBlock(in)) findings.push_back(std::move(f));
   int errors = 0, warnings = 0;
+  // One line each: FILE: error|warning|accepted: JSONPATH: text [id], an accepted one with
+  // the manifest's reason.
   for (const Finding &f : findings) {
-    *out += path + ": " + (f.error ? "error: " : "warning: ") + f.where + ": " + f.what + "\n";
-    (f.error ? errors : warnings)++;
+    const bool accepted = !f.acceptedWhy.empty();
+    *out += path + ": " +
+            (f.error    ? "error: "
+             : accepted ? "accepted: "
+                        : "warning: ") +
+            f.where + ": " + f.what + " [" + f.id + "]" +
+            (accepted ? " (" + f.acceptedWhy + ")" : "") + "\n";
+    if (!accepted) (f.error ? errors : warnings)++;
   }
   if (errors || (warnings && a.strict)) return kExitErrors;
   return warnings ? kExitWarnings : kExitOk;

@@ -2,6 +2,7 @@
 #include "uninstall_entry.h"
 
 #include <stdint.h>
+#include <time.h>
 
 #include <vector>
 
@@ -30,8 +31,9 @@ bool IsFullPath(const std::string &p) {
 
 // The values and the key (below its root), or false for a program path that an installer
 // could not have meant: quotes or control characters would break the command lines.
-bool Values(const Manifest &m, const std::string &exe, std::string *key, std::vector<Value> *out,
-            Fault *fault) {
+// `installDate` is the manifest's, or for --write the day it runs when the manifest has none.
+bool Values(const Manifest &m, const std::string &exe, const std::string &installDate,
+            std::string *key, std::vector<Value> *out, Fault *fault) {
   const UninstallEntry &e = m.uninstallEntry;
   if (!e.given) return Fail(fault, "$.uninstallEntry", "the manifest has no uninstall entry");
   const size_t slash = exe.rfind('\\');
@@ -54,6 +56,14 @@ bool Values(const Manifest &m, const std::string &exe, std::string *key, std::ve
         {"DisplayIcon", IsFullPath(e.displayIcon)
                             ? e.displayIcon
                             : folder + (folder.back() == '\\' ? "" : "\\") + e.displayIcon});
+  const std::pair<const char *, const std::string *> optional[] = {
+      {"HelpLink", &e.helpLink},
+      {"URLInfoAbout", &e.urlInfoAbout},
+      {"Comments", &e.comments},
+      {"Readme", &e.readme},
+      {"InstallDate", &installDate}};
+  for (const auto &o : optional)
+    if (!o.second->empty()) out->push_back({o.first, *o.second});
   if (e.estimatedSizeKB) out->push_back({"EstimatedSize", "", e.estimatedSizeKB, true});
   out->push_back({"NoModify", "", 1, true});
   out->push_back({"NoRepair", "", 1, true});
@@ -108,7 +118,7 @@ bool UninstallEntryRegFile(const Manifest &m, const std::string &exePath, std::s
                            Fault *fault) {
   std::string key;
   std::vector<Value> values;
-  if (!Values(m, exePath, &key, &values, fault)) return false;
+  if (!Values(m, exePath, m.uninstallEntry.installDate, &key, &values, fault)) return false;
   std::string text =
       "Windows Registry Editor Version 5.00\r\n\r\n[" +
       RootLongName(m.uninstallEntry.perUser ? blockfmt::ROOT_HKCU : blockfmt::ROOT_HKLM) + "\\" +
@@ -128,7 +138,13 @@ bool UninstallEntryRegFile(const Manifest &m, const std::string &exePath, std::s
 bool WriteUninstallEntry(const Manifest &m, const std::string &exePath, Fault *fault) {
   std::string key;
   std::vector<Value> values;
-  if (!Values(m, exePath, &key, &values, fault)) return false;
+  std::string date = m.uninstallEntry.installDate;
+  if (date.empty()) {
+    const time_t now = time(nullptr);
+    char today[16];
+    if (strftime(today, sizeof today, "%Y%m%d", localtime(&now)) == 8) date = today;
+  }
+  if (!Values(m, exePath, date, &key, &values, fault)) return false;
 #ifdef _WIN32
   // An empty name would open the root itself: never write the values there.
   const std::wstring wideKey = Utf8ToWide(key);

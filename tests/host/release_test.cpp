@@ -116,6 +116,8 @@ TEST(Release, UninstallEntryOfTheSampleProduct) {
                   "\"QuietUninstallString\"=\"\\\"C:\\\\Sample Notes\\\\uninstall.exe\\\" /S\"\r\n"
                   "\"InstallLocation\"=\"C:\\\\Sample Notes\"\r\n"
                   "\"DisplayIcon\"=\"C:\\\\Sample Notes\\\\notes.exe,0\"\r\n"
+                  "\"HelpLink\"=\"https://tallowin.invalid/sample-notes/help\"\r\n"
+                  "\"Comments\"=\"A made-up product for the demonstration\"\r\n"
                   "\"EstimatedSize\"=dword:00000040\r\n"
                   "\"NoModify\"=dword:00000001\r\n"
                   "\"NoRepair\"=dword:00000001\r\n\r\n"));

@@ -133,6 +133,14 @@ TEST_F(ToolTest, BadManifestsAreRefusedQuicklyWithTheirJsonPathAndNothingWritten
        "$.uninstallEntry.id: must be one key name"},
       {R"({"uninstallEntry": {"id": "a", "displayVersion": "1", "publisher": "p"}})",
        "$.uninstallEntry.displayName: required key missing"},
+      {R"({"uninstallEntry": {"id": "a", "displayName": "d", "displayVersion": "1",
+          "publisher": "p", "installDate": "2026-12-08"}})",
+       "$.uninstallEntry.installDate: expected a date as YYYYMMDD"},
+      // An acknowledged warning says why.
+      {R"({"registry": [{"root": "HKCR", "key": "V.Doc", "accept": [{"finding": "shared-key"}]}]})",
+       "$.registry[0].accept[0].why: required key missing"},
+      {R"({"patterns": [{"path": "*.x", "accept": [{"finding": "f", "why": " "}]}]})",
+       "$.patterns[0].accept[0].why: must not be empty"},
       // Over the reader's limit in the code page's bytes: refused before anything is written.
       {R"({"codePage": 932, "registry": [{"root": "HKCU", "key": ")" + Repeat("能", 260) +
            R"("}]})",
@@ -249,13 +257,36 @@ TEST_F(ToolTest, CheckExitCodes) {
       "uninstallEntry": {"id": "A", "displayName": "A", "displayVersion": "1", "publisher": "A"}})"));
   const std::string warning =
       ": warning: $.registry[0].key: key directly below the root: removes \"A\" with all its "
-      "subkeys\n";
+      "subkeys [key-below-root]\n";
   EXPECT_EQ(Tool({"check", manifest}, &report), 1);
   EXPECT_EQ(report, manifest + warning);
   EXPECT_EQ(Tool({"check", "--strict", manifest}, &report), 2);
   ASSERT_EQ(Pack(), 0);  // the packed program reports the same
   EXPECT_EQ(Tool({"check", out}, &report), 1);
   EXPECT_EQ(report, out + warning);
+  // A product that removes its own ProgID acknowledges the warning, and --strict passes; the
+  // program cannot carry the acknowledgement.
+  const std::string progId = R"({"messages": ["a", "b", "c", "d", "e", "f", "g", "h", "i", "j",
+      "k", "l", "m", "n", "o", "p"], "registry": [{"root": "HKCR", "key": "Vendor.Note")";
+  const std::string entry = R"(], "uninstallEntry": {"id": "A", "displayName": "A",
+      "displayVersion": "1", "publisher": "A"}})";
+  const std::string accept = R"(, "accept": [{"finding": "shared-key", "why": "our ProgID"}]})";
+  ASSERT_TRUE(WriteFile(manifest, progId + accept + entry));
+  EXPECT_EQ(Tool({"check", "--strict", manifest}, &report), 0) << report;
+  EXPECT_EQ(report, manifest +
+                        ": accepted: $.registry[0].key: removes HKCR\\Vendor.Note with all its "
+                        "subkeys: a key that the platform and other products share [shared-key] "
+                        "(our ProgID)\n");
+  ASSERT_EQ(Pack(), 0);
+  EXPECT_EQ(Tool({"check", "--strict", out}, &report), 2) << report;
+  // An accept of a warning the entry does not have is itself a warning.
+  ASSERT_TRUE(WriteFile(
+      manifest, progId + "}, {\"root\": \"HKCU\", \"key\": \"Software\\\\V\"" + accept + entry));
+  EXPECT_EQ(Tool({"check", manifest}, &report), 1);
+  EXPECT_NE(report.find(": warning: $.registry[1].accept[0]: accepts \"shared-key\", which no "
+                        "warning of $.registry[1] has: remove it [accept-unused]\n"),
+            std::string::npos)
+      << report;
   // Texts read by characters, a program's in the code page given.
   for (const auto &[cp, text] : kDoubleByte) {
     ASSERT_TRUE(WriteFile(manifest, std::string(text)));
