@@ -108,12 +108,6 @@ bool MatchesFolder(const char *pattern, const char *text) {
   return *pattern == *text && MatchesFolder(pattern + 1, text + 1);
 }
 
-std::string Lower(std::string s) {
-  for (char &c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
 // Texts in the block's code page are read by characters, as the stub reads them: a
 // double-byte character may end in a backslash byte.
 
@@ -144,7 +138,7 @@ bool IsDriveRoot(const std::string &raw, int cp) {
 }
 
 bool IsSystemFolder(const std::string &raw, int cp) {
-  const std::string s = Lower(StripTrailing(raw, cp));
+  const std::string s = LowerAscii(StripTrailing(raw, cp));
   if (s.size() < 4 || s[1] != ':' || s[2] != '\\') return false;
   const std::string rest = s.substr(3);
   for (const char *f : kSystemFolders)
@@ -164,7 +158,7 @@ std::string Dangerous(const std::string &folder, int cp) {
 // kProtectedFolders by its macro, or where that folder lies on a default installation.
 bool IsProtected(const std::string &folder, int cp) {
   if (folder.size() < 4) return true;
-  const std::string s = Lower(StripTrailing(folder, cp));
+  const std::string s = LowerAscii(StripTrailing(folder, cp));
   for (const char *entry : kProtectedFolders) {
     const std::string e = entry;
     if (s == e) return true;
@@ -205,7 +199,7 @@ size_t JoinedLength(const std::string &folder, const std::string &name) {
 // The Windows and System folders, as written in a file entry (whose folder is not expanded,
 // though an author may still have meant the macro).
 bool IsWindowsOrSystem(const std::string &folder, int cp) {
-  const std::string s = Lower(StripTrailing(folder, cp));
+  const std::string s = LowerAscii(StripTrailing(folder, cp));
   if (s.rfind("#windows#", 0) == 0 || s.rfind("#system#", 0) == 0) return true;
   if (s.size() < 4 || s[1] != ':' || s[2] != '\\') return false;
   const std::string rest = s.substr(3);
@@ -226,7 +220,7 @@ bool IsPlatformFile(const std::string &name) {
       "svchost.exe",  "userinit.exe",   "cmd.exe",      "regedit.exe",  "rundll32.exe",
       "regsvr32.exe", "win.ini",        "system.ini",   "boot.ini",     "ntldr",
       "bootmgr",      "pagefile.sys",   "hiberfil.sys", "swapfile.sys"};
-  const std::string n = Lower(name);
+  const std::string n = LowerAscii(name);
   for (const char *f : kFiles)
     if (n == f) return true;
   return false;
@@ -235,7 +229,7 @@ bool IsPlatformFile(const std::string &name) {
 // Folders a standard user may write, where a planted library would be loaded with the
 // uninstaller's rights.
 bool IsUserWritable(const std::string &folder, int cp) {
-  const std::string s = Lower(folder) + "\\";
+  const std::string s = LowerAscii(folder) + "\\";
   for (const char *p :
        {"#appdata#", "#localappdata#", "#tempdir#", "#mydocuments#", "#userdir#",
         "#allusersappdata#", "#allusersdocuments#", "#allusersdir#", "\\users\\",
@@ -268,7 +262,7 @@ std::string FormProblem(const std::string &p, bool installRelative, int cp) {
 }
 
 bool StartsWithNoCase(const std::string &s, const char *prefix) {
-  return Lower(s.substr(0, strlen(prefix))) == prefix;
+  return LowerAscii(s.substr(0, strlen(prefix))) == prefix;
 }
 
 // A command line split as a person means it: the program and its arguments.
@@ -279,7 +273,7 @@ void SplitCommand(const std::string &c, std::string *program, std::string *args)
     *program = c.substr(1, close == std::string::npos ? std::string::npos : close - 1);
     cut = close == std::string::npos ? c.size() : close + 1;
   } else {
-    const std::string l = Lower(c);
+    const std::string l = LowerAscii(c);
     for (const char *ext : {".exe ", ".com ", ".bat ", ".cmd "}) {
       const size_t at = l.find(ext);
       if (at != std::string::npos && at + 4 < cut) cut = at + 4;
@@ -447,9 +441,9 @@ class Checker {
   // Deployment tools and the list of programs find the product by its uninstall entry;
   // the uninstaller should take it away.
   void UninstallKey() {
-    const std::string prefix = Lower(kUninstallKey) + "\\";
+    const std::string prefix = LowerAscii(kUninstallKey) + "\\";
     for (const RegistryItem &r : b_.registry) {
-      const std::string p = Lower(r.path);
+      const std::string p = LowerAscii(r.path);
       if ((r.root == ROOT_HKLM || r.root == ROOT_HKCU) && p.rfind(prefix, 0) == 0 &&
           p.size() > prefix.size())
         return;
@@ -501,7 +495,7 @@ class Checker {
     for (const FileItem &f : b_.files) {
       std::string d = f.folder;
       if (!d.empty() && d[0] == '.') d = d.size() >= 2 && d[1] == '\\' ? d : ".";
-      folders.push_back(Lower(StripTrailing(d, cp_)));
+      folders.push_back(LowerAscii(StripTrailing(d, cp_)));
     }
     for (size_t i = 0; i < b_.files.size(); ++i) {
       if (!b_.files[i].name.empty()) continue;
@@ -580,7 +574,7 @@ class Checker {
       Warn("doubled-backslash", where + ".key",
            "holds a doubled backslash: no key has an empty name");
     const std::string platform =
-        hasValue ? std::string() : PlatformKey(r.root, Lower(trimmed), cp_);
+        hasValue ? std::string() : PlatformKey(r.root, LowerAscii(trimmed), cp_);
     if (!platform.empty())
       Warn("shared-key", where + ".key",
            "removes " + RootName(r.root) + "\\" + trimmed + " with all its subkeys: " + platform);
@@ -594,7 +588,7 @@ class Checker {
 
   // Why a key removal hurts the platform or every product, or "".
   static std::string PlatformKey(uint32_t root, const std::string &key, int cp) {
-    const std::string uninstall = Lower(kUninstallKey);
+    const std::string uninstall = LowerAscii(kUninstallKey);
     if ((root == ROOT_HKLM || root == ROOT_HKCU) && key == uninstall)
       return "the entries of every installed product";
     // The first two levels below these keys belong to the platform and all products.
@@ -644,7 +638,7 @@ class Checker {
     while ((pos = p.find('#', pos)) != std::string::npos) {
       const size_t end = p.find('#', pos + 1);
       if (end == std::string::npos) break;
-      const std::string macro = Lower(p.substr(pos + 1, end - pos - 1));
+      const std::string macro = LowerAscii(p.substr(pos + 1, end - pos - 1));
       bool known = false;
       for (const char *k : kKnownMacros) known = known || macro == k;
       if (!known)
@@ -659,7 +653,7 @@ class Checker {
     }
     // A macro folder on its own, with nothing below it.
     if (folder.front() == '#' && folder.back() == '#' && folder.find('#', 1) == folder.size() - 1) {
-      const std::string macro = Lower(folder.substr(1, folder.size() - 2));
+      const std::string macro = LowerAscii(folder.substr(1, folder.size() - 2));
       bool shared = false;
       for (const char *s : kSharedMacros) shared = shared || macro == s;
       if (all && shared)

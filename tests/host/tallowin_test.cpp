@@ -42,7 +42,7 @@ const char kManifest[] = R"({
     {"root": "HKU", "key": "S", "value": ""}
   ],
   "patterns": ["logs\\*.log", "#AppData#\\V\\*.tmp"],
-  "options": {"wait": true, "themedControls": false, "preRemoval": "#InstallDir#\\stop.exe /q",
+  "options": {"wait": true, "preRemoval": "#InstallDir#\\stop.exe /q",
               "closingDocument": "https://example.invalid/bye"}
 })";
 
