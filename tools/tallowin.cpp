@@ -217,7 +217,7 @@ int Check(const Args &a, std::string *out, std::string *err) {
   if (LooksLikeProgram(bytes)) {
     std::string error;
     if (!ReadBlockFromImage(bytes, &r, &error)) {
-      *out += path + ": error: damaged block: " + error + "\n";
+      *out += path + ": error: damaged block: " + error + " [damaged-block]\n";
       return kExitErrors;
     }
     in.block = &r.block;
@@ -237,7 +237,7 @@ int Check(const Args &a, std::string *out, std::string *err) {
     if (bytes.size() > kMaxManifestBytes)
       return Failed(err, path, {"", "more than the 8 MiB a manifest may have"});
     if (!ParseManifest(std::string(bytes.begin(), bytes.end()), &m, &fault)) {
-      *out += path + ": error: " + fault.Text() + "\n";
+      *out += path + ": error: " + fault.Text() + " [manifest]\n";
       return kExitErrors;
     }
     in.block = &m.block;

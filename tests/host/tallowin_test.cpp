@@ -56,6 +56,22 @@ const std::pair<const char *, const char *> kDoubleByte[] = {
       "key": "Software\\許\\功\\V", "value": "蓋"}, {"root": "HKCU", "key": "蓋"}]})"},
 };
 
+// A stub changed after its build: one section whose raw data now reaches `rawEnd`, past
+// the locator's offset when resources grew, and a certificate table at `cert` (0: none).
+Bytes EditedStub(size_t size, uint32_t locatorOffset, uint32_t rawEnd, uint32_t cert) {
+  Bytes d = FakeStub(size, 0x200);
+  d[0x46] = 1;  // one section, its header right after the optional header (at 0xF0)
+  std::fill(d.begin() + 0xF0, d.begin() + 0x118, 0);
+  const std::pair<size_t, uint32_t> fields[] = {{0x200 + 6, locatorOffset},
+                                                {0x100, rawEnd - 0x400},
+                                                {0x104, 0x400},
+                                                {0xE8, cert},
+                                                {0xEC, cert ? 16 : 0}};
+  for (const auto &[at, v] : fields)
+    for (int i = 0; i < 4; ++i) d[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  return d;
+}
+
 class ToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -161,21 +177,6 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
   arm[0x44] = 0xC4;
   arm[0x45] = 0x01;
   const std::string missing = dir / "nothere.exe";
-  // Stubs changed after their build: one section whose raw data now reaches past the
-  // locator's offset (resources grew), or a certificate table the section covers.
-  auto sectioned = [](size_t size, uint32_t locatorOffset, uint32_t rawEnd, uint32_t cert) {
-    Bytes d = FakeStub(size, 0x200);
-    d[0x46] = 1;  // one section, its header right after the optional header (at 0xF0)
-    std::fill(d.begin() + 0xF0, d.begin() + 0x118, 0);
-    const std::pair<size_t, uint32_t> fields[] = {{0x200 + 6, locatorOffset},
-                                                  {0x100, rawEnd - 0x400},
-                                                  {0x104, 0x400},
-                                                  {0xE8, cert},
-                                                  {0xEC, cert ? 16 : 0}};
-    for (const auto &[at, v] : fields)
-      for (int i = 0; i < 4; ++i) d[at + i] = static_cast<uint8_t>(v >> (8 * i));
-    return d;
-  };
   const std::string inside =
       ": its locator offset 4096 lies inside the program's own sections, "
       "which end at offset 8192: the stub was changed after its build; "
@@ -187,8 +188,8 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
       {notPe, stub, out, stub + ": not a PE program"},  // a stub fault names the stub
       {arm, stub, out, stub + ": a PE program for machine 0x1C4 with optional header 0x20B"},
       {{}, missing, out, missing + ": cannot open for reading"},
-      {sectioned(8192, 4096, 8192, 0), stub, out, stub + inside},
-      {sectioned(4096, 4096, 4096, 0x800), stub, out,
+      {EditedStub(8192, 4096, 8192, 0), stub, out, stub + inside},
+      {EditedStub(4096, 4096, 4096, 0x800), stub, out,
        stub + ": its certificate table (16 bytes at offset 2048) starts inside the program's "
               "own sections, which end at offset 4096"},
       {FakeStub(4096), stub, dir / "missing/out.exe", dir / "missing/out.exe: cannot write"},
@@ -243,6 +244,20 @@ TEST_F(ToolTest, DumpAndCheckReportDamageWithOffsetAndRecord) {
           out + ": damaged block: record 1 (tag 0x1235) at offset 4116 (0x00001014)");
   EXPECT_EQ(Tool({"check", out}, &json), 2);
   EXPECT_EQ(json.find(out + ": error: damaged block: record 1"), 0u) << json;
+
+  // A block that another writer put inside the program's sections.
+  blockfmt::RecordWriter options;
+  options.Record(blockfmt::TAG_OPTIONS, Bytes(12, 0));
+  options.End();
+  ASSERT_TRUE(
+      blockfmt::AppendBlockToStub(EditedStub(8192, 4096, 8192, 0), options.bytes(), &image, &err));
+  ASSERT_TRUE(WriteFile(out, image));
+  EXPECT_EQ(Tool({"check", out}, &json), 2);
+  EXPECT_NE(json.find(": error: $: the block starts at offset 4096, inside the program's own "
+                      "sections (which end at offset 8192): the program does not start "
+                      "[block-inside-program]"),
+            std::string::npos)
+      << json;
 
   ASSERT_TRUE(WriteFile(out, FakeStub(4096)));  // stamped, nothing appended
   Refused({"dump", out},
