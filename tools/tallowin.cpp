@@ -1,4 +1,4 @@
-// The command line: pack, dump, check and uninstall-entry.
+// The command line: pack, dump, check, uninstall-entry and scan.
 #include "tallowin.h"
 
 #include <stdlib.h>
@@ -12,6 +12,8 @@
 #include "file_io.h"
 #include "format/block_writer.h"
 #include "pe_image.h"
+#include "scan.h"
+#include "target_paths.h"
 #include "uninstall_entry.h"
 
 namespace tallowin {
@@ -33,14 +35,18 @@ struct CommandHelp {
 };
 
 const CommandHelp kCommands[] = {
-    {"pack", "tallowin pack MANIFEST.json --stub uninstall.exe -o OUT.exe\n",
+    {"pack",
+     "tallowin pack MANIFEST.json --stub uninstall.exe -o OUT.exe [--on-target]\n"
+     "              [--set NAME=VALUE]...\n",
      "Writes a copy of the stub with the manifest's block appended and the locator set.\n"
      "A block the stub already carries is replaced; a certificate table is taken off (sign\n"
-     "the output afterwards). Nothing is written when anything fails.\n"},
+     "the output afterwards). Nothing is written when anything fails. --set fills ${NAME}\n"
+     "in texts; --on-target resolves the target's folder macros where the tool runs.\n"},
     {"dump", "tallowin dump [--code-page N] OUT.exe\n",
      "Prints the program's block as a manifest on standard output, and on standard error\n"
      "which program it is, where its block starts and what a manifest cannot show.\n"},
-    {"check", "tallowin check [--strict] [--code-page N] MANIFEST.json|OUT.exe\n",
+    {"check",
+     "tallowin check [--strict] [--code-page N] [--set NAME=VALUE]... MANIFEST.json|OUT.exe\n",
      "Reports what the uninstaller would reject (errors) and what is dangerous or has no\n"
      "effect (warnings), one line each, with the entry's JSON path and the finding's id.\n"
      "An entry's \"accept\" list acknowledges a warning by id with a reason. Exit 0 clean,\n"
@@ -50,7 +56,14 @@ const CommandHelp kCommands[] = {
      "tallowin uninstall-entry MANIFEST.json --exe C:\\...\\uninstall.exe --write\n",
      "Writes the product's entry in the list of installed programs for the uninstaller at\n"
      "--exe: as a .reg file (UTF-16LE, as the registry editor writes it; -o - writes it to\n"
-     "standard output), or with --write (the Windows tool) into the registry.\n"},
+     "standard output), or with --write (the Windows tool) into the registry. Takes\n"
+     "[--set NAME=VALUE]... as pack does.\n"},
+    {"scan",
+     "tallowin scan STAGING_DIR --base BASE.json -o OUT.json [--exclude PATTERN]...\n"
+     "              [--previous OLD.json|OLD.exe] [--dropped DROPPED.txt]\n"
+     "              [--install-dir-length N]\n",
+     "Writes a manifest that removes what the staging folder holds, with the base\n"
+     "manifest's messages, entries and options (see examples/README.md).\n"},
 };
 
 const CommandHelp *FindCommand(const std::string &name) {
@@ -90,7 +103,9 @@ struct Args {
   std::vector<std::string> positional;
   std::string stub, output, exe;
   int codePage = 1252;
-  bool strict = false, write = false;
+  bool strict = false, write = false, onTarget = false;
+  Variables vars;
+  ScanRequest scan;
 };
 
 bool ParseArgs(const std::vector<std::string> &in, size_t from, Args *a, std::string *error) {
@@ -120,6 +135,38 @@ bool ParseArgs(const std::vector<std::string> &in, size_t from, Args *a, std::st
         return false;
       }
       a->codePage = static_cast<int>(n);
+    } else if (s == "--set") {
+      if (!value(&v)) return false;
+      const size_t eq = v.find('=');
+      const std::string name = v.substr(0, eq);
+      if (eq == std::string::npos || !IsVariableName(name)) {
+        *error = "--set " + v + ": expected NAME=VALUE, NAME of letters, digits and '_'";
+        return false;
+      }
+      if (!a->vars.emplace(name, v.substr(eq + 1)).second) {
+        *error = "--set " + name + " given twice";
+        return false;
+      }
+    } else if (s == "--base") {
+      if (!value(&a->scan.base)) return false;
+    } else if (s == "--exclude") {
+      if (!value(&v)) return false;
+      a->scan.excludes.push_back(v);
+    } else if (s == "--previous") {
+      if (!value(&a->scan.previous)) return false;
+    } else if (s == "--dropped") {
+      if (!value(&a->scan.dropped)) return false;
+    } else if (s == "--install-dir-length") {
+      if (!value(&v)) return false;
+      char *end = nullptr;
+      const long n = strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end || n < 3 || n > 250) {
+        *error = "--install-dir-length " + v + ": expected 3 to 250 characters";
+        return false;
+      }
+      a->scan.installDirLength = static_cast<size_t>(n);
+    } else if (s == "--on-target") {
+      a->onTarget = true;
     } else if (s == "--strict") {
       a->strict = true;
     } else if (s == "--write") {
@@ -140,11 +187,12 @@ int Failed(std::string *err, const std::string &file, const Fault &fault) {
   return kExitErrors;
 }
 
-bool ReadManifestFile(const std::string &path, Manifest *m, std::string *err) {
+bool ReadManifestFile(const std::string &path, const Variables &vars, Manifest *m,
+                      std::string *err) {
   std::vector<uint8_t> bytes;
   Fault fault;
   if (!ReadFileBytes(path, kMaxManifestBytes, &bytes, &fault) ||
-      !ParseManifest(std::string(bytes.begin(), bytes.end()), m, &fault)) {
+      !ParseManifest(std::string(bytes.begin(), bytes.end()), m, &fault, &vars)) {
     Failed(err, path, fault);
     return false;
   }
@@ -163,11 +211,15 @@ int Pack(const Args &a, std::string *err) {
                     {"", std::string("is the ") + (input == &a.stub ? "stub" : "manifest") +
                              " itself: write the output to another file"});
   Manifest m;
-  if (!ReadManifestFile(manifestPath, &m, err)) return kExitErrors;
+  if (!ReadManifestFile(manifestPath, a.vars, &m, err)) return kExitErrors;
   std::vector<uint8_t> stub, block, image;
   std::vector<std::string> notes;
   Fault fault;
-  if (!ReadFileBytes(a.stub, kMaxProgramBytes, &stub, &fault)) return Failed(err, a.stub, fault);
+  PeHeaders h;
+  if (!ReadFileBytes(a.stub, kMaxProgramBytes, &stub, &fault) || !ReadPeHeaders(stub, &h, &fault))
+    return Failed(err, a.stub, fault);
+  if (!ResolveEntryMacros(&m, a.onTarget ? &a.output : nullptr, h.pe32Plus, &fault))
+    return Failed(err, manifestPath, fault);
   if (!EncodeManifest(m, &block, &fault)) return Failed(err, manifestPath, fault);
   if (!PackBlock(block, stub, &image, &notes, &fault)) return Failed(err, a.stub, fault);
   if (!WriteFileAtomic(a.output, image, &fault)) return Failed(err, a.output, fault);
@@ -236,7 +288,7 @@ int Check(const Args &a, std::string *out, std::string *err) {
   } else {
     if (bytes.size() > kMaxManifestBytes)
       return Failed(err, path, {"", "more than the 8 MiB a manifest may have"});
-    if (!ParseManifest(std::string(bytes.begin(), bytes.end()), &m, &fault)) {
+    if (!ParseManifest(std::string(bytes.begin(), bytes.end()), &m, &fault, &a.vars)) {
       *out += path + ": error: " + fault.Text() + " [manifest]\n";
       return kExitErrors;
     }
@@ -272,7 +324,7 @@ int Entry(const Args &a, std::string *out, std::string *err) {
                       "uninstall-entry needs one manifest, --exe and either -o FILE (- for "
                       "standard output) or --write");
   Manifest m;
-  if (!ReadManifestFile(a.positional[0], &m, err)) return kExitErrors;
+  if (!ReadManifestFile(a.positional[0], a.vars, &m, err)) return kExitErrors;
   Fault fault;
   if (a.write) {
     if (!WriteUninstallEntry(m, a.exe, &fault)) return Failed(err, a.positional[0], fault);
@@ -302,6 +354,14 @@ int Help(const std::string &command, std::string *out, std::string *err) {
   return kExitOk;
 }
 
+int ScanCommand(Args *a, std::string *err) {
+  if (a->positional.size() != 1 || a->scan.base.empty() || a->output.empty())
+    return UsageError(err, "scan", "scan needs one staging folder, --base and -o");
+  a->scan.stagingDir = a->positional[0];
+  a->scan.output = a->output;
+  return Scan(a->scan, err);
+}
+
 int Run(const std::vector<std::string> &args, std::string *out, std::string *err) {
   if (args.size() < 2) return UsageError(err, "", "no command given");
   const std::string &command = args[1];
@@ -323,7 +383,8 @@ int Run(const std::vector<std::string> &args, std::string *out, std::string *err
   if (command == "pack") return Pack(a, err);
   if (command == "dump") return Dump(a, out, err);
   if (command == "check") return Check(a, out, err);
-  return Entry(a, out, err);
+  if (command == "uninstall-entry") return Entry(a, out, err);
+  return ScanCommand(&a, err);
 }
 
 }  // namespace
@@ -372,7 +433,10 @@ bool PackImage(const std::string &manifestJson, const std::vector<uint8_t> &stub
   Manifest m;
   std::vector<uint8_t> block;
   std::vector<std::string> notes;
-  if (!ParseManifest(manifestJson, &m, fault) || !EncodeManifest(m, &block, fault)) return false;
+  const Variables none;
+  if (!ParseManifest(manifestJson, &m, fault, &none) ||
+      !ResolveEntryMacros(&m, nullptr, false, fault) || !EncodeManifest(m, &block, fault))
+    return false;
   if (PackBlock(block, stub, out, &notes, fault)) return true;
   fault->where = "stub";
   return false;

@@ -15,10 +15,12 @@ namespace {
 const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
 // The write-access test: 0 when the file exists and is not read-only, else the system error
-// (ERROR_ACCESS_DENIED for a read-only file).
+// (ERROR_ACCESS_DENIED for a read-only file, ERROR_DIRECTORY for a folder, which is no file
+// that anything holds).
 DWORD WriteAccessError(const char *path) {
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_DIRECTORY;
   if (attributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
   return 0;
 }
@@ -204,6 +206,10 @@ void RemoveFiles() {
           NoteOutcome(path, OUTCOME_PROTECTED);
       } else if (DeletePlainFileOnClose(path, entry->flags)) {
         NoteOutcome(path, OUTCOME_REMOVED);
+      } else if (WriteAccessError(path) == ERROR_DIRECTORY) {
+        // A folder where the file should be is not the file: no count, font or
+        // registration of the file is touched, and it is no file held by another process.
+        NoteOutcome(path, OUTCOME_NOT_FILE);
       } else {
         bool locked = IsFileLocked(path) != FALSE;
         bool ok = !locked;
@@ -220,6 +226,6 @@ void RemoveFiles() {
         }
       }
     }
-    ReportProgress(0, k);
+    ReportProgress(PROGRESS_FILES, k);
   }
 }

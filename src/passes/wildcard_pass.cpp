@@ -228,15 +228,19 @@ void CleanFolder(const char *folder, const char *parent, const char *pattern, HA
         continue;
       }
       char child[kPathBuf];
-      if (!JoinPath(child, kPathBuf, folder, found.cFileName)) continue;
+      if (!JoinPath(child, kPathBuf, folder, found.cFileName)) {
+        NoteOutcome(found.cFileName, OUTCOME_FAILED, ERROR_FILENAME_EXCED_RANGE);
+        continue;
+      }
       if (IsProtectedFolder(child)) {
         NoteOutcome(child, OUTCOME_PROTECTED);
         continue;
       }
       HANDLE childHeld;
-      if (EnterFolder(child, folder, &childHeld)) {
+      if (EnterFolder(child, folder, &childHeld))
         CleanFolder(child, folder, pattern, childHeld, depth + 1);
-      }
+      else
+        NoteFolderRemoval(child, FALSE);  // gone meanwhile, or stays with the reason
     } while (FindNextFileA(search, &found));
   }
 
