@@ -453,10 +453,13 @@ class Checker {
       Warn("file-in-system-folder", where,
            "a file in the Windows or System folder that is not a shared component: it "
            "belongs to the platform or to other products");
-    if ((f.flags & FE_SELFREG) && IsUserWritable(f.folder, cp_))
-      Warn("self-register-user-writable", where + ".flags",
-           "selfRegister in a folder that users may write: a library planted there would run "
-           "with the uninstaller's rights");
+    // The flags that have the stub act on what the file holds, with its rights.
+    if ((f.flags & (FE_SELFREG | FE_FONT)) && IsUserWritable(f.folder, cp_))
+      Warn("flag-in-user-writable-folder", where + ".flags",
+           std::string(f.flags & FE_SELFREG ? "selfRegister" : "font") +
+               " in a folder that users may write: a file planted there would be taken as the "
+               "product's, with the uninstaller's rights (a library run, a font's registration "
+               "looked up and the font unloaded)");
     if (JoinedLength(f.folder, f.name, kMinInstallDir) > kMaxJoined)
       Error("path-too-long", where,
             "path longer than 259 characters once joined: the stub skips it");
