@@ -10,8 +10,10 @@ namespace tallowin {
 
 struct Finding {
   bool error;         // false: a warning
+  std::string id;     // the kind of finding, stable across releases ("shared-key")
   std::string where;  // JSON path of the entry ("$.files[2]")
   std::string what;
+  std::string acceptedWhy;  // a warning the manifest accepts: the reason it gives
 };
 
 // Who runs the uninstaller: the user who installed (scope "user", asInvoker), an
@@ -26,6 +28,7 @@ struct CheckInput {
   bool fromManifest = false;
   int codePage = 1252;  // of the block's texts
   Scope scope = Scope::kUnknown;
+  std::vector<Accept> accepts;  // a manifest's; a block holds none
 };
 
 /// True for a folder macro's name (without its '#' marks) that the stub resolves, in any
@@ -40,7 +43,8 @@ size_t JoinedLength(const std::string &folder, const std::string &name, size_t i
 /// The scope that a manifest's uninstall entry gives.
 Scope ScopeOfEntry(const UninstallEntry &entry);
 
-/// All findings, in list order.
+/// All findings, in list order. A warning that an accept names carries its reason in
+/// acceptedWhy; an accept that matches no warning is itself a warning ("accept-unused").
 std::vector<Finding> CheckBlock(const CheckInput &input);
 
 }  // namespace tallowin

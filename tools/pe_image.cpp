@@ -60,6 +60,15 @@ bool ReadPeHeaders(const std::vector<uint8_t> &image, PeHeaders *out, Fault *fau
   out->sectionsAt = opt + optSize;
   out->sectionCount = static_cast<uint16_t>(Get(image, pe + 6, 2));
   if ((size - out->sectionsAt) / 40 < out->sectionCount) out->sectionCount = 0;
+  // What the program itself occupies: a block or a certificate table never starts there.
+  out->programEnd = Get(image, opt + 60, 4);  // size of the headers
+  const size_t sections = opt + optSize, count = Get(image, pe + 6, 2);
+  for (size_t i = 0; i < count && sections + 40 * (i + 1) <= size; ++i) {
+    const size_t at = sections + 40 * i;
+    const uint64_t rawSize = Get(image, at + 16, 4), rawStart = Get(image, at + 20, 4);
+    if (rawSize && rawStart + rawSize > out->programEnd)
+      out->programEnd = static_cast<size_t>(rawStart + rawSize);
+  }
   const size_t entry = dirs + 8 * kSecurityEntry;
   if (Get(image, countAt, 4) > kSecurityEntry && entry + 8 <= opt + optSize) {
     out->securityAt = entry;
@@ -141,6 +150,12 @@ bool RemoveCertificateTable(std::vector<uint8_t> *image, size_t blockStart, size
                             " bytes at offset " + std::to_string(start) + ")";
   if (start < keepBelow && start < image->size())
     return Fail(fault, "", "its " + table + " claims the program's own headers or data");
+  if (start < h.programEnd && start < image->size())
+    return Fail(fault, "",
+                "its " + table + " starts inside the program's own sections, which end at offset " +
+                    std::to_string(h.programEnd) +
+                    ": the stub was changed after it was signed; take the signature off "
+                    "(osslsigncode remove-signature) or pack the unsigned stub");
   if (end == image->size()) {
     image->resize(start);
   } else if (start < blockStart && start < image->size()) {

@@ -22,6 +22,7 @@ struct PeHeaders {
   uint32_t directoryCount = 0;
   size_t sectionsAt = 0;  // file offset of the section table
   uint32_t sectionCount = 0;
+  size_t programEnd = 0;  // end of the headers and of the last section's raw data
 
   bool Signed() const { return securityAt != 0 && (certOffset != 0 || certSize != 0); }
   /// "PE32 i386" or "PE32+ x86-64".

@@ -2,6 +2,7 @@
 #include "uninstall_entry.h"
 
 #include <stdint.h>
+#include <time.h>
 
 #include <vector>
 
@@ -31,8 +32,9 @@ bool IsFullPath(const std::string &p) {
 
 // The values and the key (below its root), or false for a program path that an installer
 // could not have meant: quotes or control characters would break the command lines.
-bool Values(const Manifest &m, const std::string &exe, std::string *key, std::vector<Value> *out,
-            Fault *fault) {
+// `installDate` is the manifest's, or for --write the day it runs when the manifest has none.
+bool Values(const Manifest &m, const std::string &exe, const std::string &installDate,
+            std::string *key, std::vector<Value> *out, Fault *fault) {
   const UninstallEntry &e = m.uninstallEntry;
   if (!e.given) return Fail(fault, "$.uninstallEntry", "the manifest has no uninstall entry");
   const size_t slash = exe.rfind('\\');
@@ -55,6 +57,14 @@ bool Values(const Manifest &m, const std::string &exe, std::string *key, std::ve
         {"DisplayIcon", IsFullPath(e.displayIcon)
                             ? e.displayIcon
                             : folder + (folder.back() == '\\' ? "" : "\\") + e.displayIcon});
+  const std::pair<const char *, const std::string *> optional[] = {
+      {"HelpLink", &e.helpLink},
+      {"URLInfoAbout", &e.urlInfoAbout},
+      {"Comments", &e.comments},
+      {"Readme", &e.readme},
+      {"InstallDate", &installDate}};
+  for (const auto &o : optional)
+    if (!o.second->empty()) out->push_back({o.first, *o.second});
   if (e.estimatedSizeKB) out->push_back({"EstimatedSize", "", e.estimatedSizeKB, true});
   out->push_back({"NoModify", "", 1, true});
   out->push_back({"NoRepair", "", 1, true});
@@ -137,7 +147,7 @@ bool UninstallEntryRegFile(const Manifest &m, const std::string &exePath, StubBi
                            std::string *out, Fault *fault) {
   std::string key;
   std::vector<Value> values;
-  if (!Values(m, exePath, &key, &values, fault)) return false;
+  if (!Values(m, exePath, m.uninstallEntry.installDate, &key, &values, fault)) return false;
   std::string text =
       "Windows Registry Editor Version 5.00\r\n\r\n" +
       ViewComments(m.uninstallEntry.perUser, bits) + "\r\n[" +
@@ -159,7 +169,13 @@ bool WriteUninstallEntry(const Manifest &m, const std::string &exePath, StubBits
                          Fault *fault) {
   std::string key;
   std::vector<Value> values;
-  if (!Values(m, exePath, &key, &values, fault)) return false;
+  std::string date = m.uninstallEntry.installDate;
+  if (date.empty()) {
+    const time_t now = time(nullptr);
+    char today[16];
+    if (strftime(today, sizeof today, "%Y%m%d", localtime(&now)) == 8) date = today;
+  }
+  if (!Values(m, exePath, date, &key, &values, fault)) return false;
 #ifdef _WIN32
   if (bits == StubBits::kUnknown)
     return Fail(fault, "--exe",

@@ -24,9 +24,13 @@ Findings CheckJson(const std::string &json, bool options = true, bool scoped = f
   in.fromManifest = m.messagesByRole;
   in.missingRoles = m.missingRoles;
   if (scoped) in.scope = ScopeOfEntry(m.uninstallEntry);
+  in.accepts = m.accepts;
   Findings out;
   for (const Finding &f : CheckBlock(in))
-    out.push_back((f.error ? "error " : "warning ") + f.where);
+    out.push_back((f.error                 ? "error "
+                   : f.acceptedWhy.empty() ? "warning "
+                                           : "accepted ") +
+                  f.where);
   return out;
 }
 
@@ -59,6 +63,21 @@ TEST(Check, FindingsOfManifests) {
             "registry": [{"root": "HKCU", "key": "Software\\V\\App"}],
             "patterns": ["logs\\*.*", "#AppData#\\V\\*.*", "#InstallDir#\\*.tmp"])"),
        {}},
+      // A folder listed before what it holds; a wildcard below a protected folder.
+      {With(
+           R"("files": [{"folder": ".\\plugins2", "name": "a"}, {"folder": ".\\plugins", "name": ""},
+            {"folder": ".\\plugins", "name": "b"}, {"folder": ".\\plugins\\x", "name": "c"}],
+            "patterns": ["#AppData#\\Microsoft\\Windows\\Start Menu\\Programs\\V\\*.lnk"])"),
+       {}},
+      // Acknowledged warnings, of an entry and of the document.
+      {With(R"("patterns": [{"path": "#UserDir#\\Desktop\\*.lnk",
+            "accept": [{"finding": "wildcard-protected-folder", "why": "older releases"}]}],
+            "accept": [{"finding": "question-skipped", "why": "asked by the installer"}])",
+            "readOnlyFile", ""),
+       {"accepted $.messages.readOnlyFile", "accepted $.patterns[0]"}},
+      {With(R"("registry": [{"root": "HKCU", "key": "A", "accept": [{"finding": "shared-key",
+            "why": "w"}]}])"),
+       {"warning $.registry[0].key", "warning $.registry[0].accept[0]"}},
       {"{}", {"error $.messages", "warning $.uninstallEntry"}},
       {R"({"messages": {"caption": "c", "confirm": "ok?"}})", missing},
       {With(R"("registry": [{"root": "HKCU", "key": ")" + std::string(520, 'k') + R"("}])"),
@@ -132,6 +151,18 @@ TEST(Check, FindingsOfManifests) {
       {R"("folders": [{"folder": "C:\\P\\\\App"}])", "folders[0].folder"},
       {R"("patterns": ["..\\*.log"])", "patterns[0]"},
       {R"("patterns": ["#Windows#\\Logs\\*.log"])", "patterns[0]"},
+      // Protected folders, in which the wildcard pass deletes nothing.
+      {R"("patterns": ["#AppData#\\Microsoft\\Windows\\Start Menu\\Programs\\*.lnk"])",
+       "patterns[0]"},
+      {R"("patterns": ["C:\\Users\\Ann\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\"])",
+       "patterns[0]"},
+      {R"("patterns": ["D:\\ProgramData\\Microsoft\\Windows\\Start Menu\\*.lnk"])", "patterns[0]"},
+      {R"("patterns": ["#allusersdir#\\Desktop\\*.lnk"])", "patterns[0]"},
+      // The file pass runs from the end: the folder would be tried before its contents.
+      {R"("files": [{"folder": ".\\p", "name": "a"}, {"folder": ".\\p", "name": ""}])", "files[1]"},
+      {R"("files": [{"folder": "C:\\V\\App\\Sub", "name": "a"}, {"folder": "c:\\v\\app\\",
+          "name": ""}])",
+       "files[1]"},
       {R"("registry": [{"root": "HKLM", "key": "System\\CurrentControlSet"}])", "registry[0].key"},
       {R"("registry": [{"root": "HKEY_LOCAL_MACHINE", "key": "Software\\Classes\\.txt"}])",
        "registry[0].key"},

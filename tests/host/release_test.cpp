@@ -71,6 +71,10 @@ TEST(Release, SignedStubsAndProgramsRoundTrip) {
                               {"key", std::string(kUninstallKey) + "\\TallowinSampleNotes"}}));
     EXPECT_NE(err.find(kind + std::string(" program, block at offset ")), std::string::npos) << err;
     EXPECT_NE(err.find(", signed (certificate table of "), std::string::npos) << err;
+    EXPECT_NE(err.find(": note: $.registry[2] removes an uninstall entry's key: the block holds "
+                       "no more of uninstallEntry"),
+              std::string::npos)
+        << err;
 
     // The sample is a per-user product: its uninstaller runs at the user's level. The
     // manifest keeps its length and all but that attribute, and stays XML that says so.
@@ -150,9 +154,14 @@ TEST(Release, SignedStubsAndProgramsRoundTrip) {
 TEST(Release, UninstallEntryOfTheSampleProduct) {
   std::string out, err;
   EXPECT_EQ(Tool({"check", "--strict", kSample}, &out), 0) << out;
-  ASSERT_EQ(
-      Tool({"uninstall-entry", kSample, "--exe", "C:\\Sample Notes\\uninstall.exe"}, &out, &err), 0)
+  // Standard output when asked for; a file with -o.
+  hosttest::ScopedDir dir;
+  const std::string exe = "C:\\Sample Notes\\uninstall.exe";
+  ASSERT_EQ(Tool({"uninstall-entry", kSample, "--exe", exe, "-o", dir / "e.reg"}, &out, &err), 0)
       << err;
+  EXPECT_EQ(out, "");
+  ASSERT_EQ(Tool({"uninstall-entry", kSample, "--exe", exe, "-o", "-"}, &out, &err), 0) << err;
+  EXPECT_EQ(ReadFile(dir / "e.reg"), Bytes(out.begin(), out.end()));
   EXPECT_EQ(out,
             Utf16("Windows Registry Editor Version 5.00\r\n\r\n"
                   "; HKEY_CURRENT_USER\\Software is one key for 32-bit and 64-bit programs: "
@@ -166,6 +175,8 @@ TEST(Release, UninstallEntryOfTheSampleProduct) {
                   "\"QuietUninstallString\"=\"\\\"C:\\\\Sample Notes\\\\uninstall.exe\\\" /S\"\r\n"
                   "\"InstallLocation\"=\"C:\\\\Sample Notes\"\r\n"
                   "\"DisplayIcon\"=\"C:\\\\Sample Notes\\\\notes.exe,0\"\r\n"
+                  "\"HelpLink\"=\"https://tallowin.invalid/sample-notes/help\"\r\n"
+                  "\"Comments\"=\"A made-up product for the demonstration\"\r\n"
                   "\"EstimatedSize\"=dword:00000040\r\n"
                   "\"NoModify\"=dword:00000001\r\n"
                   "\"NoRepair\"=dword:00000001\r\n\r\n"));
@@ -179,7 +190,7 @@ TEST(Release, UninstallEntryOfTheSampleProduct) {
   const std::string exe = "C:\\Program Files\\Sample\\uninstall.exe";
   for (const auto &[build, view] :
        {std::pair("win32", "/reg:32"), std::pair("win64", "/reg:64"), std::pair("", "/reg:")}) {
-    std::vector<std::string> args = {"uninstall-entry", dir / "m.json", "--exe", exe};
+    std::vector<std::string> args = {"uninstall-entry", dir / "m.json", "--exe", exe, "-o", "-"};
     if (*build)
       args.insert(args.end(),
                   {"--stub", TALLOWIN_BUILD_ROOT "/" + std::string(build) + "/uninstall.exe"});
@@ -190,8 +201,8 @@ TEST(Release, UninstallEntryOfTheSampleProduct) {
     EXPECT_NE(first, std::string::npos) << build;
     EXPECT_EQ(first == last, *build != 0) << build;  // both views when the stub is not named
   }
-  for (const char *exe : {"uninstall.exe", "C:\\a\"b.exe", "C:/x/u.exe", "C:\\"}) {
-    EXPECT_EQ(Tool({"uninstall-entry", kSample, "--exe", exe}, &out, &err), 2);
+  for (const char *bad : {"uninstall.exe", "C:\\a\"b.exe", "C:/x/u.exe", "C:\\"}) {
+    EXPECT_EQ(Tool({"uninstall-entry", kSample, "--exe", bad, "-o", "-"}, &out, &err), 2);
     EXPECT_EQ(err.find("tallowin: " + kSample + ": --exe: \""), 0u) << err;
   }
 }

@@ -171,14 +171,22 @@ TEST(ToolBlock, SilentRunRemovesTheUninstallEntryWhereTheInstallerPutIt) {
     ASSERT_EQ(0, Tool({"pack", row.manifest, "--stub", testenv::StubPath(), "-o", exe}, &out, &err))
         << err;
     if (row.import) {
-      ASSERT_EQ(0, Tool({"uninstall-entry", row.manifest, "--exe", exe}, &out, &err)) << err;
-      ASSERT_TRUE(testenv::WriteText(reg, out));
+      ASSERT_EQ(0, Tool({"uninstall-entry", row.manifest, "--exe", exe, "-o", reg}, &out, &err))
+          << err;
       ASSERT_EQ(0u, testenv::RunAndWait("reg.exe import \"" + reg + "\"" + row.import));
     } else {
       ASSERT_EQ(0, Tool({"uninstall-entry", row.manifest, "--exe", exe, "--write"}, &out, &err))
           << err;
     }
     ASSERT_TRUE(HasKeyInView(row.root, key, row.view));
+    // With the day of the install, which the list of programs shows.
+    if (!row.import) {
+      HKEY k;
+      ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(row.root, key.c_str(), 0, KEY_READ | row.view, &k));
+      EXPECT_EQ(ERROR_SUCCESS,
+                RegQueryValueExA(k, "InstallDate", nullptr, nullptr, nullptr, nullptr));
+      RegCloseKey(k);
+    }
     EXPECT_EQ(row.view == KEY_WOW64_32KEY, !HasKeyInView(row.root, key, KEY_WOW64_64KEY));
     // Wine's list holds the user's entries and the machine's of both views.
     EXPECT_NE(std::string::npos, WineProgramList(dir / "list.txt").find("TallowinSampleNotes|"));
