@@ -1,6 +1,7 @@
 // The outcomes of a run: the tally behind the exit code of a silent run, and the /LOG file.
 #include "app/run.h"
 #include "app/state.h"
+#include "passes/held_path.h"
 #include "paths/paths.h"
 
 namespace {
@@ -73,12 +74,19 @@ void NoteKeyOutcome(DWORD root, const char *path, Outcome what, DWORD error) {
 
 void OpenRunLog(const char *switches) {
   if (!g.logPath[0]) return;
-  // Appended to, never truncated: an existing file keeps every byte, and the handle can
-  // only add at the end. A link planted at the path is opened as itself and refused, as
-  // is a name that another file shares (a hard link) or anything but a plain file.
-  HANDLE file = CreateFileA(g.logPath, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                            FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  // The log's folders are held while it is opened, so none is a link that a standard user
+  // could have made. Appended to, never truncated: an existing file keeps every byte, and
+  // the handle can only add at the end. A link planted at the path is opened as itself
+  // and refused, as is a name that another file shares (a hard link) or anything but a
+  // plain file.
+  char full[kPathBuf];
+  Outcome refused;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  if (HoldFileFolder(g.logPath, full, &refused))
+    file = CreateFileA(full, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ,
+                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                       nullptr);
+  ReleaseHeldPath();
   if (file == INVALID_HANDLE_VALUE) return;
   BY_HANDLE_FILE_INFORMATION info;
   const DWORD unusual =

@@ -29,6 +29,16 @@ struct RunOptions {
   DWORD closingDocumentOffset;
 };
 
+// A chain of folder handles from a drive or share root, each level opened relative to the
+// one above; a 260-byte path has at most this many levels.
+constexpr DWORD kMaxHeldLevels = 131;
+struct HeldPath {
+  char text[260];              // the path held
+  DWORD ends[kMaxHeldLevels];  // where each level's text ends (level 0: the root)
+  HANDLE handles[kMaxHeldLevels];
+  DWORD count;
+};
+
 struct UninstallState {
   HINSTANCE instance;
   DWORD isNT;
@@ -70,8 +80,7 @@ struct UninstallState {
   HANDLE log;            // null while no log is open
   DWORD failedCount;     // entries that stayed against the removal (failed, in use)
   DWORD scheduledCount;  // items left for the system to delete at restart
-  // The folder that the link check last found free of untrusted links (260 bytes).
-  char linkCheckedFolder[260];
+  HeldPath *held;  // the folders that the passes hold on their way down (NT family); null: none
 };
 
 extern UninstallState g;

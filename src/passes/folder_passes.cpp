@@ -1,15 +1,25 @@
 // The folder passes: files named by folder entries, listed folders with their parents,
 // and the folders that the file list leaves empty.
 #include "passes.h"
+#include "passes/held_path.h"
 #include "paths/paths.h"
 #include "ui/ui.h"
 
 namespace {
 
-// A folder that a climb may remove: not a link itself, and not reached through a link
-// that a standard user could have made.
-bool IsClimbable(const char *folder) {
-  return !IsReparsePoint(folder) && LinksAreTrusted(folder, false);
+// Removes `folder` (resolved) through its held parent and reports it; false when a link
+// or a protected folder stopped it, which also stops the climb: removing a link would be
+// harmless, but a climb that went on from it would work on a tree that the listed path
+// only reaches through the link.
+bool RemoveLevel(const char *folder) {
+  Outcome refused;
+  const BOOL removed = RemoveFolderHeld(folder, &refused);
+  if (refused != OUTCOME_FAILED) {
+    NoteOutcome(folder, refused);
+    return false;
+  }
+  NoteFolderRemoval(folder, removed);
+  return true;
 }
 
 void RemoveFolderLevels(FolderEntry *entry) {
@@ -22,23 +32,16 @@ void RemoveFolderLevels(FolderEntry *entry) {
     if (!ResolveUnprotected(folder, resolved)) return NoteOutcome(folder, OUTCOME_PROTECTED);
     if (hasSecond && !ResolveUnprotected(second, resolvedSecond))
       return NoteOutcome(second, OUTCOME_PROTECTED);
-    // Removing a link would be harmless, but a climb that went on from it would work
-    // on a tree that the listed path only reaches through the link: it stops there, and
-    // at a folder that a user's link leads to.
-    if (!IsClimbable(resolved)) return NoteOutcome(resolved, OUTCOME_AT_LINK);
-    if (hasSecond && !IsClimbable(resolvedSecond))
-      return NoteOutcome(resolvedSecond, OUTCOME_AT_LINK);
-
     // A folder that is current cannot be removed: step out of it first.
     char current[kPathBuf];
     DWORD length = GetCurrentDirectoryA(kPathBuf, current);
     if (length == 0 || length >= kPathBuf) current[0] = '\0';
     StripBackslash(current);
     if (EqualsNoCase(current, resolved)) SetCurrentDirectoryA("..");
-    NoteFolderRemoval(resolved, RemoveDirectoryA(resolved));
+    if (!RemoveLevel(resolved)) return;
     if (hasSecond) {
       if (EqualsNoCase(current, resolvedSecond)) SetCurrentDirectoryA("..");
-      NoteFolderRemoval(resolvedSecond, RemoveDirectoryA(resolvedSecond));
+      if (!RemoveLevel(resolvedSecond)) return;
     }
 
     if (entry->levels == 0) return;
@@ -75,12 +78,16 @@ void RemoveFolderFiles() {
   for (DWORD i = 0; i < g.folderCount; ++i) {
     FolderEntry *entry = g.folders[i];
     if (entry && entry->name && entry->name[0] && entry->folder) {
+      char full[kPathBuf];
+      Outcome refused = OUTCOME_FAILED;
       if (!JoinPath(g.scratchPath, kPathBuf, entry->folder, entry->name))
         NoteOutcome(entry->name, OUTCOME_FAILED, ERROR_FILENAME_EXCED_RANGE);
-      else if (!LinksAreTrusted(g.scratchPath, false))
-        NoteOutcome(g.scratchPath, OUTCOME_AT_LINK);
+      else if (HoldFileFolder(g.scratchPath, full, &refused))
+        NoteFileDeletion(g.scratchPath, DeleteFileHeld(full), 0, true);
+      else if (refused != OUTCOME_FAILED)
+        NoteOutcome(g.scratchPath, refused);
       else
-        NoteFileDeletion(g.scratchPath, DeleteFileA(g.scratchPath), 0);
+        NoteFileDeletion(g.scratchPath, FALSE, 0, true);
     }
     ReportProgress(g.fileCount, i);
   }
@@ -116,13 +123,13 @@ void RemoveEmptyFolders() {
       for (;;) {
         char resolved[kPathBuf];
         if (!ResolveUnprotected(path, resolved)) break;
-        if (!IsClimbable(resolved)) {
-          NoteOutcome(resolved, OUTCOME_AT_LINK);
+        // Only what this pass removes is reported, and what stops it at a link: the
+        // folders it finds in use or not empty were never listed.
+        Outcome refused;
+        if (!RemoveFolderHeld(resolved, &refused)) {
+          if (refused == OUTCOME_AT_LINK) NoteOutcome(resolved, refused);
           break;
         }
-        // Only what this pass removes is reported: the folders it finds in use or not
-        // empty were never listed.
-        if (!RemoveDirectoryA(resolved)) break;
         NoteOutcome(resolved, OUTCOME_REMOVED);
         if (!CutAtLastBackslash(path)) break;
       }

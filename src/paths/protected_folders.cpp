@@ -1,5 +1,6 @@
 // The protected folder test: folders of the system and of the user's shell are never removed.
 #include <shlobj.h>
+#include <string.h>
 
 #include "app/state.h"
 #include "data/data.h"
@@ -12,12 +13,31 @@ namespace {
 constexpr int kMaxProtected = 19;
 char protectedFolders[kMaxProtected][kPathBuf];
 int protectedCount = 0;
+// The file identity of each listed folder that exists (volume serial, index high, low):
+// a short name, another spelling or a link reaches the same identity.
+DWORD protectedIds[kMaxProtected][3];
+int protectedIdCount = 0;
+
+bool ReadIdentity(HANDLE folder, DWORD *id) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(folder, &info)) return false;
+  id[0] = info.dwVolumeSerialNumber;
+  id[1] = info.nFileIndexHigh;
+  id[2] = info.nFileIndexLow;
+  return true;
+}
 
 void AddFolder(const char *folder) {
   if (protectedCount < kMaxProtected &&
       CopyBounded(protectedFolders[protectedCount], kPathBuf, folder)) {
     ++protectedCount;
   }
+  if (!g.isNT || protectedIdCount >= kMaxProtected) return;
+  // Followed if a link: what it leads to is the folder that stands protected.
+  ScopedHandle handle(CreateFileA(folder, FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (handle && ReadIdentity(handle, protectedIds[protectedIdCount])) ++protectedIdCount;
 }
 
 void AddSpecialFolder(int csidl) {
@@ -40,7 +60,7 @@ void AddWithQuickLaunch(int csidl) {
 }
 
 void BuildProtectedList() {
-  protectedCount = 0;
+  protectedCount = protectedIdCount = 0;
   bool nt = g.isNT != 0;
   char folder[kPathBuf];
   UINT n = GetWindowsDirectoryA(folder, kPathBuf);
@@ -96,9 +116,18 @@ int IsProtectedFolder(char *path) {
   return result;
 }
 
+bool IsProtectedIdentity(HANDLE folder) {
+  if (!g.protectedListReady) BuildProtectedList();
+  DWORD id[3];
+  if (!ReadIdentity(folder, id)) return true;  // unknown: not removed
+  for (int i = 0; i < protectedIdCount; ++i)
+    if (memcmp(id, protectedIds[i], sizeof id) == 0) return true;
+  return false;
+}
+
 void ResetProtectedFolders() {
   g.protectedListReady = FALSE;
-  protectedCount = 0;
+  protectedCount = protectedIdCount = 0;
 }
 
 bool ResolveFullPath(const char *path, char *resolved) {
@@ -112,9 +141,4 @@ bool ResolveFullPath(const char *path, char *resolved) {
 bool ResolveUnprotected(char *folder, char *resolved) {
   if (!ResolveFullPath(folder, resolved)) return false;
   return !IsProtectedFolder(folder) && !IsProtectedFolder(resolved);
-}
-
-bool IsReparsePoint(const char *path) {
-  DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
