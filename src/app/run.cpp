@@ -105,6 +105,12 @@ void ParseSwitches(const char *text) {
     if (letter == 0) return;
     if (StartsWithNoCase(p + 1, "LOG=")) {
       p = TakeLogPath(p + 5);
+    } else if (StartsWithNoCase(p + 1, "LOG") && p[4] == ' ') {
+      // "/LOG path" as well: a blank for the '=' must not lose the log without a word. A
+      // next word that begins a switch is no path.
+      const char *value = p + 4;
+      while (*value == ' ') ++value;
+      p = *value && *value != '/' && *value != '-' ? TakeLogPath(value) : p + 4;
     } else {
       if (letter == 'q' || letter == 'Q') g.quiet = 1;
       if (letter == 'x' || letter == 'X') g.noExternal = g.quiet = 1;
@@ -206,10 +212,12 @@ int RunUninstall(HINSTANCE instance, const char *commandLine) {
   if (!g.quiet) {
     answer = ShowMessage(GetMessageText(blockfmt::MSG_CONFIRM), MB_OKCANCEL | MB_ICONINFORMATION);
     while (answer == IDOK && AnyFileInUse()) {
+      NoteEvent("warned-in-use", g.scratchPath);  // the first listed file found held
       int retry = ShowMessage(GetMessageText(blockfmt::MSG_FILES_IN_USE),
                               MB_RETRYCANCEL | MB_ICONINFORMATION);
       // Only Retry tests again: a box that cannot be shown must not loop for ever.
       if (retry != IDRETRY) answer = IDCANCEL;
+      NoteEvent("answered", retry == IDRETRY ? "retry" : "cancel");
     }
   }
   if (answer == IDOK) {
@@ -243,7 +251,12 @@ int RunUninstall(HINSTANCE instance, const char *commandLine) {
 
   CloseMainWindow();
   FreeRemovalData();
-  if (answer == IDOK && !g.noExternal) StartSelfDeletion();
+  if (answer == IDOK && !g.noExternal) {
+    // The path first: the 9x family's start rewrites installDir into its short form.
+    char folder[kPathBuf];
+    if (!CopyBounded(folder, kPathBuf, g.installDir)) folder[0] = '\0';
+    NoteEvent(StartSelfDeletion() ? "scheduled-self-delete" : "self-delete-not-started", folder);
+  }
   EndRun();
   return FinishRun(0);
 }

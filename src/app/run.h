@@ -33,9 +33,10 @@ enum Outcome {
   OUTCOME_STILL_SHARED,     // other products still count on the file
   OUTCOME_NOT_EMPTY,        // a folder that still holds something
   OUTCOME_PROTECTED,
-  OUTCOME_AT_LINK,     // a junction or symbolic link stopped the pass
-  OUTCOME_ODD_NAME,    // a name the system would read as another one: never touched
+  OUTCOME_AT_LINK,     // a junction or symbolic link stopped the pass (fails the run)
+  OUTCOME_ODD_NAME,    // a name the system would read as another one: never touched (fails)
   OUTCOME_IN_USE,      // held by another process and not scheduled: stays (fails the run)
+  OUTCOME_NOT_FILE,    // a folder stands where a listed file should be: stays (fails)
   OUTCOME_RESTART,     // scheduled for deletion at the next restart
   OUTCOME_FAILED,      // stays, with the system's error number (fails the run)
   OUTCOME_UNREADABLE,  // the removal data block could not be read
@@ -49,8 +50,14 @@ constexpr int kExitFailed = 1603;
 void NoteOutcome(const char *pathOrKey, Outcome what, DWORD error = 0);
 /// NoteOutcome for a registry entry: the root's name, a backslash and the path.
 void NoteKeyOutcome(DWORD root, const char *path, Outcome what, DWORD error = 0);
+/// Appends a line for something the run did or was told that is no entry's outcome (the
+/// in-use warning and its answer, the start of the self-deletion): keyword, blank, text.
+void NoteEvent(const char *keyword, const char *text);
 /// Opens the /LOG file, if one was given, and writes the header (program, switches,
-/// start). A log that cannot be opened is left out; nothing else changes.
+/// start). A path that cannot be opened as a plain file of this run's own (held open by
+/// another process, a link, a hard link, a folder) is not written to: the log goes to a new
+/// file beside it (the path and ".1" to ".99"), and the Application event log says where.
+/// Nothing else about the run changes.
 void OpenRunLog(const char *switches);
 /// The final exit code (with /S: from the outcomes when `code` is 0); writes it as the
 /// log's last line and closes the log.

@@ -33,5 +33,6 @@ bool ToOemPath(char *path);
 /// not fit or a path cannot be given safely even in its short form.
 bool BuildSelfDeletionCommand(wchar_t *line, DWORD capacity, const wchar_t *systemFolder,
                               const wchar_t *program);
-/// Starts the removal of the program file and its folder after exit.
-void StartSelfDeletion();
+/// Starts the removal of the program file and its folder after exit; true when the script
+/// was started.
+bool StartSelfDeletion();

@@ -80,26 +80,26 @@ bool WriteAll(HANDLE file, const char *text) {
   return WriteFile(file, text, size, &written, NULL) && written == size;
 }
 
-void StartOnNineX() {
+bool StartOnNineX() {
   char *installDir = g.installDir;
   ToShortPath(installDir);
   StripBackslash(installDir);
   DWORD ownLength = GetModuleFileNameA(g.instance, g.scratchPath, kPathBuf);
   // A cut own path would name a different file.
-  if (ownLength == 0 || ownLength >= kPathBuf) return;
+  if (ownLength == 0 || ownLength >= kPathBuf) return false;
   ToShortPath(g.scratchPath);
   char windowsFolder[kPathBuf];
   DWORD length = GetWindowsDirectoryA(windowsFolder, kPathBuf);
-  if (length == 0 || length >= kPathBuf) return;
+  if (length == 0 || length >= kPathBuf) return false;
   StripBackslash(windowsFolder);
   SetCurrentDirectoryA(windowsFolder);
   // The interpreter reads the script in the OEM code page: a path that would come out as
   // another one is not written at all.
-  if (!ToOemPath(installDir) || !ToOemPath(g.scratchPath)) return;
+  if (!ToOemPath(installDir) || !ToOemPath(g.scratchPath)) return false;
 
   char batchPath[kPathBuf];
   HANDLE file = CreateBatchFile(batchPath, "delme%d.bat");
-  if (file == INVALID_HANDLE_VALUE) return;
+  if (file == INVALID_HANDLE_VALUE) return false;
   char oemBatch[kPathBuf];
   char *script = AllocBlock(kScriptBuf);
   // "command.com /C " and the script's short path.
@@ -112,8 +112,10 @@ void StartOnNineX() {
   if (ready) ToShortPath(runPath);
   ready = ready && CopyBounded(line, sizeof line, "command.com /C ") &&
           AppendBounded(line, sizeof line, runPath);
-  if (!ready || !StartDetached(NULL, line, SW_HIDE)) DeleteFileA(batchPath);
+  const bool started = ready && StartDetached(NULL, line, SW_HIDE);
+  if (!started) DeleteFileA(batchPath);
   FreeBlock(script);
+  return started;
 }
 
 struct WideLine {
@@ -226,23 +228,24 @@ bool BuildSelfDeletionCommand(wchar_t *line, DWORD capacity, const wchar_t *syst
          Put(l, L"\\ping.exe\" -n 2 127.0.0.1 >nul)\"");
 }
 
-void StartSelfDeletion() {
+bool StartSelfDeletion() {
   if (!g.isNT) {
-    StartOnNineX();
-    return;
+    return StartOnNineX();
   }
   wchar_t own[kPathBuf];
   wchar_t systemFolder[kPathBuf];
   DWORD ownLength = GetModuleFileNameW(g.instance, own, kPathBuf);
   DWORD length = GetSystemDirectoryW(systemFolder, kPathBuf);
   // A cut path would name a different file.
-  if (ownLength == 0 || ownLength >= kPathBuf || length == 0 || length >= kPathBuf - 9) return;
+  if (ownLength == 0 || ownLength >= kPathBuf || length == 0 || length >= kPathBuf - 9)
+    return false;
   if (length > 3 && systemFolder[length - 1] == L'\\') systemFolder[--length] = L'\0';
   SetCurrentDirectoryW(systemFolder);
   wchar_t *line = reinterpret_cast<wchar_t *>(AllocBlock(kLineChars * sizeof(wchar_t)));
   wchar_t interpreter[kPathBuf];
   CopyMemory(interpreter, systemFolder, (length + 1) * sizeof(wchar_t));
   CopyMemory(interpreter + length, L"\\cmd.exe", 9 * sizeof(wchar_t));
+  bool started = false;
   if (line && BuildSelfDeletionCommand(line, kLineChars, systemFolder, own)) {
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof(startup));
@@ -253,9 +256,11 @@ void StartSelfDeletion() {
     ZeroMemory(&info, sizeof(info));
     if (CreateProcessW(interpreter, line, NULL, NULL, FALSE, 0, NULL, systemFolder, &startup,
                        &info)) {
+      started = true;
       CloseHandle(info.hThread);
       CloseHandle(info.hProcess);
     }
   }
   FreeBlock(reinterpret_cast<char *>(line));
+  return started;
 }

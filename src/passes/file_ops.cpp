@@ -71,10 +71,13 @@ void NoteHeldFile(const char *path, unsigned char flags, bool listed) {
 
 void NoteFileDeletion(const char *path, BOOL deleted, unsigned char flags, bool listed) {
   const DWORD error = deleted ? 0 : GetLastError();
+  const DWORD attributes = deleted ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path);
   if (deleted)
     NoteOutcome(path, OUTCOME_REMOVED);
   else if (IsAbsentError(error))
     NoteOutcome(path, OUTCOME_ABSENT);
+  else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    NoteOutcome(path, OUTCOME_NOT_FILE);
   else if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
     NoteHeldFile(path, flags, listed);
   else

@@ -16,10 +16,12 @@ namespace {
 const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
 // The write-access test: 0 when the file exists and is not read-only, else the system error
-// (ERROR_ACCESS_DENIED for a read-only file).
+// (ERROR_ACCESS_DENIED for a read-only file, ERROR_DIRECTORY for a folder, which is no file
+// that anything holds).
 DWORD WriteAccessError(const char *path) {
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_DIRECTORY;
   if (attributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
   return 0;
 }
@@ -129,18 +131,13 @@ void DeleteAndRetry(const char *path, const char *full, unsigned char flags) {
 // The common entry, a plain file that nothing holds, in few system calls: opened as the
 // locked-file test opens it, plus delete access, through its held folder, and deleted
 // through that handle. The answers are those of the full steps: the open succeeds only
-// where the test's open would, and what it opened rules out read-only files and links
-// (opened as themselves), so the file whose attributes were read is the one that goes.
-// True when done; false leaves everything to the full steps.
+// where the test's open would, and never for a read-only file or a folder; a link is
+// opened as itself, so only its name goes, as DeleteFileA would do. The file opened is
+// the file that goes. True when done; false leaves everything to the full steps.
 bool DeletePlainFile(const char *full, unsigned char flags) {
   if (!g.isNT || (flags & (FE_SHARED | FE_FONT | FE_SELFREG))) return false;
-  DWORD error;
-  ScopedHandle file(OpenHeldFile(HeldLevel(0), FindLastBackslash(const_cast<char *>(full)) + 1,
-                                 GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, &error));
-  BY_HANDLE_FILE_INFORMATION info;
-  const DWORD unusual = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT;
-  return file && GetFileInformationByHandle(file, &info) && !(info.dwFileAttributes & unusual) &&
-         DeleteByHandle(file) == 0;
+  return DeleteHeldFile(HeldLevel(0), FindLastBackslash(const_cast<char *>(full)) + 1,
+                        GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ) != FALSE;
 }
 
 }  // namespace
@@ -211,6 +208,10 @@ void RemoveFiles() {
         NoteFileDeletion(path, FALSE, entry->flags, true);
     } else if (DeletePlainFile(full, entry->flags)) {
       NoteOutcome(path, OUTCOME_REMOVED);
+    } else if (WriteAccessError(path) == ERROR_DIRECTORY) {
+      // A folder where the file should be is not the file: no count, font or
+      // registration of the file is touched, and it is no file held by another process.
+      NoteOutcome(path, OUTCOME_NOT_FILE);
     } else {
       bool locked = IsFileLocked(path) != FALSE;
       bool ok = !locked;
@@ -226,6 +227,6 @@ void RemoveFiles() {
         NoteOutcome(path, kept);
       }
     }
-    ReportProgress(0, k);
+    ReportProgress(PROGRESS_FILES, k);
   }
 }

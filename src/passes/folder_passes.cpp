@@ -89,7 +89,7 @@ void RemoveFolderFiles() {
       else
         NoteFileDeletion(g.scratchPath, FALSE, 0, true);
     }
-    ReportProgress(g.fileCount, i);
+    ReportProgress(PROGRESS_FOLDER_FILES, i);
   }
 }
 
@@ -98,7 +98,7 @@ void RemoveFolders() {
   for (DWORD i = 0; i < g.folderCount; ++i) {
     FolderEntry *entry = g.folders[i];
     if (entry && entry->folder && entry->folder[0]) RemoveFolderLevels(entry);
-    ReportProgress(g.fileCount, i);
+    ReportProgress(PROGRESS_FOLDERS, i);
   }
 }
 
@@ -116,25 +116,33 @@ void RemoveEmptyFolders() {
   char *path = g.scratchPath;
   for (DWORD i = 0; g.files && i < g.fileCount; ++i) {
     const FileEntry *entry = g.files[i];
-    if (!entry) continue;
-    if (entry->flags & blockfmt::FE_FONT) continue;
-    if (BuildEntryFolder(entry) && !EqualsNoCase(path, lastTried)) {
+    // Fonts stay registered elsewhere: their folders are left, but they count for progress.
+    if (entry && !(entry->flags & blockfmt::FE_FONT) && BuildEntryFolder(entry) &&
+        !EqualsNoCase(path, lastTried)) {
       CopyBounded(lastTried, kPathBuf, path);
-      for (;;) {
+      for (bool own = true;; own = false) {
         char resolved[kPathBuf];
         if (!ResolveUnprotected(path, resolved)) break;
-        // Only what this pass removes is reported, and what stops it at a link: the
-        // folders it finds in use or not empty were never listed.
+        // A folder that still holds something, or is gone, ends the climb without a word:
+        // no folder of it was listed. A link stops it with its report, and any other error
+        // on the folder that held the listed file leaves it behind for a reason: it is
+        // reported. Above it the climb only tidies up, and the parent that is the current
+        // folder cannot go anyway.
         Outcome refused;
         if (!RemoveFolderHeld(resolved, &refused)) {
-          if (refused == OUTCOME_AT_LINK) NoteOutcome(resolved, refused);
+          const DWORD error = GetLastError();
+          if (refused != OUTCOME_FAILED && refused != OUTCOME_PROTECTED)
+            NoteOutcome(resolved, refused);
+          else if (refused == OUTCOME_FAILED && own && error != ERROR_DIR_NOT_EMPTY &&
+                   error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            NoteOutcome(resolved, OUTCOME_FAILED, error);
           break;
         }
         NoteOutcome(resolved, OUTCOME_REMOVED);
         if (!CutAtLastBackslash(path)) break;
       }
     }
-    ReportProgress(g.folderCount + g.registryCount + g.fileCount, i);
+    ReportProgress(PROGRESS_EMPTY_FOLDERS, i);
   }
   AppendBackslash(g.installDir);
 }

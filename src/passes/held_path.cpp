@@ -20,13 +20,19 @@ struct NativeCalls {
   NtOpenFileFn open;
   NtSetInformationFileFn setInformation;
   StatusToErrorFn toError;
+  bool olderDisposition;  // the newer delete call was refused once: not asked again
 };
 NativeCalls nativeCalls;
 const NativeCalls *Native() {
   NativeCalls &calls = nativeCalls;
-  if (!calls.toError && FindSystemCall("ntdll.dll", "NtOpenFile", calls.open) &&
-      FindSystemCall("ntdll.dll", "NtSetInformationFile", calls.setInformation)) {
-    FindSystemCall("ntdll.dll", "RtlNtStatusToDosError", calls.toError);
+  HMODULE ntdll = calls.toError ? nullptr : GetModuleHandleA("ntdll.dll");
+  if (ntdll) {
+    calls.open = reinterpret_cast<NtOpenFileFn>(GetProcAddress(ntdll, "NtOpenFile"));
+    calls.setInformation =
+        reinterpret_cast<NtSetInformationFileFn>(GetProcAddress(ntdll, "NtSetInformationFile"));
+    if (calls.open && calls.setInformation)
+      calls.toError =
+          reinterpret_cast<StatusToErrorFn>(GetProcAddress(ntdll, "RtlNtStatusToDosError"));
   }
   return calls.toError ? &calls : nullptr;
 }
@@ -206,10 +212,6 @@ bool HoldFileFolder(const char *path, char *full, Outcome *refused) {
   return HoldFolder(folder, true, refused);
 }
 
-HANDLE HeldLevel(DWORD up) {
-  return g.held && up < g.held->count ? g.held->handles[g.held->count - 1 - up] : nullptr;
-}
-
 void ReleaseHeldPath() {
   DropLevels(0);
   FreeAndNullT(&g.held);
@@ -247,12 +249,15 @@ DWORD DeleteByHandle(HANDLE file) {
   IO_STATUS_BLOCK io;
   // The newer call frees the name at once, even while others still have the file open.
   ULONG flags = kDispositionDelete | kDispositionPosixSemantics;
-  LONG status =
-      native->setInformation(file, &io, &flags, sizeof flags, kFileDispositionInformationEx);
+  LONG status = static_cast<LONG>(0xC0000002u);  // not implemented
+  if (!native->olderDisposition)
+    status = native->setInformation(file, &io, &flags, sizeof flags, kFileDispositionInformationEx);
   const ULONG olderSystem[] = {0xC0000002u /* not implemented */, 0xC0000003u /* info class */,
                                0xC000000Du /* parameter */, 0xC00000BBu /* not supported */};
   for (ULONG code : olderSystem) {
     if (static_cast<ULONG>(status) != code) continue;
+    // A system without the call is not asked again; a volume without it is, on the next.
+    if (code <= 0xC0000003u) nativeCalls.olderDisposition = true;
     BOOLEAN remove = TRUE;
     status = native->setInformation(file, &io, &remove, sizeof remove, kFileDispositionInformation);
     break;
@@ -260,17 +265,9 @@ DWORD DeleteByHandle(HANDLE file) {
   return status >= 0 ? 0 : native->toError(status);
 }
 
-HANDLE OpenHeldFile(HANDLE folder, const char *name, ACCESS_MASK access, ULONG sharing,
-                    DWORD *error) {
+BOOL DeleteHeldFile(HANDLE folder, const char *name, ACCESS_MASK access, ULONG sharing) {
   HANDLE file;
-  *error = OpenRelative(folder, name, access, sharing, FILE_NON_DIRECTORY_FILE, false, &file);
-  return file;
-}
-
-BOOL DeleteHeldFile(HANDLE folder, const char *name) {
-  HANDLE file;
-  DWORD error = OpenRelative(folder, name, DELETE | FILE_READ_ATTRIBUTES,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  DWORD error = OpenRelative(folder, name, access | DELETE | FILE_READ_ATTRIBUTES, sharing,
                              FILE_NON_DIRECTORY_FILE, false, &file);
   if (!error) {
     error = DeleteByHandle(file);
@@ -299,19 +296,13 @@ BOOL RemoveHeldFolder(HANDLE folder, const char *name, const char *path, Outcome
 
 BOOL DeleteFileHeld(const char *path) {
   if (!g.isNT) return DeleteFileA(path);
-  char folder[kPathBuf];
-  const char *name = LeafName(path);
+  char full[kPathBuf];
   Outcome refused;
-  if (!name || !CopyBounded(folder, kPathBuf, path)) {
-    SetLastError(ERROR_BAD_PATHNAME);
-    return FALSE;
-  }
-  folder[name - path] = '\0';
-  if (!HoldFolder(folder, true, &refused)) {
+  if (!HoldFileFolder(path, full, &refused)) {
     if (refused != OUTCOME_FAILED) SetLastError(ERROR_CANT_ACCESS_FILE);
     return FALSE;
   }
-  return DeleteHeldFile(HeldLevel(0), name);
+  return DeleteHeldFile(HeldLevel(0), FindLastBackslash(full) + 1);
 }
 
 BOOL RemoveFolderHeld(const char *path, Outcome *refused) {

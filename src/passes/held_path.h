@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "app/run.h"
+#include "app/state.h"
 
 /// Holds every folder of `folder` (a full path as ResolveFullPath gives it). The levels
 /// held for the previous call stay as far as the two paths agree, so consecutive entries
@@ -23,7 +24,9 @@ bool HoldFolder(const char *folder, bool lastMayBeLink, Outcome *refused);
 bool HoldFileFolder(const char *path, char *full, Outcome *refused);
 /// The handle of the last level that HoldFolder holds, or of the one `up` levels above it;
 /// null when there is none (and always on the 9x family).
-HANDLE HeldLevel(DWORD up);
+inline HANDLE HeldLevel(DWORD up) {
+  return g.held && up < g.held->count ? g.held->handles[g.held->count - 1 - up] : nullptr;
+}
 /// Closes every held level. The run lets go before the self-deletion script starts.
 void ReleaseHeldPath();
 /// True when every held level is owned by and changeable only by Administrators, SYSTEM
@@ -36,15 +39,13 @@ bool HeldPathIsAdminOnly();
 /// OUTCOME_AT_LINK), never a protected folder (OUTCOME_PROTECTED), held without delete
 /// sharing. Null, with *refused OUTCOME_FAILED and the last error set, otherwise.
 HANDLE OpenHeldSubfolder(HANDLE folder, const char *name, const char *path, Outcome *refused);
-/// Opens the file `name` of the held folder `folder` as itself (never a link's target);
-/// null with the system error in *error.
-HANDLE OpenHeldFile(HANDLE folder, const char *name, ACCESS_MASK access, ULONG sharing,
-                    DWORD *error);
 /// Deletes the file `name` of the held folder `folder` through a handle opened relative to
-/// it (a link is deleted itself, never its target). Works like DeleteFileA: FALSE with the
-/// last error (ERROR_ACCESS_DENIED for a read-only file, ERROR_SHARING_VIOLATION for one
-/// another process holds).
-BOOL DeleteHeldFile(HANDLE folder, const char *name);
+/// it (a link is deleted itself, never its target), opened with `access` besides delete
+/// access and sharing only `sharing`. Works like DeleteFileA: FALSE with the last error
+/// (ERROR_ACCESS_DENIED for a read-only file, ERROR_SHARING_VIOLATION for one another
+/// process holds).
+BOOL DeleteHeldFile(HANDLE folder, const char *name, ACCESS_MASK access = 0,
+                    ULONG sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
 /// Removes the empty folder `name` of the held folder `folder` through a handle opened
 /// relative to it, after the checks on that same handle (and on its full `path`, when
 /// given, for systems that show a link only by name): FALSE with *refused OUTCOME_AT_LINK

@@ -22,8 +22,9 @@ void ReadFontFullName(const char *path, char *name);
 
 /// The registry pass.
 void DeleteRegistryEntries();
-/// Deletes `subkey` of `parent` with its whole tree; returns a Win32 error code.
-LONG DeleteKeyTree(HKEY parent, const char *subkey);
+/// Deletes `subkey` of `parent` with its whole tree; returns a Win32 error code. *reached
+/// (when given) tells whether `subkey` itself was there and opened.
+LONG DeleteKeyTree(HKEY parent, const char *subkey, bool *reached = nullptr);
 
 /// The wildcard pass.
 void RemoveWildcardMatches();

@@ -94,30 +94,48 @@ LONG DeleteOpenKey(HKEY key) {
   return static_cast<LONG>(toError(deleteKey(key)));
 }
 
-// Deletes the key behind `key` (opened without links) with its whole tree.
-LONG DeleteOpenKeyTree(HKEY key) {
-  char name[kKeyNameBuf];
+// The UTF-16 registry calls, found by name: the 9x family, which never deletes trees
+// here, may lack them, and a program that imported them would not start there.
+struct WideRegistryCalls {
+  decltype(&RegEnumKeyExW) enumerate;
+  decltype(&RegOpenKeyExW) open;
+  bool Find() {
+    return FindSystemCall("advapi32.dll", "RegEnumKeyExW", enumerate) &&
+           FindSystemCall("advapi32.dll", "RegOpenKeyExW", open);
+  }
+};
+
+// Deletes the key behind `key` (opened without links) with its whole tree. The subkeys
+// are enumerated and opened by their UTF-16 names, relative to the key held: an ANSI name
+// of a subkey that the code page cannot spell ("C?") names no key, or another one.
+LONG DeleteOpenKeyTree(HKEY key, const WideRegistryCalls &calls) {
+  wchar_t name[256];  // a key name has at most 255 characters
   for (;;) {
-    DWORD size = sizeof(name);
-    LONG result = RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr);
+    DWORD size = sizeof name / sizeof name[0];
+    LONG result = calls.enumerate(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr);
     if (result == ERROR_NO_MORE_ITEMS) return DeleteOpenKey(key);
     if (result != ERROR_SUCCESS) return result;
+    // An empty name would open the key itself again.
+    if (size == 0) return ERROR_BADKEY;
     // The first failure anywhere ends the whole deletion; what went before stays gone.
     ScopedKey child;
-    result = OpenKeyWithoutLinks(key, name, static_cast<int>(size), DELETE | KEY_ENUMERATE_SUB_KEYS,
-                                 &child);
-    if (result == ERROR_SUCCESS) result = DeleteOpenKeyTree(child);
+    result = calls.open(key, name, REG_OPTION_OPEN_LINK,
+                        KEY_QUERY_VALUE | DELETE | KEY_ENUMERATE_SUB_KEYS, child.Receive());
+    if (result == ERROR_SUCCESS)
+      result = IsLinkKey(child) ? kStoppedAtLink : DeleteOpenKeyTree(child, calls);
     if (result != ERROR_SUCCESS) return result;
   }
 }
 
-// Reports a registry entry by the result of its deletion.
-void NoteRegistryResult(const RegistryEntry *entry, LONG result) {
+// Reports a registry entry by the result of its deletion. Only the listed key or value
+// itself not being there is "absent": once the listed key was open (`reached`), a subkey
+// that is not found is a failure like any other, and the tree stays.
+void NoteRegistryResult(const RegistryEntry *entry, LONG result, bool reached) {
   if (result == kStoppedAtLink)
     NoteKeyOutcome(entry->root, entry->path, OUTCOME_AT_LINK);
   else if (result == ERROR_SUCCESS)
     NoteKeyOutcome(entry->root, entry->path, OUTCOME_REMOVED);
-  else if (result == ERROR_FILE_NOT_FOUND)
+  else if (result == ERROR_FILE_NOT_FOUND && !reached)
     NoteKeyOutcome(entry->root, entry->path, OUTCOME_ABSENT);
   else
     NoteKeyOutcome(entry->root, entry->path, OUTCOME_FAILED, static_cast<DWORD>(result));
@@ -140,12 +158,16 @@ LONG DeleteValueEntry(OpenValueKey *open, DWORD root, char *path, int separator)
 
 }  // namespace
 
-LONG DeleteKeyTree(HKEY parent, const char *subkey) {
+LONG DeleteKeyTree(HKEY parent, const char *subkey, bool *reached) {
+  if (reached) *reached = false;
   if (!subkey || !subkey[0]) return ERROR_BADKEY;
   ScopedKey key;
   const LONG result =
       OpenKeyWithoutLinks(parent, subkey, lstrlenA(subkey), DELETE | KEY_ENUMERATE_SUB_KEYS, &key);
-  return result == ERROR_SUCCESS ? DeleteOpenKeyTree(key) : result;
+  if (result != ERROR_SUCCESS) return result;
+  if (reached) *reached = true;
+  WideRegistryCalls calls;
+  return calls.Find() ? DeleteOpenKeyTree(key, calls) : ERROR_CALL_NOT_IMPLEMENTED;
 }
 
 void DeleteRegistryEntries() {
@@ -156,17 +178,19 @@ void DeleteRegistryEntries() {
     if (entry && entry->path && entry->path[0]) {
       int separator = ValueSeparator(entry->path);
       if (separator >= 0) {
-        // Value entries do not move the bar; the next key entry's index covers them.
-        NoteRegistryResult(entry, DeleteValueEntry(&open, entry->root, entry->path, separator));
-        continue;
+        NoteRegistryResult(entry, DeleteValueEntry(&open, entry->root, entry->path, separator),
+                           false);
+      } else {
+        open.Close();
+        HKEY root = RootKey(entry->root);
+        bool reached = false;
+        // RegDeleteKeyA deletes the whole tree on the 9x family.
+        const LONG result =
+            g.isNT ? DeleteKeyTree(root, entry->path, &reached) : RegDeleteKeyA(root, entry->path);
+        NoteRegistryResult(entry, result, reached);
       }
-      open.Close();
-      HKEY root = RootKey(entry->root);
-      // RegDeleteKeyA deletes the whole tree on the 9x family.
-      NoteRegistryResult(
-          entry, g.isNT ? DeleteKeyTree(root, entry->path) : RegDeleteKeyA(root, entry->path));
     }
-    ReportProgress(g.fileCount + g.folderCount, i);
+    ReportProgress(PROGRESS_REGISTRY, i);
   }
   open.Close();
 }

@@ -202,7 +202,10 @@ void CleanFolder(const char *folder, const char *parent, const char *pattern, HA
         continue;
       }
       char child[kPathBuf];
-      if (!JoinPath(child, kPathBuf, folder, found.cFileName)) continue;
+      if (!JoinPath(child, kPathBuf, folder, found.cFileName)) {
+        NoteOutcome(found.cFileName, OUTCOME_FAILED, ERROR_FILENAME_EXCED_RANGE);
+        continue;
+      }
       if (IsProtectedFolder(child)) {
         NoteOutcome(child, OUTCOME_PROTECTED);
         continue;
@@ -213,6 +216,8 @@ void CleanFolder(const char *folder, const char *parent, const char *pattern, HA
         CleanFolder(child, folder, pattern, childHeld, held, depth + 1);
       else if (refused != OUTCOME_FAILED)
         NoteOutcome(child, refused);
+      else
+        NoteFolderRemoval(child, FALSE);  // gone meanwhile, or stays with the reason
     } while (FindNextFileA(search, &found));
   }
 

@@ -28,7 +28,7 @@ void CreateProgressDialog() {
                                         ProgressDialogProc, 0);
   if (!g.progressDialog) return;
   g.progressBar = GetDlgItem(g.progressDialog, IDC_PROGRESS_BAR);
-  g.progressTotal = g.registryCount + 2 * g.fileCount + g.folderCount;
+  g.progressTotal = ProgressTotal();
   SetDlgItemTextA(g.progressDialog, IDC_TEXT, GetMessageText(blockfmt::MSG_STATUS_FILES));
 }
 
@@ -59,8 +59,13 @@ void SetProgress(DWORD value) {
   PumpMessages();
 }
 
-void ReportProgress(DWORD first, DWORD index) {
-  if (g.progressTotal) SetProgress((first + index) * 100 / g.progressTotal);
+DWORD ProgressTotal() { return 2 * g.fileCount + 2 * g.folderCount + g.registryCount; }
+
+void ReportProgress(ProgressRange range, DWORD index) {
+  if (!g.progressTotal) return;
+  const DWORD files = g.fileCount, folders = g.folderCount;
+  const DWORD start[] = {0, files, files + folders, files + 2 * folders, 2 * files + 2 * folders};
+  SetProgress((start[range] + index + 1) * 100 / g.progressTotal);
 }
 
 int AskDeleteFile(const char *path) {

@@ -1,6 +1,7 @@
 #include "tallowin.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -175,6 +176,14 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
   ASSERT_EQ(truncate(big.c_str(), off_t(2) << 30), 0);
   Refused({"pack", manifest, "--stub", big, "-o", out},
           big + ": 2147483648 bytes, more than the 256 MiB");
+  EXPECT_EQ(ReadFile(out), good);
+  // A FIFO would hold the read until someone writes to it, and a folder is no program: both
+  // are refused at once for what they are.
+  const std::string fifo = dir / "fifo", folder = dir / "folder";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  for (const std::string &input : {fifo, folder})
+    Refused({"pack", manifest, "--stub", input, "-o", out}, input + ": not a regular file");
   EXPECT_EQ(ReadFile(out), good);
   // An output that is an input, under another name too, is refused before anything is read.
   const std::string alias = dir / "alias.json";

@@ -150,15 +150,27 @@ TEST_F(FilePassTest, PlainFilesGoUnlessHeld) {
     EXPECT_EQ(c.locked, IsFileLocked(path.c_str()) != FALSE) << c.name;
     EXPECT_EQ(c.readOnly, IsReadOnly(path)) << c.name << ": the attribute is put back";
   }
+  // A folder where a listed file should be is no file that anything holds, and none of
+  // the file's count, font or registration is touched for it.
+  const std::string folder = dir_ / "folder.dll";
+  ASSERT_TRUE(testenv::MakeDirs(folder));
+  state_.File(dir_.path(), "folder.dll", FE_CHECK_IN_USE | FE_SHARED | FE_SELFREG);
+  SetShared(folder, "02000000");
   EXPECT_FALSE(AnyFileInUse());
   g.files[3]->flags |= FE_CHECK_IN_USE;  // held.dat
   EXPECT_TRUE(AnyFileInUse());
 
   DialogAnswerer answerer;
   answerer.Answer("<9>", Press::Command, IDC_PROMPT_NO);
+  testenv::PassLog log(dir_ / "pass.log");
   RemoveFiles();
   holds.clear();
   answerer.Stop();
+  const std::vector<std::string> outcomes = log.Outcomes();
+  ASSERT_FALSE(outcomes.empty());
+  EXPECT_EQ("not-a-file " + folder, outcomes[0]);  // handled first, as the last entry
+  EXPECT_TRUE(testenv::DirExists(folder));
+  EXPECT_EQ("02000000", Shared(folder));
   for (const Case &c : cases) EXPECT_EQ(c.stays, FileExists(dir_ / c.name)) << c.name;
   EXPECT_EQ(1, winui::CountShown(answerer.Seen(), "<9> " + dir_ / "readonly.dat"));
   EXPECT_EQ(1u, answerer.Seen().size());

@@ -11,6 +11,7 @@
 #include "passes/passes.h"
 #include "paths/paths.h"
 #include "support/testenv.h"
+#include "ui/ui.h"
 
 namespace {
 
@@ -85,9 +86,21 @@ TEST_F(FolderPassesTest, EmptyFolderPassClimbsFromEachFileFolder) {
   // Built in full this names a file in "cut"; cut short at 259 bytes it would still
   // end in a backslash after "cut" and remove it.
   state_.File(R("cut"), std::string(300, 'y'));
+  // Held open by another program: emptied, yet it stays, and says why.
+  ASSERT_TRUE(testenv::MakeDirs(install_ + "\\held"));
+  state_.File(".\\held", "x.dll");
+  HANDLE held =
+      CreateFileA((install_ + "\\held").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
   ASSERT_TRUE(SetCurrentDirectoryA((install_ + "\\a\\b").c_str()));
+  testenv::PassLog log(R("pass.log"));
   RemoveEmptyFolders();
-  Expect({"inst\\fonts", "abs\\keep.txt", "inst\\uninstall.exe", "cut"},
+  CloseHandle(held);
+  const std::vector<std::string> outcomes = log.Outcomes();
+  ASSERT_FALSE(outcomes.empty());
+  EXPECT_EQ("failed:32 " + install_ + "\\held", outcomes.back());
+  Expect({"inst\\fonts", "abs\\keep.txt", "inst\\uninstall.exe", "cut", "inst\\held"},
          {"inst\\a", "inst\\n", "abs\\p"});
   EXPECT_TRUE(testenv::IsCurrentFolder(root_.path())) << CurrentFolder();
   EXPECT_EQ(install_ + "\\", g.installDir);
@@ -144,7 +157,8 @@ TEST_F(FolderPassesTest, ProgressOfAWholeRunFollowsTheModel) {
                            "Software\\TallowinTests\\FolderPassesProgress"})
     state_.Registry(HKEY_CURRENT_USER, path);
   g.progressBar = bar;
-  g.progressTotal = 4 + 2 * 3 + 2;  // 12
+  g.progressTotal = ProgressTotal();
+  ASSERT_EQ(2u * 4 + 2 * 2 + 3, g.progressTotal);
   recordedPositions.clear();
 
   RemoveFiles();
@@ -156,9 +170,10 @@ TEST_F(FolderPassesTest, ProgressOfAWholeRunFollowsTheModel) {
   DestroyWindow(bar);
   g.progressBar = nullptr;
 
-  // Files 0, 8, 16, 25 (0 is no change); folder lists 33, 41 twice; empty-folder pass 75,
-  // 83, the font skipped, 100; registry: the value entry silent, then 58, 66.
-  std::vector<WPARAM> expected = {8, 16, 25, 33, 41, 33, 41, 75, 83, 100, 58, 66};
+  // In the order the passes run, each entry one step of 100 / 15, never back: files; the
+  // two folder-list passes, each with a range of its own; the empty-folder pass, the font
+  // included; the registry, the value entry included, up to 100.
+  std::vector<WPARAM> expected = {6, 13, 20, 26, 33, 40, 46, 53, 60, 66, 73, 80, 86, 93, 100};
   EXPECT_EQ(expected, recordedPositions);
   EXPECT_FALSE(DirExists(install_ + "\\bin"));
 }

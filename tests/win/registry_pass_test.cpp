@@ -13,8 +13,10 @@
 namespace {
 
 const char kBase[] = "Software\\TallowinTests\\RegistryPass";
-// A key whose name the ANSI code page cannot spell: the ANSI enumeration gives "C?".
-const wchar_t kBlocker[] = L"Software\\TallowinTests\\RegistryPass\\Blocked\\C\x4E2D";
+// Keys whose names the ANSI code page cannot spell.
+const wchar_t kJapanese[] = L"Software\\TallowinTests\\RegistryPass\\Tree\\\x65E5\x672C\x8A9E";
+const wchar_t kJapaneseInner[] =
+    L"Software\\TallowinTests\\RegistryPass\\Tree\\\x65E5\x672C\x8A9E\\\x5B50";
 
 std::string Key(const std::string &relative) { return std::string(kBase) + "\\" + relative; }
 bool HasKey(const std::string &relative) {
@@ -54,7 +56,8 @@ class RegistryPassTest : public ::testing::Test {
     DeleteRegistryEntries();
   }
 
-  testenv::RunState state_{"C:\\tallowin-tests\\registry"};
+  testenv::ScopedTestDir dir_{"registry"};
+  testenv::RunState state_{dir_.path()};
 };
 
 // Values in a row share their key but never across other keys: "PA" and "PB" have key
@@ -98,31 +101,54 @@ TEST_F(RegistryPassTest, ValueEntriesDeleteOneValueEachAndKeepTheirPathText) {
   for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(paths[i], g.registryEntries[i]->path);
 }
 
-TEST_F(RegistryPassTest, KeyEntriesDeleteWholeTreesUpToASubkeyThatResists) {
-  // Wine ignores a DACL that denies DELETE, so the blocker is a subkey whose ANSI name
-  // names no key, and the deletion must stop there. Subkeys enumerate in name order.
+TEST_F(RegistryPassTest, KeyEntriesDeleteWholeTreesWhateverTheirSubkeysAreNamed) {
+  // Subkeys and values named in Japanese, which the ANSI code page cannot spell (the ANSI
+  // enumeration gives "???"): the tree goes whole. Only a listed key that was not there
+  // is absent.
   Make({"Tree\\A\\B\\C\\D", "Tree\\A\\Side", "Tree\\Z|", "Tree", "Neighbour"});
-  Make({"Blocked\\A\\Inner", "Blocked\\B", "Blocked\\D"});
-  HKEY blocker;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, kBlocker, &blocker));
-  RegCloseKey(blocker);
-  Run({Key("Blocked"), Key("Tree")});
-  EXPECT_FALSE(HasKey("Tree"));  // the pass goes on after the blocked tree
+  for (const wchar_t *key : {kJapanese, kJapaneseInner}) {
+    HKEY made;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, key, &made));
+    RegSetValueExW(made, L"\x5024", 0, REG_SZ, reinterpret_cast<const BYTE *>(L"1"), 4);
+    RegCloseKey(made);
+  }
+  testenv::PassLog log(dir_ / "registry.log");
+  Run({Key("Tree"), Key("Missing"), Key("Missing\\\\v")});
+  EXPECT_FALSE(HasKey("Tree"));
   EXPECT_TRUE(HasValue("Neighbour", "v"));
-  EXPECT_FALSE(HasKey("Blocked\\A") || HasKey("Blocked\\B"));
-  EXPECT_TRUE(HasKey("Blocked\\D") && HasKey("Blocked"));
-  EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyW(HKEY_CURRENT_USER, kBlocker, &blocker));
-  RegCloseKey(blocker);
-  EXPECT_EQ((LONG)ERROR_FILE_NOT_FOUND, DeleteKeyTree(HKEY_CURRENT_USER, Key("Blocked").c_str()));
+  const std::string root = "HKEY_CURRENT_USER\\";
+  EXPECT_EQ(
+      (std::vector<std::string>{"removed " + root + Key("Tree"), "absent " + root + Key("Missing"),
+                                "absent " + root + Key("Missing\\\\v")}),
+      log.Outcomes());
+  EXPECT_EQ(0u, g.failedCount);
+  EXPECT_EQ((LONG)ERROR_FILE_NOT_FOUND, DeleteKeyTree(HKEY_CURRENT_USER, Key("Tree").c_str()));
   EXPECT_EQ((LONG)ERROR_BADKEY, DeleteKeyTree(HKEY_CURRENT_USER, ""));  // never the root itself
 }
 
 TEST_F(RegistryPassTest, LinkKeysAreLeftAndNothingBehindThemIsTouched) {
   // A user's link key in his own hive that names a machine key: neither a tree holding
-  // it, nor a key listed through it, nor a value through it reaches the machine key.
+  // it, nor a key listed through it, nor a value through it reaches the machine key. The
+  // link names the native key, so the machine key is made and read in the native view,
+  // whichever build runs this (a 32-bit program's HKLM\Software is another key).
   const char victim[] = "Software\\TallowinTests\\LinkVictim";
-  ASSERT_TRUE(testenv::SetRegString(HKEY_LOCAL_MACHINE, std::string(victim) + "\\Inner", "v", "1"));
-  ASSERT_TRUE(testenv::SetRegString(HKEY_LOCAL_MACHINE, victim, "v", "1"));
+  auto victimHas = [&victim](const std::string &sub) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (victim + sub).c_str(), 0,
+                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+      return false;
+    const bool has = RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, nullptr) == 0;
+    RegCloseKey(key);
+    return has;
+  };
+  for (const char *sub : {"\\Inner", ""}) {
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_LOCAL_MACHINE, (victim + std::string(sub)).c_str(), 0, nullptr,
+                              0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr));
+    RegSetValueExA(key, "v", 0, REG_SZ, reinterpret_cast<const BYTE *>("1"), 2);
+    RegCloseKey(key);
+  }
   Make({"Tree\\Before", "Tree\\Z"});
   HKEY link;
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, Key("Tree\\Link").c_str(), 0, nullptr,
@@ -135,13 +161,25 @@ TEST_F(RegistryPassTest, LinkKeysAreLeftAndNothingBehindThemIsTouched) {
   ASSERT_TRUE(
       testenv::RegValueExists(HKEY_CURRENT_USER, Key("Tree\\Link"), "v"));  // it leads there
 
+  testenv::PassLog log(dir_ / "registry.log");
   Run({Key("Tree\\Link\\Inner"), Key("Tree\\Link\\\\v"), Key("Tree")});
-  EXPECT_TRUE(testenv::RegValueExists(HKEY_LOCAL_MACHINE, std::string(victim) + "\\Inner", "v"));
-  EXPECT_TRUE(testenv::RegValueExists(HKEY_LOCAL_MACHINE, victim, "v"));
+  // Each stays, and says so; each fails the run.
+  const std::vector<std::string> outcomes = log.Outcomes();
+  ASSERT_EQ(3u, outcomes.size());
+  for (const std::string &line : outcomes)
+    EXPECT_EQ(0u, line.find("link HKEY_CURRENT_USER\\")) << line;
+  EXPECT_EQ(3u, g.failedCount);
+  EXPECT_TRUE(victimHas("\\Inner"));
+  EXPECT_TRUE(victimHas(""));
   EXPECT_FALSE(HasKey("Tree\\Before"));  // the tree goes up to the link
   EXPECT_TRUE(HasKey("Tree\\Z") && HasKey("Tree\\Link"));
 
-  testenv::DeleteRegTree(HKEY_LOCAL_MACHINE, victim);
+  HKEY machine;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\TallowinTests", 0,
+                    KEY_ALL_ACCESS | KEY_WOW64_64KEY, &machine) == ERROR_SUCCESS) {
+    RegDeleteTreeA(machine, "LinkVictim");
+    RegCloseKey(machine);
+  }
   EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, Key("Tree\\Link").c_str(),
                                          REG_OPTION_OPEN_LINK, DELETE, &link));
   EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(link, ""));

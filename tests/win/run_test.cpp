@@ -34,6 +34,8 @@ TEST(ParseSwitches, TakesEachSwitchInEitherFormAndStopsAtAPlainWord) {
       {"/log=C:\\a-b/c.log", 0, 0, 0, "C:\\a-b/c.log"},
       {"/LOG=\"C:\\open -s", 0, 0, 0, "C:\\open -s"},
       {"/LOG /L /V", 0, 0, 0, ""},
+      {"/LOG C:\\x.log /S", 1, 1, 0, "C:\\x.log"},  // a blank for the '='
+      {"-log   \"C:\\my logs\\x.log\" -q", 0, 1, 0, "C:\\my logs\\x.log"},
   };
   for (const auto &c : cases) {
     ResetRunState();
@@ -47,6 +49,47 @@ TEST(ParseSwitches, TakesEachSwitchInEitherFormAndStopsAtAPlainWord) {
   ResetRunState();
   ParseSwitches(("/LOG=C:\\" + std::string(300, 'a')).c_str());
   EXPECT_STREQ("", g.logPath) << "a path cut short would name another file";
+}
+
+// A log path that is no plain file of this run's own (held open by another program, a name
+// of another file, a link, a folder) is not written to: the log goes to a new name beside
+// it, and says which path it was refused.
+TEST(RunLog, APathThatIsNoPlainFileOfThisRunGetsTheLogUnderANewNameBesideIt) {
+  testenv::ScopedTestDir dir("run-log");
+  const std::string other = dir / "other.txt", plain = dir / "plain.log", held = dir / "held.log",
+                    hard = dir / "hard.log", link = dir / "link.log", folder = dir / "folder.log",
+                    taken = dir / "taken.log";
+  for (const std::string &file : {other, plain, held})
+    ASSERT_TRUE(testenv::WriteText(file, "old\n"));
+  HANDLE holder = CreateFileA(held.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+  ASSERT_TRUE(CreateHardLinkA(hard.c_str(), other.c_str(), nullptr));
+  ASSERT_TRUE(testenv::MakeDirs(dir / "target") && testenv::MakeFolderLink(link, "target"));
+  ASSERT_TRUE(testenv::MakeDirs(folder) && testenv::MakeDirs(taken));
+  ASSERT_TRUE(testenv::WriteText(taken + ".1", "old\n"));  // the first new name is taken
+  const struct {
+    std::string path, written;
+  } cases[] = {{plain, plain},      {held, held + ".1"},     {hard, hard + ".1"},
+               {link, link + ".1"}, {folder, folder + ".1"}, {taken, taken + ".2"}};
+  for (const auto &c : cases) {
+    ResetRunState();
+    lstrcpynA(g.logPath, c.path.c_str(), sizeof g.logPath);
+    OpenRunLog("/S");
+    NoteOutcome("x", OUTCOME_REMOVED);
+    EXPECT_EQ(0, FinishRun(0)) << c.path;
+    std::vector<std::string> lines = testenv::ReadLines(c.written);
+    ASSERT_LE(5u, lines.size()) << c.path;
+    EXPECT_EQ("removed x", lines[lines.size() - 2]) << c.path;
+    // An existing log keeps its lines; a new one names the path that was refused.
+    const bool same = c.path == c.written;
+    EXPECT_EQ(same ? "old" : "log-refused " + c.path, lines[same ? 0 : 3]) << c.path;
+  }
+  CloseHandle(holder);
+  for (const std::string &file : {other, held})
+    EXPECT_EQ(std::vector<std::string>{"old"}, testenv::ReadLines(file)) << file;
+  EXPECT_TRUE(testenv::RemoveFolderLink(link));
+  ResetRunState();
 }
 
 TEST(WholeProgram, UnreadableBlockShowsOneBoxAndExitsMinusOne) {

@@ -77,7 +77,7 @@ TEST_F(UiTest, HiddenMainWindowOwnsAProgressDialogThatCannotBeClosedAndShowsProg
   CreateProgressDialog();
   ASSERT_TRUE(g.progressDialog);
   EXPECT_EQ(GetDlgItem(g.progressDialog, IDC_PROGRESS_BAR), g.progressBar);
-  EXPECT_EQ(4u + 2 * 3 + 2, g.progressTotal);
+  EXPECT_EQ(2u * 3 + 2 * 2 + 4, g.progressTotal);
   EXPECT_EQ(g.mainWindow, GetWindow(g.progressDialog, GW_OWNER));
   winui::WindowInfo info = winui::ReadWindow(g.progressDialog);
   EXPECT_TRUE(info.visible);

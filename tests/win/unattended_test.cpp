@@ -2,7 +2,10 @@
 // (shared libraries, a read-only file, a file that another program holds open), and
 // unattended, with the log, the exit codes and deletion at restart, watched for any window.
 #include <windows.h>
+// sddl.h needs the base types first.
+#include <sddl.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -74,8 +77,9 @@ class WholeRemoval : public ::testing::Test {
 
 TEST_F(WholeRemoval, ACancelledWarningRemovesNothingAndRetryAfterReleaseRemovesTheRest) {
   ASSERT_TRUE(testenv::InstallStub(exe_, block_));
+  const std::string withLog = "\"" + exe_ + "\" /LOG \"" + log_ + "\"";
   {
-    testenv::ProgramRun run("\"" + exe_ + "\"");
+    testenv::ProgramRun run(withLog);
     run.answers().Answer("<1>", Press::Click, IDOK, 1);
     run.answers().Answer("<15>", Press::Click, IDCANCEL, 1);
     EXPECT_EQ(0u, run.Wait());
@@ -88,6 +92,12 @@ TEST_F(WholeRemoval, ACancelledWarningRemovesNothingAndRetryAfterReleaseRemovesT
   EXPECT_EQ(1u, Count("shared1.dll"));
   Sleep(500);  // a cancelled run does not delete itself either
   EXPECT_TRUE(FileExists(exe_));
+  // The warning names the file it found held; each answer follows it.
+  const std::vector<std::string> cancelled = {"warned-in-use " + dir_ / "held\\held.txt",
+                                              "answered cancel", "cancelled", "exit 0"};
+  std::vector<std::string> lines = testenv::ReadLines(log_);
+  ASSERT_EQ(7u, lines.size());
+  EXPECT_EQ(cancelled, std::vector<std::string>(lines.begin() + 3, lines.end()));
 
   // The second run starts its pre-removal program, named relative to the install folder
   // (the wait for it is RunControl's).
@@ -97,7 +107,7 @@ TEST_F(WholeRemoval, ACancelledWarningRemovesNothingAndRetryAfterReleaseRemovesT
   ASSERT_TRUE(testenv::InstallStub(exe_, block_));
   testenv::ProbeEnv probe(dir_ / "marker.txt");
   const std::string readOnly = dir_ / "readonly.txt", shared1 = dir_ / "shared1.dll";
-  testenv::ProgramRun run("\"" + exe_ + "\"");
+  testenv::ProgramRun run(withLog);
   run.answers().Answer("<1>", Press::Click, IDOK, 1);
   run.answers().Answer("<9> " + readOnly, Press::Click, IDYES, 1);
   run.answers().Answer("<10> " + shared1, Press::Click, IDYES, 1);
@@ -126,6 +136,13 @@ TEST_F(WholeRemoval, ACancelledWarningRemovesNothingAndRetryAfterReleaseRemovesT
   for (const std::string &text : std::vector<std::string>{"<1>", "<15>", "<9> ", "<9> " + readOnly,
                                                           "<10> ", "<10> " + shared1, "<2>"})
     EXPECT_EQ(1, winui::CountShown(seen, text)) << text << "\n" << all;
+  // The answer, and the start of the self-deletion with the folder it empties.
+  lines = testenv::ReadLines(log_);
+  auto logged = [&lines](const std::string &line) {
+    return std::count(lines.begin(), lines.end(), line);
+  };
+  EXPECT_EQ(1, logged("answered retry"));
+  EXPECT_EQ(1, logged("scheduled-self-delete " + dir_.path() + "\\"));
 }
 
 // A held file is left to the system's restart only where no standard user can change its
@@ -190,6 +207,74 @@ TEST_F(WholeRemoval, SilentDefaultsAnswerEveryQuestionAndTheExitCodeTellsTheOutc
   lines = testenv::ReadLines(log_);
   EXPECT_EQ("unreadable " + exe_, lines[lines.size() - 2]);
   EXPECT_EQ("exit -1", lines.back());
+}
+
+// The built program's registry pass under /S: a key tree with subkeys and values named in
+// Japanese goes whole; a tree that holds a registry link key stays from the link on, with
+// the link's target, and fails the run.
+TEST(SilentRegistry, ATreeGoesWholeWhateverItsNamesAndALinkInItFailsTheRun) {
+  testenv::ScopedTestDir dir("silent-registry");
+  const std::string exe = dir / "uninstall.exe", log = dir / "run.log";
+  const std::string base = "Software\\TallowinTests\\SilentRegistry";
+  const wchar_t *const keys[] = {
+      L"Software\\TallowinTests\\SilentRegistry\\Tree\\\x65E5\x672C",
+      L"Software\\TallowinTests\\SilentRegistry\\Tree\\\x65E5\x672C\\\x5B50",
+      L"Software\\TallowinTests\\SilentRegistry\\Held\\Before",
+      L"Software\\TallowinTests\\SilentRegistry\\Target"};
+  for (const wchar_t *name : keys) {
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, name, &key));
+    RegSetValueExW(key, L"\x5024", 0, REG_SZ, reinterpret_cast<const BYTE *>(L"1"), 4);
+    RegCloseKey(key);
+  }
+  // The link names a key of the same user, by the user's own path in the registry.
+  HKEY link;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegCreateKeyExA(HKEY_CURRENT_USER, (base + "\\Held\\Link").c_str(), 0, nullptr,
+                            REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr,
+                            &link, nullptr));
+  HANDLE token;
+  DWORD size = 0;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  BYTE buffer[256];
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size));
+  CloseHandle(token);
+  wchar_t *sid = nullptr;
+  ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &sid));
+  const std::wstring target = L"\\Registry\\User\\" + std::wstring(sid) +
+                              L"\\Software\\TallowinTests\\SilentRegistry\\Target";
+  LocalFree(sid);
+  RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
+                 reinterpret_cast<const BYTE *>(target.c_str()),
+                 static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+  RegCloseKey(link);
+
+  blockfmt::Block block;
+  block.messages = testenv::StandardMessages();
+  const std::string switches = "/S /X /LOG=\"" + log + "\"";
+  const std::string root = "HKEY_CURRENT_USER\\";
+  const struct {
+    std::string key;
+    DWORD code;
+    std::string line;
+  } cases[] = {{base + "\\Tree", 0, "removed " + root + base + "\\Tree"},
+               {base + "\\Held", 1603, "link " + root + base + "\\Held"}};
+  for (const auto &c : cases) {
+    block.registry = {{blockfmt::ROOT_HKCU, c.key}};
+    ASSERT_TRUE(testenv::InstallStub(exe, block));
+    EXPECT_EQ(c.code, testenv::RunAndWait("\"" + exe + "\" " + switches)) << c.key;
+    std::vector<std::string> lines = testenv::ReadLines(log);
+    ASSERT_LE(2u, lines.size());
+    EXPECT_EQ(c.line, lines[lines.size() - 2]);
+  }
+  EXPECT_FALSE(testenv::RegKeyExists(HKEY_CURRENT_USER, base + "\\Tree"));
+  EXPECT_FALSE(testenv::RegKeyExists(HKEY_CURRENT_USER, base + "\\Held\\Before"));
+  EXPECT_TRUE(testenv::RegKeyExists(HKEY_CURRENT_USER, base + "\\Target"));
+  EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, (base + "\\Held\\Link").c_str(),
+                                         REG_OPTION_OPEN_LINK, DELETE, &link));
+  RegDeleteKeyA(link, "");
+  RegCloseKey(link);
+  RegDeleteTreeA(HKEY_CURRENT_USER, base.c_str());
 }
 
 TEST(RunControl, AQuotedCommandAloneStartsAndAnOffsetPast2GiBIsDamaged) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/run.h"
 #include "data/data.h"
 #include "paths/paths.h"
 #include "support/program_run.h"
@@ -104,6 +105,23 @@ std::vector<std::string> ReadLines(const std::string &path) {
   for (std::string line; std::getline(in, line) && !in.eof(); lines.push_back(line))
     line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
   return lines;
+}
+
+PassLog::PassLog(const std::string &path) : path_(path) {
+  DeleteFileA(path.c_str());
+  lstrcpynA(g.logPath, path.c_str(), sizeof g.logPath);
+  OpenRunLog("");
+}
+
+PassLog::~PassLog() {
+  if (g.log) FinishRun(0);
+}
+
+std::vector<std::string> PassLog::Outcomes() {
+  if (g.log) FinishRun(0);
+  std::vector<std::string> lines = ReadLines(path_);
+  if (lines.size() < 4) return {};
+  return std::vector<std::string>(lines.begin() + 3, lines.end() - 1);
 }
 
 bool MakeTree(const std::string &root, const std::vector<std::string> &names) {

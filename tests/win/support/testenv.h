@@ -125,6 +125,20 @@ class RunState {
   std::string patterns_;
 };
 
+/// A run log at `path` (made anew) that the passes run meanwhile write to, as with /LOG.
+class PassLog {
+ public:
+  explicit PassLog(const std::string &path);
+  ~PassLog();
+  PassLog(const PassLog &) = delete;
+  PassLog &operator=(const PassLog &) = delete;
+  /// Closes the log; its lines between the header and the exit line.
+  std::vector<std::string> Outcomes();
+
+ private:
+  std::string path_;
+};
+
 /// Writes `block` bytes to `path` behind `prefixBytes` bytes of filler; returns the
 /// block's offset.
 DWORD WriteBlockFile(const std::string &path, const std::vector<uint8_t> &block,
