@@ -2,6 +2,7 @@
 #pragma once
 #include <stdint.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,18 @@ constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\
 struct UninstallEntry {
   bool given = false;
   std::string id, displayName, displayVersion, publisher, displayIcon;
+  std::string helpLink, urlInfoAbout, comments, readme;
+  std::string installDate;  // YYYYMMDD; empty: --write writes the day it runs
   uint32_t estimatedSizeKB = 0;
   bool perUser = false;  // scope "user": below HKCU, else HKLM
+};
+
+/// A warning of `check` that the manifest acknowledges: on the entry at `owner` (a list
+/// entry such as "$.registry[2]", or "$" for the findings outside the four lists), the
+/// finding `finding`, for the reason `why`.
+struct Accept {
+  std::string owner, finding, why;
+  std::string where;  // the accept itself ("$.registry[2].accept[0]")
 };
 
 struct Manifest {
@@ -39,11 +50,24 @@ struct Manifest {
   std::vector<std::string> missingRoles;  // roles a by-name table leaves out
   bool messagesByRole = false;
   UninstallEntry uninstallEntry;
+  std::vector<Accept> accepts;  // not part of the block: `check` reads them from the manifest
 };
 
+/// Values for ${NAME} in the manifest's texts (--set NAME=VALUE), in UTF-8.
+using Variables = std::map<std::string, std::string>;
+
+/// True for a variable name: a letter or '_', then letters, digits and '_'.
+bool IsVariableName(const std::string &name);
+
 /// Parses manifest JSON text. False with the JSON path in fault->where on malformed JSON,
-/// unknown keys, wrong types, bad values and texts the code page cannot hold.
-bool ParseManifest(const std::string &jsonText, Manifest *out, Fault *fault);
+/// unknown keys, wrong types, bad values and texts the code page cannot hold. Every ${NAME}
+/// in a text takes its value from `vars` (an undefined one is an error) and "$${" stands for
+/// a literal "${". With `vars` null the variables stay as written (a manifest read only
+/// for its entries, meant to be packed later).
+bool ParseManifest(const std::string &jsonText, Manifest *out, Fault *fault, const Variables *vars);
+
+/// A text with each "${" written as "$${", so that it reads back as itself.
+std::string EscapeVariables(const std::string &text);
 
 /// The canonical manifest JSON of a block whose texts are in `codePage`, and the notes of
 /// what it cannot show.

@@ -255,7 +255,12 @@ int RunUninstall(HINSTANCE instance, const char *commandLine) {
     // The path first: the 9x family's start rewrites installDir into its short form.
     char folder[kPathBuf];
     if (!CopyBounded(folder, kPathBuf, g.installDir)) folder[0] = '\0';
-    NoteEvent(StartSelfDeletion() ? "scheduled-self-delete" : "self-delete-not-started", folder);
+    const bool started = StartSelfDeletion();
+    NoteEvent(started ? "scheduled-self-delete" : "self-delete-not-started", folder);
+    // The parents that the script removes after the folder, each if empty by then.
+    StripBackslash(folder);
+    for (DWORD i = 0; started && i < g.parentLevels && CutAtLastBackslash(folder); ++i)
+      NoteEvent("scheduled-self-delete", folder);
   }
   EndRun();
   return FinishRun(0);

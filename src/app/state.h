@@ -20,6 +20,7 @@ struct FolderEntry {
 struct RegistryEntry {
   DWORD root;  // predefined root key by its 32-bit handle value
   char *path;
+  DWORD onlyIfEmpty;  // from the empty-keys record: removed only without subkeys and values
 };
 
 // The options record body, kept exactly as stored (at least 12 bytes once validated).
@@ -81,6 +82,9 @@ struct UninstallState {
   DWORD failedCount;     // entries that stayed against the removal (failed, in use)
   DWORD scheduledCount;  // items left for the system to delete at restart
   HeldPath *held;  // the folders that the passes hold on their way down (NT family); null: none
+  // Parents of the install folder, counted from the nearest, that a folder entry's climb
+  // reached while the program still kept its folder: the self-deletion removes them after.
+  DWORD parentLevels;
 };
 
 extern UninstallState g;

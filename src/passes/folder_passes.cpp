@@ -7,6 +7,19 @@
 
 namespace {
 
+// A parent of the install folder that a climb could not remove is kept from going by the
+// program itself, at the latest: the self-deletion removes it after the program's folder,
+// if it is empty by then.
+void LeaveToSelfDeletion(const char *folder) {
+  const DWORD length = TextLength(folder);
+  const char *below = g.installDir + length;
+  if (length < 3 || !StartsWithNoCase(g.installDir, folder) || *below != '\\') return;
+  DWORD levels = 0;
+  for (const char *p = below + 1; *p; p = CharNextA(p))
+    if (*p == '\\') ++levels;
+  if (levels > g.parentLevels) g.parentLevels = levels;
+}
+
 // Removes `folder` (resolved) through its held parent and reports it; false when a link
 // or a protected folder stopped it, which also stops the climb: removing a link would be
 // harmless, but a climb that went on from it would work on a tree that the listed path
@@ -19,6 +32,7 @@ bool RemoveLevel(const char *folder) {
     return false;
   }
   NoteFolderRemoval(folder, removed);
+  if (!removed) LeaveToSelfDeletion(folder);
   return true;
 }
 

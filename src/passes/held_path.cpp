@@ -212,6 +212,13 @@ bool HoldFileFolder(const char *path, char *full, Outcome *refused) {
   return HoldFolder(folder, true, refused);
 }
 
+bool IsClimbableFolder(const char *folder) {
+  Outcome refused;
+  const bool plain = HoldFolder(folder, false, &refused);
+  ReleaseHeldPath();
+  return plain;
+}
+
 void ReleaseHeldPath() {
   DropLevels(0);
   FreeAndNullT(&g.held);

@@ -27,6 +27,9 @@ bool HoldFileFolder(const char *path, char *full, Outcome *refused);
 inline HANDLE HeldLevel(DWORD up) {
   return g.held && up < g.held->count ? g.held->handles[g.held->count - 1 - up] : nullptr;
 }
+/// True when `folder` can be held as HoldFolder holds it, itself no link: no folder of it is
+/// a link that a standard user could have made. Nothing stays held.
+bool IsClimbableFolder(const char *folder);
 /// Closes every held level. The run lets go before the self-deletion script starts.
 void ReleaseHeldPath();
 /// True when every held level is owned by and changeable only by Administrators, SYSTEM

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 
 #include "codepage.h"
 #include "codepage_cases.h"
@@ -31,7 +32,7 @@ std::string Repeat(const std::string &s, size_t n) {
 
 const char kManifest[] = R"({
   "codePage": 1252,
-  "messages": {"caption": "Caption \u00e9", "confirm": "Sure?", "finished": "Done"},
+  "messages": {"caption": "Caption \u00e9", "confirm": "Sure?", "finished": "Done $${NOT_A_VARIABLE}"},
   "files": [
     {"folder": ".", "name": "app.exe", "flags": ["selfRegister", "checkInUse"]},
     {"folder": "C:\\Windows\\Fonts", "name": "x.ttf", "flags": ["shared", "font"]}
@@ -40,10 +41,11 @@ const char kManifest[] = R"({
   "registry": [
     {"root": "HKCU", "key": "Software\\V\\App"},
     {"root": "HKLM", "key": "Software\\V", "value": "Path"},
-    {"root": "HKU", "key": "S", "value": ""}
+    {"root": "HKU", "key": "S", "value": ""},
+    {"root": "HKCU", "key": "Software\\V", "ifEmpty": true}
   ],
   "patterns": ["logs\\*.log", "#AppData#\\V\\*.tmp"],
-  "options": {"wait": true, "themedControls": false, "preRemoval": "#InstallDir#\\stop.exe /q",
+  "options": {"wait": true, "preRemoval": "#InstallDir#\\stop.exe /q",
               "closingDocument": "https://example.invalid/bye"}
 })";
 
@@ -56,6 +58,22 @@ const std::pair<const char *, const char *> kDoubleByte[] = {
       "folders": [{"folder": "C:\\許功\\蓋"}], "registry": [{"root": "HKCU",
       "key": "Software\\許\\功\\V", "value": "蓋"}, {"root": "HKCU", "key": "蓋"}]})"},
 };
+
+// A stub changed after its build: one section whose raw data now reaches `rawEnd`, past
+// the locator's offset when resources grew, and a certificate table at `cert` (0: none).
+Bytes EditedStub(size_t size, uint32_t locatorOffset, uint32_t rawEnd, uint32_t cert) {
+  Bytes d = FakeStub(size, 0x200);
+  d[0x46] = 1;  // one section, its header right after the optional header (at 0xF0)
+  std::fill(d.begin() + 0xF0, d.begin() + 0x118, 0);
+  const std::pair<size_t, uint32_t> fields[] = {{0x200 + 6, locatorOffset},
+                                                {0x100, rawEnd - 0x400},
+                                                {0x104, 0x400},
+                                                {0xE8, cert},
+                                                {0xEC, cert ? 16 : 0}};
+  for (const auto &[at, v] : fields)
+    for (int i = 0; i < 4; ++i) d[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  return d;
+}
 
 class ToolTest : public ::testing::Test {
  protected:
@@ -86,7 +104,9 @@ TEST_F(ToolTest, DumpGivesTheManifestBack) {
     ASSERT_EQ(Pack(), 0);
     std::string json, err;
     ASSERT_EQ(Tool({"dump", "--code-page", cp, out}, &json, &err), 0) << err;
-    EXPECT_EQ(err, "tallowin: " + out + ": PE32+ x86-64 program, block at offset 4096\n");
+    EXPECT_EQ(err, "tallowin: " + out +
+                       ": PE32+ x86-64 program, block at offset 4096, execution level unknown (not "
+                       "the manifest of a stub of this build)\n");
     // Every field the writer wrote, as the reader reads it back.
     const nlohmann::json dumped = nlohmann::json::parse(json), given = nlohmann::json::parse(text);
     for (const auto &[key, value] : given.items()) EXPECT_EQ(dumped[key], value) << key;
@@ -115,6 +135,8 @@ TEST_F(ToolTest, BadManifestsAreRefusedQuicklyWithTheirJsonPathAndNothingWritten
       {R"({"registry": [{"root": "HKCU", "key": "a\\\\b"}]})",
        "$.registry[0].key: a doubled backslash"},
       {R"({"registry": [{"root": "HKCU", "key": "a", "value": "b\\c"}]})", "$.registry[0].value"},
+      {R"({"registry": [{"root": "HKCU", "key": "a", "value": "b", "ifEmpty": true}]})",
+       "$.registry[0].ifEmpty: names a key"},
       {R"({"codePage": 932, "registry": [{"root": "HKCU", "key": "a\uf781", "value": "b"}]})",
        "$.registry[0].key: ends in the first byte of a double-byte character"},
       {R"({"messages": {"captoin": "x"}})", "$.messages.captoin: unknown role"},
@@ -134,6 +156,22 @@ TEST_F(ToolTest, BadManifestsAreRefusedQuicklyWithTheirJsonPathAndNothingWritten
        "$.uninstallEntry.id: must be one key name"},
       {R"({"uninstallEntry": {"id": "a", "displayVersion": "1", "publisher": "p"}})",
        "$.uninstallEntry.displayName: required key missing"},
+      {R"({"uninstallEntry": {"id": "a", "displayName": "d", "displayVersion": "1",
+          "publisher": "p", "installDate": "2026-12-08"}})",
+       "$.uninstallEntry.installDate: expected a date as YYYYMMDD"},
+      // An acknowledged warning says why.
+      {R"({"registry": [{"root": "HKCR", "key": "V.Doc", "accept": [{"finding": "shared-key"}]}]})",
+       "$.registry[0].accept[0].why: required key missing"},
+      {R"({"patterns": [{"path": "*.x", "accept": [{"finding": "f", "why": " "}]}]})",
+       "$.patterns[0].accept[0].why: must not be empty"},
+      {R"({"files": [{"folder": "${INSTDIR}\\x", "name": "a"}]})",
+       "$.files[0].folder: ${INSTDIR} is not defined: give --set INSTDIR=VALUE"},
+      {R"({"messages": {"caption": "a ${ b"}})", "$.messages.caption: \"${\" begins no variable"},
+      {R"({"files": [{"folder": "#CommonFiles#\\V", "name": "a"}]})",
+       "$.files[0].folder: folder macros in file and folder entries are expanded only when "
+       "packing on the target machine: run the Windows tool there with pack --on-target"},
+      {R"({"folders": [{"folder": "C:\\a", "secondFolder": "#AppData#\\#x#"}]})",
+       "$.folders[0].secondFolder: unknown macro #x# would expand to nothing"},
       // Over the reader's limit in the code page's bytes: refused before anything is written.
       {R"({"codePage": 932, "registry": [{"root": "HKCU", "key": ")" + Repeat("能", 260) +
            R"("}]})",
@@ -154,6 +192,10 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
   arm[0x44] = 0xC4;
   arm[0x45] = 0x01;
   const std::string missing = dir / "nothere.exe";
+  const std::string inside =
+      ": its locator offset 4096 lies inside the program's own sections, "
+      "which end at offset 8192: the stub was changed after its build; "
+      "set the offset to the file's size with scripts/stamp-locator";
   const struct {
     Bytes stubBytes;
     std::string stubPath, output, error;
@@ -161,6 +203,10 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
       {notPe, stub, out, stub + ": not a PE program"},  // a stub fault names the stub
       {arm, stub, out, stub + ": a PE program for machine 0x1C4 with optional header 0x20B"},
       {{}, missing, out, missing + ": cannot open for reading"},
+      {EditedStub(8192, 4096, 8192, 0), stub, out, stub + inside},
+      {EditedStub(4096, 4096, 4096, 0x800), stub, out,
+       stub + ": its certificate table (16 bytes at offset 2048) starts inside the program's "
+              "own sections, which end at offset 4096"},
       {FakeStub(4096), stub, dir / "missing/out.exe", dir / "missing/out.exe: cannot write"},
   };
   for (const auto &c : cases) {
@@ -222,6 +268,20 @@ TEST_F(ToolTest, DumpAndCheckReportDamageWithOffsetAndRecord) {
   EXPECT_EQ(Tool({"check", out}, &json), 2);
   EXPECT_EQ(json.find(out + ": error: damaged block: record 1"), 0u) << json;
 
+  // A block that another writer put inside the program's sections.
+  blockfmt::RecordWriter options;
+  options.Record(blockfmt::TAG_OPTIONS, Bytes(12, 0));
+  options.End();
+  ASSERT_TRUE(
+      blockfmt::AppendBlockToStub(EditedStub(8192, 4096, 8192, 0), options.bytes(), &image, &err));
+  ASSERT_TRUE(WriteFile(out, image));
+  EXPECT_EQ(Tool({"check", out}, &json), 2);
+  EXPECT_NE(json.find(": error: $: the block starts at offset 4096, inside the program's own "
+                      "sections (which end at offset 8192): the program does not start "
+                      "[block-inside-program]"),
+            std::string::npos)
+      << json;
+
   ASSERT_TRUE(WriteFile(out, FakeStub(4096)));  // stamped, nothing appended
   Refused({"dump", out},
           out + ": damaged block: record 0 at offset 4096 (0x00001000): header cut short");
@@ -231,17 +291,40 @@ TEST_F(ToolTest, CheckExitCodes) {
   std::string report;
   // A full table, in table order; messages without %s are shown as written.
   ASSERT_TRUE(WriteFile(manifest, R"({"messages": ["a", "b", "c", "d", "e", "f", "g", "h", "i",
-      "j", "k", "l", "m", "n", "o", "p"], "registry": [{"root": "HKCU", "key": "A"}],
-      "uninstallEntry": {"id": "A", "displayName": "A", "displayVersion": "1", "publisher": "A"}})"));
+      "j", "k", "l", "m", "n", "o", "p"], "registry": [{"root": "HKCU", "key": "A"},
+      {"root": "HKCU", "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\A"}]})"));
   const std::string warning =
       ": warning: $.registry[0].key: key directly below the root: removes \"A\" with all its "
-      "subkeys\n";
+      "subkeys [key-below-root]\n";
   EXPECT_EQ(Tool({"check", manifest}, &report), 1);
   EXPECT_EQ(report, manifest + warning);
   EXPECT_EQ(Tool({"check", "--strict", manifest}, &report), 2);
   ASSERT_EQ(Pack(), 0);  // the packed program reports the same
   EXPECT_EQ(Tool({"check", out}, &report), 1);
   EXPECT_EQ(report, out + warning);
+  // A product that removes its own ProgID acknowledges the warning, and --strict passes; the
+  // program cannot carry the acknowledgement.
+  const std::string progId = R"({"messages": ["a", "b", "c", "d", "e", "f", "g", "h", "i", "j",
+      "k", "l", "m", "n", "o", "p"], "registry": [{"root": "HKCR", "key": "Vendor.Note")";
+  const std::string entry = R"(], "uninstallEntry": {"id": "A", "displayName": "A",
+      "displayVersion": "1", "publisher": "A"}})";
+  const std::string accept = R"(, "accept": [{"finding": "shared-key", "why": "our ProgID"}]})";
+  ASSERT_TRUE(WriteFile(manifest, progId + accept + entry));
+  EXPECT_EQ(Tool({"check", "--strict", manifest}, &report), 0) << report;
+  EXPECT_EQ(report, manifest +
+                        ": accepted: $.registry[0].key: removes HKCR\\Vendor.Note with all its "
+                        "subkeys: a key that the platform and other products share [shared-key] "
+                        "(our ProgID)\n");
+  ASSERT_EQ(Pack(), 0);
+  EXPECT_EQ(Tool({"check", "--strict", out}, &report), 2) << report;
+  // An accept of a warning the entry does not have is itself a warning.
+  ASSERT_TRUE(WriteFile(
+      manifest, progId + "}, {\"root\": \"HKCU\", \"key\": \"Software\\\\V\"" + accept + entry));
+  EXPECT_EQ(Tool({"check", manifest}, &report), 1);
+  EXPECT_NE(report.find(": warning: $.registry[1].accept[0]: accepts \"shared-key\", which no "
+                        "warning of $.registry[1] has: remove it [accept-unused]\n"),
+            std::string::npos)
+      << report;
   // Texts read by characters, a program's in the code page given.
   for (const auto &[cp, text] : kDoubleByte) {
     ASSERT_TRUE(WriteFile(manifest, std::string(text)));
@@ -253,26 +336,223 @@ TEST_F(ToolTest, CheckExitCodes) {
   }
 }
 
-TEST(CommandLine, UsageErrors) {
+TEST_F(ToolTest, SetFillsVariablesInEveryText) {
+  ASSERT_TRUE(WriteFile(manifest, R"({"folders": [{"folder": "${INSTDIR}\\Data"}],
+      "uninstallEntry": {"id": "P", "displayName": "P ${VERSION}", "displayVersion": "${VERSION}",
+      "publisher": "$${VERSION}"}})"));
+  std::string json, reg, err;
+  ASSERT_EQ(Tool({"pack", manifest, "--stub", stub, "-o", out, "--set", "VERSION=2.1", "--set",
+                  "INSTDIR=C:\\Program Files\\P"},
+                 nullptr, &err),
+            0)
+      << err;
+  ASSERT_EQ(Tool({"dump", out}, &json), 0);
+  EXPECT_EQ(nlohmann::json::parse(json)["folders"][0]["folder"], "C:\\Program Files\\P\\Data");
+  ASSERT_EQ(Tool({"uninstall-entry", manifest, "--exe", "C:\\P\\u.exe", "-o", "-", "--set",
+                  "VERSION=2.1", "--set", "INSTDIR=C:\\P"},
+                 &reg),
+            0);
+  const std::u16string text(reinterpret_cast<const char16_t *>(reg.data()), reg.size() / 2);
+  EXPECT_NE(text.find(u"\"DisplayName\"=\"P 2.1\""), std::u16string::npos);
+  EXPECT_NE(text.find(u"\"Publisher\"=\"${VERSION}\""), std::u16string::npos);
+}
+
+// A base that checks clean on its own: every message, the uninstall entry.
+const char kScanBase[] = R"({"messages": ["a", "b", "c", "d", "e", "f", "g", "h %s", "i %s",
+    "j %s", "k %s", "l", "m", "n", "o", "p"], "files": [{"folder": "C:\\Data", "name": "x"}],
+    "uninstallEntry": {"id": "P", "displayName": "P", "displayVersion": "1", "publisher": "P"}})";
+
+// Makes each file (a name that ends in '/' is a folder) below `root`, in the order given.
+void MakeTree(const std::string &root, const std::vector<std::string> &names) {
+  for (const std::string &n : names) {
+    std::filesystem::create_directories(std::filesystem::path(root + "/" + n).parent_path());
+    if (n.back() != '/') {
+      ASSERT_TRUE(WriteFile(root + "/" + n, n));
+    }
+  }
+}
+
+// The staged tree of a product: 2,040 files in 3 levels of folders, names in 1252 beyond
+// ASCII, and what the exclusions take out.
+std::vector<std::string> ProductTree() {
+  std::vector<std::string> names = {"uninstall.exe",  "app.exe", "app.pdb",
+                                    "logs/today.log", "empty/",  "${VERSION}.txt"};
+  for (int a = 0; a < 6; ++a)
+    for (int b = 0; b < 10; ++b)
+      for (int c = 0; c < 34; ++c)
+        names.push_back("Modül " + std::to_string(a) + "/Ébène " + std::to_string(b) + "/façade " +
+                        std::to_string(c) + ".dat");
+  return names;
+}
+
+// The file pass runs the list from its end: every file and folder must come after the
+// folder that holds it.
+void ExpectRemovalOrder(const nlohmann::json &files) {
+  std::set<std::string> folders = {"."};
+  for (const auto &f : files) {
+    const std::string folder = f["folder"], name = f["name"];
+    if (folder[0] != '.') continue;
+    const std::string holder =
+        name.empty() ? folder.substr(0, std::max<size_t>(1, folder.rfind('\\'))) : folder;
+    EXPECT_TRUE(folders.count(holder)) << folder << "\\" << name << " before its folder";
+    if (name.empty()) folders.insert(folder);
+  }
+}
+
+TEST_F(ToolTest, ScanListsTheTreeInRemovalOrderWhateverTheListingOrder) {
+  std::vector<std::string> names = ProductTree();
+  MakeTree(dir / "one", names);
+  std::reverse(names.begin(), names.end());
+  MakeTree(dir / "two", names);
+  ASSERT_TRUE(WriteFile(manifest, std::string(kScanBase)));
+  std::string err;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Tool({"scan", dir / "one", "--base", manifest, "-o", dir / "one.json", "--exclude",
+                  "LOGS\\*", "--exclude", "*.pdb"},
+                 nullptr, &err),
+            0)
+      << err;
+  const auto took = std::chrono::steady_clock::now() - start;
+  printf(
+      "scan of %zu files: %lld ms\n", names.size(),
+      static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+  EXPECT_LT(took, std::chrono::milliseconds(500));
+  ASSERT_EQ(Tool({"scan", dir / "two", "--base", manifest, "-o", dir / "two.json", "--exclude",
+                  "logs/*", "--exclude", "*.PDB"}),
+            0);
+  EXPECT_EQ(ReadFile(dir / "one.json"), ReadFile(dir / "two.json"));
+  const nlohmann::json files = nlohmann::json::parse(ReadFile(dir / "one.json"))["files"];
+  // The base's entry, 2,042 files and 60 + 6 + 2 folders (logs stays: only what is in it
+  // is excluded), and neither uninstall.exe nor the excluded files.
+  ASSERT_EQ(files.size(), 1u + 2042 + 68);
+  EXPECT_EQ(files[0]["folder"], "C:\\Data");
+  EXPECT_EQ(files[1]["name"], "$${VERSION}.txt");  // a name, not a variable
+  // By bytes: capitals first, a folder right before what it holds.
+  EXPECT_EQ(files[2], nlohmann::json::parse(R"({"folder": ".\\Modül 0", "name": ""})"));
+  EXPECT_EQ(files[4],
+            nlohmann::json::parse(R"({"folder": ".\\Modül 0\\Ébène 0", "name": "façade 0.dat"})"));
+  ExpectRemovalOrder(files);
+  std::string report;
+  EXPECT_EQ(Tool({"check", dir / "one.json"}, &report), 0) << report;
+}
+
+TEST_F(ToolTest, ScanRefusesWhatWindowsCannotHoldEachWithItsPath) {
+  const std::string root = dir / "st", output = dir / "o.json";
+  MakeTree(root, {"ok.txt", "Ωmega.txt", "dot.", "blank ", "Case.txt", "CASE.TXT", "Été/x", "éTÉ/y",
+                  "back\\slash", "con.txt", "drop/Ω.txt",
+                  "deep/" + Repeat("d", 120) + "/" + Repeat("n", 30)});
+  ASSERT_EQ(symlink("/etc", (root + "/link").c_str()), 0);
+  ASSERT_EQ(mkfifo((root + "/fifo").c_str(), 0600), 0);
+  ASSERT_TRUE(WriteFile(manifest, std::string(kScanBase)));
+  std::string err;
+  EXPECT_EQ(Tool({"scan", root, "--base", manifest, "-o", output, "--install-dir-length", "110",
+                  "--exclude", "drop"},
+                 nullptr, &err),
+            2);
+  const std::string at = "tallowin: " + root + ": ";
+  for (const std::string &line : std::vector<std::string>{
+           "Case.txt: differs only in case from \"CASE.TXT\": Windows holds one of them",
+           "blank : ends in a dot or a blank",
+           "dot.: ends in a dot or a blank",
+           "back\\slash: holds a character that Windows does not allow in names",
+           "con.txt: is the name of a device on Windows",
+           "fifo: is a special file",
+           "link: is a link: links are not followed",
+           "éTÉ: differs only in case from \"Été\"",
+           "Ωmega.txt: character U+03A9 at byte 0 cannot be written in code page 1252",
+           "deep\\" + Repeat("d", 120) + "\\" + Repeat("n", 30) +
+               ": 267 characters with an install folder of 110: more than the 259",
+       })
+    EXPECT_NE(err.find(at + line), std::string::npos) << line << "\n" << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 10) << err;
+  EXPECT_TRUE(ReadFile(output).empty());
+}
+
+// Version 2 drops two files and a folder of version 1, and renames one only in case: its
+// manifest keeps the dropped ones, read from version 1's manifest or from its program.
+TEST_F(ToolTest, ScanKeepsWhatTheOlderVersionListedAndTheNewTreeDropped) {
+  MakeTree(dir / "v1", {"app.exe", "Readme.txt", "old.dll", "gone/a.dat", "gone/b/"});
+  MakeTree(dir / "v2", {"app.exe", "README.TXT", "new.dll"});
+  ASSERT_TRUE(WriteFile(manifest, std::string(kScanBase)));
+  const std::string v1 = dir / "v1.json", v1exe = dir / "v1.exe", v2 = dir / "v2.json";
+  ASSERT_EQ(Tool({"scan", dir / "v1", "--base", manifest, "-o", v1}), 0);
+  ASSERT_EQ(Tool({"pack", v1, "--stub", stub, "-o", v1exe}), 0);
+  Bytes fromManifest;
+  for (const std::string &previous : {v1, v1exe}) {
+    std::string err;
+    ASSERT_EQ(Tool({"scan", dir / "v2", "--base", manifest, "-o", v2, "--previous", previous,
+                    "--dropped", dir / "dropped.txt"},
+                   nullptr, &err),
+              0)
+        << err;
+    const Bytes dropped = ReadFile(dir / "dropped.txt");
+    EXPECT_EQ(std::string(dropped.begin(), dropped.end()),
+              "old.dll\r\ngone\\b\\\r\ngone\\a.dat\r\ngone\\\r\n");
+    const nlohmann::json files = nlohmann::json::parse(ReadFile(v2))["files"];
+    ASSERT_EQ(files.size(), 8u);
+    EXPECT_EQ(files[4], nlohmann::json::parse(R"({"folder": ".\\gone", "name": "a.dat"})"));
+    ExpectRemovalOrder(files);
+    if (fromManifest.empty()) fromManifest = ReadFile(v2);
+    EXPECT_EQ(ReadFile(v2), fromManifest);
+  }
+  // Names that Windows reads as others (a trailing dot, a short name, a parent part) would
+  // have the installer delete what they stand for: neither kept nor dropped.
+  ASSERT_TRUE(WriteFile(v1, R"({"files": [{"folder": ".", "name": "app.exe."},
+      {"folder": ".", "name": "APP~1.EXE"}, {"folder": ".\\..", "name": "x"}]})"));
+  ASSERT_EQ(Tool({"scan", dir / "v2", "--base", manifest, "-o", v2, "--previous", v1, "--dropped",
+                  dir / "dropped.txt"}),
+            0);
+  EXPECT_TRUE(ReadFile(dir / "dropped.txt").empty());
+  EXPECT_EQ(nlohmann::json::parse(ReadFile(v2))["files"].size(), 4u);
+}
+
+TEST(CommandLine, HelpVersionAndUsageErrors) {
+  // Usage errors: exit 2, the fault and the command's usage on standard error, nothing on
+  // standard output. Help and the version: exit 0 on standard output only.
   const struct {
     std::vector<std::string> args;
     int code;
-    const char *err;
+    const char *start;
   } cases[] = {
-      {{}, 2, "usage: tallowin pack"},
-      {{"frob"}, 2, "tallowin: unknown command frob\nusage:"},
-      {{"pack", "m.json"}, 2, "usage: tallowin pack"},
-      {{"pack", "m.json", "--stub"}, 2, "tallowin: --stub needs a value\n"},
+      {{}, 2, "tallowin: no command given\nusage: tallowin pack"},
+      {{"frob"}, 2, "tallowin: unknown command frob\nusage: tallowin pack"},
+      {{"pack", "m.json"},
+       2,
+       "tallowin: pack needs one manifest, --stub and -o\nusage: tallowin pack"},
+      {{"pack", "m.json", "--stub"}, 2, "tallowin: --stub needs a value\nusage: tallowin pack"},
       {{"dump", "--code-page", "42", "x.exe"}, 2, "tallowin: --code-page 42: not supported"},
-      {{"dump", "--bogus", "x.exe"}, 2, "tallowin: unknown option --bogus\n"},
-      {{"--help"}, 0, ""},
+      {{"dump", "--bogus", "x.exe"}, 2, "tallowin: unknown option --bogus\nusage: tallowin dump"},
+      {{"uninstall-entry", "m.json", "--exe", "C:\\u.exe"},
+       2,
+       "tallowin: uninstall-entry needs one manifest, --exe and either -o FILE"},
+      {{"uninstall-entry", "m.json", "--exe", "C:\\u.exe", "--write", "-o", "-"},
+       2,
+       "tallowin: uninstall-entry needs"},
+      {{"help", "frob"}, 2, "tallowin: no command frob\n"},
+      {{"--version", "x"}, 2, "tallowin: --version takes no arguments\n"},
+      {{"--help"}, 0, "usage: tallowin pack"},
+      {{"help"}, 0, "usage: tallowin pack"},
+      {{"help", "check"}, 0, "usage: tallowin check [--strict]"},
+      {{"uninstall-entry", "--help"}, 0, "usage: tallowin uninstall-entry MANIFEST.json"},
+      {{"pack", "m.json", "--set", "1X=a"}, 2, "tallowin: --set 1X=a: expected NAME=VALUE"},
+      {{"pack", "m.json", "--set", "X=a", "--set", "X=b"}, 2, "tallowin: --set X given twice"},
+      {{"scan", "st", "-o", "o.json"},
+       2,
+       "tallowin: scan needs one staging folder, --base and -o\nusage: tallowin scan"},
+      {{"scan", "st", "--install-dir-length", "2"},
+       2,
+       "tallowin: --install-dir-length 2: expected 3 to 250"},
   };
   for (const auto &c : cases) {
     std::string out, err;
-    EXPECT_EQ(Tool(c.args, &out, &err), c.code) << c.err;
-    EXPECT_EQ(err.find(c.err), 0u) << err;
-    EXPECT_EQ(out.find("usage: tallowin pack"), c.code ? std::string::npos : 0u) << out;
+    EXPECT_EQ(Tool(c.args, &out, &err), c.code) << c.start;
+    EXPECT_EQ((c.code ? err : out).find(c.start), 0u) << out << err;
+    EXPECT_EQ(c.code ? out : err, "") << c.start;
   }
+  std::string version;
+  EXPECT_EQ(Tool({"--version"}, &version), 0);
+  EXPECT_TRUE(std::regex_match(version, std::regex("tallowin [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+      << version;
 }
 
 TEST(CodePage, ConvertsAsWindowsDoes) { codepagecases::ExpectConversionsAsWindowsMakesThem(); }

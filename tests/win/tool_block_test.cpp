@@ -1,14 +1,28 @@
 // A block made by the tool, read back by the stub's own reader, and round-tripped.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "../host/codepage_cases.h"
 #include "block_reader.h"
+#include "codepage.h"
 #include "data/data.h"
+#include "file_io.h"
 #include "pe_image.h"
 #include "support/testenv.h"
 #include "tallowin.h"
 
 namespace {
+
+int Tool(std::vector<std::string> arguments, std::string *out = nullptr,
+         std::string *err = nullptr) {
+  std::string o, e;
+  arguments.insert(arguments.begin(), "tallowin");
+  const int code = tallowin::RunCommandLine(arguments, &o, &e);
+  if (out) *out = o;
+  if (err) *err = e;
+  return code;
+}
 
 const char kManifest[] = R"({
   "codePage": 1252,
@@ -39,7 +53,7 @@ TEST(ToolBlock, StubReaderLoadsWhatThePackCommandWroteAndASignatureAppended) {
   ASSERT_TRUE(testenv::WriteBytes(exe, packed));
   // dump gives a manifest that packs onto the real stub to the very same bytes.
   std::string out, err;
-  ASSERT_EQ(0, tallowin::RunCommandLine({"tallowin", "dump", exe}, &out, &err)) << err;
+  ASSERT_EQ(0, Tool({"dump", exe}, &out, &err)) << err;
   ASSERT_TRUE(tallowin::PackImage(out, stub, &image, &fault)) << fault.Text();
   EXPECT_TRUE(image == packed);
 
@@ -57,7 +71,7 @@ TEST(ToolBlock, StubReaderLoadsWhatThePackCommandWroteAndASignatureAppended) {
   }
   image.resize(image.size() + 1016, 0x5A);
   ASSERT_TRUE(testenv::WriteBytes(exe, image));
-  EXPECT_EQ(0, tallowin::RunCommandLine({"tallowin", "dump", exe}, &out, &err)) << err;
+  EXPECT_EQ(0, Tool({"dump", exe}, &out, &err)) << err;
   EXPECT_NE(std::string::npos, err.find(", signed (certificate table of 1024 bytes)")) << err;
 
   // The manifest's names mean the stub's bits: a pack that mixed two up would still dump
@@ -82,31 +96,244 @@ TEST(ToolBlock, ConvertsTextsAsTheLinuxBuild) {
   codepagecases::ExpectConversionsAsWindowsMakesThem();
 }
 
-// The installer's entry, imported by the system's own tool, is gone after a run with the
-// entry's own quiet command.
-TEST(ToolBlock, SilentRunRemovesTheImportedUninstallEntry) {
+// Two staged names are one on Windows when its upcase table makes them equal: the tool
+// folds every character a code page holds as the table does.
+TEST(ToolBlock, FoldsCaseAsTheSystemsUpcaseTable) {
+  using Upcase = WCHAR(WINAPI *)(WCHAR);
+  const auto upcase = reinterpret_cast<Upcase>(reinterpret_cast<void *>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlUpcaseUnicodeChar")));
+  ASSERT_NE(nullptr, upcase);
+  for (wchar_t c = 0x80; c < 0xFFFF; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    std::string utf8, upper, bytes, why;
+    const wchar_t u = upcase(c);
+    ASSERT_TRUE(tallowin::WideToUtf8(std::wstring(1, c), &utf8));
+    ASSERT_TRUE(tallowin::WideToUtf8(std::wstring(1, u), &upper));
+    bool held = false;
+    for (int cp : {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258})
+      held = held || tallowin::Utf8ToCodePage(utf8, cp, &bytes, &why);
+    if (held) {
+      EXPECT_EQ(upper, tallowin::FoldCase(utf8)) << std::hex << int(c);
+    }
+  }
+}
+
+// Whether the key is in the registry view given (0: this program's own).
+bool HasKeyInView(HKEY root, const std::string &key, REGSAM view) {
+  HKEY k;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS) return false;
+  RegCloseKey(k);
+  return true;
+}
+
+// The list of programs that Wine's own uninstaller shows ("id|||name" lines).
+std::string WineProgramList(const std::string &file) {
+  testenv::RunAndWait("cmd.exe /c uninstaller.exe --list > \"" + file + "\"");
+  std::vector<uint8_t> bytes;
+  testenv::ReadBytes(file, &bytes);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// The installer's entry, put in place as installers do, is gone after a run with the
+// entry's own quiet command: per user through the system's reg; per machine through a
+// 32-bit installer's reg, which imports into the 32-bit view, and through --write, which
+// writes the view of the stub at --exe. The 64-bit stub looks in both views.
+TEST(ToolBlock, SilentRunRemovesTheUninstallEntryWhereTheInstallerPutIt) {
   testenv::ScopedTestDir dir("toolentry");
-  const std::string sample = testenv::BinDir() + "\\tools\\sample-product.json",
-                    exe = dir / "uninstall.exe", reg = dir / "entry.reg",
+  const std::string user = testenv::BinDir() + "\\tools\\sample-product.json",
+                    machine = dir / "machine.json", reg = dir / "entry.reg",
                     key = std::string(tallowin::kUninstallKey) + "\\TallowinSampleNotes";
+  std::vector<uint8_t> sample;
+  ASSERT_TRUE(testenv::ReadBytes(user, &sample));
+  std::string text(sample.begin(), sample.end());
+  text.replace(text.find("\"user\""), 6, "\"machine\"");
+  ASSERT_TRUE(testenv::WriteText(machine, text));
   std::string out, err;
-  auto tool = [&](std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), "tallowin");
-    return tallowin::RunCommandLine(arguments, &out, &err);
-  };
-  ASSERT_EQ(0, tool({"pack", sample, "--stub", testenv::StubPath(), "-o", exe})) << err;
-  ASSERT_EQ(0, tool({"uninstall-entry", sample, "--exe", exe})) << err;
-  ASSERT_TRUE(testenv::WriteText(reg, out));
-  ASSERT_EQ(0u, testenv::RunAndWait("reg.exe import \"" + reg + "\""));
-  ASSERT_TRUE(testenv::RegKeyExists(HKEY_CURRENT_USER, key));
-  EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /S"));
-  EXPECT_FALSE(testenv::RegKeyExists(HKEY_CURRENT_USER, key));
-  // --write puts the same entry in place without the file.
-  EXPECT_EQ(0, tool({"uninstall-entry", sample, "--exe", exe, "--write"})) << err;
-  DWORD noModify = 0;
-  EXPECT_TRUE(testenv::GetRegDword(HKEY_CURRENT_USER, key, "NoModify", &noModify));
-  EXPECT_EQ(1u, noModify);
-  testenv::DeleteRegTree(HKEY_CURRENT_USER, key);
+  const struct {
+    const std::string &manifest;
+    HKEY root;
+    const char *import;  // reg import's switches; null: --write
+    REGSAM view;
+  } rows[] = {{user, HKEY_CURRENT_USER, "", 0},
+              {machine, HKEY_LOCAL_MACHINE, " /reg:32", KEY_WOW64_32KEY},
+              {machine, HKEY_LOCAL_MACHINE, nullptr, KEY_WOW64_64KEY}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.import ? row.import : "--write");
+    // A folder of its own each time: the self-deletion removes the last one meanwhile. The
+    // per-user product lies where per-user products go.
+    char local[MAX_PATH];
+    ExpandEnvironmentStringsA("%LOCALAPPDATA%\\Programs", local, MAX_PATH);
+    const std::string folder = row.root == HKEY_CURRENT_USER
+                                   ? std::string(local) + "\\Tallowin Sample Notes"
+                                   : dir / ("r" + std::to_string(&row - rows)),
+                      exe = folder + "\\uninstall.exe";
+    ASSERT_TRUE(testenv::MakeDirs(folder));
+    ASSERT_EQ(0, Tool({"pack", row.manifest, "--stub", testenv::StubPath(), "-o", exe}, &out, &err))
+        << err;
+    if (row.import) {
+      ASSERT_EQ(0, Tool({"uninstall-entry", row.manifest, "--exe", exe, "-o", reg}, &out, &err))
+          << err;
+      ASSERT_EQ(0u, testenv::RunAndWait("reg.exe import \"" + reg + "\"" + row.import));
+    } else {
+      ASSERT_EQ(0, Tool({"uninstall-entry", row.manifest, "--exe", exe, "--write"}, &out, &err))
+          << err;
+    }
+    ASSERT_TRUE(HasKeyInView(row.root, key, row.view));
+    // With the day of the install, which the list of programs shows.
+    if (!row.import) {
+      HKEY k;
+      ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(row.root, key.c_str(), 0, KEY_READ | row.view, &k));
+      EXPECT_EQ(ERROR_SUCCESS,
+                RegQueryValueExA(k, "InstallDate", nullptr, nullptr, nullptr, nullptr));
+      RegCloseKey(k);
+    }
+    EXPECT_EQ(row.view == KEY_WOW64_32KEY, !HasKeyInView(row.root, key, KEY_WOW64_64KEY));
+    // Wine's list holds the user's entries and the machine's of both views.
+    EXPECT_NE(std::string::npos, WineProgramList(dir / "list.txt").find("TallowinSampleNotes|"));
+    EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /S"));
+    EXPECT_FALSE(HasKeyInView(row.root, key, row.view));
+    EXPECT_EQ(std::string::npos, WineProgramList(dir / "list.txt").find("TallowinSampleNotes|"));
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
+      RegDeleteKeyExA(row.root, key.c_str(), view, 0);
+    for (int i = 0; i < 100 && testenv::DirExists(folder); ++i) Sleep(50);
+    EXPECT_FALSE(testenv::DirExists(folder));
+  }
+}
+
+// A product installed below Program Files, its manifest made by the Windows tool.
+class ScannedProduct : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char folder[MAX_PATH];
+    ASSERT_LT(ExpandEnvironmentStringsA("%ProgramFiles%", folder, MAX_PATH), DWORD{MAX_PATH});
+    install_ = std::string(folder) + "\\Tallowin Scan Test";
+    exe_ = install_ + "\\uninstall.exe";
+    // A base that checks clean: every message, the uninstall entry.
+    std::string base = R"({"codePage": 1252, "messages": [)";
+    for (const std::string &m : testenv::StandardMessages())
+      base += (base.back() == '[' ? "\"" : ", \"") + m + "\"";
+    base += R"(], "uninstallEntry": {"id": "TallowinScanTest", "displayName": "T",
+        "displayVersion": "1", "publisher": "T", "scope": "user"}})";
+    ASSERT_TRUE(testenv::WriteText(base_, base));
+  }
+  void TearDown() override { testenv::RemoveTree(install_); }
+  // Scans a staged tree (with more arguments) and packs it as the installed uninstaller.
+  void ScanAndPack(const std::string &stage, std::vector<std::string> more = {}) {
+    std::string err;
+    more.insert(more.begin(), {"scan", stage, "--base", base_, "-o", manifest_});
+    ASSERT_EQ(0, Tool(more, nullptr, &err)) << err;
+    ASSERT_EQ(0,
+              Tool({"pack", manifest_, "--stub", testenv::StubPath(), "-o", exe_}, nullptr, &err))
+        << err;
+  }
+
+  testenv::ScopedTestDir dir_{"scan"};
+  std::string install_, exe_, base_ = dir_ / "base.json", manifest_ = dir_ / "product.json";
+};
+
+TEST_F(ScannedProduct, TwoThousandStagedFilesScannedCheckedPackedAndRemovedSilently) {
+  ASSERT_EQ(1252u, GetACP());  // the names below are its bytes
+  std::vector<std::string> names, folders;
+  for (int a = 0; a < 5; ++a) {
+    folders.push_back("Mod\xFCl " + std::to_string(a));
+    for (int b = 0; b < 10; ++b)
+      for (int c = 0; c < 41; ++c)
+        names.push_back(folders.back() +
+                        "\\\xC9"
+                        "b\xE8ne " +
+                        std::to_string(b) +
+                        "\\fa\xE7"
+                        "ade " +
+                        std::to_string(c) + ".dat");
+  }
+  ASSERT_TRUE(testenv::MakeTree(dir_ / "stage", names));
+  ASSERT_TRUE(testenv::MakeTree(install_, names));
+  const auto start = std::chrono::steady_clock::now();
+  std::string report;
+  ASSERT_EQ(0, Tool({"scan", dir_ / "stage", "--base", base_, "-o", manifest_}, nullptr, &report))
+      << report;
+  const auto took = std::chrono::steady_clock::now() - start;
+  printf(
+      "scan of %zu files: %lld ms\n", names.size(),
+      static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+  EXPECT_LT(took, std::chrono::milliseconds(1000));
+  EXPECT_EQ(0, Tool({"check", manifest_}, &report)) << report;
+  ASSERT_EQ(0, Tool({"pack", manifest_, "--stub", testenv::StubPath(), "-o", exe_}));
+  EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe_ + "\" /S", 300000));
+  testenv::ExpectTree(install_, {}, names);
+  testenv::ExpectTree(install_, {}, folders);
+}
+
+// Version 2 no longer ships two files of version 1; its installer deletes them, but one is
+// held at that moment. Version 2's uninstaller still lists it, and removes it.
+TEST_F(ScannedProduct, UpgradeDropsTwoFilesAndTheNewUninstallerRemovesTheOneThatWasHeld) {
+  const std::vector<std::string> v1 = {"app.exe", "old1.dll", "old2.dll", "lib\\keep.dll"},
+                                 v2 = {"app.exe", "lib\\keep.dll", "new.dll"};
+  ASSERT_TRUE(testenv::MakeTree(dir_ / "v1", v1));
+  ASSERT_TRUE(testenv::MakeTree(dir_ / "v2", v2));
+  ASSERT_TRUE(testenv::MakeTree(install_, v1));
+  ScanAndPack(dir_ / "v1");
+  // The upgrade: the new list read against the installed program, then applied.
+  const std::string dropped = dir_ / "dropped.txt";
+  ScanAndPack(dir_ / "v2", {"--previous", exe_, "--dropped", dropped});
+  ASSERT_EQ(std::vector<std::string>({"old2.dll", "old1.dll"}), testenv::ReadLines(dropped));
+  const HANDLE held = CreateFileA((install_ + "\\old1.dll").c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  for (const std::string &line : testenv::ReadLines(dropped))
+    DeleteFileA((install_ + "\\" + line).c_str());
+  ASSERT_TRUE(testenv::MakeTree(install_, v2));
+  CloseHandle(held);
+  testenv::ExpectTree(install_, {"old1.dll"}, {"old2.dll"});
+  EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe_ + "\" /S"));
+  testenv::ExpectTree(install_, {}, {"app.exe", "old1.dll", "lib", "new.dll"});
+}
+
+// A shared component below Common Files and files in the folder the installer's user
+// chose: the Windows tool packs them on the target, expanded as the uninstaller there
+// would; without --on-target it refuses them.
+TEST_F(ScannedProduct, PackedOnTheTargetWithFolderMacrosAndTheChosenFolder) {
+  char common[MAX_PATH];
+  DWORD size = sizeof common;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion",
+                         "CommonFilesDir", RRF_RT_REG_SZ, nullptr, common, &size));
+  const std::string shared = std::string(common) + "\\Tallowin Scan Test";
+  const std::string manifest = dir_ / "target.json";
+  ASSERT_TRUE(testenv::WriteText(manifest, R"({"messages": ["<0>"], "files": [
+      {"folder": "#CommonFiles#\\Tallowin Scan Test", "name": ""},
+      {"folder": "#commonfiles#\\Tallowin Scan Test", "name": "shared.dat"},
+      {"folder": "${INSTDIR}\\data", "name": ""},
+      {"folder": "${INSTDIR}\\data", "name": "d.dat"},
+      {"folder": "#InstallDir#", "name": "own.dat"}]})"));
+  ASSERT_TRUE(testenv::MakeTree(shared, {"shared.dat"}));
+  ASSERT_TRUE(testenv::MakeTree(install_, {"data\\d.dat", "own.dat"}));
+  const std::vector<std::string> pack = {"pack", manifest, "--stub", testenv::StubPath(),
+                                         "-o",   exe_,     "--set",  "INSTDIR=" + install_};
+  std::string out, err;
+  EXPECT_EQ(2, Tool(pack, nullptr, &err));
+  EXPECT_NE(std::string::npos, err.find("$.files[0].folder: folder macros in file and folder "
+                                        "entries are expanded only when packing on the target"))
+      << err;
+  std::vector<std::string> onTarget = pack;
+  onTarget.push_back("--on-target");
+  // The 32-bit stub sees the 32-bit Program Files: this 64-bit tool cannot expand for it.
+  std::vector<std::string> otherStub = onTarget;
+  otherStub[3] = testenv::BinDir() + "\\..\\win32\\uninstall.exe";
+  EXPECT_EQ(2, Tool(otherStub, nullptr, &err));
+  EXPECT_NE(std::string::npos, err.find("the stub is the 32-bit build")) << err;
+  ASSERT_EQ(0, Tool(onTarget, nullptr, &err)) << err;
+  ASSERT_EQ(0, Tool({"dump", exe_}, &out));
+  for (const std::string &folder : {shared, install_ + "\\data", install_}) {
+    std::string json = folder;
+    for (size_t at = 0; (at = json.find('\\', at)) != std::string::npos; at += 2)
+      json.insert(at, "\\");
+    EXPECT_NE(std::string::npos, out.find("\"folder\": \"" + json + "\"")) << out;
+  }
+  EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe_ + "\" /S"));
+  EXPECT_FALSE(testenv::PathExists(shared));
+  testenv::ExpectTree(install_, {}, {"data", "own.dat"});
+  testenv::RemoveTree(shared);
 }
 
 }  // namespace
