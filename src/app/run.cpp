@@ -6,6 +6,7 @@
 #include "app/state.h"
 #include "data/data.h"
 #include "external/external.h"
+#include "passes/held_path.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
 #include "ui/ui.h"
@@ -232,6 +233,8 @@ int RunUninstall(HINSTANCE instance, const char *commandLine) {
     RemoveEmptyFolders();
     if (g.progressDialog) SetStatusText(blockfmt::MSG_STATUS_REGISTRY);
     DeleteRegistryEntries();
+    // The held folders would keep the self-deletion script from removing the install folder.
+    ReleaseHeldPath();
     if (g.progressDialog) {
       DestroyWindow(g.progressDialog);
       g.progressDialog = g.progressBar = nullptr;
