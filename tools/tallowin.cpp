@@ -1,4 +1,4 @@
-// The command line: pack, dump, check and uninstall-entry.
+// The command line: pack, dump, check, uninstall-entry and preview.
 #include "tallowin.h"
 
 #include <stdlib.h>
@@ -11,6 +11,7 @@
 #include "file_io.h"
 #include "format/block_writer.h"
 #include "pe_image.h"
+#include "preview.h"
 #include "uninstall_entry.h"
 
 namespace tallowin {
@@ -25,7 +26,8 @@ const char kUsage[] =
     "usage: tallowin pack MANIFEST.json --stub uninstall.exe -o OUT.exe\n"
     "       tallowin dump [--code-page N] OUT.exe\n"
     "       tallowin check [--strict] [--code-page N] MANIFEST.json|OUT.exe\n"
-    "       tallowin uninstall-entry MANIFEST.json --exe C:\\...\\uninstall.exe [--write]\n";
+    "       tallowin uninstall-entry MANIFEST.json --exe C:\\...\\uninstall.exe [--write]\n"
+    "       tallowin preview UNINSTALL.EXE [-o FILE]   (Windows: what /S would remove here)\n";
 
 bool LooksLikeProgram(const std::vector<uint8_t> &bytes) {
   return bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z';
@@ -234,6 +236,13 @@ int Run(const std::vector<std::string> &args, std::string *out, std::string *err
   if (command == "dump") return Dump(a, out, err);
   if (command == "check") return Check(a, out, err);
   if (command == "uninstall-entry") return Entry(a, out, err);
+  if (command == "preview") {
+    if (a.positional.size() != 1) {
+      *err += kUsage;
+      return kExitErrors;
+    }
+    return Preview(a.positional[0], a.output, err);
+  }
   *err += "tallowin: unknown command " + command + "\n" + kUsage;
   return kExitErrors;
 }

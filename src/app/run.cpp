@@ -6,6 +6,7 @@
 #include "app/state.h"
 #include "data/data.h"
 #include "external/external.h"
+#include "passes/actions.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
 #include "ui/ui.h"
@@ -171,7 +172,7 @@ void PreparePreRemovalCommand(const char *command) {
     }
   }
   if (!g.noExternal)
-    StartPreRemovalProgram(program, arguments, (g.options->flags & blockfmt::OPT_WAIT) ? 1 : 0);
+    ActStartProgram(program, arguments, (g.options->flags & blockfmt::OPT_WAIT) ? 1 : 0);
   if (expanded) HeapFree(GetProcessHeap(), 0, expanded);
 }
 
@@ -181,6 +182,28 @@ void EndRun() {
   FreeAndNullT(&g.installDir);
   FreeAndNullT(&g.scratchPath);
   ReleaseUiResources();
+}
+
+void RunRemoval() {
+  if (const char *command = OptionText(g.options->preRemovalOffset))
+    PreparePreRemovalCommand(command);
+  if (!g.quiet) CreateProgressDialog();
+  RemoveFiles();
+  RemoveWildcardMatches();
+  if (g.progressDialog) SetStatusText(blockfmt::MSG_STATUS_FOLDERS);
+  RemoveFolderFiles();
+  RemoveFolders();
+  if (g.progressDialog) SetStatusText(blockfmt::MSG_STATUS_EMPTY_FOLDERS);
+  RemoveEmptyFolders();
+  if (g.progressDialog) SetStatusText(blockfmt::MSG_STATUS_REGISTRY);
+  DeleteRegistryEntries();
+}
+
+void ScheduleSelfDeletion() {
+  // The path first: the 9x family's start rewrites installDir into its short form.
+  char folder[kPathBuf];
+  if (!CopyBounded(folder, kPathBuf, g.installDir)) folder[0] = '\0';
+  NoteEvent(ActStartSelfDeletion() ? "scheduled-self-delete" : "self-delete-not-started", folder);
 }
 
 int RunUninstall(HINSTANCE instance, const char *commandLine) {
@@ -220,18 +243,7 @@ int RunUninstall(HINSTANCE instance, const char *commandLine) {
     }
   }
   if (answer == IDOK) {
-    if (const char *command = OptionText(g.options->preRemovalOffset))
-      PreparePreRemovalCommand(command);
-    if (!g.quiet) CreateProgressDialog();
-    RemoveFiles();
-    RemoveWildcardMatches();
-    if (g.progressDialog) SetStatusText(blockfmt::MSG_STATUS_FOLDERS);
-    RemoveFolderFiles();
-    RemoveFolders();
-    if (g.progressDialog) SetStatusText(blockfmt::MSG_STATUS_EMPTY_FOLDERS);
-    RemoveEmptyFolders();
-    if (g.progressDialog) SetStatusText(blockfmt::MSG_STATUS_REGISTRY);
-    DeleteRegistryEntries();
+    RunRemoval();
     if (g.progressDialog) {
       DestroyWindow(g.progressDialog);
       g.progressDialog = g.progressBar = nullptr;
@@ -248,12 +260,7 @@ int RunUninstall(HINSTANCE instance, const char *commandLine) {
 
   CloseMainWindow();
   FreeRemovalData();
-  if (answer == IDOK && !g.noExternal) {
-    // The path first: the 9x family's start rewrites installDir into its short form.
-    char folder[kPathBuf];
-    if (!CopyBounded(folder, kPathBuf, g.installDir)) folder[0] = '\0';
-    NoteEvent(StartSelfDeletion() ? "scheduled-self-delete" : "self-delete-not-started", folder);
-  }
+  if (answer == IDOK && !g.noExternal) ScheduleSelfDeletion();
   EndRun();
   return FinishRun(0);
 }

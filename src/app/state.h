@@ -4,6 +4,8 @@
 
 #include "format/block_format.h"
 
+struct HoldBack;
+
 struct FileEntry {
   char *folder;         // "." or ".\sub" = relative to installDir; otherwise a full folder path
   char *name;           // empty: the entry stands for the folder itself
@@ -72,6 +74,8 @@ struct UninstallState {
   DWORD scheduledCount;  // items left for the system to delete at restart
   // The folder that the link check last found free of untrusted links (260 bytes).
   char linkCheckedFolder[260];
+  // Set for a run that changes nothing (see passes/actions.h); null for a real run.
+  const HoldBack *holdBack;
 };
 
 extern UninstallState g;

@@ -1,5 +1,6 @@
 // File attribute helpers shared by the passes.
 
+#include "passes/actions.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
 
@@ -21,15 +22,15 @@ bool IsAccessDeniedClass(DWORD error) {
 }
 
 void MakeWritable(const char *path) {
-  DWORD attributes = GetFileAttributesA(path);
+  DWORD attributes = QueryAttributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  SetFileAttributesA(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  ActSetAttributes(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 }
 
 void MakeReadOnly(const char *path) {
-  DWORD attributes = GetFileAttributesA(path);
+  DWORD attributes = QueryAttributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  SetFileAttributesA(path, attributes | FILE_ATTRIBUTE_READONLY);
+  ActSetAttributes(path, attributes | FILE_ATTRIBUTE_READONLY);
 }
 
 namespace {
@@ -40,7 +41,7 @@ bool IsAbsentError(DWORD error) {
 
 void NoteHeldFile(const char *path, unsigned char flags) {
   using namespace blockfmt;
-  const DWORD attributes = GetFileAttributesA(path);
+  const DWORD attributes = QueryAttributes(path);
   char folder[kPathBuf];
   char resolved[kPathBuf];
   if (!g.silent || (flags & (FE_SHARED | FE_FONT | FE_SELFREG)) ||
@@ -51,21 +52,21 @@ void NoteHeldFile(const char *path, unsigned char flags) {
     return;
   }
   // The system deletes by name at restart: a folder left then is removed only if empty.
-  if (!MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+  if (!ActScheduleAtRestart(path)) {
     NoteOutcome(path, OUTCOME_IN_USE, GetLastError());
     return;
   }
   NoteOutcome(path, OUTCOME_RESTART);
   if (!CutAtLastBackslash(folder)) return;
   if (ResolveUnprotected(folder, resolved) && !IsReparsePoint(resolved) &&
-      MoveFileExA(resolved, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+      ActScheduleAtRestart(resolved)) {
     NoteOutcome(resolved, OUTCOME_RESTART);
   }
 }
 
 void NoteFileDeletion(const char *path, BOOL deleted, unsigned char flags) {
   const DWORD error = deleted ? 0 : GetLastError();
-  const DWORD attributes = deleted ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path);
+  const DWORD attributes = deleted ? INVALID_FILE_ATTRIBUTES : QueryAttributes(path);
   if (deleted)
     NoteOutcome(path, OUTCOME_REMOVED);
   else if (IsAbsentError(error))

@@ -1,5 +1,6 @@
 // The file pass: shared counts, fonts, self-unregistration, read-only files, folder entries.
 #include "data/data.h"
+#include "passes/actions.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
 #include "ui/resource_ids.h"
@@ -18,18 +19,11 @@ const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Sha
 // (ERROR_ACCESS_DENIED for a read-only file, ERROR_DIRECTORY for a folder, which is no file
 // that anything holds).
 DWORD WriteAccessError(const char *path) {
-  DWORD attributes = GetFileAttributesA(path);
+  DWORD attributes = QueryAttributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_DIRECTORY;
   if (attributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
   return 0;
-}
-
-bool CanOpenForWriting(const char *path) {
-  HANDLE file = OpenExisting(path, ModeReadWrite);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseFile(file);
-  return true;
 }
 
 // Counts the shared file's use down; returns false when the file must stay, with the
@@ -43,8 +37,7 @@ bool UpdateSharedCount(const char *path, bool ok, bool locked, Outcome *kept) {
     DWORD count = 1;
     DWORD type = 0;
     DWORD size = sizeof(count);
-    if (RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE *>(&count), &size) ==
-        ERROR_SUCCESS) {
+    if (QueryValue(key, path, &type, reinterpret_cast<BYTE *>(&count), &size) == ERROR_SUCCESS) {
       recorded = true;
       if (count >= 1) {
         --count;
@@ -54,7 +47,7 @@ bool UpdateSharedCount(const char *path, bool ok, bool locked, Outcome *kept) {
         }
       }
       if (!(locked && count == 0)) {
-        RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE *>(&count), size);
+        ActSetValue(key, path, type, reinterpret_cast<const BYTE *>(&count), size);
       }
     }
   }
@@ -71,33 +64,13 @@ bool UpdateSharedCount(const char *path, bool ok, bool locked, Outcome *kept) {
       }
     }
   }
-  if (keyOpen && ok) RegDeleteValueA(key, path);
+  if (keyOpen && ok) ActDeleteValue(key, path);
   return ok;
-}
-
-void Unregister(const char *path) {
-  typedef HRESULT(STDAPICALLTYPE * UnregisterFn)();
-  // The library's own folder is searched for its dependencies only where the system offers
-  // the safe search flags (their presence is marked by AddDllDirectory).
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  HMODULE library = nullptr;
-  if (kernel != nullptr && GetProcAddress(kernel, "AddDllDirectory") != nullptr) {
-    library = LoadLibraryExA(path, nullptr,
-                             LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-  } else {
-    library = LoadLibraryA(path);
-  }
-  if (reinterpret_cast<ULONG_PTR>(library) < 32) return;
-  FARPROC entry = GetProcAddress(library, "DllUnregisterServer");
-  if (entry != nullptr) {
-    reinterpret_cast<UnregisterFn>(reinterpret_cast<void *>(entry))();
-  }
-  FreeLibrary(library);
 }
 
 void DeleteAndRetry(const char *path, unsigned char flags) {
   for (;;) {
-    if (DeleteFileA(path)) return NoteOutcome(path, OUTCOME_REMOVED);
+    if (ActDeleteFile(path)) return NoteOutcome(path, OUTCOME_REMOVED);
     const DWORD deleteError = GetLastError();
     if (!IsAccessDeniedClass(deleteError)) {
       SetLastError(deleteError);
@@ -110,14 +83,14 @@ void DeleteAndRetry(const char *path, unsigned char flags) {
     }
     if ((flags & (FE_FONT | FE_SELFREG)) || g.filePromptAnswer == 1) {
       MakeWritable(path);
-      return NoteFileDeletion(path, DeleteFileA(path), flags);
+      return NoteFileDeletion(path, ActDeleteFile(path), flags);
     }
     if (g.filePromptAnswer == 0) return NoteOutcome(path, OUTCOME_KEPT_BY_ANSWER);
     int answer = AskDeleteFile(path);
     if (answer == IDC_PROMPT_YES_ALL) {
       g.filePromptAnswer = 1;
       MakeWritable(path);
-      return NoteFileDeletion(path, DeleteFileA(path), flags);
+      return NoteFileDeletion(path, ActDeleteFile(path), flags);
     }
     if (answer == IDC_PROMPT_NO_ALL) g.filePromptAnswer = 0;
     if (answer != IDYES) return NoteOutcome(path, OUTCOME_KEPT_BY_ANSWER);
@@ -130,21 +103,15 @@ void DeleteAndRetry(const char *path, unsigned char flags) {
 // locked-file test opens it, plus delete access, it is removed when the handle closes.
 // The answers are those of the full steps: the attributes rule out read-only files,
 // folders and links (whose test would follow the link), the open succeeds only where the
-// test's open would, and the link flag keeps a file swapped for a link in between from
-// reaching the target, so only the name goes, as DeleteFileA would do. True when done;
-// false leaves everything to the full steps.
+// test's open would, and only the name of a file swapped for a link in between goes, as
+// DeleteFileA would do. True when done; false leaves everything to the full steps.
 bool DeletePlainFileOnClose(const char *path, unsigned char flags) {
   if (!g.isNT || (flags & (FE_SHARED | FE_FONT | FE_SELFREG))) return false;
-  const DWORD attributes = GetFileAttributesA(path);
+  const DWORD attributes = QueryAttributes(path);
   const DWORD unusual =
       FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & unusual)) return false;
-  HANDLE file = CreateFileA(
-      path, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(file);
-  return true;
+  return ActDeleteOnClose(path) != FALSE;
 }
 
 }  // namespace
@@ -201,7 +168,7 @@ void RemoveFiles() {
       if (entry->name[0] == '\0') {
         char resolved[kPathBuf];
         if (ResolveUnprotected(path, resolved))
-          NoteFolderRemoval(resolved, RemoveDirectoryA(resolved));
+          NoteFolderRemoval(resolved, ActRemoveFolder(resolved));
         else
           NoteOutcome(path, OUTCOME_PROTECTED);
       } else if (DeletePlainFileOnClose(path, entry->flags)) {
@@ -217,7 +184,7 @@ void RemoveFiles() {
         if (entry->flags & FE_SHARED) ok = UpdateSharedCount(path, ok, locked, &kept);
         if (ok) {
           if (entry->flags & FE_FONT) RemoveFont(path);
-          if (entry->flags & FE_SELFREG) Unregister(path);
+          if (entry->flags & FE_SELFREG) ActUnregister(path);
           DeleteAndRetry(path, entry->flags);
         } else if (kept == OUTCOME_IN_USE) {
           NoteHeldFile(path, entry->flags);

@@ -1,6 +1,7 @@
 // The folder passes: files named by folder entries, listed folders with their parents,
 // and the folders that the file list leaves empty.
 #include "passes.h"
+#include "passes/actions.h"
 #include "paths/paths.h"
 #include "ui/ui.h"
 
@@ -35,10 +36,10 @@ void RemoveFolderLevels(FolderEntry *entry) {
     if (length == 0 || length >= kPathBuf) current[0] = '\0';
     StripBackslash(current);
     if (EqualsNoCase(current, resolved)) SetCurrentDirectoryA("..");
-    NoteFolderRemoval(resolved, RemoveDirectoryA(resolved));
+    NoteFolderRemoval(resolved, ActRemoveFolder(resolved));
     if (hasSecond) {
       if (EqualsNoCase(current, resolvedSecond)) SetCurrentDirectoryA("..");
-      NoteFolderRemoval(resolvedSecond, RemoveDirectoryA(resolvedSecond));
+      NoteFolderRemoval(resolvedSecond, ActRemoveFolder(resolvedSecond));
     }
 
     if (entry->levels == 0) return;
@@ -80,7 +81,7 @@ void RemoveFolderFiles() {
       else if (!LinksAreTrusted(g.scratchPath, false))
         NoteOutcome(g.scratchPath, OUTCOME_AT_LINK);
       else
-        NoteFileDeletion(g.scratchPath, DeleteFileA(g.scratchPath), 0);
+        NoteFileDeletion(g.scratchPath, ActDeleteFile(g.scratchPath), 0);
     }
     ReportProgress(PROGRESS_FOLDER_FILES, i);
   }
@@ -124,7 +125,7 @@ void RemoveEmptyFolders() {
         // no folder of it was listed. Any other error on the folder that held the listed
         // file leaves it behind for a reason: it is reported. Above it the climb only
         // tidies up, and the parent that is the current folder cannot go anyway.
-        if (!RemoveDirectoryA(resolved)) {
+        if (!ActRemoveFolder(resolved)) {
           const DWORD error = GetLastError();
           if (own && error != ERROR_DIR_NOT_EMPTY && error != ERROR_FILE_NOT_FOUND &&
               error != ERROR_PATH_NOT_FOUND)

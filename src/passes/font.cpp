@@ -1,5 +1,6 @@
 // Font removal: the font resource, its entry in the system's font list, the broadcast.
 #include "data/data.h"
+#include "passes/actions.h"
 #include "passes/passes.h"
 
 namespace {
@@ -8,7 +9,6 @@ constexpr DWORD kNameBuf = 520;
 const char kTrueTypeSuffix[] = " (TrueType)";
 constexpr DWORD kSuffixLength = sizeof(kTrueTypeSuffix) - 1;
 constexpr DWORD kMaxTableRecords = 40;
-constexpr UINT kBroadcastTimeoutMs = 3000;
 
 DWORD U16(const BYTE *p) { return (static_cast<DWORD>(p[0]) << 8) | p[1]; }
 DWORD U32(const BYTE *p) {
@@ -79,7 +79,7 @@ void ReadFontFullName(const char *path, char *name) {
 void RemoveFont(const char *path) {
   char name[kNameBuf];
   ReadFontFullName(path, name);
-  RemoveFontResourceA(path);
+  ActRemoveFont(path);
   if (name[0] != '\0') {
     // ReadFontFullName leaves room for the suffix.
     lstrcatA(name, kTrueTypeSuffix);
@@ -87,12 +87,9 @@ void RemoveFont(const char *path) {
                               : "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
     HKEY key;
     if (RegOpenKeyA(HKEY_LOCAL_MACHINE, list, &key) == ERROR_SUCCESS) {
-      RegDeleteValueA(key, name);
+      ActDeleteValue(key, name);
       RegCloseKey(key);
     }
   }
-  // A window that does not answer (any user's hung program) is given up on after a few
-  // seconds; each top-level window gets its own time.
-  SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, kBroadcastTimeoutMs,
-                      NULL);
+  ActBroadcastFontChange();
 }

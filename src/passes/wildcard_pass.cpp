@@ -3,6 +3,7 @@
 
 #include "data/data.h"
 #include "passes.h"
+#include "passes/actions.h"
 #include "paths/paths.h"
 
 namespace {
@@ -50,7 +51,8 @@ bool CurrentFolderIsEmpty() {
   ScopedFind search(FindFirstFileA("*.*", &found));
   if (!search) return true;
   do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsDotName(found.cFileName))
+    if ((!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsDotName(found.cFileName)) &&
+        !IsGone(found.cFileName))
       return false;
   } while (FindNextFileA(search, &found));
   return true;
@@ -214,7 +216,7 @@ void CleanFolder(const char *folder, const char *parent, const char *pattern, HA
     do {
       const DWORD attributes = found.dwFileAttributes;
       if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || IsDotName(found.cFileName) ||
-          depth >= kMaxWalkDepth) {
+          depth >= kMaxWalkDepth || IsGone(found.cFileName)) {
         continue;
       }
       // A junction or symbolic link leads into another tree: neither it nor anything
@@ -249,14 +251,14 @@ void CleanFolder(const char *folder, const char *parent, const char *pattern, HA
   if (search) {
     do {
       if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-          !MatchesPattern(pattern, found.cFileName)) {
+          !MatchesPattern(pattern, found.cFileName) || IsGone(found.cFileName)) {
         continue;
       }
       if (!IsPlainName(found.cFileName)) {
         NoteOutcome(InFolder(folder, found.cFileName, full), OUTCOME_ODD_NAME);
         continue;
       }
-      const BOOL deleted = DeleteFileA(found.cFileName);
+      const BOOL deleted = ActDeleteFile(found.cFileName);
       NoteFileDeletion(InFolder(folder, found.cFileName, full), deleted, 0);
     } while (FindNextFileA(search, &found));
     search.Reset();
@@ -266,7 +268,7 @@ void CleanFolder(const char *folder, const char *parent, const char *pattern, HA
   // The folder cannot be removed while it is held or current.
   CloseHeld(held);
   SetCurrentDirectoryA(parent);
-  if (empty) NoteFolderRemoval(folder, RemoveDirectoryA(folder));
+  if (empty) NoteFolderRemoval(folder, ActRemoveFolder(folder));
 }
 
 }  // namespace
@@ -322,6 +324,6 @@ void RemoveWildcardMatches() {
 
     SetCurrentDirectoryA(installFolder);
     // Usually gone already, and reported, when the walk left it empty.
-    if (RemoveDirectoryA(folder)) NoteOutcome(folder, OUTCOME_REMOVED);
+    if (ActRemoveFolder(folder)) NoteOutcome(folder, OUTCOME_REMOVED);
   }
 }
