@@ -1,41 +1,42 @@
-// The baseline of the removal benchmark: deletes the benchmark tree with nothing but
-// DeleteFileA, RemoveDirectoryA and RegDeleteValueA, names generated in place.
-// Usage: bench_delete ROOT FOLDERS FILES_PER_FOLDER VALUES REGKEY
+// The raw loop of the removal benchmark: one DeleteFileA per listed file and one
+// RemoveDirectoryA per folder once its files are gone, names generated in place.
+// Usage: bench_delete ROOT COUNT present|missing
+// Exits 0 when every call had the expected outcome: all succeed (present) or all find
+// nothing (missing).
 #include <stdio.h>
 #include <stdlib.h>
 #include <windows.h>
 
+#include "bench_layout.h"
+
+namespace {
+
+bool Expected(BOOL done, bool present) {
+  if (present) return done != FALSE;
+  DWORD error = GetLastError();
+  return !done && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
+}
+
+}  // namespace
+
 int wmain(int argc, wchar_t **argv) {
-  if (argc != 6) return 2;
-  char root[MAX_PATH], key[MAX_PATH];
-  if (!WideCharToMultiByte(CP_ACP, 0, argv[1], -1, root, sizeof root, nullptr, nullptr) ||
-      !WideCharToMultiByte(CP_ACP, 0, argv[5], -1, key, sizeof key, nullptr, nullptr)) {
+  if (argc != 4) return 2;
+  char root[MAX_PATH];
+  if (!WideCharToMultiByte(CP_ACP, 0, argv[1], -1, root, sizeof root, nullptr, nullptr)) {
     return 2;
   }
-  int folders = _wtoi(argv[2]), files = _wtoi(argv[3]), values = _wtoi(argv[4]);
-  int failed = 0;
+  const int count = _wtoi(argv[2]);
+  const bool present = lstrcmpW(argv[3], L"present") == 0;
+  int unexpected = 0;
   char path[MAX_PATH];
-  for (int f = 0; f < folders; ++f) {
-    for (int i = 0; i < files; ++i) {
-      snprintf(path, sizeof path, "%s\\d%03d\\file%03d.dat", root, f, i);
-      if (!DeleteFileA(path)) ++failed;
+  for (int i = 0; i < count; ++i) {
+    bench::FilePath(root, i, count, path, sizeof path);
+    if (!Expected(DeleteFileA(path), present)) ++unexpected;
+    const int folder = bench::FolderOf(i, count);
+    if (folder >= 0 && (i + 1 == count || bench::FolderOf(i + 1, count) != folder)) {
+      bench::FolderPath(root, folder, path, sizeof path);
+      if (!Expected(RemoveDirectoryA(path), present)) ++unexpected;
     }
-    // The leftover that the uninstaller's wildcard path removes.
-    snprintf(path, sizeof path, "%s\\d%03d\\junk.tmp", root, f);
-    if (!DeleteFileA(path)) ++failed;
-    snprintf(path, sizeof path, "%s\\d%03d", root, f);
-    if (!RemoveDirectoryA(path)) ++failed;
   }
-  HKEY hkey;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, KEY_SET_VALUE, &hkey) == ERROR_SUCCESS) {
-    char name[16];
-    for (int v = 0; v < values; ++v) {
-      snprintf(name, sizeof name, "v%04d", v);
-      if (RegDeleteValueA(hkey, name) != ERROR_SUCCESS) ++failed;
-    }
-    RegCloseKey(hkey);
-  } else if (values > 0) {
-    failed += values;
-  }
-  return failed == 0 ? 0 : 1;
+  return unexpected == 0 ? 0 : 1;
 }

@@ -1,12 +1,14 @@
-// The removal benchmark. Each run makes a fresh product tree, then times
-// "uninstall.exe /X" over it and, on a second fresh tree, the baseline program that
-// deletes the same things with plain DeleteFileA / RemoveDirectoryA / RegDeleteValueA.
-// It prints the medians, their ratio and the uninstaller's peak memory, then times
-// runs over a block with many file entries against runs over an empty block.
-// Usage: bench_run STUB ROOT [read]   (STUB: the x86_64 uninstall.exe, ROOT: a scratch
-// folder; "read" times only the large blocks)
+// The removal benchmark: "uninstall.exe /X" against the raw loop (bench_delete: one
+// DeleteFileA per listed file, one RemoveDirectoryA per folder) in two cases, each run
+// RUNS times with the two programs interleaved (the one that goes first alternates):
+//   present: 20,000 listed files on disk, a fresh tree before every run;
+//   missing: 100,000 listed files of which none is there (a product already gone).
+// Per case and program it prints min, median and max, and the ratio of the medians.
+// Usage: bench_run STUB ROOT [RUNS]   (STUB: the x86_64 uninstall.exe, ROOT: a scratch
+// folder, RUNS: at least 5, default 7)
 #define PSAPI_VERSION 2
 #include <stdio.h>
+#include <stdlib.h>
 #include <windows.h>
 // windows.h first
 #include <psapi.h>
@@ -15,17 +17,14 @@
 #include <string>
 #include <vector>
 
+#include "bench_layout.h"
 #include "format/block_writer.h"
 
 namespace {
 
-constexpr int kFolders = 200;
-constexpr int kFilesPerFolder = 100;
-constexpr int kValues = 2000;
-constexpr int kRuns = 3;
-constexpr int kReadEntries = 100000;
-const char kRegKey[] = "Software\\TallowinBench\\Values";
-const char kRegBase[] = "Software\\TallowinBench";
+constexpr int kPresentFiles = 20000;
+constexpr int kMissingFiles = 100000;
+constexpr int kDefaultRuns = 7;
 
 std::string Narrow(const wchar_t *text) {
   char buffer[MAX_PATH * 2];
@@ -33,12 +32,6 @@ std::string Narrow(const wchar_t *text) {
     return std::string();
   }
   return buffer;
-}
-
-std::string Num(int n, int width) {
-  char text[16];
-  snprintf(text, sizeof text, "%0*d", width, n);
-  return text;
 }
 
 double Now() {
@@ -107,56 +100,32 @@ void RemoveTree(const std::string &dir) {
   RemoveDirectoryA(dir.c_str());
 }
 
-// The product: 200 folders of 100 listed files and one unlisted *.tmp leftover each,
-// and 2,000 registry values.
-bool MakeTree(const std::string &product) {
-  RemoveTree(product);
-  if (!CreateDirectoryA(product.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-    return false;
+// The listed files of the layout, and the folders that hold them, made on disk. The
+// program file in the product folder stays.
+bool MakeTree(const std::string &product, int count) {
+  char path[MAX_PATH];
+  for (int folder = 0; folder < bench::FolderCount(count); ++folder) {
+    bench::FolderPath(product.c_str(), folder, path, sizeof path);
+    if (!CreateDirectoryA(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
   }
-  for (int f = 0; f < kFolders; ++f) {
-    std::string folder = product + "\\d" + Num(f, 3);
-    if (!CreateDirectoryA(folder.c_str(), nullptr)) return false;
-    for (int i = 0; i < kFilesPerFolder; ++i) {
-      if (!WriteBytes(folder + "\\file" + Num(i, 3) + ".dat", "x", 1)) return false;
-    }
-    if (!WriteBytes(folder + "\\junk.tmp", "x", 1)) return false;
+  for (int i = 0; i < count; ++i) {
+    bench::FilePath(product.c_str(), i, count, path, sizeof path);
+    if (!WriteBytes(path, "x", 1)) return false;
   }
-  HKEY key;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kRegKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  bool ok = true;
-  for (int v = 0; v < kValues && ok; ++v) {
-    DWORD data = DWORD(v);
-    ok = RegSetValueExA(key, ("v" + Num(v, 4)).c_str(), 0, REG_DWORD,
-                        reinterpret_cast<const BYTE *>(&data), sizeof data) == ERROR_SUCCESS;
-  }
-  RegCloseKey(key);
-  return ok;
+  return true;
 }
 
-// What is left of the product after a run: listed files, leftovers, folders, values.
-int Leftovers(const std::string &product) {
+// What is left of the layout after a run: listed files and their folders.
+int Leftovers(const std::string &product, int count) {
   int left = 0;
-  for (int f = 0; f < kFolders; ++f) {
-    std::string folder = product + "\\d" + Num(f, 3);
-    if (GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
-    ++left;
-    for (int i = 0; i < kFilesPerFolder; ++i) {
-      std::string file = folder + "\\file" + Num(i, 3) + ".dat";
-      if (GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES) ++left;
-    }
-    if (GetFileAttributesA((folder + "\\junk.tmp").c_str()) != INVALID_FILE_ATTRIBUTES) ++left;
+  char path[MAX_PATH];
+  for (int i = 0; i < count; ++i) {
+    bench::FilePath(product.c_str(), i, count, path, sizeof path);
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) ++left;
   }
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kRegKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
-    DWORD count = 0;
-    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr,
-                     nullptr, nullptr, nullptr);
-    left += int(count);
-    RegCloseKey(key);
+  for (int folder = 0; folder < bench::FolderCount(count); ++folder) {
+    bench::FolderPath(product.c_str(), folder, path, sizeof path);
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) ++left;
   }
   return left;
 }
@@ -168,17 +137,20 @@ blockfmt::Block Messages() {
   return block;
 }
 
-blockfmt::Block ProductBlock() {
+// The layout as the block lists it: relative to the install folder.
+blockfmt::Block LayoutBlock(int count) {
   blockfmt::Block block = Messages();
-  for (int f = 0; f < kFolders; ++f) {
-    for (int i = 0; i < kFilesPerFolder; ++i) {
-      block.files.push_back({".\\d" + Num(f, 3), "file" + Num(i, 3) + ".dat", 0});
+  char folder[32], name[32];
+  for (int i = 0; i < count; ++i) {
+    const int in = bench::FolderOf(i, count);
+    if (in < 0) {
+      snprintf(folder, sizeof folder, ".");
+    } else {
+      bench::FolderPath(".", in, folder, sizeof folder);
     }
+    snprintf(name, sizeof name, "f%06d.dat", i);
+    block.files.push_back({folder, name, 0});
   }
-  for (int v = 0; v < kValues; ++v) {
-    block.registry.push_back({blockfmt::ROOT_HKCU, std::string(kRegKey) + "\\\\v" + Num(v, 4)});
-  }
-  block.patterns.push_back("*.tmp");
   return block;
 }
 
@@ -222,25 +194,80 @@ RunResult Run(const std::string &line, const std::string &cwd) {
   return result;
 }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
+struct Times {
+  std::vector<double> seconds;
+  SIZE_T peakWorkingSet = 0;
+
+  void Add(const RunResult &run) {
+    seconds.push_back(run.seconds);
+    peakWorkingSet = std::max(peakWorkingSet, run.memory.PeakWorkingSetSize);
+  }
+  double Median() const {
+    std::vector<double> sorted = seconds;
+    std::sort(sorted.begin(), sorted.end());
+    size_t half = sorted.size() / 2;
+    return sorted.size() % 2 ? sorted[half] : (sorted[half - 1] + sorted[half]) / 2;
+  }
+  void Print(const char *label) const {
+    printf("  %-26s min %.3f s  median %.3f s  max %.3f s  (peak working set %lu KiB)\n", label,
+           *std::min_element(seconds.begin(), seconds.end()), Median(),
+           *std::max_element(seconds.begin(), seconds.end()),
+           (unsigned long)(peakWorkingSet / 1024));
+  }
+};
+
+// One case: RUNS rounds of the stub and the raw loop, the one that goes first alternating,
+// each after prepare(). check(run) tells whether the run left what it should.
+template <typename Prepare, typename Check>
+bool Measure(const char *title, int runs, const std::string &stubLine, const std::string &rawLine,
+             const std::string &cwd, Prepare prepare, Check check) {
+  printf("%s, %d runs each, interleaved\n", title, runs);
+  fflush(stdout);
+  Times ours, raw;
+  bool ok = true;
+  for (int run = 0; run < runs && ok; ++run) {
+    for (int turn = 0; turn < 2 && ok; ++turn) {
+      const bool stub = (run + turn) % 2 == 0;
+      if (!prepare()) {
+        fprintf(stderr, "bench: cannot make the product tree (%lu)\n", GetLastError());
+        return false;
+      }
+      RunResult result = Run(stub ? stubLine : rawLine, cwd);
+      if (!result.ok || result.exitCode != 0 || !check()) {
+        printf("  run %d of %s failed: exit %lu\n", run + 1,
+               stub ? "uninstall.exe" : "the raw loop", result.exitCode);
+        ok = false;
+      }
+      (stub ? ours : raw).Add(result);
+    }
+    if (ok) {
+      printf("  run %d: uninstall.exe %.3f s, raw loop %.3f s\n", run + 1, ours.seconds.back(),
+             raw.seconds.back());
+      fflush(stdout);
+    }
+  }
+  if (!ok) return false;
+  ours.Print("uninstall.exe /X");
+  raw.Print("raw loop");
+  printf("  ratio of medians: %.3f\n", ours.Median() / raw.Median());
+  fflush(stdout);
+  return true;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t **argv) {
-  if (argc != 3 && !(argc == 4 && lstrcmpW(argv[3], L"read") == 0)) {
-    fprintf(stderr, "usage: bench_run STUB ROOT [read]\n");
+  const int runs = argc == 4 ? _wtoi(argv[3]) : kDefaultRuns;
+  if ((argc != 3 && argc != 4) || runs < 5) {
+    fprintf(stderr, "usage: bench_run STUB ROOT [RUNS of at least 5]\n");
     return 2;
   }
-  const bool readOnly = argc == 4;
   std::string stubPath = Narrow(argv[1]), root = Narrow(argv[2]);
   char self[MAX_PATH];
   DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
   if (!length || length >= sizeof self) return 2;
-  std::string baseline = self;
-  baseline = baseline.substr(0, baseline.find_last_of('\\')) + "\\bench_delete.exe";
+  std::string raw = self;
+  raw = "\"" + raw.substr(0, raw.find_last_of('\\')) + "\\bench_delete.exe\" ";
   std::vector<uint8_t> stub;
   if (!ReadBytes(stubPath, &stub)) {
     fprintf(stderr, "bench: cannot read %s\n", stubPath.c_str());
@@ -250,111 +277,33 @@ int wmain(int argc, wchar_t **argv) {
   for (size_t cut = root.find('\\', 3); cut != std::string::npos; cut = root.find('\\', cut + 1)) {
     CreateDirectoryA(root.substr(0, cut).c_str(), nullptr);
   }
-  if (!CreateDirectoryA(root.c_str(), nullptr)) {
-    fprintf(stderr, "bench: cannot make %s\n", root.c_str());
-    return 1;
-  }
   // The program lies in the product folder, which the listed paths are relative to.
-  const std::string product = root + "\\product";
-  bool failed = false;
-
-  if (!readOnly) {
-    printf("removal: %d listed files in %d folders, %d *.tmp leftovers, %d registry values\n",
-           kFolders * kFilesPerFolder, kFolders, kFolders, kValues);
-    printf(
-        "baseline: DeleteFileA per file and leftover, RemoveDirectoryA per folder, "
-        "RegDeleteValueA per value (one open key)\n");
-  }
-  std::vector<double> ours, theirs;
-  SIZE_T peakWorkingSet = 0, peakPagefile = 0, basePeakWorkingSet = 0;
-  std::string productExe = product + "\\uninstall.exe";
-  for (int run = 1; run <= kRuns && !readOnly; ++run) {
-    double made = Now();
-    if (!MakeTree(product) || !InstallStub(stub, productExe, ProductBlock())) {
-      fprintf(stderr, "bench: cannot make the product tree (%lu)\n", GetLastError());
-      return 1;
-    }
-    made = Now() - made;
-    RunResult a = Run("\"" + productExe + "\" /X", root);
-    int leftA = Leftovers(product);
-    if (!MakeTree(product)) return 1;
-    char args[64];
-    snprintf(args, sizeof args, " %d %d %d ", kFolders, kFilesPerFolder, kValues);
-    RunResult b = Run("\"" + baseline + "\" \"" + product + "\"" + args + kRegKey, root);
-    int leftB = Leftovers(product);
-    printf(
-        "run %d: uninstall.exe /X %.3f s (exit %lu, %d left), baseline %.3f s (exit %lu, %d "
-        "left); tree made in %.1f s\n",
-        run, a.seconds, a.exitCode, leftA, b.seconds, b.exitCode, leftB, made);
-    fflush(stdout);
-    if (!a.ok || !b.ok || a.exitCode != 0 || b.exitCode != 0 || leftA || leftB) failed = true;
-    ours.push_back(a.seconds);
-    theirs.push_back(b.seconds);
-    peakWorkingSet = std::max(peakWorkingSet, a.memory.PeakWorkingSetSize);
-    peakPagefile = std::max(peakPagefile, a.memory.PeakPagefileUsage);
-    basePeakWorkingSet = std::max(basePeakWorkingSet, b.memory.PeakWorkingSetSize);
-  }
-  if (!readOnly) {
-    double mine = Median(ours), base = Median(theirs);
-    printf("uninstall.exe /X median: %.3f s\n", mine);
-    printf("baseline median: %.3f s\n", base);
-    printf("ratio: %.2f\n", base > 0 ? mine / base : 0.0);
-    printf(
-        "peak memory of uninstall.exe: working set %lu KiB, pagefile %lu KiB "
-        "(baseline working set %lu KiB)\n",
-        (unsigned long)(peakWorkingSet / 1024), (unsigned long)(peakPagefile / 1024),
-        (unsigned long)(basePeakWorkingSet / 1024));
-  }
-  fflush(stdout);
-
-  // Reading: a block of 100,000 file entries that name missing files, against an empty
-  // block; the difference is the reading of the block plus one failed delete per entry.
-  const std::string readDir = root + "\\read";
-  RemoveTree(product);
-  CreateDirectoryA(readDir.c_str(), nullptr);
-  blockfmt::Block big = Messages(), empty = Messages();
-  for (int i = 0; i < kReadEntries; ++i) {
-    big.files.push_back({".\\missing", "f" + Num(i, 6) + ".dat", 0});
-  }
-  // The same count of entries whose paths are too long to build: the passes pass over
-  // them without a system call, which leaves the reading alone.
-  blockfmt::Block unusable = Messages();
-  const std::string longFolder = "C:\\" + std::string(250, 'a');
-  for (int i = 0; i < kReadEntries; ++i) {
-    unusable.files.push_back({longFolder, "f" + Num(i, 6) + ".dat", 0});
-  }
-  const std::string bigExe = readDir + "\\big.exe", emptyExe = readDir + "\\empty.exe";
-  const std::string unusableExe = readDir + "\\unusable.exe";
-  if (!InstallStub(stub, bigExe, big) || !InstallStub(stub, emptyExe, empty) ||
-      !InstallStub(stub, unusableExe, unusable)) {
+  const std::string product = root + "\\product", exe = product + "\\uninstall.exe";
+  if (!CreateDirectoryA(root.c_str(), nullptr) || !CreateDirectoryA(product.c_str(), nullptr)) {
+    fprintf(stderr, "bench: cannot make %s\n", product.c_str());
     return 1;
   }
-  std::vector<double> bigTimes, emptyTimes, unusableTimes;
-  SIZE_T bigPeak = 0;
-  for (int run = 1; run <= kRuns; ++run) {
-    RunResult e = Run("\"" + emptyExe + "\" /X", root);
-    RunResult g = Run("\"" + bigExe + "\" /X", root);
-    RunResult u = Run("\"" + unusableExe + "\" /X", root);
-    if (!e.ok || !g.ok || !u.ok || e.exitCode || g.exitCode || u.exitCode) failed = true;
-    unusableTimes.push_back(u.seconds);
-    emptyTimes.push_back(e.seconds);
-    bigTimes.push_back(g.seconds);
-    bigPeak = std::max(bigPeak, g.memory.PeakWorkingSetSize);
-  }
-  double bigMedian = Median(bigTimes), emptyMedian = Median(emptyTimes);
-  printf(
-      "block of %d file entries (missing files): median %.3f s, empty block %.3f s, "
-      "difference %.3f s; peak working set %lu KiB\n",
-      kReadEntries, bigMedian, emptyMedian, bigMedian - emptyMedian,
-      (unsigned long)(bigPeak / 1024));
-  double unusableMedian = Median(unusableTimes);
-  printf(
-      "block of %d file entries that no pass acts on (reading alone): median %.3f s, "
-      "difference %.3f s\n",
-      kReadEntries, unusableMedian, unusableMedian - emptyMedian);
-
+  const std::string stubLine = "\"" + exe + "\" /X";
+  char title[160];
+  snprintf(title, sizeof title,
+           "present: %d listed files (%d in the install folder, %d folders of %d)", kPresentFiles,
+           bench::InRoot(kPresentFiles), bench::FolderCount(kPresentFiles), bench::kPerFolder);
+  bool ok = InstallStub(stub, exe, LayoutBlock(kPresentFiles)) &&
+            Measure(
+                title, runs, stubLine,
+                raw + "\"" + product + "\" " + std::to_string(kPresentFiles) + " present", root,
+                [&] { return MakeTree(product, kPresentFiles); },
+                [&] { return Leftovers(product, kPresentFiles) == 0; });
+  snprintf(title, sizeof title,
+           "missing: %d listed files, none there (%d in the install folder, %d folders of %d)",
+           kMissingFiles, bench::InRoot(kMissingFiles), bench::FolderCount(kMissingFiles),
+           bench::kPerFolder);
+  ok = ok && InstallStub(stub, exe, LayoutBlock(kMissingFiles)) &&
+       Measure(
+           title, runs, stubLine,
+           raw + "\"" + product + "\" " + std::to_string(kMissingFiles) + " missing", root,
+           [] { return true; }, [] { return true; });
   RemoveTree(root);
-  RegDeleteTreeA(HKEY_CURRENT_USER, kRegBase);
-  if (failed) printf("bench: a run failed or left something behind\n");
-  return failed ? 1 : 0;
+  if (!ok) printf("bench: a run failed or left something behind\n");
+  return ok ? 0 : 1;
 }

@@ -2,7 +2,9 @@
 option(TALLOWIN_WIN_TESTS "Build the Windows test programs" OFF)
 
 set(TALLOWIN_WARNINGS -Wall -Wextra -Werror -Wno-cast-function-type)
-set(TALLOWIN_STUB_FLAGS -fno-exceptions -fno-rtti -Os -ffunction-sections -fdata-sections)
+# No -fdata-sections: on this target it gives every zero-initialised global its own
+# initialised-data section, and the zeros (some 5.6 KB of tables) then fill the file.
+set(TALLOWIN_STUB_FLAGS -fno-exceptions -fno-rtti -Os -ffunction-sections)
 # Without exceptions the i686 unwind tables serve nothing (its system unwinding walks
 # frames); x86_64 keeps them, since the system unwinds through every frame there.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)

@@ -111,17 +111,6 @@ std::string Parent(const std::string &p, int cp) {
   return s.substr(0, slash);
 }
 
-// The length of the path the file pass builds for a folder and a name, counting the
-// shortest install folder for a folder that starts with a dot (whose text after the dot
-// is used only after a backslash).
-size_t JoinedLength(const std::string &folder, const std::string &name) {
-  size_t len = folder.size();
-  if (!folder.empty() && folder[0] == '.') {
-    len = kMinInstallDir + (folder.size() >= 2 && folder[1] == '\\' ? folder.size() - 2 : 0);
-  }
-  return len + (name.empty() ? 0 : 1) + name.size();
-}
-
 // The Windows and System folders, as written in a file entry (whose folder is not expanded,
 // though an author may still have meant the macro).
 bool IsWindowsOrSystem(const std::string &folder, int cp) {
@@ -390,7 +379,7 @@ class Checker {
       Warn(where + ".flags",
            "selfRegister in a folder that users may write: a library planted there would run "
            "with the uninstaller's rights");
-    if (JoinedLength(f.folder, f.name) > kMaxJoined)
+    if (JoinedLength(f.folder, f.name, kMinInstallDir) > kMaxJoined)
       Error(where, "path longer than 259 characters once joined: the stub skips it");
     const bool relative = !f.folder.empty() && f.folder[0] == '.';
     if (relative && f.folder.size() > 1 && f.folder[1] != '\\')
@@ -517,9 +506,7 @@ class Checker {
       const size_t end = p.find('#', pos + 1);
       if (end == std::string::npos) break;
       const std::string macro = Lower(p.substr(pos + 1, end - pos - 1));
-      bool known = false;
-      for (const char *k : kKnownMacros) known = known || macro == k;
-      if (!known)
+      if (!IsKnownMacro(macro))
         Warn(where, "unknown macro #" + p.substr(pos + 1, end - pos - 1) + "# expands to nothing");
       pos = end + 1;
     }
@@ -547,6 +534,20 @@ class Checker {
 };
 
 }  // namespace
+
+bool IsKnownMacro(const std::string &name) {
+  for (const char *k : kKnownMacros)
+    if (Lower(name) == k) return true;
+  return false;
+}
+
+size_t JoinedLength(const std::string &folder, const std::string &name, size_t installDirLength) {
+  size_t len = folder.size();
+  if (!folder.empty() && folder[0] == '.') {
+    len = installDirLength + (folder.size() >= 2 && folder[1] == '\\' ? folder.size() - 2 : 0);
+  }
+  return len + (name.empty() ? 0 : 1) + name.size();
+}
 
 std::vector<Finding> CheckBlock(const CheckInput &input) { return Checker(input).Run(); }
 

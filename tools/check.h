@@ -22,6 +22,15 @@ struct CheckInput {
   int codePage = 1252;  // of the block's texts
 };
 
+/// True for a folder macro's name (without its '#' marks) that the stub resolves, in any
+/// case of the letters.
+bool IsKnownMacro(const std::string &name);
+
+/// The length of the path the file pass builds for a file entry's folder and name: a folder
+/// that starts with a dot counts as the install folder of `installDirLength` characters, its
+/// trailing backslash included (the text after the dot is used only after a backslash).
+size_t JoinedLength(const std::string &folder, const std::string &name, size_t installDirLength);
+
 /// All findings, in list order.
 std::vector<Finding> CheckBlock(const CheckInput &input);
 

@@ -195,7 +195,53 @@ bool NextCodePoint(const std::string &s, size_t *pos, uint32_t *cp) {
   return true;
 }
 
+// Pairs whose capital is the even code and small the odd one (or the reverse, `oddUpper`).
+uint32_t PairUpper(uint32_t c, bool oddUpper) { return (c & 1) != oddUpper ? c - 1 : c; }
+
+uint32_t SimpleUpper(uint32_t c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
+  if (c == 0xFF) return 0x178;
+  if (c == 0x131 || c == 0x3C2) return c;  // no capital of their own in the table
+  if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177) || (c >= 0x1DE && c <= 0x1EF) ||
+      (c >= 0x1F8 && c <= 0x21F) || (c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) ||
+      (c >= 0x1E00 && c <= 0x1E95) || (c >= 0x1EA0 && c <= 0x1EFF) || c == 0x1A1 || c == 0x1F5)
+    return PairUpper(c, false);
+  if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E) || (c >= 0x1CD && c <= 0x1DC))
+    return PairUpper(c, true);
+  if (c == 0x192) return 0x191;
+  if (c == 0x1B0) return 0x1AF;
+  if (c == 0x251) return 0x2C6D;
+  if (c == 0x261) return 0xA7AC;
+  if (c == 0x3AC) return 0x386;
+  if (c >= 0x3AD && c <= 0x3AF) return c - 0x25;
+  if (c == 0x3CC) return 0x38C;
+  if (c == 0x3CD || c == 0x3CE) return c - 0x3F;
+  if ((c >= 0x3B1 && c <= 0x3CB) || (c >= 0x430 && c <= 0x44F) || (c >= 0xFF41 && c <= 0xFF5A))
+    return c - 0x20;
+  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+  if (c >= 0x2170 && c <= 0x217F) return c - 0x10;
+  if (c >= 0x24D0 && c <= 0x24E9) return c - 0x1A;
+  return c;
+}
+
 }  // namespace
+
+std::string FoldCase(const std::string &utf8) {
+  std::string out;
+  for (size_t pos = 0; pos < utf8.size();) {
+    const size_t at = pos;
+    uint32_t cp;
+    if (NextCodePoint(utf8, &pos, &cp) && cp <= 0xFFFF) {
+      AppendUtf8(&out, SimpleUpper(cp));
+    } else if (pos > at) {
+      out.append(utf8, at, pos - at);  // beyond the letters of any code page
+    } else {
+      out.push_back(utf8[at]);
+      pos = at + 1;
+    }
+  }
+  return out;
+}
 
 bool IsSupportedCodePage(int codePage) {
   for (int id : kCodePages)

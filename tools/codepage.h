@@ -22,6 +22,13 @@ bool Utf8ToCodePage(const std::string &utf8, int codePage, std::string *out, std
 /// to the same bytes becomes U+F780-U+F7FF, so every text converts back unchanged.
 std::string CodePageToUtf8(const std::string &bytes, int codePage);
 
+/// UTF-8 text with every letter in upper case as the system's upcase table has it, which
+/// decides when two file names are one: the same for every character the code pages hold
+/// (Latin with Latin-1, Extended-A and B and Vietnamese, Greek, Cyrillic, Roman numerals,
+/// circled and full-width letters; µ, dotless ı and final ς stay as they are). Other
+/// characters and malformed sequences are kept.
+std::string FoldCase(const std::string &utf8);
+
 /// The bytes of the character at `at` of code page text, as the system steps through ANSI
 /// text: two for a lead byte with a byte other than NUL after it, else one.
 size_t CharLength(const std::string &text, size_t at, int codePage);

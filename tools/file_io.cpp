@@ -66,6 +66,20 @@ std::wstring Utf8ToWide(const std::string &utf8) {
   MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, &wide[0], n);
   return wide;
 }
+
+bool WideToUtf8(const std::wstring &wide, std::string *utf8) {
+  utf8->clear();
+  if (wide.empty()) return true;
+  if (wide.size() > 0x3FFFFFFF) return false;
+  const int length = static_cast<int>(wide.size());
+  const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), length, nullptr, 0,
+                                    nullptr, nullptr);
+  if (n <= 0) return false;
+  utf8->assign(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), length, &(*utf8)[0], n, nullptr,
+                      nullptr);
+  return true;
+}
 #endif
 
 bool ReadFileBytes(const std::string &path, uint64_t maxBytes, std::vector<uint8_t> *out,

@@ -29,6 +29,8 @@ bool WriteFileAtomic(const std::string &path, const std::vector<uint8_t> &bytes,
 /// manifest strings) is UTF-8 everywhere, so no name passes through the ANSI code page,
 /// whose best fit could turn it into another name. Empty when the text is not UTF-8.
 std::wstring Utf8ToWide(const std::string &utf8);
+/// UTF-16 text as UTF-8; false when it is not valid UTF-16 (a lone surrogate).
+bool WideToUtf8(const std::wstring &wide, std::string *utf8);
 #endif
 
 /// True when both names exist and reach the same file (same device and inode, or the

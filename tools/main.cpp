@@ -6,7 +6,8 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
+
+#include "file_io.h"
 #endif
 
 namespace {
@@ -29,15 +30,11 @@ int wmain(int argc, wchar_t **argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   std::vector<std::string> args;
   for (int i = 0; i < argc; ++i) {
-    const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, argv[i], -1, nullptr, 0,
-                                      nullptr, nullptr);
-    if (n <= 0) {
+    std::string arg;
+    if (!tallowin::WideToUtf8(argv[i], &arg)) {
       fprintf(stderr, "tallowin: argument %d is not valid UTF-16\n", i);
       return 2;
     }
-    std::string arg(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, argv[i], -1, &arg[0], n, nullptr, nullptr);
-    arg.pop_back();  // the NUL
     args.push_back(arg);
   }
   return Run(args);

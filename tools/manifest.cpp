@@ -1,6 +1,8 @@
 // The manifest document: its top level, code page, messages, options and uninstall entry.
 #include "manifest.h"
 
+#include <ctype.h>
+
 #include "codepage.h"
 #include "json_reader.h"
 #include "manifest_reader.h"
@@ -42,6 +44,54 @@ const RootNameEntry kRoots[] = {{"HKCR", "HKEY_CLASSES_ROOT", ROOT_HKCR},
                                 {"HKLM", "HKEY_LOCAL_MACHINE", ROOT_HKLM},
                                 {"HKU", "HKEY_USERS", ROOT_HKU},
                                 {"HKCC", "HKEY_CURRENT_CONFIG", ROOT_HKCC}};
+
+// Fills the variables of one text; false with the reason in *why.
+bool FillText(const std::string &in, const Variables *vars, std::string *out, std::string *why) {
+  out->clear();
+  for (size_t i = 0; i < in.size();) {
+    if (in.compare(i, 3, "$${") == 0) {
+      *out += "${";
+      i += 3;
+      continue;
+    }
+    if (in.compare(i, 2, "${") != 0) {
+      out->push_back(in[i++]);
+      continue;
+    }
+    const size_t close = in.find('}', i + 2);
+    const std::string name = in.substr(i + 2, close == std::string::npos ? 0 : close - i - 2);
+    if (close == std::string::npos || !IsVariableName(name)) {
+      *why = "\"${\" begins no variable (${NAME}; write $${ for the characters themselves)";
+      return false;
+    }
+    if (!vars) {
+      out->append(in, i, close + 1 - i);
+    } else if (vars->count(name)) {
+      *out += vars->at(name);
+    } else {
+      *why = "${" + name + "} is not defined: give --set " + name + "=VALUE";
+      return false;
+    }
+    i = close + 1;
+  }
+  return true;
+}
+
+bool FillVariables(json *v, const std::string &path, const Variables *vars, Fault *fault) {
+  if (v->is_string()) {
+    std::string filled, why;
+    if (!FillText(v->get_ref<const std::string &>(), vars, &filled, &why))
+      return Fail(fault, path, why);
+    *v = filled;
+  } else if (v->is_array()) {
+    for (size_t i = 0; i < v->size(); ++i)
+      if (!FillVariables(&(*v)[i], path + "[" + std::to_string(i) + "]", vars, fault)) return false;
+  } else if (v->is_object()) {
+    for (auto it = v->begin(); it != v->end(); ++it)
+      if (!FillVariables(&it.value(), path + "." + it.key(), vars, fault)) return false;
+  }
+  return true;
+}
 
 std::string Joined(std::initializer_list<const char *> names) {
   std::string list;
@@ -255,9 +305,26 @@ void SplitRegistryPath(const std::string &path, int codePage, std::string *key, 
   }
 }
 
-bool ParseManifest(const std::string &jsonText, Manifest *out, tallowin::Fault *fault) {
+bool IsVariableName(const std::string &name) {
+  if (name.empty() || isdigit(static_cast<unsigned char>(name[0]))) return false;
+  for (char c : name)
+    if (!isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
+  return true;
+}
+
+std::string EscapeVariables(const std::string &text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 2, "${") == 0) out += '$';
+    out += text[i];
+  }
+  return out;
+}
+
+bool ParseManifest(const std::string &jsonText, Manifest *out, tallowin::Fault *fault,
+                   const Variables *vars) {
   json root;
-  if (!ReadJson(jsonText, &root, fault)) return false;
+  if (!ReadJson(jsonText, &root, fault) || !FillVariables(&root, "$", vars, fault)) return false;
   Manifest m;
   if (!ManifestReader(&m, fault).Document(root)) return false;
   *out = std::move(m);

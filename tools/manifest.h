@@ -2,6 +2,7 @@
 #pragma once
 #include <stdint.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -41,9 +42,21 @@ struct Manifest {
   UninstallEntry uninstallEntry;
 };
 
+/// Values for ${NAME} in the manifest's texts (--set NAME=VALUE), in UTF-8.
+using Variables = std::map<std::string, std::string>;
+
+/// True for a variable name: a letter or '_', then letters, digits and '_'.
+bool IsVariableName(const std::string &name);
+
 /// Parses manifest JSON text. False with the JSON path in fault->where on malformed JSON,
-/// unknown keys, wrong types, bad values and texts the code page cannot hold.
-bool ParseManifest(const std::string &jsonText, Manifest *out, Fault *fault);
+/// unknown keys, wrong types, bad values and texts the code page cannot hold. Every ${NAME}
+/// in a text takes its value from `vars` (an undefined one is an error) and "$${" stands for
+/// a literal "${". With `vars` null the variables stay as written (a manifest read only
+/// for its entries, meant to be packed later).
+bool ParseManifest(const std::string &jsonText, Manifest *out, Fault *fault, const Variables *vars);
+
+/// A text with each "${" written as "$${", so that it reads back as itself.
+std::string EscapeVariables(const std::string &text);
 
 /// The canonical manifest JSON of a block whose texts are in `codePage`, and the notes of
 /// what it cannot show.

@@ -10,7 +10,9 @@ using namespace blockfmt;
 using ordered_json = nlohmann::ordered_json;
 
 std::string BlockToManifestJson(const Block &block, int codePage, std::vector<std::string> *notes) {
-  auto text = [codePage](const std::string &s) { return CodePageToUtf8(s, codePage); };
+  auto text = [codePage](const std::string &s) {
+    return EscapeVariables(CodePageToUtf8(s, codePage));
+  };
   ordered_json out;
   out["codePage"] = codePage;
   if (!block.messages.empty()) {

@@ -1,4 +1,4 @@
-// The command line: pack, dump, check, uninstall-entry and preview.
+// The command line: pack, dump, check, uninstall-entry, scan and preview.
 #include "tallowin.h"
 
 #include <stdlib.h>
@@ -12,6 +12,8 @@
 #include "format/block_writer.h"
 #include "pe_image.h"
 #include "preview.h"
+#include "scan.h"
+#include "target_paths.h"
 #include "uninstall_entry.h"
 
 namespace tallowin {
@@ -23,11 +25,15 @@ constexpr int kExitWarnings = 1;
 constexpr int kExitErrors = 2;
 
 const char kUsage[] =
-    "usage: tallowin pack MANIFEST.json --stub uninstall.exe -o OUT.exe\n"
+    "usage: tallowin pack MANIFEST.json --stub uninstall.exe -o OUT.exe [--on-target]\n"
     "       tallowin dump [--code-page N] OUT.exe\n"
     "       tallowin check [--strict] [--code-page N] MANIFEST.json|OUT.exe\n"
     "       tallowin uninstall-entry MANIFEST.json --exe C:\\...\\uninstall.exe [--write]\n"
-    "       tallowin preview UNINSTALL.EXE [-o FILE]   (Windows: what /S would remove here)\n";
+    "       tallowin scan STAGING_DIR --base BASE.json -o OUT.json [--exclude PATTERN]...\n"
+    "                [--previous OLD.json|OLD.exe] [--dropped DROPPED.txt]\n"
+    "                [--install-dir-length N]\n"
+    "       tallowin preview UNINSTALL.EXE [-o FILE]   (Windows: what /S would remove here)\n"
+    "  pack, check and uninstall-entry take [--set NAME=VALUE]... for ${NAME} in texts\n";
 
 bool LooksLikeProgram(const std::vector<uint8_t> &bytes) {
   return bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z';
@@ -37,7 +43,9 @@ struct Args {
   std::vector<std::string> positional;
   std::string stub, output, exe;
   int codePage = 1252;
-  bool strict = false, write = false;
+  bool strict = false, write = false, onTarget = false;
+  Variables vars;
+  ScanRequest scan;
 };
 
 bool ParseArgs(const std::vector<std::string> &in, size_t from, Args *a, std::string *error) {
@@ -67,6 +75,38 @@ bool ParseArgs(const std::vector<std::string> &in, size_t from, Args *a, std::st
         return false;
       }
       a->codePage = static_cast<int>(n);
+    } else if (s == "--set") {
+      if (!value(&v)) return false;
+      const size_t eq = v.find('=');
+      const std::string name = v.substr(0, eq);
+      if (eq == std::string::npos || !IsVariableName(name)) {
+        *error = "--set " + v + ": expected NAME=VALUE, NAME of letters, digits and '_'";
+        return false;
+      }
+      if (!a->vars.emplace(name, v.substr(eq + 1)).second) {
+        *error = "--set " + name + " given twice";
+        return false;
+      }
+    } else if (s == "--base") {
+      if (!value(&a->scan.base)) return false;
+    } else if (s == "--exclude") {
+      if (!value(&v)) return false;
+      a->scan.excludes.push_back(v);
+    } else if (s == "--previous") {
+      if (!value(&a->scan.previous)) return false;
+    } else if (s == "--dropped") {
+      if (!value(&a->scan.dropped)) return false;
+    } else if (s == "--install-dir-length") {
+      if (!value(&v)) return false;
+      char *end = nullptr;
+      const long n = strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end || n < 3 || n > 250) {
+        *error = "--install-dir-length " + v + ": expected 3 to 250 characters";
+        return false;
+      }
+      a->scan.installDirLength = static_cast<size_t>(n);
+    } else if (s == "--on-target") {
+      a->onTarget = true;
     } else if (s == "--strict") {
       a->strict = true;
     } else if (s == "--write") {
@@ -87,11 +127,12 @@ int Failed(std::string *err, const std::string &file, const Fault &fault) {
   return kExitErrors;
 }
 
-bool ReadManifestFile(const std::string &path, Manifest *m, std::string *err) {
+bool ReadManifestFile(const std::string &path, const Variables &vars, Manifest *m,
+                      std::string *err) {
   std::vector<uint8_t> bytes;
   Fault fault;
   if (!ReadFileBytes(path, kMaxManifestBytes, &bytes, &fault) ||
-      !ParseManifest(std::string(bytes.begin(), bytes.end()), m, &fault)) {
+      !ParseManifest(std::string(bytes.begin(), bytes.end()), m, &fault, &vars)) {
     Failed(err, path, fault);
     return false;
   }
@@ -112,11 +153,15 @@ int Pack(const Args &a, std::string *err) {
                     {"", std::string("is the ") + (input == &a.stub ? "stub" : "manifest") +
                              " itself: write the output to another file"});
   Manifest m;
-  if (!ReadManifestFile(manifestPath, &m, err)) return kExitErrors;
+  if (!ReadManifestFile(manifestPath, a.vars, &m, err)) return kExitErrors;
   std::vector<uint8_t> stub, block, image;
   std::vector<std::string> notes;
   Fault fault;
-  if (!ReadFileBytes(a.stub, kMaxProgramBytes, &stub, &fault)) return Failed(err, a.stub, fault);
+  PeHeaders h;
+  if (!ReadFileBytes(a.stub, kMaxProgramBytes, &stub, &fault) || !ReadPeHeaders(stub, &h, &fault))
+    return Failed(err, a.stub, fault);
+  if (!ResolveEntryMacros(&m, a.onTarget ? &a.output : nullptr, h.pe32Plus, &fault))
+    return Failed(err, manifestPath, fault);
   if (!EncodeManifest(m, &block, &fault)) return Failed(err, manifestPath, fault);
   if (!PackBlock(block, stub, &image, &notes, &fault)) return Failed(err, a.stub, fault);
   if (!WriteFileAtomic(a.output, image, &fault)) return Failed(err, a.output, fault);
@@ -183,7 +228,7 @@ int Check(const Args &a, std::string *out, std::string *err) {
   } else {
     if (bytes.size() > kMaxManifestBytes)
       return Failed(err, path, {"", "more than the 8 MiB a manifest may have"});
-    if (!ParseManifest(std::string(bytes.begin(), bytes.end()), &m, &fault)) {
+    if (!ParseManifest(std::string(bytes.begin(), bytes.end()), &m, &fault, &a.vars)) {
       *out += path + ": error: " + fault.Text() + "\n";
       return kExitErrors;
     }
@@ -208,12 +253,22 @@ int Entry(const Args &a, std::string *out, std::string *err) {
     return kExitErrors;
   }
   Manifest m;
-  if (!ReadManifestFile(a.positional[0], &m, err)) return kExitErrors;
+  if (!ReadManifestFile(a.positional[0], a.vars, &m, err)) return kExitErrors;
   Fault fault;
   if (a.write ? !WriteUninstallEntry(m, a.exe, &fault)
               : !UninstallEntryRegFile(m, a.exe, out, &fault))
     return Failed(err, a.positional[0], fault);
   return kExitOk;
+}
+
+int ScanCommand(Args *a, std::string *err) {
+  if (a->positional.size() != 1 || a->scan.base.empty() || a->output.empty()) {
+    *err += kUsage;
+    return kExitErrors;
+  }
+  a->scan.stagingDir = a->positional[0];
+  a->scan.output = a->output;
+  return Scan(a->scan, err);
 }
 
 int Run(const std::vector<std::string> &args, std::string *out, std::string *err) {
@@ -236,6 +291,7 @@ int Run(const std::vector<std::string> &args, std::string *out, std::string *err
   if (command == "dump") return Dump(a, out, err);
   if (command == "check") return Check(a, out, err);
   if (command == "uninstall-entry") return Entry(a, out, err);
+  if (command == "scan") return ScanCommand(&a, err);
   if (command == "preview") {
     if (a.positional.size() != 1) {
       *err += kUsage;
@@ -283,7 +339,10 @@ bool PackImage(const std::string &manifestJson, const std::vector<uint8_t> &stub
   Manifest m;
   std::vector<uint8_t> block;
   std::vector<std::string> notes;
-  if (!ParseManifest(manifestJson, &m, fault) || !EncodeManifest(m, &block, fault)) return false;
+  const Variables none;
+  if (!ParseManifest(manifestJson, &m, fault, &none) ||
+      !ResolveEntryMacros(&m, nullptr, false, fault) || !EncodeManifest(m, &block, fault))
+    return false;
   if (PackBlock(block, stub, out, &notes, fault)) return true;
   fault->where = "stub";
   return false;

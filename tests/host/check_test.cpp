@@ -14,7 +14,8 @@ namespace {
 Findings CheckJson(const std::string &json, bool options = true) {
   Manifest m;
   Fault fault;
-  if (!ParseManifest(json, &m, &fault)) return {"fault " + fault.Text()};
+  const Variables none;
+  if (!ParseManifest(json, &m, &fault, &none)) return {"fault " + fault.Text()};
   m.block.hasOptions = options;
   CheckInput in;
   in.block = &m.block;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 
 #include "codepage.h"
 #include "codepage_cases.h"
@@ -31,7 +32,7 @@ std::string Repeat(const std::string &s, size_t n) {
 
 const char kManifest[] = R"({
   "codePage": 1252,
-  "messages": {"caption": "Caption \u00e9", "confirm": "Sure?", "finished": "Done"},
+  "messages": {"caption": "Caption \u00e9", "confirm": "Sure?", "finished": "Done $${NOT_A_VARIABLE}"},
   "files": [
     {"folder": ".", "name": "app.exe", "flags": ["selfRegister", "checkInUse"]},
     {"folder": "C:\\Windows\\Fonts", "name": "x.ttf", "flags": ["shared", "font"]}
@@ -134,6 +135,14 @@ TEST_F(ToolTest, BadManifestsAreRefusedQuicklyWithTheirJsonPathAndNothingWritten
        "$.uninstallEntry.id: must be one key name"},
       {R"({"uninstallEntry": {"id": "a", "displayVersion": "1", "publisher": "p"}})",
        "$.uninstallEntry.displayName: required key missing"},
+      {R"({"files": [{"folder": "${INSTDIR}\\x", "name": "a"}]})",
+       "$.files[0].folder: ${INSTDIR} is not defined: give --set INSTDIR=VALUE"},
+      {R"({"messages": {"caption": "a ${ b"}})", "$.messages.caption: \"${\" begins no variable"},
+      {R"({"files": [{"folder": "#CommonFiles#\\V", "name": "a"}]})",
+       "$.files[0].folder: folder macros in file and folder entries are expanded only when "
+       "packing on the target machine: run the Windows tool there with pack --on-target"},
+      {R"({"folders": [{"folder": "C:\\a", "secondFolder": "#AppData#\\#x#"}]})",
+       "$.folders[0].secondFolder: unknown macro #x# would expand to nothing"},
       // Over the reader's limit in the code page's bytes: refused before anything is written.
       {R"({"codePage": 932, "registry": [{"root": "HKCU", "key": ")" + Repeat("能", 260) +
            R"("}]})",
@@ -253,6 +262,176 @@ TEST_F(ToolTest, CheckExitCodes) {
   }
 }
 
+TEST_F(ToolTest, SetFillsVariablesInEveryText) {
+  ASSERT_TRUE(WriteFile(manifest, R"({"folders": [{"folder": "${INSTDIR}\\Data"}],
+      "uninstallEntry": {"id": "P", "displayName": "P ${VERSION}", "displayVersion": "${VERSION}",
+      "publisher": "$${VERSION}"}})"));
+  std::string json, reg, err;
+  ASSERT_EQ(Tool({"pack", manifest, "--stub", stub, "-o", out, "--set", "VERSION=2.1", "--set",
+                  "INSTDIR=C:\\Program Files\\P"},
+                 nullptr, &err),
+            0)
+      << err;
+  ASSERT_EQ(Tool({"dump", out}, &json), 0);
+  EXPECT_EQ(nlohmann::json::parse(json)["folders"][0]["folder"], "C:\\Program Files\\P\\Data");
+  ASSERT_EQ(Tool({"uninstall-entry", manifest, "--exe", "C:\\P\\u.exe", "--set", "VERSION=2.1",
+                  "--set", "INSTDIR=C:\\P"},
+                 &reg),
+            0);
+  const std::u16string text(reinterpret_cast<const char16_t *>(reg.data()), reg.size() / 2);
+  EXPECT_NE(text.find(u"\"DisplayName\"=\"P 2.1\""), std::u16string::npos);
+  EXPECT_NE(text.find(u"\"Publisher\"=\"${VERSION}\""), std::u16string::npos);
+}
+
+// A base that checks clean on its own: every message, the uninstall entry.
+const char kScanBase[] = R"({"messages": ["a", "b", "c", "d", "e", "f", "g", "h %s", "i %s",
+    "j %s", "k %s", "l", "m", "n", "o", "p"], "files": [{"folder": "C:\\Data", "name": "x"}],
+    "uninstallEntry": {"id": "P", "displayName": "P", "displayVersion": "1", "publisher": "P"}})";
+
+// Makes each file (a name that ends in '/' is a folder) below `root`, in the order given.
+void MakeTree(const std::string &root, const std::vector<std::string> &names) {
+  for (const std::string &n : names) {
+    std::filesystem::create_directories(std::filesystem::path(root + "/" + n).parent_path());
+    if (n.back() != '/') {
+      ASSERT_TRUE(WriteFile(root + "/" + n, n));
+    }
+  }
+}
+
+// The staged tree of a product: 2,040 files in 3 levels of folders, names in 1252 beyond
+// ASCII, and what the exclusions take out.
+std::vector<std::string> ProductTree() {
+  std::vector<std::string> names = {"uninstall.exe",  "app.exe", "app.pdb",
+                                    "logs/today.log", "empty/",  "${VERSION}.txt"};
+  for (int a = 0; a < 6; ++a)
+    for (int b = 0; b < 10; ++b)
+      for (int c = 0; c < 34; ++c)
+        names.push_back("Modül " + std::to_string(a) + "/Ébène " + std::to_string(b) + "/façade " +
+                        std::to_string(c) + ".dat");
+  return names;
+}
+
+// The file pass runs the list from its end: every file and folder must come after the
+// folder that holds it.
+void ExpectRemovalOrder(const nlohmann::json &files) {
+  std::set<std::string> folders = {"."};
+  for (const auto &f : files) {
+    const std::string folder = f["folder"], name = f["name"];
+    if (folder[0] != '.') continue;
+    const std::string holder =
+        name.empty() ? folder.substr(0, std::max<size_t>(1, folder.rfind('\\'))) : folder;
+    EXPECT_TRUE(folders.count(holder)) << folder << "\\" << name << " before its folder";
+    if (name.empty()) folders.insert(folder);
+  }
+}
+
+TEST_F(ToolTest, ScanListsTheTreeInRemovalOrderWhateverTheListingOrder) {
+  std::vector<std::string> names = ProductTree();
+  MakeTree(dir / "one", names);
+  std::reverse(names.begin(), names.end());
+  MakeTree(dir / "two", names);
+  ASSERT_TRUE(WriteFile(manifest, std::string(kScanBase)));
+  std::string err;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Tool({"scan", dir / "one", "--base", manifest, "-o", dir / "one.json", "--exclude",
+                  "LOGS\\*", "--exclude", "*.pdb"},
+                 nullptr, &err),
+            0)
+      << err;
+  const auto took = std::chrono::steady_clock::now() - start;
+  printf(
+      "scan of %zu files: %lld ms\n", names.size(),
+      static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+  EXPECT_LT(took, std::chrono::milliseconds(500));
+  ASSERT_EQ(Tool({"scan", dir / "two", "--base", manifest, "-o", dir / "two.json", "--exclude",
+                  "logs/*", "--exclude", "*.PDB"}),
+            0);
+  EXPECT_EQ(ReadFile(dir / "one.json"), ReadFile(dir / "two.json"));
+  const nlohmann::json files = nlohmann::json::parse(ReadFile(dir / "one.json"))["files"];
+  // The base's entry, 2,042 files and 60 + 6 + 2 folders (logs stays: only what is in it
+  // is excluded), and neither uninstall.exe nor the excluded files.
+  ASSERT_EQ(files.size(), 1u + 2042 + 68);
+  EXPECT_EQ(files[0]["folder"], "C:\\Data");
+  EXPECT_EQ(files[1]["name"], "$${VERSION}.txt");  // a name, not a variable
+  // By bytes: capitals first, a folder right before what it holds.
+  EXPECT_EQ(files[2], nlohmann::json::parse(R"({"folder": ".\\Modül 0", "name": ""})"));
+  EXPECT_EQ(files[4],
+            nlohmann::json::parse(R"({"folder": ".\\Modül 0\\Ébène 0", "name": "façade 0.dat"})"));
+  ExpectRemovalOrder(files);
+  std::string report;
+  EXPECT_EQ(Tool({"check", dir / "one.json"}, &report), 0) << report;
+}
+
+TEST_F(ToolTest, ScanRefusesWhatWindowsCannotHoldEachWithItsPath) {
+  const std::string root = dir / "st", output = dir / "o.json";
+  MakeTree(root, {"ok.txt", "Ωmega.txt", "dot.", "blank ", "Case.txt", "CASE.TXT", "Été/x", "éTÉ/y",
+                  "back\\slash", "con.txt", "drop/Ω.txt",
+                  "deep/" + Repeat("d", 120) + "/" + Repeat("n", 30)});
+  ASSERT_EQ(symlink("/etc", (root + "/link").c_str()), 0);
+  ASSERT_EQ(mkfifo((root + "/fifo").c_str(), 0600), 0);
+  ASSERT_TRUE(WriteFile(manifest, std::string(kScanBase)));
+  std::string err;
+  EXPECT_EQ(Tool({"scan", root, "--base", manifest, "-o", output, "--install-dir-length", "110",
+                  "--exclude", "drop"},
+                 nullptr, &err),
+            2);
+  const std::string at = "tallowin: " + root + ": ";
+  for (const std::string &line : std::vector<std::string>{
+           "Case.txt: differs only in case from \"CASE.TXT\": Windows holds one of them",
+           "blank : ends in a dot or a blank",
+           "dot.: ends in a dot or a blank",
+           "back\\slash: holds a character that Windows does not allow in names",
+           "con.txt: is the name of a device on Windows",
+           "fifo: is a special file",
+           "link: is a link: links are not followed",
+           "éTÉ: differs only in case from \"Été\"",
+           "Ωmega.txt: character U+03A9 at byte 0 cannot be written in code page 1252",
+           "deep\\" + Repeat("d", 120) + "\\" + Repeat("n", 30) +
+               ": 267 characters with an install folder of 110: more than the 259",
+       })
+    EXPECT_NE(err.find(at + line), std::string::npos) << line << "\n" << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 10) << err;
+  EXPECT_TRUE(ReadFile(output).empty());
+}
+
+// Version 2 drops two files and a folder of version 1, and renames one only in case: its
+// manifest keeps the dropped ones, read from version 1's manifest or from its program.
+TEST_F(ToolTest, ScanKeepsWhatTheOlderVersionListedAndTheNewTreeDropped) {
+  MakeTree(dir / "v1", {"app.exe", "Readme.txt", "old.dll", "gone/a.dat", "gone/b/"});
+  MakeTree(dir / "v2", {"app.exe", "README.TXT", "new.dll"});
+  ASSERT_TRUE(WriteFile(manifest, std::string(kScanBase)));
+  const std::string v1 = dir / "v1.json", v1exe = dir / "v1.exe", v2 = dir / "v2.json";
+  ASSERT_EQ(Tool({"scan", dir / "v1", "--base", manifest, "-o", v1}), 0);
+  ASSERT_EQ(Tool({"pack", v1, "--stub", stub, "-o", v1exe}), 0);
+  Bytes fromManifest;
+  for (const std::string &previous : {v1, v1exe}) {
+    std::string err;
+    ASSERT_EQ(Tool({"scan", dir / "v2", "--base", manifest, "-o", v2, "--previous", previous,
+                    "--dropped", dir / "dropped.txt"},
+                   nullptr, &err),
+              0)
+        << err;
+    const Bytes dropped = ReadFile(dir / "dropped.txt");
+    EXPECT_EQ(std::string(dropped.begin(), dropped.end()),
+              "old.dll\r\ngone\\b\\\r\ngone\\a.dat\r\ngone\\\r\n");
+    const nlohmann::json files = nlohmann::json::parse(ReadFile(v2))["files"];
+    ASSERT_EQ(files.size(), 8u);
+    EXPECT_EQ(files[4], nlohmann::json::parse(R"({"folder": ".\\gone", "name": "a.dat"})"));
+    ExpectRemovalOrder(files);
+    if (fromManifest.empty()) fromManifest = ReadFile(v2);
+    EXPECT_EQ(ReadFile(v2), fromManifest);
+  }
+  // Names that Windows reads as others (a trailing dot, a short name, a parent part) would
+  // have the installer delete what they stand for: neither kept nor dropped.
+  ASSERT_TRUE(WriteFile(v1, R"({"files": [{"folder": ".", "name": "app.exe."},
+      {"folder": ".", "name": "APP~1.EXE"}, {"folder": ".\\..", "name": "x"}]})"));
+  ASSERT_EQ(Tool({"scan", dir / "v2", "--base", manifest, "-o", v2, "--previous", v1, "--dropped",
+                  dir / "dropped.txt"}),
+            0);
+  EXPECT_TRUE(ReadFile(dir / "dropped.txt").empty());
+  EXPECT_EQ(nlohmann::json::parse(ReadFile(v2))["files"].size(), 4u);
+}
+
 TEST(CommandLine, UsageErrors) {
   const struct {
     std::vector<std::string> args;
@@ -265,6 +444,12 @@ TEST(CommandLine, UsageErrors) {
       {{"pack", "m.json", "--stub"}, 2, "tallowin: --stub needs a value\n"},
       {{"dump", "--code-page", "42", "x.exe"}, 2, "tallowin: --code-page 42: not supported"},
       {{"dump", "--bogus", "x.exe"}, 2, "tallowin: unknown option --bogus\n"},
+      {{"pack", "m.json", "--set", "1X=a"}, 2, "tallowin: --set 1X=a: expected NAME=VALUE"},
+      {{"pack", "m.json", "--set", "X=a", "--set", "X=b"}, 2, "tallowin: --set X given twice"},
+      {{"scan", "st", "-o", "o.json"}, 2, "usage: tallowin pack"},
+      {{"scan", "st", "--install-dir-length", "2"},
+       2,
+       "tallowin: --install-dir-length 2: expected 3 to 250"},
       {{"--help"}, 0, ""},
   };
   for (const auto &c : cases) {

@@ -32,4 +32,14 @@ string(FIND "${reg}" "500072006f006700720061006d006d0065002000a903" at)
 if(NOT code EQUAL 0 OR at LESS 0)
   message(FATAL_ERROR "uninstall-entry --exe: exit ${code}, the path not in the .reg file")
 endif()
+# scan reads the names through the wide calls: the Greek name is reported as it is, and as
+# one that code page 1252 cannot hold.
+file(WRITE "${folder}/stage/Ωμέγα.txt" "x")
+execute_process(COMMAND ${RUN} ${TOOL} scan "${win}\\stage" --base "${win}\\notes Ω.json"
+                        -o "${win}\\scanned.json"
+                RESULT_VARIABLE code ERROR_VARIABLE err)
+if(NOT code EQUAL 2 OR NOT err MATCHES "stage: Ωμέγα.txt: character U\\+03A9 at byte 0 cannot"
+   OR EXISTS "${folder}/scanned.json")
+  message(FATAL_ERROR "scan of a name beyond code page 1252: exit ${code}: ${err}")
+endif()
 file(REMOVE_RECURSE "${folder}")

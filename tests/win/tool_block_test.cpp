@@ -1,14 +1,28 @@
 // A block made by the tool, read back by the stub's own reader, and round-tripped.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "../host/codepage_cases.h"
 #include "block_reader.h"
+#include "codepage.h"
 #include "data/data.h"
+#include "file_io.h"
 #include "pe_image.h"
 #include "support/testenv.h"
 #include "tallowin.h"
 
 namespace {
+
+int Tool(std::vector<std::string> arguments, std::string *out = nullptr,
+         std::string *err = nullptr) {
+  std::string o, e;
+  arguments.insert(arguments.begin(), "tallowin");
+  const int code = tallowin::RunCommandLine(arguments, &o, &e);
+  if (out) *out = o;
+  if (err) *err = e;
+  return code;
+}
 
 const char kManifest[] = R"({
   "codePage": 1252,
@@ -39,7 +53,7 @@ TEST(ToolBlock, StubReaderLoadsWhatThePackCommandWroteAndASignatureAppended) {
   ASSERT_TRUE(testenv::WriteBytes(exe, packed));
   // dump gives a manifest that packs onto the real stub to the very same bytes.
   std::string out, err;
-  ASSERT_EQ(0, tallowin::RunCommandLine({"tallowin", "dump", exe}, &out, &err)) << err;
+  ASSERT_EQ(0, Tool({"dump", exe}, &out, &err)) << err;
   ASSERT_TRUE(tallowin::PackImage(out, stub, &image, &fault)) << fault.Text();
   EXPECT_TRUE(image == packed);
 
@@ -57,7 +71,7 @@ TEST(ToolBlock, StubReaderLoadsWhatThePackCommandWroteAndASignatureAppended) {
   }
   image.resize(image.size() + 1016, 0x5A);
   ASSERT_TRUE(testenv::WriteBytes(exe, image));
-  EXPECT_EQ(0, tallowin::RunCommandLine({"tallowin", "dump", exe}, &out, &err)) << err;
+  EXPECT_EQ(0, Tool({"dump", exe}, &out, &err)) << err;
   EXPECT_NE(std::string::npos, err.find(", signed (certificate table of 1024 bytes)")) << err;
 
   // The manifest's names mean the stub's bits: a pack that mixed two up would still dump
@@ -82,6 +96,28 @@ TEST(ToolBlock, ConvertsTextsAsTheLinuxBuild) {
   codepagecases::ExpectConversionsAsWindowsMakesThem();
 }
 
+// Two staged names are one on Windows when its upcase table makes them equal: the tool
+// folds every character a code page holds as the table does.
+TEST(ToolBlock, FoldsCaseAsTheSystemsUpcaseTable) {
+  using Upcase = WCHAR(WINAPI *)(WCHAR);
+  const auto upcase = reinterpret_cast<Upcase>(reinterpret_cast<void *>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlUpcaseUnicodeChar")));
+  ASSERT_NE(nullptr, upcase);
+  for (wchar_t c = 0x80; c < 0xFFFF; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    std::string utf8, upper, bytes, why;
+    const wchar_t u = upcase(c);
+    ASSERT_TRUE(tallowin::WideToUtf8(std::wstring(1, c), &utf8));
+    ASSERT_TRUE(tallowin::WideToUtf8(std::wstring(1, u), &upper));
+    bool held = false;
+    for (int cp : {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258})
+      held = held || tallowin::Utf8ToCodePage(utf8, cp, &bytes, &why);
+    if (held) {
+      EXPECT_EQ(upper, tallowin::FoldCase(utf8)) << std::hex << int(c);
+    }
+  }
+}
+
 // The installer's entry, imported by the system's own tool, is gone after a run with the
 // entry's own quiet command.
 TEST(ToolBlock, SilentRunRemovesTheImportedUninstallEntry) {
@@ -90,23 +126,155 @@ TEST(ToolBlock, SilentRunRemovesTheImportedUninstallEntry) {
                     exe = dir / "uninstall.exe", reg = dir / "entry.reg",
                     key = std::string(tallowin::kUninstallKey) + "\\TallowinSampleNotes";
   std::string out, err;
-  auto tool = [&](std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), "tallowin");
-    return tallowin::RunCommandLine(arguments, &out, &err);
-  };
-  ASSERT_EQ(0, tool({"pack", sample, "--stub", testenv::StubPath(), "-o", exe})) << err;
-  ASSERT_EQ(0, tool({"uninstall-entry", sample, "--exe", exe})) << err;
+  ASSERT_EQ(0, Tool({"pack", sample, "--stub", testenv::StubPath(), "-o", exe}, &out, &err)) << err;
+  ASSERT_EQ(0, Tool({"uninstall-entry", sample, "--exe", exe}, &out, &err)) << err;
   ASSERT_TRUE(testenv::WriteText(reg, out));
   ASSERT_EQ(0u, testenv::RunAndWait("reg.exe import \"" + reg + "\""));
   ASSERT_TRUE(testenv::RegKeyExists(HKEY_CURRENT_USER, key));
   EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /S"));
   EXPECT_FALSE(testenv::RegKeyExists(HKEY_CURRENT_USER, key));
   // --write puts the same entry in place without the file.
-  EXPECT_EQ(0, tool({"uninstall-entry", sample, "--exe", exe, "--write"})) << err;
+  EXPECT_EQ(0, Tool({"uninstall-entry", sample, "--exe", exe, "--write"}, &out, &err)) << err;
   DWORD noModify = 0;
   EXPECT_TRUE(testenv::GetRegDword(HKEY_CURRENT_USER, key, "NoModify", &noModify));
   EXPECT_EQ(1u, noModify);
   testenv::DeleteRegTree(HKEY_CURRENT_USER, key);
+}
+
+// A product installed below Program Files, its manifest made by the Windows tool.
+class ScannedProduct : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char folder[MAX_PATH];
+    ASSERT_LT(ExpandEnvironmentStringsA("%ProgramFiles%", folder, MAX_PATH), DWORD{MAX_PATH});
+    install_ = std::string(folder) + "\\Tallowin Scan Test";
+    exe_ = install_ + "\\uninstall.exe";
+    // A base that checks clean: every message, the uninstall entry.
+    std::string base = R"({"codePage": 1252, "messages": [)";
+    for (const std::string &m : testenv::StandardMessages())
+      base += (base.back() == '[' ? "\"" : ", \"") + m + "\"";
+    base += R"(], "uninstallEntry": {"id": "TallowinScanTest", "displayName": "T",
+        "displayVersion": "1", "publisher": "T", "scope": "user"}})";
+    ASSERT_TRUE(testenv::WriteText(base_, base));
+  }
+  void TearDown() override { testenv::RemoveTree(install_); }
+  // Scans a staged tree (with more arguments) and packs it as the installed uninstaller.
+  void ScanAndPack(const std::string &stage, std::vector<std::string> more = {}) {
+    std::string err;
+    more.insert(more.begin(), {"scan", stage, "--base", base_, "-o", manifest_});
+    ASSERT_EQ(0, Tool(more, nullptr, &err)) << err;
+    ASSERT_EQ(0,
+              Tool({"pack", manifest_, "--stub", testenv::StubPath(), "-o", exe_}, nullptr, &err))
+        << err;
+  }
+
+  testenv::ScopedTestDir dir_{"scan"};
+  std::string install_, exe_, base_ = dir_ / "base.json", manifest_ = dir_ / "product.json";
+};
+
+TEST_F(ScannedProduct, TwoThousandStagedFilesScannedCheckedPackedAndRemovedSilently) {
+  ASSERT_EQ(1252u, GetACP());  // the names below are its bytes
+  std::vector<std::string> names, folders;
+  for (int a = 0; a < 5; ++a) {
+    folders.push_back("Mod\xFCl " + std::to_string(a));
+    for (int b = 0; b < 10; ++b)
+      for (int c = 0; c < 41; ++c)
+        names.push_back(folders.back() +
+                        "\\\xC9"
+                        "b\xE8ne " +
+                        std::to_string(b) +
+                        "\\fa\xE7"
+                        "ade " +
+                        std::to_string(c) + ".dat");
+  }
+  ASSERT_TRUE(testenv::MakeTree(dir_ / "stage", names));
+  ASSERT_TRUE(testenv::MakeTree(install_, names));
+  const auto start = std::chrono::steady_clock::now();
+  std::string report;
+  ASSERT_EQ(0, Tool({"scan", dir_ / "stage", "--base", base_, "-o", manifest_}, nullptr, &report))
+      << report;
+  const auto took = std::chrono::steady_clock::now() - start;
+  printf(
+      "scan of %zu files: %lld ms\n", names.size(),
+      static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+  EXPECT_LT(took, std::chrono::milliseconds(1000));
+  EXPECT_EQ(0, Tool({"check", manifest_}, &report)) << report;
+  ASSERT_EQ(0, Tool({"pack", manifest_, "--stub", testenv::StubPath(), "-o", exe_}));
+  EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe_ + "\" /S", 300000));
+  testenv::ExpectTree(install_, {}, names);
+  testenv::ExpectTree(install_, {}, folders);
+}
+
+// Version 2 no longer ships two files of version 1; its installer deletes them, but one is
+// held at that moment. Version 2's uninstaller still lists it, and removes it.
+TEST_F(ScannedProduct, UpgradeDropsTwoFilesAndTheNewUninstallerRemovesTheOneThatWasHeld) {
+  const std::vector<std::string> v1 = {"app.exe", "old1.dll", "old2.dll", "lib\\keep.dll"},
+                                 v2 = {"app.exe", "lib\\keep.dll", "new.dll"};
+  ASSERT_TRUE(testenv::MakeTree(dir_ / "v1", v1));
+  ASSERT_TRUE(testenv::MakeTree(dir_ / "v2", v2));
+  ASSERT_TRUE(testenv::MakeTree(install_, v1));
+  ScanAndPack(dir_ / "v1");
+  // The upgrade: the new list read against the installed program, then applied.
+  const std::string dropped = dir_ / "dropped.txt";
+  ScanAndPack(dir_ / "v2", {"--previous", exe_, "--dropped", dropped});
+  ASSERT_EQ(std::vector<std::string>({"old2.dll", "old1.dll"}), testenv::ReadLines(dropped));
+  const HANDLE held = CreateFileA((install_ + "\\old1.dll").c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  for (const std::string &line : testenv::ReadLines(dropped))
+    DeleteFileA((install_ + "\\" + line).c_str());
+  ASSERT_TRUE(testenv::MakeTree(install_, v2));
+  CloseHandle(held);
+  testenv::ExpectTree(install_, {"old1.dll"}, {"old2.dll"});
+  EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe_ + "\" /S"));
+  testenv::ExpectTree(install_, {}, {"app.exe", "old1.dll", "lib", "new.dll"});
+}
+
+// A shared component below Common Files and files in the folder the installer's user
+// chose: the Windows tool packs them on the target, expanded as the uninstaller there
+// would; without --on-target it refuses them.
+TEST_F(ScannedProduct, PackedOnTheTargetWithFolderMacrosAndTheChosenFolder) {
+  char common[MAX_PATH];
+  DWORD size = sizeof common;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion",
+                         "CommonFilesDir", RRF_RT_REG_SZ, nullptr, common, &size));
+  const std::string shared = std::string(common) + "\\Tallowin Scan Test";
+  const std::string manifest = dir_ / "target.json";
+  ASSERT_TRUE(testenv::WriteText(manifest, R"({"messages": ["<0>"], "files": [
+      {"folder": "#CommonFiles#\\Tallowin Scan Test", "name": ""},
+      {"folder": "#commonfiles#\\Tallowin Scan Test", "name": "shared.dat"},
+      {"folder": "${INSTDIR}\\data", "name": ""},
+      {"folder": "${INSTDIR}\\data", "name": "d.dat"},
+      {"folder": "#InstallDir#", "name": "own.dat"}]})"));
+  ASSERT_TRUE(testenv::MakeTree(shared, {"shared.dat"}));
+  ASSERT_TRUE(testenv::MakeTree(install_, {"data\\d.dat", "own.dat"}));
+  const std::vector<std::string> pack = {"pack", manifest, "--stub", testenv::StubPath(),
+                                         "-o",   exe_,     "--set",  "INSTDIR=" + install_};
+  std::string out, err;
+  EXPECT_EQ(2, Tool(pack, nullptr, &err));
+  EXPECT_NE(std::string::npos, err.find("$.files[0].folder: folder macros in file and folder "
+                                        "entries are expanded only when packing on the target"))
+      << err;
+  std::vector<std::string> onTarget = pack;
+  onTarget.push_back("--on-target");
+  // The 32-bit stub sees the 32-bit Program Files: this 64-bit tool cannot expand for it.
+  std::vector<std::string> otherStub = onTarget;
+  otherStub[3] = testenv::BinDir() + "\\..\\win32\\uninstall.exe";
+  EXPECT_EQ(2, Tool(otherStub, nullptr, &err));
+  EXPECT_NE(std::string::npos, err.find("the stub is the 32-bit build")) << err;
+  ASSERT_EQ(0, Tool(onTarget, nullptr, &err)) << err;
+  ASSERT_EQ(0, Tool({"dump", exe_}, &out));
+  for (const std::string &folder : {shared, install_ + "\\data", install_}) {
+    std::string json = folder;
+    for (size_t at = 0; (at = json.find('\\', at)) != std::string::npos; at += 2)
+      json.insert(at, "\\");
+    EXPECT_NE(std::string::npos, out.find("\"folder\": \"" + json + "\"")) << out;
+  }
+  EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe_ + "\" /S"));
+  EXPECT_FALSE(testenv::PathExists(shared));
+  testenv::ExpectTree(install_, {}, {"data", "own.dat"});
+  testenv::RemoveTree(shared);
 }
 
 }  // namespace
