@@ -163,8 +163,11 @@ std::string KeyName(HKEY key) {
   return out;
 }
 
+// Empty when the key's name cannot be read: the picture could not tell its values from
+// another key's, and the value is then neither changed nor deleted in it.
 std::string ValueName(HKEY key, const char *name) {
-  return KeyName(key) + "\\\\" + Folded(name ? name : "");
+  const std::string keyName = KeyName(key);
+  return keyName.empty() ? "" : keyName + "\\\\" + Folded(name ? name : "");
 }
 
 LONG QueryValueHeld(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD *size) {
@@ -185,6 +188,7 @@ LONG QueryValueHeld(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD *
 
 LONG SetValueHeld(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size) {
   const std::string which = ValueName(key, name);
+  if (which.empty()) return ERROR_CALL_NOT_IMPLEMENTED;
   picture.goneValues.erase(which);
   picture.values[which] = {type, std::vector<BYTE>(data, data + size)};
   return ERROR_SUCCESS;
@@ -192,6 +196,7 @@ LONG SetValueHeld(HKEY key, const char *name, DWORD type, const BYTE *data, DWOR
 
 LONG DeleteValueHeld(HKEY key, const char *name) {
   const std::string which = ValueName(key, name);
+  if (which.empty()) return ERROR_CALL_NOT_IMPLEMENTED;
   if (picture.goneValues.count(which)) return ERROR_FILE_NOT_FOUND;
   if (!picture.values.count(which)) {
     const LONG there = RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr);
