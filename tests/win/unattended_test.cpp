@@ -260,6 +260,10 @@ TEST_F(WholeRemoval, ThePreviewChangesNothingAndTheRunThenLogsWhatItShowed) {
     ASSERT_TRUE(testenv::SetRegString(HKEY_CURRENT_USER, base + key, "Last", "x"));
   block_.files.push_back({".\\data", "cache.dat", 0});
   block_.files.push_back({".\\logs", "a.log", 0});
+  // Unregistered by the run, not by the preview: its marker would show in the tree.
+  ASSERT_TRUE(CopyFileA((testenv::TestProgramDir() + "\\selfreg_probe.dll").c_str(),
+                        (dir_ / "reg.dll").c_str(), FALSE));
+  block_.files.push_back({".", "reg.dll", blockfmt::FE_SELFREG});
   block_.folders = {{0, dir_ / "data", "", ""}, {0, windows, "", ""}};
   block_.patterns = {"logs\\*.log"};
   block_.registry = {{blockfmt::ROOT_HKCU, base + "\\Product"},
@@ -285,6 +289,7 @@ TEST_F(WholeRemoval, ThePreviewChangesNothingAndTheRunThenLogsWhatItShowed) {
 
   int windowsSeen = 0;
   EXPECT_EQ(previewCode, RunSilent("/S /LOG=\"" + log_ + "\"", &windowsSeen));
+  EXPECT_TRUE(testenv::FileExists(dir_ / "reg.dll.unregistered"));
   std::vector<std::string> logged = testenv::ReadLines(log_);
   ASSERT_LE(3u, logged.size());
   logged.erase(logged.begin(), logged.begin() + 3);  // program, switches, start
@@ -307,6 +312,7 @@ TEST_F(WholeRemoval, ThePreviewChangesNothingAndTheRunThenLogsWhatItShowed) {
        {"would-remove " + dir_ / "shared1.dll", "kept-shared " + dir_ / "shared2.dll",
         "would-remove " + dir_ / "readonly.txt", "would-restart " + dir_ / "held\\held.txt",
         "would-remove " + dir_ / "data", "would-remove " + dir_ / "logs\\a.log",
+        "would-unregister " + dir_ / "reg.dll", "would-remove " + dir_ / "reg.dll",
         "link " + dir_ / "logs\\linked", "protected " + std::string(windows),
         "absent HKEY_CURRENT_USER\\" + base + "\\Product\\Sub",
         "absent HKEY_CURRENT_USER\\" + base + "\\Settings\\\\Last"})
