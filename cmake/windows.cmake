@@ -22,7 +22,7 @@ target_include_directories(uninstall_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_compile_definitions(uninstall_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX
                            _WIN32_WINNT=0x0601 WINVER=0x0601)
 target_compile_options(uninstall_core PRIVATE ${TALLOWIN_WARNINGS} ${TALLOWIN_STUB_FLAGS})
-target_link_libraries(uninstall_core PUBLIC ole32 shell32 comctl32 gdi32 user32 advapi32
+target_link_libraries(uninstall_core PUBLIC ole32 oleaut32 shell32 comctl32 gdi32 user32 advapi32
                       kernel32 uuid)
 
 set(STUB_SOURCES ${CMAKE_SOURCE_DIR}/src/app/main.cpp)

@@ -375,10 +375,13 @@ class Checker {
       Warn(where,
            "a file in the Windows or System folder that is not a shared component: it "
            "belongs to the platform or to other products");
-    if ((f.flags & FE_SELFREG) && IsUserWritable(f.folder, cp_))
+    // The flags that have the stub act on what the file holds, with its rights.
+    if ((f.flags & (FE_SELFREG | FE_FONT)) && IsUserWritable(f.folder, cp_))
       Warn(where + ".flags",
-           "selfRegister in a folder that users may write: a library planted there would run "
-           "with the uninstaller's rights");
+           std::string(f.flags & FE_SELFREG ? "selfRegister" : "font") +
+               " in a folder that users may write: a file planted there would be taken as the "
+               "product's, with the uninstaller's rights (a library run, a font's registration "
+               "looked up and the font unloaded)");
     if (JoinedLength(f.folder, f.name, kMinInstallDir) > kMaxJoined)
       Error(where, "path longer than 259 characters once joined: the stub skips it");
     const bool relative = !f.folder.empty() && f.folder[0] == '.';

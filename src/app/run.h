@@ -35,6 +35,7 @@ enum Outcome {
   OUTCOME_KEPT_BY_ANSWER,
   OUTCOME_KEPT_BY_DEFAULT,  // a question that a silent run answers for itself
   OUTCOME_STILL_SHARED,     // other products still count on the file
+  OUTCOME_KEPT_OTHER,       // a font list value that names another file: not the product's
   OUTCOME_NOT_EMPTY,        // a folder that still holds something
   OUTCOME_PROTECTED,
   OUTCOME_AT_LINK,     // a junction or symbolic link stopped the pass (fails the run)

@@ -8,9 +8,9 @@
 namespace {
 
 const char *const kKeywords[] = {"removed",     "absent",     "kept-answer", "kept-default",
-                                 "kept-shared", "not-empty",  "protected",   "link",
-                                 "odd-name",    "in-use",     "not-a-file",  "restart",
-                                 "failed",      "unreadable", "cancelled"};
+                                 "kept-shared", "kept-other", "not-empty",   "protected",
+                                 "link",        "odd-name",   "in-use",      "not-a-file",
+                                 "restart",     "failed",     "unreadable",  "cancelled"};
 static_assert(sizeof kKeywords / sizeof kKeywords[0] == OUTCOME_CANCELLED + 1,
               "one keyword per outcome");
 

@@ -1,11 +1,15 @@
 // The closing document: opened through the shell, else through the ".htm" class's open
-// command. An elevated run takes that class from the machine's classes alone (the merged
-// root puts the user's own first) and starts its program by the path written, never
-// looked for.
+// command. An elevated run has the desktop's own shell open it, or leaves it closed.
 #include <windows.h>
-// After windows.h, which it needs.
+// After windows.h, which they need.
+#include <exdisp.h>
 #include <shellapi.h>
+#include <shldisp.h>
+#include <shlguid.h>
+#include <shlobj.h>
 
+#include "app/run.h"
+#include "data/data.h"
 #include "external/blocks.h"
 #include "external/external.h"
 #include "paths/paths.h"
@@ -47,24 +51,72 @@ bool AppendDocument(char *command, const char *document) {
   return AppendBounded(command, kCommandBuf, " ") && AppendBounded(command, kCommandBuf, document);
 }
 
-// Starts the program that `command` names first, quoted or up to its first blank, by that
-// path alone: one that is not a full path (a drive's or a share's) would be looked for.
-void StartByProgramPath(char *command) {
-  char program[kCommandBuf];
-  const char *p = command;
-  char end = ' ';
-  if (*p == '"') {
-    end = '"';
-    ++p;
+struct ComReleaser {
+  static bool Holds(IUnknown *object) { return object != nullptr; }
+  static void Close(IUnknown *object) { object->Release(); }
+};
+template <typename T>
+using ScopedCom = Scoped<T *, ComReleaser>;  // Release
+struct TextFreer {
+  static bool Holds(BSTR text) { return text != nullptr; }
+  static void Close(BSTR text) { SysFreeString(text); }
+};
+using ScopedText = Scoped<BSTR, TextFreer>;  // SysFreeString
+
+template <typename T>
+void **Out(ScopedCom<T> &place) {
+  return reinterpret_cast<void **>(place.Receive());
+}
+
+// A text of the ANSI code page as a COM string; null when it does not convert whole.
+BSTR ToComText(const char *text) {
+  wchar_t wide[kDocumentBuf];
+  if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, wide, kDocumentBuf))
+    return nullptr;
+  return SysAllocString(wide);
+}
+
+// Has the desktop's own shell open the document, so that it opens as the desktop's user
+// and not with this run's elevated rights: its file dialogs could start programs with
+// them. The shell is reached through its desktop window's view, as the shell lets any
+// program reach it. False when there is no such shell or it refused.
+bool OpenAsDesktopUser(const char *document, const char *workingFolder) {
+  ScopedText file(ToComText(document)), verb(SysAllocString(L"open"));
+  ScopedText folder(workingFolder ? ToComText(workingFolder) : nullptr);
+  if (!file || !verb || (workingFolder && !folder)) return false;
+  VARIANT none = {}, desktop = {}, directory = {}, operation = {}, show = {};
+  V_VT(&desktop) = VT_I4;
+  V_I4(&desktop) = CSIDL_DESKTOP;
+  V_VT(&operation) = VT_BSTR;
+  V_BSTR(&operation) = verb;
+  V_VT(&show) = VT_I4;
+  V_I4(&show) = SW_SHOW;
+  if (folder) {
+    V_VT(&directory) = VT_BSTR;
+    V_BSTR(&directory) = folder;
   }
-  DWORD n = 0;
-  while (p[n] && p[n] != end) ++n;
-  if (n >= kCommandBuf) return;
-  CopyMemory(program, p, n);
-  program[n] = '\0';
-  bool full = (n >= 3 && program[1] == ':' && program[2] == '\\') ||
-              (program[0] == '\\' && program[1] == '\\');
-  if (full) StartDetached(program, command, SW_SHOW);
+  ScopedCom<IShellWindows> windows;
+  ScopedCom<IDispatch> found, background, application;
+  ScopedCom<IServiceProvider> services;
+  ScopedCom<IShellBrowser> browser;
+  ScopedCom<IShellView> view;
+  ScopedCom<IShellFolderViewDual> folderView;
+  ScopedCom<IShellDispatch2> shell;
+  long window = 0;
+  // FindWindowSW answers S_FALSE when there is no desktop window.
+  return SUCCEEDED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER,
+                                    IID_IShellWindows, Out(windows))) &&
+         windows.Get()->FindWindowSW(&desktop, &none, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH,
+                                     found.Receive()) == S_OK &&
+         found && SUCCEEDED(found.Get()->QueryInterface(IID_IServiceProvider, Out(services))) &&
+         SUCCEEDED(
+             services.Get()->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, Out(browser))) &&
+         SUCCEEDED(browser.Get()->QueryActiveShellView(view.Receive())) &&
+         SUCCEEDED(view.Get()->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, Out(background))) &&
+         SUCCEEDED(background.Get()->QueryInterface(IID_IShellFolderViewDual, Out(folderView))) &&
+         SUCCEEDED(folderView.Get()->get_Application(application.Receive())) &&
+         SUCCEEDED(application.Get()->QueryInterface(IID_IShellDispatch2, Out(shell))) &&
+         SUCCEEDED(shell.Get()->ShellExecute(file, none, directory, operation, show));
 }
 
 }  // namespace
@@ -93,24 +145,19 @@ void OpenClosingDocument(const char *document, const char *extension) {
     if (!StartsWithNoCase(document, "http://") && !StartsWithNoCase(document, "https://")) {
       if (CutAtLastBackslash(folder)) workingFolder = folder;
     }
-    HINSTANCE shell = ShellExecuteA(NULL, "open", document, NULL, workingFolder, SW_SHOW);
-    const bool elevated = RunsElevated();
-    const HKEY root = elevated ? HKEY_LOCAL_MACHINE : HKEY_CLASSES_ROOT;
-    const char *classes = elevated ? "Software\\Classes\\" : "";
-    // The key of the class's command is put together in the document copy, which the
-    // shell no longer needs.
-    if (reinterpret_cast<INT_PTR>(shell) <= 32 && CopyBounded(command, kCommandBuf, classes) &&
-        AppendBounded(command, kCommandBuf, extension) &&
-        ReadKeyDefault(root, command, command) == ERROR_SUCCESS && command[0] != '\0' &&
-        CopyBounded(folder, kDocumentBuf, classes) &&
-        AppendBounded(folder, kDocumentBuf, command) &&
-        AppendBounded(folder, kDocumentBuf, "\\shell\\open\\command") &&
-        ReadKeyDefault(root, folder, command) == ERROR_SUCCESS &&
-        AppendDocument(command, document)) {
-      if (elevated)
-        StartByProgramPath(command);
-      else
-        WinExec(command, SW_SHOW);
+    if (RunsElevated()) {
+      // Opened by this process, the document's program would run elevated on the
+      // desktop of the user it was elevated over: without the desktop's shell it stays
+      // closed.
+      if (!OpenAsDesktopUser(document, workingFolder)) NoteEvent("document-not-opened", document);
+    } else if (reinterpret_cast<INT_PTR>(
+                   ShellExecuteA(NULL, "open", document, NULL, workingFolder, SW_SHOW)) <= 32 &&
+               ReadKeyDefault(HKEY_CLASSES_ROOT, extension, command) == ERROR_SUCCESS &&
+               command[0] != '\0' &&
+               AppendBounded(command, kCommandBuf, "\\shell\\open\\command") &&
+               ReadKeyDefault(HKEY_CLASSES_ROOT, command, command) == ERROR_SUCCESS &&
+               AppendDocument(command, document)) {
+      WinExec(command, SW_SHOW);
     }
   }
   FreeBlock(command);

@@ -1,7 +1,12 @@
 // Font removal: the font resource, its entry in the system's font list, the broadcast.
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shlobj.h>
+
 #include "data/data.h"
 #include "passes/actions.h"
 #include "passes/passes.h"
+#include "paths/paths.h"
 
 namespace {
 
@@ -65,6 +70,43 @@ void ReadLastMacFullName(HANDLE file, DWORD tableOffset, char *name) {
   }
 }
 
+// True when the font list's `data` names the file at `path` as the list writes names: the
+// full path, or the name alone for a file in the Fonts folder.
+bool NamesFile(const char *path, char *data) {
+  if (FindLastBackslash(data)) return EqualsNoCase(path, data);
+  char folder[kPathBuf], fonts[kPathBuf];
+  if (!CopyBounded(folder, kPathBuf, path) || !CutAtLastBackslash(folder)) return false;
+  return EqualsNoCase(path + TextLength(folder) + 1, data) &&
+         GetSpecialFolder(fonts, CSIDL_FONTS) && EqualsNoCase(folder, fonts);
+}
+
+// Deletes the font list's value `name` only when it names the file at `path`. The name was
+// read from a file that may not be the product's own (a user could have written it), so a
+// value that names any other file, or holds no text terminated within its data, belongs to
+// another font: it stays, and the log says so.
+void RemoveListedValue(const char *path, const char *name) {
+  const char *list = g.isNT ? "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"
+                            : "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
+  ScopedKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, list, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.Receive()) !=
+      ERROR_SUCCESS)
+    return;
+  char data[kPathBuf];
+  DWORD type = REG_NONE, size = sizeof(data);
+  LONG result = QueryValue(key, name, &type, reinterpret_cast<BYTE *>(data), &size);
+  if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) return;  // none, or unreadable
+  DWORD n = 0;
+  while (result == ERROR_SUCCESS && n < size && data[n] != '\0') ++n;
+  if (result == ERROR_SUCCESS && type == REG_SZ && n < size && NamesFile(path, data)) {
+    ActDeleteValue(key, name);
+    return;
+  }
+  char value[kPathBuf + kNameBuf];
+  if (CopyBounded(value, sizeof(value), list) && AppendBounded(value, sizeof(value), "\\\\") &&
+      AppendBounded(value, sizeof(value), name))
+    NoteKeyOutcome(blockfmt::ROOT_HKLM, value, OUTCOME_KEPT_OTHER);
+}
+
 }  // namespace
 
 void ReadFontFullName(const char *path, char *name) {
@@ -80,16 +122,7 @@ void RemoveFont(const char *path) {
   char name[kNameBuf];
   ReadFontFullName(path, name);
   ActRemoveFont(path);
-  if (name[0] != '\0') {
-    // ReadFontFullName leaves room for the suffix.
-    lstrcatA(name, kTrueTypeSuffix);
-    const char *list = g.isNT ? "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"
-                              : "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
-    HKEY key;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, list, &key) == ERROR_SUCCESS) {
-      ActDeleteValue(key, name);
-      RegCloseKey(key);
-    }
-  }
+  // ReadFontFullName leaves room for the suffix.
+  if (name[0] != '\0') RemoveListedValue(path, lstrcatA(name, kTrueTypeSuffix));
   ActBroadcastFontChange();
 }

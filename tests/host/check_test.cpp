@@ -79,7 +79,7 @@ TEST(Check, FindingsOfManifests) {
       {With(R"("options": {"preRemoval": "stop.exe", "closingDocument": "C:\\V\\bye.txt"})"), {}},
       // Read by characters: a second byte 0x5C is no backslash.
       {With(R"("codePage": 932, "folders": [{"folder": "C:\\データ\\能\\予", "levels": 2}],
-            "files": [{"folder": "C:\\能users\\V", "name": "v.dll", "flags": ["selfRegister"]}],
+            "files": [{"folder": "C:\\能users\\V", "name": "v.dll", "flags": ["selfRegister", "font"]}],
             "registry": [{"root": "HKCU", "key": "Software\\ソ\\表", "value": "能"}],
             "patterns": ["\\\\能\\表\\予\\*.*"])"),
        {}},
@@ -120,6 +120,8 @@ TEST(Check, FindingsOfManifests) {
       {R"("files": [{"folder": "C:\\Windows", "name": "v.dll"}])", "files[0]"},
       {R"("files": [{"folder": "C:\\Users\\Public\\V", "name": "v.dll",
           "flags": ["selfRegister"]}])",
+       "files[0].flags"},
+      {R"("files": [{"folder": "C:\\ProgramData\\V", "name": "v.ttf", "flags": ["font"]}])",
        "files[0].flags"},
       {R"("files": [{"folder": "C:\\P\\..\\Windows", "name": "a"}])", "files[0].folder"},
       {R"("files": [{"folder": ".\\.", "name": "a"}])", "files[0].folder"},

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <ole2.h>
 
 #include <string>
 #include <vector>
 
+#include "app/run.h"
 #include "support/testenv.h"
 
 using testenv::CurrentFolder;
@@ -134,60 +137,60 @@ TEST_F(PreRemovalTest, MissingOrTooLongCommandStartsNothing) {
 
 using ClosingDocumentTest = ExternalTest;
 
-TEST_F(ClosingDocumentTest, ShellOpensADocumentThroughItsHandlerInItsFolder) {
+// Elevated, as the test prefix runs, the document is handed to the desktop's shell. Its
+// handler starts without this process's environment, where the probe's settings name
+// another marker: it is the shell's child, not ours. It opens in the document's folder.
+TEST_F(ClosingDocumentTest, ElevatedTheDesktopsShellOpensTheDocumentInItsFolder) {
+  ASSERT_TRUE(RunsElevated());
+  ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));  // as the run does at its start
   RegisterClass(".tallowindoc", "TallowinTest.Document", probe_ + " \"%1\"");
   std::string folder = dir_ / "Read Me", document = folder + "\\closing notes.tallowindoc";
   testenv::MakeDirs(folder);
   testenv::WriteText(document, "notes");
-  testenv::ProbeEnv env(marker_, 0);
+  const std::string settings = testenv::TestProgramDir() + "\\preremoval_probe.exe.settings";
+  ASSERT_TRUE(testenv::WriteText(settings, "0 0 " + marker_));
+  testenv::ProbeEnv env(marker_ + ".ours", 0);
   OpenClosingDocument(document.c_str(), ".tallowinnone");
   Lines lines = WaitForMarker(marker_);
+  DeleteFileA(settings.c_str());
+  OleUninitialize();
   ASSERT_EQ(3u, lines.size());
   EXPECT_EQ(folder, lines[0]);
   EXPECT_EQ(document, lines[2]);
+  EXPECT_FALSE(testenv::FileExists(marker_ + ".ours"));
   // The probe may still be ending in that folder; let it go before the cleanup.
   DeleteFileA(document.c_str());
   for (int i = 0; i < 100 && !RemoveDirectoryA(folder.c_str()); ++i) Sleep(50);
 }
 
-// The shell fails on a missing document and the fallback class takes over: its command is
-// cut at the placeholder, and only a document with a blank is quoted. Elevated, as the test
-// prefix runs, it looks at the machine's classes alone and starts a program only by its
-// full path, never one that would be looked for; a class without an open command, or with
-// the placeholder alone, opens nothing.
-TEST_F(ClosingDocumentTest, FallbackTakesMachineClassesAndFullProgramPathsAndAppendsTheDocument) {
+DWORD WINAPI OpenWithoutCom(void *document) {
+  OpenClosingDocument(static_cast<const char *>(document), ".tallowinfb");
+  return 0;
+}
+
+// When the desktop's shell cannot be asked (here on a thread without COM, where the first
+// call fails), an elevated run opens nothing itself, not through the shell and not through
+// the machine's class command, and logs the document as not opened.
+TEST_F(ClosingDocumentTest, ElevatedWithoutTheDesktopsShellNothingOpensAndTheLogSaysSo) {
   ASSERT_TRUE(RunsElevated());
-  const std::string unquoted = testenv::TestProgramDir() + "\\preremoval_probe.exe",
-                    blank = dir_ / "missing page.tallowinx", plain = dir_ / "missing.tallowinx";
-  ASSERT_EQ(std::string::npos, unquoted.find(' '));
-  // Where a search would find the probe by its name alone.
-  SetCurrentDirectoryA(testenv::TestProgramDir().c_str());
-  const HKEY machine = HKEY_LOCAL_MACHINE;
-  const struct {
-    std::string command;
-    HKEY root;                      // null: no class at all
-    std::string document, started;  // the probe's command line; "": nothing starts
-  } cases[] = {{probe_ + " \"%1\" /extra", machine, blank, probe_ + "  \"" + blank + "\""},
-               {probe_ + " %1 tail", machine, plain, probe_ + "  " + plain},
-               {probe_ + " /whole", machine, plain, probe_ + " /whole " + plain},
-               {unquoted + " %1", machine, plain, unquoted + "  " + plain},
-               {probe_ + " %1", HKEY_CURRENT_USER, plain, ""},
-               {"preremoval_probe.exe %1", machine, plain, ""},
-               {"", machine, plain, ""},
-               {"\"%1\"", machine, plain, ""},
-               {"", nullptr, plain, ""}};
-  int n = 0;
-  for (const auto &c : cases) {
-    DeleteFileA(marker_.c_str());
-    const std::string extension = ".tallowinfb" + std::to_string(++n);
-    if (c.root)
-      RegisterClass(extension, "TallowinTest.Fallback" + std::to_string(n), c.command, {c.root});
-    testenv::ProbeEnv env(marker_, 0);
-    OpenClosingDocument(c.document.c_str(), extension.c_str());
-    const Lines lines = WaitForMarker(marker_, c.started.empty() ? 1500 : 15000);
-    EXPECT_EQ(c.started, lines.size() > 1 ? lines[1] : "") << c.command;
-    EXPECT_EQ(c.started.empty() ? "" : c.document, lines.empty() ? "" : lines.back()) << c.command;
-  }
+  RegisterClass(".tallowinfb", "TallowinTest.Fallback", probe_ + " \"%1\"", {HKEY_LOCAL_MACHINE});
+  const std::string document = dir_ / "page.tallowinfb", log = dir_ / "run.log";
+  ASSERT_TRUE(testenv::WriteText(document, "page"));
+  testenv::ProbeEnv env(marker_, 0);
+  testenv::PrepareRunState(dir_.path());
+  lstrcpyA(g.logPath, log.c_str());
+  OpenRunLog("");
+  HANDLE thread =
+      CreateThread(nullptr, 0, OpenWithoutCom, const_cast<char *>(document.c_str()), 0, nullptr);
+  ASSERT_NE(nullptr, thread);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 15000));
+  CloseHandle(thread);
+  FinishRun(0);
+  testenv::ReleaseRunState();
+  EXPECT_TRUE(WaitForMarker(marker_, 1500).empty());
+  const Lines lines = testenv::ReadLines(log);
+  ASSERT_EQ(5u, lines.size());
+  EXPECT_EQ("document-not-opened " + document, lines[3]);
 }
 
 TEST_F(ClosingDocumentTest, ReadKeyDefaultReadsWholeValuesOnly) {

@@ -1,12 +1,17 @@
 // TrueType full names read from real files, and font removal from the system's font lists.
 #include <gtest/gtest.h>
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shlobj.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "app/run.h"
 #include "app/state.h"
 #include "passes/passes.h"
+#include "paths/paths.h"
 #include "support/testenv.h"
 
 namespace {
@@ -116,6 +121,71 @@ TEST_F(FontTest, ARealTrueTypeFontGivesItsMacintoshFullName) {
   EXPECT_EQ("DejaVu Sans", Name(std::string(path)));
 }
 
+// The name comes from a file that may not be the product's (a user could have written it):
+// the list's value goes only when it names that file, by full path or, in the Fonts folder,
+// by name; any other stays, logged, and a silent run does not fail for it. The file goes.
+TEST_F(FontTest, TheListsValueGoesOnlyWhenItNamesTheListedFile) {
+  g.isNT = 1;
+  g.silent = 1;
+  char fonts[MAX_PATH];
+  ASSERT_TRUE(GetSpecialFolder(fonts, CSIDL_FONTS));
+  const std::string own = "Tallowin Probe " + std::to_string(GetCurrentProcessId()) + " ";
+  const std::string system = "Segoe UI (TrueType)", systemData = "segoeui.ttf";
+  const bool systemListed = testenv::RegValueExists(HKEY_LOCAL_MACHINE, kNtFonts, system);
+  if (!systemListed) {
+    ASSERT_TRUE(testenv::SetRegString(HKEY_LOCAL_MACHINE, kNtFonts, system, systemData));
+  }
+  std::string upper = dir_ / "f1.ttf";
+  for (char &c : upper) c = char(toupper(static_cast<unsigned char>(c)));
+  const struct {
+    std::string folder, name, font;  // "" font: the row's own
+    DWORD type;
+    std::string data;  // "" data: the file's own full path
+    bool terminated, goes;
+  } rows[] = {
+      {dir_.path(), "f0.ttf", "", REG_SZ, "", true, true},
+      {dir_.path(), "f1.ttf", "", REG_SZ, upper, true, true},
+      {fonts, "tallowin-probe.ttf", "", REG_SZ, "TALLOWIN-probe.ttf", true, true},
+      {dir_.path(), "f3.ttf", "", REG_SZ, "f3.ttf", true, false},  // not in the Fonts folder
+      {dir_.path(), "f4.ttf", "", REG_SZ, dir_ / "f0.ttf", true, false},
+      {dir_.path(), "f5.ttf", "", REG_SZ, "", false, false},
+      {dir_.path(), "f6.ttf", "", REG_EXPAND_SZ, "", true, false},
+      {dir_.path(), "f7.ttf", "", REG_SZ, std::string(fonts) + "\f7.ttf", true, false},
+      {dir_.path(), "segoeui.ttf", "Segoe UI", REG_SZ, systemData, true, false}};
+  std::vector<std::string> values, kept;
+  for (int i = 0; i < int(sizeof rows / sizeof rows[0]); ++i) {
+    const auto &r = rows[i];
+    const std::string font = r.font.empty() ? own + std::to_string(i) : r.font;
+    const std::string file = state_.File(r.folder, r.name, blockfmt::FE_FONT);
+    // A byte other than 0 after the text, or the system would count a terminator in.
+    const std::string data = (r.data.empty() ? file : r.data) + (r.terminated ? "" : "!");
+    ASSERT_TRUE(testenv::WriteBytes(file, MakeFont({{1, 4, font}})));
+    values.push_back(font + " (TrueType)");
+    if (r.font.empty()) {
+      ASSERT_TRUE(testenv::SetRegValue(HKEY_LOCAL_MACHINE, kNtFonts, values.back(), r.type,
+                                       data.c_str(),
+                                       DWORD(r.terminated ? data.size() + 1 : data.size() - 1)));
+    }
+    if (!r.goes)  // logged last row first, as the pass goes
+      kept.insert(kept.begin(), "kept-other HKEY_LOCAL_MACHINE\\" + std::string(kNtFonts) + "\\\\" +
+                                    values.back());
+  }
+  lstrcpyA(g.logPath, (dir_ / "run.log").c_str());
+  OpenRunLog("");
+  RemoveFiles();
+  EXPECT_EQ(0, FinishRun(0));
+  std::vector<std::string> logged;
+  for (const std::string &line : testenv::ReadLines(dir_ / "run.log"))
+    if (line.rfind("kept-", 0) == 0) logged.push_back(line);
+  EXPECT_EQ(kept, logged);
+  for (int i = 0; i < int(values.size()); ++i) {
+    EXPECT_FALSE(testenv::FileExists(rows[i].folder + "\\" + rows[i].name)) << i;
+    EXPECT_NE(rows[i].goes, testenv::RegValueExists(HKEY_LOCAL_MACHINE, kNtFonts, values[i])) << i;
+    if (rows[i].font.empty()) RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kNtFonts, values[i].c_str());
+  }
+  if (!systemListed) RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kNtFonts, system.c_str());
+}
+
 // A top-level window whose thread looks at no message until `release` (or 30 seconds).
 DWORD WINAPI HoldWindow(void *events) {
   HWND window =
@@ -137,6 +207,7 @@ TEST_F(FontTest, RemovalDeletesTheValueOfItsOwnFamilyAndBroadcasts) {
   ASSERT_NE(nullptr, window);
   std::string name = "Tallowin Probe " + std::to_string(GetCurrentProcessId());
   std::string value = name + " (TrueType)", path = dir_ / "probe.ttf";
+  // Outside the Fonts folder the list holds a font by its full path.
   ASSERT_TRUE(testenv::WriteBytes(path, MakeFont({{1, 4, name}})));
   auto has = [](const char *key, const std::string &v) {
     return testenv::RegValueExists(HKEY_LOCAL_MACHINE, key, v);
@@ -144,8 +215,8 @@ TEST_F(FontTest, RemovalDeletesTheValueOfItsOwnFamilyAndBroadcasts) {
   for (DWORD nt : {1u, 0u}) {
     g.isNT = nt;
     for (const char *key : {kNtFonts, k9xFonts}) {
-      ASSERT_TRUE(testenv::SetRegString(HKEY_LOCAL_MACHINE, key, value, "probe.ttf"));
-      ASSERT_TRUE(testenv::SetRegString(HKEY_LOCAL_MACHINE, key, name, "probe.ttf"));
+      ASSERT_TRUE(testenv::SetRegString(HKEY_LOCAL_MACHINE, key, value, path));
+      ASSERT_TRUE(testenv::SetRegString(HKEY_LOCAL_MACHINE, key, name, path));
     }
     fontChanges = 0;
     RemoveFont(path.c_str());

@@ -1,6 +1,8 @@
 // Test helper started as a pre-removal program or as a document handler. Its settings
 // come from the environment, so that its command line is exactly what it was given:
 //   TALLOWIN_PROBE  "<milliseconds to sleep> <exit code> <file to write>"
+// or, without that variable (started by another process than the test's, such as the
+// desktop's shell), from the file "<its own path>.settings", in the same form.
 // The file holds, one per line: the current folder, the whole command line, then each
 // argument after the program name. It is written beside and then moved into place, so
 // that it appears complete.
@@ -25,6 +27,20 @@ int wmain(int argc, wchar_t **argv) {
   unsigned long sleepMs = 0, exitCode = 0;
   int at = 0;
   DWORD n = GetEnvironmentVariableW(L"TALLOWIN_PROBE", settings, 1024);
+  if (n == 0) {
+    wchar_t own[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
+    HANDLE file =
+        CreateFileW((std::wstring(own, length < MAX_PATH ? length : 0) + L".settings").c_str(),
+                    GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    char text[1024] = "";
+    DWORD read = 0;
+    if (file != INVALID_HANDLE_VALUE) ReadFile(file, text, sizeof(text) - 1, &read, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    n = static_cast<DWORD>(
+        MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(read), settings, 1023));
+    settings[n] = L'\0';
+  }
   if (n == 0 || n >= 1024 || swscanf(settings, L"%lu %lu %n", &sleepMs, &exitCode, &at) != 2 ||
       !settings[at])
     return 2;
