@@ -1,9 +1,9 @@
-# make build | make test | make demo. BUILD names the build root (default: build).
+# make build | make test | make demo | make dist. BUILD names the build root (default: build).
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: deps build test demo bench clean format
+.PHONY: deps build test demo bench dist clean format
 
 deps:
 	@bash scripts/install-deps
@@ -22,6 +22,9 @@ test: build
 
 demo: build
 	bash scripts/demo $(BUILD)
+
+dist: build
+	bash scripts/dist $(BUILD)
 
 bench: build
 	bash scripts/bench $(BUILD)

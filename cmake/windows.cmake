@@ -56,9 +56,10 @@ else()
   set(ENTRY_SYMBOL StubEntry)
 endif()
 set(STUB_MAP ${CMAKE_BINARY_DIR}/uninstall.map)
+# No link time in the header (--no-insert-timestamp): the same sources give the same stub.
 target_link_options(uninstall PRIVATE -static -static-libgcc -static-libstdc++ -s
                     -nostartfiles -Wl,-e,${ENTRY_SYMBOL}
-                    -Wl,--gc-sections -Wl,--nxcompat -Wl,--dynamicbase
+                    -Wl,--gc-sections -Wl,--nxcompat -Wl,--dynamicbase -Wl,--no-insert-timestamp
                     -Wl,--require-defined=${LOAD_CONFIG_SYMBOL} -Wl,-Map=${STUB_MAP})
 # The linker leaves the load configuration directory empty: point it at the structure.
 # Then the locator's offset must hold the exe's own size, where an appended block begins.

@@ -240,6 +240,13 @@ bool ReadBlockAt(const uint8_t *image, size_t imageSize, size_t offset, ReadBloc
       case TAG_REGISTRY:
         why = ReadRegistry(&cursor, &r);
         break;
+      case TAG_EMPTY_KEYS: {
+        const size_t before = r.block.registry.size();
+        why = ReadRegistry(&cursor, &r);
+        for (size_t i = before; i < r.block.registry.size(); ++i)
+          r.block.registry[i].onlyIfEmpty = true;
+        break;
+      }
       case TAG_PATTERNS:
         if (flags & RF_NOT_LOADABLE) return damaged(tag, "marked not loadable (flags bit 1)");
         if (patternsUnterminated) {
@@ -265,7 +272,7 @@ bool ReadBlockAt(const uint8_t *image, size_t imageSize, size_t offset, ReadBloc
         break;
     }
     if (why) return damaged(tag, why);
-    if (tag == TAG_FILES || tag == TAG_FOLDERS || tag == TAG_REGISTRY) {
+    if (tag == TAG_FILES || tag == TAG_FOLDERS || tag == TAG_REGISTRY || tag == TAG_EMPTY_KEYS) {
       if (cursor.left() != 0)
         r.notes.push_back("record " + std::to_string(index) + " has " +
                           std::to_string(cursor.left()) + " unused bytes");

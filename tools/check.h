@@ -4,14 +4,21 @@
 #include <vector>
 
 #include "format/block_writer.h"
+#include "manifest.h"
 
 namespace tallowin {
 
 struct Finding {
   bool error;         // false: a warning
+  std::string id;     // the kind of finding, stable across releases ("shared-key")
   std::string where;  // JSON path of the entry ("$.files[2]")
   std::string what;
+  std::string acceptedWhy;  // a warning the manifest accepts: the reason it gives
 };
+
+// Who runs the uninstaller: the user who installed (scope "user", asInvoker), an
+// administrator (scope "machine"), or not known (no uninstall entry).
+enum class Scope { kUnknown, kUser, kMachine };
 
 struct CheckInput {
   const blockfmt::Block *block = nullptr;
@@ -20,6 +27,8 @@ struct CheckInput {
   std::vector<std::string> missingRoles;
   bool fromManifest = false;
   int codePage = 1252;  // of the block's texts
+  Scope scope = Scope::kUnknown;
+  std::vector<Accept> accepts;  // a manifest's; a block holds none
 };
 
 /// True for a folder macro's name (without its '#' marks) that the stub resolves, in any
@@ -31,7 +40,11 @@ bool IsKnownMacro(const std::string &name);
 /// trailing backslash included (the text after the dot is used only after a backslash).
 size_t JoinedLength(const std::string &folder, const std::string &name, size_t installDirLength);
 
-/// All findings, in list order.
+/// The scope that a manifest's uninstall entry gives.
+Scope ScopeOfEntry(const UninstallEntry &entry);
+
+/// All findings, in list order. A warning that an accept names carries its reason in
+/// acceptedWhy; an accept that matches no warning is itself a warning ("accept-unused").
 std::vector<Finding> CheckBlock(const CheckInput &input);
 
 }  // namespace tallowin

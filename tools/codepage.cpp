@@ -331,4 +331,10 @@ size_t FindLastInText(const std::string &text, const char *needle, int codePage)
   return last;
 }
 
+std::string LowerAscii(std::string text) {
+  for (char &c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
 }  // namespace tallowin

@@ -40,4 +40,8 @@ size_t FindInText(const std::string &text, const char *needle, int codePage, siz
 /// The same, for the last place.
 size_t FindLastInText(const std::string &text, const char *needle, int codePage);
 
+/// The text with the ASCII letters A to Z lowered and every other byte kept, as the system
+/// compares paths and key names of code page text without regard to case.
+std::string LowerAscii(std::string text);
+
 }  // namespace tallowin

@@ -2,6 +2,7 @@
 #include "manifest.h"
 
 #include <ctype.h>
+#include <stdlib.h>
 
 #include "codepage.h"
 #include "json_reader.h"
@@ -148,7 +149,7 @@ bool ManifestReader::Document(const json &root) {
   if (!root.is_object()) return Bad("$", "a manifest is a JSON object");
   if (!Keys(root, "$",
             {"$schema", "codePage", "messages", "files", "folders", "registry", "patterns",
-             "options", "uninstallEntry"}))
+             "options", "uninstallEntry", "accept"}))
     return false;
   if (root.contains("codePage")) {
     const json &cp = root["codePage"];
@@ -171,6 +172,31 @@ bool ManifestReader::Document(const json &root) {
   m_->block.hasOptions = true;
   for (const auto &part : parts)
     if (root.contains(part.first) && !(this->*part.second)(root[part.first])) return false;
+  return Accepts(root, "$");
+}
+
+bool ManifestReader::Accepts(const json &obj, const std::string &owner) {
+  if (!obj.contains("accept")) return true;
+  const std::string path = owner + ".accept";
+  const json &list = obj["accept"];
+  if (!Array(list, path)) return false;
+  for (size_t i = 0; i < list.size(); ++i) {
+    const std::string at = path + "[" + std::to_string(i) + "]";
+    const json &a = list[i];
+    if (!Object(a, at) || !Keys(a, at, {"finding", "why"})) return false;
+    Accept accept{owner, "", "", at};
+    const std::pair<const char *, std::string *> texts[] = {{"finding", &accept.finding},
+                                                            {"why", &accept.why}};
+    for (const auto &t : texts) {
+      if (!a.contains(t.first)) return Bad(at + "." + t.first, "required key missing");
+      const json &v = a[t.first];
+      if (!v.is_string()) return Wrong(at + "." + t.first, "a string", v);
+      *t.second = v.get<std::string>();
+      if (t.second->find_first_not_of(" \t") == std::string::npos)
+        return Bad(at + "." + t.first, "must not be empty: an accepted warning says why");
+    }
+    m_->accepts.push_back(accept);
+  }
   return true;
 }
 
@@ -225,19 +251,25 @@ bool ManifestReader::Options(const json &v) {
 bool ManifestReader::Entry(const json &v) {
   const std::string path = "$.uninstallEntry";
   UninstallEntry &e = m_->uninstallEntry;
-  if (!Object(v, path) || !Keys(v, path,
-                                {"id", "displayName", "displayVersion", "publisher", "displayIcon",
-                                 "estimatedSizeKB", "scope"}))
+  if (!Object(v, path) ||
+      !Keys(v, path,
+            {"id", "displayName", "displayVersion", "publisher", "displayIcon", "helpLink",
+             "urlInfoAbout", "comments", "readme", "installDate", "estimatedSizeKB", "scope"}))
     return false;
   // Texts stay UTF-8 for the .reg file, but must also fit the code page.
   const std::pair<const char *, std::string *> texts[] = {{"id", &e.id},
                                                           {"displayName", &e.displayName},
                                                           {"displayVersion", &e.displayVersion},
                                                           {"publisher", &e.publisher},
-                                                          {"displayIcon", &e.displayIcon}};
+                                                          {"displayIcon", &e.displayIcon},
+                                                          {"helpLink", &e.helpLink},
+                                                          {"urlInfoAbout", &e.urlInfoAbout},
+                                                          {"comments", &e.comments},
+                                                          {"readme", &e.readme},
+                                                          {"installDate", &e.installDate}};
   std::string id;
   for (const auto &t : texts) {
-    const bool optional = t.second == &e.displayIcon;
+    const bool optional = &t - texts >= 4;  // all but the first four
     std::string converted;
     if (optional ? !OptionalText(v, t.first, path, &converted)
                  : !RequiredText(v, t.first, path, &converted))
@@ -251,6 +283,13 @@ bool ManifestReader::Entry(const json &v) {
   // On the UTF-8 text, where every backslash byte is a backslash.
   if (e.id.empty() || e.id.find('\\') != std::string::npos || e.id == "." || e.id == "..")
     return Bad(path + ".id", "must be one key name: not empty, no backslash");
+  // As the list of programs reads it: YYYYMMDD.
+  const std::string &d = e.installDate;
+  const int month = d.size() == 8 ? std::atoi(d.substr(4, 2).c_str()) : 0,
+            day = d.size() == 8 ? std::atoi(d.substr(6, 2).c_str()) : 0;
+  if (v.contains("installDate") && (d.find_first_not_of("0123456789") != std::string::npos ||
+                                    month < 1 || month > 12 || day < 1 || day > 31))
+    return Bad(path + ".installDate", "expected a date as YYYYMMDD");
   if (v.contains("estimatedSizeKB")) {
     const json &s = v["estimatedSizeKB"];
     if (!s.is_number_unsigned() || s.get<uint64_t>() > 0xFFFFFFFFull)

@@ -30,8 +30,18 @@ constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\
 struct UninstallEntry {
   bool given = false;
   std::string id, displayName, displayVersion, publisher, displayIcon;
+  std::string helpLink, urlInfoAbout, comments, readme;
+  std::string installDate;  // YYYYMMDD; empty: --write writes the day it runs
   uint32_t estimatedSizeKB = 0;
   bool perUser = false;  // scope "user": below HKCU, else HKLM
+};
+
+/// A warning of `check` that the manifest acknowledges: on the entry at `owner` (a list
+/// entry such as "$.registry[2]", or "$" for the findings outside the four lists), the
+/// finding `finding`, for the reason `why`.
+struct Accept {
+  std::string owner, finding, why;
+  std::string where;  // the accept itself ("$.registry[2].accept[0]")
 };
 
 struct Manifest {
@@ -40,6 +50,7 @@ struct Manifest {
   std::vector<std::string> missingRoles;  // roles a by-name table leaves out
   bool messagesByRole = false;
   UninstallEntry uninstallEntry;
+  std::vector<Accept> accepts;  // not part of the block: `check` reads them from the manifest
 };
 
 /// Values for ${NAME} in the manifest's texts (--set NAME=VALUE), in UTF-8.

@@ -32,7 +32,7 @@ std::string BlockToManifestJson(const Block &block, int codePage, std::vector<st
     for (const FileItem &f : block.files) {
       ordered_json e;
       e["folder"] = text(f.folder);
-      e["name"] = text(f.name);
+      if (!f.name.empty()) e["name"] = text(f.name);
       ordered_json flags = ordered_json::array();
       uint8_t known = 0;
       for (const FileFlagName &n : kFileFlags) {
@@ -72,6 +72,16 @@ std::string BlockToManifestJson(const Block &block, int codePage, std::vector<st
       SplitRegistryPath(r.path, codePage, &key, &value, &hasValue);
       e["key"] = text(key);
       if (hasValue) e["value"] = text(value);
+      if (r.onlyIfEmpty) e["ifEmpty"] = true;
+      // The block holds only the removal of the entry's key; its values are the installer's.
+      const std::string prefix = std::string(kUninstallKey) + "\\";
+      if (notes && !hasValue && (r.root == ROOT_HKLM || r.root == ROOT_HKCU) &&
+          key.size() > prefix.size() &&
+          LowerAscii(key.substr(0, prefix.size())) == LowerAscii(prefix))
+        notes->push_back("$.registry[" + std::to_string(list.size()) +
+                         "] removes an uninstall entry's key: the block holds no more of "
+                         "uninstallEntry (its names, version, publisher, ...), so it is shown "
+                         "as a registry entry");
       list.push_back(e);
     }
     out["registry"] = list;
@@ -81,15 +91,16 @@ std::string BlockToManifestJson(const Block &block, int codePage, std::vector<st
     for (const std::string &p : block.patterns) list.push_back(text(p));
     out["patterns"] = list;
   }
-  if (block.hasOptions) {
-    ordered_json o;
-    o["wait"] = (block.options.flags & OPT_WAIT) != 0;
-    o["themedControls"] = (block.options.flags & OPT_THEMED_CONTROLS) != 0;
-    if (!block.options.preRemoval.empty()) o["preRemoval"] = text(block.options.preRemoval);
-    if (!block.options.closingDocument.empty())
-      o["closingDocument"] = text(block.options.closingDocument);
-    out["options"] = o;
-  }
+  // Every manifest gives an options record, all off when "options" is left out.
+  ordered_json o = ordered_json::object();
+  if (block.options.flags & OPT_WAIT) o["wait"] = true;
+  if (block.options.flags & OPT_THEMED_CONTROLS) o["themedControls"] = true;
+  if (!block.options.preRemoval.empty()) o["preRemoval"] = text(block.options.preRemoval);
+  if (!block.options.closingDocument.empty())
+    o["closingDocument"] = text(block.options.closingDocument);
+  if (!o.empty()) out["options"] = o;
+  if (!block.hasOptions && notes)
+    notes->push_back("the block has no options record: packing this manifest adds one, all off");
   return out.dump(2) + "\n";
 }
 

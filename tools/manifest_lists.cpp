@@ -21,7 +21,7 @@ bool ManifestReader::Files(const json &v) {
     const std::string path = At("files", i);
     const json &e = v[i];
     FileItem f;
-    if (!Object(e, path) || !Keys(e, path, {"folder", "name", "flags"}) ||
+    if (!Object(e, path) || !Keys(e, path, {"folder", "name", "flags", "accept"}) ||
         !RequiredText(e, "folder", path, &f.folder) || !OptionalText(e, "name", path, &f.name))
       return false;
     if (e.contains("flags")) {
@@ -38,6 +38,7 @@ bool ManifestReader::Files(const json &v) {
       }
     }
     m_->block.files.push_back(f);
+    if (!Accepts(e, path)) return false;
   }
   return true;
 }
@@ -48,7 +49,8 @@ bool ManifestReader::Folders(const json &v) {
     const std::string path = At("folders", i);
     const json &e = v[i];
     FolderItem f;
-    if (!Object(e, path) || !Keys(e, path, {"folder", "secondFolder", "name", "levels"}) ||
+    if (!Object(e, path) ||
+        !Keys(e, path, {"folder", "secondFolder", "name", "levels", "accept"}) ||
         !RequiredText(e, "folder", path, &f.folder) ||
         !OptionalText(e, "secondFolder", path, &f.secondFolder) ||
         !OptionalText(e, "name", path, &f.name))
@@ -61,6 +63,7 @@ bool ManifestReader::Folders(const json &v) {
       f.levels = static_cast<uint8_t>(l.get<uint64_t>());
     }
     m_->block.folders.push_back(f);
+    if (!Accepts(e, path)) return false;
   }
   return true;
 }
@@ -71,7 +74,8 @@ bool ManifestReader::Registry(const json &v) {
     const std::string path = At("registry", i);
     const json &e = v[i];
     RegistryItem r;
-    if (!Object(e, path) || !Keys(e, path, {"root", "key", "value"})) return false;
+    if (!Object(e, path) || !Keys(e, path, {"root", "key", "value", "ifEmpty", "accept"}))
+      return false;
     if (!e.contains("root")) return Bad(path + ".root", "required key missing");
     const json &root = e["root"];
     if (root.is_string()) {
@@ -103,7 +107,15 @@ bool ManifestReader::Registry(const json &v) {
       return Bad(path + ".key",
                  "ends in the first byte of a double-byte character, which would take in the "
                  "backslash before the value");
+    if (e.contains("ifEmpty")) {
+      if (!e["ifEmpty"].is_boolean())
+        return Wrong(path + ".ifEmpty", "true or false", e["ifEmpty"]);
+      r.onlyIfEmpty = e["ifEmpty"].get<bool>();
+      if (r.onlyIfEmpty && named)
+        return Bad(path + ".ifEmpty", "names a key removed when empty: give no \"value\"");
+    }
     m_->block.registry.push_back(r);
+    if (!Accepts(e, path)) return false;
   }
   return true;
 }
@@ -111,10 +123,16 @@ bool ManifestReader::Registry(const json &v) {
 bool ManifestReader::Patterns(const json &v) {
   if (!Array(v, "$.patterns")) return false;
   for (size_t i = 0; i < v.size(); ++i) {
+    // A text, or an object with the text as "path" when it carries an accept list.
+    const std::string at = At("patterns", i);
+    const bool object = v[i].is_object();
+    if (object && !Keys(v[i], at, {"path", "accept"})) return false;
+    if (object && !v[i].contains("path")) return Bad(at + ".path", "required key missing");
     std::string p;
-    if (!Text(v[i], At("patterns", i), &p)) return false;
-    if (p.empty()) return Bad(At("patterns", i), "an empty pattern would end the list");
+    if (!Text(object ? v[i]["path"] : v[i], object ? at + ".path" : at, &p)) return false;
+    if (p.empty()) return Bad(at, "an empty pattern would end the list");
     m_->block.patterns.push_back(p);
+    if (object && !Accepts(v[i], at)) return false;
   }
   return true;
 }

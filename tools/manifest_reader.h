@@ -24,6 +24,8 @@ class ManifestReader {
   bool Folders(const json &v);
   bool Registry(const json &v);
   bool Patterns(const json &v);
+  /// The "accept" list of the object at `owner`, when it has one.
+  bool Accepts(const json &obj, const std::string &owner);
 
   bool Bad(const std::string &path, const std::string &what) { return Fail(fault_, path, what); }
   bool Wrong(const std::string &path, const char *want, const json &v);

@@ -54,12 +54,78 @@ bool ReadPeHeaders(const std::vector<uint8_t> &image, PeHeaders *out, Fault *fau
     return Fail(fault, "", "its optional header is cut short");
   out->pe32Plus = plus;
   out->checksumAt = opt + 64;
+  out->directoriesAt = dirs;
+  out->directoryCount = (opt + optSize - dirs) / 8;
+  if (Get(image, countAt, 4) < out->directoryCount) out->directoryCount = Get(image, countAt, 4);
+  out->sectionsAt = opt + optSize;
+  out->sectionCount = static_cast<uint16_t>(Get(image, pe + 6, 2));
+  if ((size - out->sectionsAt) / 40 < out->sectionCount) out->sectionCount = 0;
+  // What the program itself occupies: a block or a certificate table never starts there.
+  out->programEnd = Get(image, opt + 60, 4);  // size of the headers
+  const size_t sections = opt + optSize, count = Get(image, pe + 6, 2);
+  for (size_t i = 0; i < count && sections + 40 * (i + 1) <= size; ++i) {
+    const size_t at = sections + 40 * i;
+    const uint64_t rawSize = Get(image, at + 16, 4), rawStart = Get(image, at + 20, 4);
+    if (rawSize && rawStart + rawSize > out->programEnd)
+      out->programEnd = static_cast<size_t>(rawStart + rawSize);
+  }
   const size_t entry = dirs + 8 * kSecurityEntry;
   if (Get(image, countAt, 4) > kSecurityEntry && entry + 8 <= opt + optSize) {
     out->securityAt = entry;
     out->certOffset = Get(image, entry, 4);
     out->certSize = Get(image, entry + 4, 4);
   }
+  return true;
+}
+
+bool RvaToFileOffset(const std::vector<uint8_t> &image, const PeHeaders &h, uint32_t rva,
+                     uint32_t size, size_t *at) {
+  for (uint32_t i = 0; i < h.sectionCount; ++i) {
+    const size_t s = h.sectionsAt + 40 * i;
+    const uint64_t virtualSize = Get(image, s + 8, 4), virtualAt = Get(image, s + 12, 4);
+    const uint64_t rawSize = Get(image, s + 16, 4), rawAt = Get(image, s + 20, 4);
+    const uint64_t held = virtualSize < rawSize ? virtualSize : rawSize;
+    if (rva < virtualAt || uint64_t{rva} + size > virtualAt + held) continue;
+    const uint64_t offset = rawAt + (rva - virtualAt);
+    if (offset + size > image.size()) return false;
+    *at = static_cast<size_t>(offset);
+    return true;
+  }
+  return false;
+}
+
+bool FindResource(const std::vector<uint8_t> &image, const PeHeaders &h, uint32_t type, uint32_t id,
+                  size_t *at, size_t *size) {
+  constexpr uint32_t kResourceEntry = 2;
+  if (h.directoryCount <= kResourceEntry) return false;
+  const uint32_t rsrcRva = Get(image, h.directoriesAt + 8 * kResourceEntry, 4);
+  const uint32_t rsrcSize = Get(image, h.directoriesAt + 8 * kResourceEntry + 4, 4);
+  size_t base = 0;
+  if (rsrcRva == 0 || !RvaToFileOffset(image, h, rsrcRva, rsrcSize, &base)) return false;
+  // Three levels: type, id, language (the first). Each offset is checked against the
+  // resource section, so a damaged table cannot lead the walk anywhere else.
+  uint32_t node = 0;
+  const uint32_t wanted[] = {type, id, 0};
+  for (int level = 0; level < 3; ++level) {
+    if (node > rsrcSize || rsrcSize - node < 16) return false;
+    const size_t dir = base + node;
+    const uint32_t entries = Get(image, dir + 12, 2) + Get(image, dir + 14, 2);
+    if ((rsrcSize - node - 16) / 8 < entries) return false;
+    bool found = false;
+    for (uint32_t i = 0; i < entries && !found; ++i) {
+      const uint32_t name = Get(image, dir + 16 + 8 * i, 4);
+      const uint32_t target = Get(image, dir + 20 + 8 * i, 4);
+      const bool isDirectory = (target & 0x80000000u) != 0;
+      if ((level < 2 && name != wanted[level]) || isDirectory != (level < 2)) continue;
+      node = target & 0x7FFFFFFFu;
+      found = true;
+    }
+    if (!found) return false;
+  }
+  if (node > rsrcSize || rsrcSize - node < 16) return false;
+  const uint32_t dataRva = Get(image, base + node, 4), dataSize = Get(image, base + node + 4, 4);
+  if (!RvaToFileOffset(image, h, dataRva, dataSize, at)) return false;
+  *size = dataSize;
   return true;
 }
 
@@ -84,6 +150,12 @@ bool RemoveCertificateTable(std::vector<uint8_t> *image, size_t blockStart, size
                             " bytes at offset " + std::to_string(start) + ")";
   if (start < keepBelow && start < image->size())
     return Fail(fault, "", "its " + table + " claims the program's own headers or data");
+  if (start < h.programEnd && start < image->size())
+    return Fail(fault, "",
+                "its " + table + " starts inside the program's own sections, which end at offset " +
+                    std::to_string(h.programEnd) +
+                    ": the stub was changed after it was signed; take the signature off "
+                    "(osslsigncode remove-signature) or pack the unsigned stub");
   if (end == image->size()) {
     image->resize(start);
   } else if (start < blockStart && start < image->size()) {

@@ -18,6 +18,11 @@ struct PeHeaders {
   size_t securityAt = 0;    // file offset of the certificate table's entry; 0: none
   uint32_t certOffset = 0;  // the table as the entry gives it (a file offset)
   uint32_t certSize = 0;
+  size_t directoriesAt = 0;  // file offset of the data directories
+  uint32_t directoryCount = 0;
+  size_t sectionsAt = 0;  // file offset of the section table
+  uint32_t sectionCount = 0;
+  size_t programEnd = 0;  // end of the headers and of the last section's raw data
 
   bool Signed() const { return securityAt != 0 && (certOffset != 0 || certSize != 0); }
   /// "PE32 i386" or "PE32+ x86-64".
@@ -27,6 +32,16 @@ struct PeHeaders {
 /// Reads the headers of a PE32 i386 or PE32+ x86-64 program; false with the reason for
 /// anything else.
 bool ReadPeHeaders(const std::vector<uint8_t> &image, PeHeaders *out, Fault *fault);
+
+/// The file range [*at, *at + size) of the data at `rva`, when one section's raw data holds
+/// all of it; false otherwise.
+bool RvaToFileOffset(const std::vector<uint8_t> &image, const PeHeaders &headers, uint32_t rva,
+                     uint32_t size, size_t *at);
+
+/// The file range of the resource of `type` and `id` in its first language; false when the
+/// program has none or its resource table does not lead to one inside the file.
+bool FindResource(const std::vector<uint8_t> &image, const PeHeaders &headers, uint32_t type,
+                  uint32_t id, size_t *at, size_t *size);
 
 /// The image's checksum as the system computes it (the checksum field itself skipped).
 uint32_t PeChecksum(const std::vector<uint8_t> &image, size_t checksumAt);

@@ -239,6 +239,26 @@ LONG EnumSubkeyHeld(HKEY key, DWORD index, wchar_t *name, DWORD *size) {
   }
 }
 
+// The subkeys and values that the run has left.
+LONG CountKeyItemsHeld(HKEY key, DWORD *subkeys, DWORD *values) {
+  wchar_t name[256];
+  DWORD size = sizeof name / sizeof name[0];
+  LONG result;
+  for (*subkeys = 0; (result = EnumSubkeyHeld(key, *subkeys, name, &size)) == ERROR_SUCCESS;
+       size = sizeof name / sizeof name[0])
+    ++*subkeys;
+  if (result != ERROR_NO_MORE_ITEMS) return result;
+  *values = 0;
+  char value[16384];
+  for (DWORD i = 0;; ++i) {
+    DWORD length = sizeof value;
+    result = RegEnumValueA(key, i, value, &length, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+    if (result != ERROR_SUCCESS) return result;
+    if (!picture.goneValues.count(ValueName(key, value))) ++*values;
+  }
+}
+
 bool CanOpenForWritingHeld(const char *path) {
   // A file that the run would have made writable is still read-only here: its sharing is
   // tested by a read open, which no read-only attribute refuses.
@@ -264,7 +284,11 @@ int StartProgramHeld(const char *program, const char *arguments, int) {
   return 1;
 }
 
-bool StartSelfDeletionHeld() { return true; }
+// The parents the script would be given, as the real start works them out.
+bool StartSelfDeletionHeld() {
+  g.parentLevels = g.isNT ? SafeParentLevels() : 0;
+  return true;
+}
 
 const char *KeywordHeld(const char *keyword) {
   const std::string k = keyword;
@@ -292,6 +316,7 @@ const HoldBack kHoldBack = {DeleteFileHeld,
                             QueryValueHeld,
                             KeyGone,
                             EnumSubkeyHeld,
+                            CountKeyItemsHeld,
                             KeywordHeld};
 
 std::wstring Wide(const std::string &utf8) {

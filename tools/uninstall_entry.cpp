@@ -2,6 +2,7 @@
 #include "uninstall_entry.h"
 
 #include <stdint.h>
+#include <time.h>
 
 #include <vector>
 
@@ -10,6 +11,7 @@
 #endif
 
 #include "file_io.h"
+#include "pe_image.h"
 
 namespace tallowin {
 
@@ -30,8 +32,9 @@ bool IsFullPath(const std::string &p) {
 
 // The values and the key (below its root), or false for a program path that an installer
 // could not have meant: quotes or control characters would break the command lines.
-bool Values(const Manifest &m, const std::string &exe, std::string *key, std::vector<Value> *out,
-            Fault *fault) {
+// `installDate` is the manifest's, or for --write the day it runs when the manifest has none.
+bool Values(const Manifest &m, const std::string &exe, const std::string &installDate,
+            std::string *key, std::vector<Value> *out, Fault *fault) {
   const UninstallEntry &e = m.uninstallEntry;
   if (!e.given) return Fail(fault, "$.uninstallEntry", "the manifest has no uninstall entry");
   const size_t slash = exe.rfind('\\');
@@ -54,6 +57,14 @@ bool Values(const Manifest &m, const std::string &exe, std::string *key, std::ve
         {"DisplayIcon", IsFullPath(e.displayIcon)
                             ? e.displayIcon
                             : folder + (folder.back() == '\\' ? "" : "\\") + e.displayIcon});
+  const std::pair<const char *, const std::string *> optional[] = {
+      {"HelpLink", &e.helpLink},
+      {"URLInfoAbout", &e.urlInfoAbout},
+      {"Comments", &e.comments},
+      {"Readme", &e.readme},
+      {"InstallDate", &installDate}};
+  for (const auto &o : optional)
+    if (!o.second->empty()) out->push_back({o.first, *o.second});
   if (e.estimatedSizeKB) out->push_back({"EstimatedSize", "", e.estimatedSizeKB, true});
   out->push_back({"NoModify", "", 1, true});
   out->push_back({"NoRepair", "", 1, true});
@@ -102,15 +113,44 @@ std::string Escaped(const std::string &s) {
   return out;
 }
 
+// Comment lines on the registry view: a 32-bit installer's reg.exe imports into the 32-bit
+// view unless told otherwise, where a 64-bit uninstaller would not look first.
+std::string ViewComments(bool perUser, StubBits bits) {
+  if (perUser)
+    return "; HKEY_CURRENT_USER\\Software is one key for 32-bit and 64-bit programs: import "
+           "it with reg import FILE\r\n";
+  const char *const k64 =
+      "; For a 64-bit uninstaller (the x86_64 stub): the 64-bit registry view.\r\n"
+      "; From a 32-bit installer, import it there: reg import FILE /reg:64\r\n";
+  const char *const k32 =
+      "; For a 32-bit uninstaller (the i686 stub): the 32-bit registry view "
+      "(Software\\WOW6432Node on 64-bit Windows).\r\n"
+      "; From a 64-bit program, import it there: reg import FILE /reg:32\r\n";
+  if (bits == StubBits::k64) return k64;
+  if (bits == StubBits::k32) return k32;
+  return std::string(
+             "; Import it into the view of the packed uninstaller's architecture "
+             "(name the program with --stub to have it chosen):\r\n") +
+         k64 + k32;
+}
+
 }  // namespace
 
-bool UninstallEntryRegFile(const Manifest &m, const std::string &exePath, std::string *out,
-                           Fault *fault) {
+StubBits StubBitsOf(const std::vector<uint8_t> &image) {
+  PeHeaders h;
+  Fault fault;
+  if (!ReadPeHeaders(image, &h, &fault)) return StubBits::kUnknown;
+  return h.pe32Plus ? StubBits::k64 : StubBits::k32;
+}
+
+bool UninstallEntryRegFile(const Manifest &m, const std::string &exePath, StubBits bits,
+                           std::string *out, Fault *fault) {
   std::string key;
   std::vector<Value> values;
-  if (!Values(m, exePath, &key, &values, fault)) return false;
+  if (!Values(m, exePath, m.uninstallEntry.installDate, &key, &values, fault)) return false;
   std::string text =
-      "Windows Registry Editor Version 5.00\r\n\r\n[" +
+      "Windows Registry Editor Version 5.00\r\n\r\n" +
+      ViewComments(m.uninstallEntry.perUser, bits) + "\r\n[" +
       RootLongName(m.uninstallEntry.perUser ? blockfmt::ROOT_HKCU : blockfmt::ROOT_HKLM) + "\\" +
       key + "]\r\n";
   for (const Value &v : values) {
@@ -125,18 +165,32 @@ bool UninstallEntryRegFile(const Manifest &m, const std::string &exePath, std::s
   return true;
 }
 
-bool WriteUninstallEntry(const Manifest &m, const std::string &exePath, Fault *fault) {
+bool WriteUninstallEntry(const Manifest &m, const std::string &exePath, StubBits bits,
+                         Fault *fault) {
   std::string key;
   std::vector<Value> values;
-  if (!Values(m, exePath, &key, &values, fault)) return false;
+  std::string date = m.uninstallEntry.installDate;
+  if (date.empty()) {
+    const time_t now = time(nullptr);
+    char today[16];
+    if (strftime(today, sizeof today, "%Y%m%d", localtime(&now)) == 8) date = today;
+  }
+  if (!Values(m, exePath, date, &key, &values, fault)) return false;
 #ifdef _WIN32
+  if (bits == StubBits::kUnknown)
+    return Fail(fault, "--exe",
+                "\"" + exePath +
+                    "\" is not a program this tool can read: the entry goes into the registry "
+                    "view of its architecture, so write it once the uninstaller is in place");
+  // The view the stub sees, whichever view this tool's own architecture would give.
+  const REGSAM view = bits == StubBits::k64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
   // An empty name would open the root itself: never write the values there.
   const std::wstring wideKey = Utf8ToWide(key);
   if (wideKey.empty()) return Fail(fault, "$.uninstallEntry.id", "not UTF-8");
   HKEY k;
   const LONG opened =
       RegCreateKeyExW(m.uninstallEntry.perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE,
-                      wideKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr);
+                      wideKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &k, nullptr);
   if (opened != ERROR_SUCCESS)
     return Fail(fault, "", "cannot create the key (error " + std::to_string(opened) + ")");
   LONG status = ERROR_SUCCESS;
@@ -155,6 +209,7 @@ bool WriteUninstallEntry(const Manifest &m, const std::string &exePath, Fault *f
     return Fail(fault, "", "cannot write a value (error " + std::to_string(status) + ")");
   return true;
 #else
+  (void)bits;
   return Fail(fault, "--write", "writes the registry of Windows: run the Windows tool");
 #endif
 }

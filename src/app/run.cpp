@@ -203,7 +203,12 @@ void ScheduleSelfDeletion() {
   // The path first: the 9x family's start rewrites installDir into its short form.
   char folder[kPathBuf];
   if (!CopyBounded(folder, kPathBuf, g.installDir)) folder[0] = '\0';
-  NoteEvent(ActStartSelfDeletion() ? "scheduled-self-delete" : "self-delete-not-started", folder);
+  const bool started = ActStartSelfDeletion();
+  NoteEvent(started ? "scheduled-self-delete" : "self-delete-not-started", folder);
+  // The parents that the script removes after the folder, each if empty by then.
+  StripBackslash(folder);
+  for (DWORD i = 0; started && i < g.parentLevels && CutAtLastBackslash(folder); ++i)
+    NoteEvent("scheduled-self-delete", folder);
 }
 
 int RunUninstall(HINSTANCE instance, const char *commandLine) {

@@ -22,6 +22,7 @@ struct FolderEntry {
 struct RegistryEntry {
   DWORD root;  // predefined root key by its 32-bit handle value
   char *path;
+  DWORD onlyIfEmpty;  // from the empty-keys record: removed only without subkeys and values
 };
 
 // The options record body, kept exactly as stored (at least 12 bytes once validated).
@@ -72,6 +73,9 @@ struct UninstallState {
   HANDLE log;            // null while no log is open
   DWORD failedCount;     // entries that stayed against the removal (failed, in use)
   DWORD scheduledCount;  // items left for the system to delete at restart
+  // Parents of the install folder, counted from the nearest, that a folder entry's climb
+  // reached while the program still kept its folder: the self-deletion removes them after.
+  DWORD parentLevels;
   // The folder that the link check last found free of untrusted links (260 bytes).
   char linkCheckedFolder[260];
   // Set for a run that changes nothing (see passes/actions.h); null for a real run.

@@ -126,6 +126,8 @@ int ReadMessageTable(HANDLE file, DWORD bodySize);
 int ReadFileList(HANDLE file, DWORD bodySize);
 int ReadFolderList(HANDLE file, DWORD bodySize);
 int ReadRegistryList(HANDLE file, DWORD bodySize);
+/// The empty-keys record: registry entries marked to be removed only when empty.
+int ReadEmptyKeyList(HANDLE file, DWORD bodySize);
 /// Loads a whole body (exactly size bytes, no terminator): 0, 1 or 5.
 int LoadRecordBody(HANDLE file, DWORD flags, DWORD size, void **body, DWORD *sizeOut);
 /// Merges a loaded pattern body into g.patterns (takes ownership of body): 0 or 7.

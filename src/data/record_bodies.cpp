@@ -254,6 +254,14 @@ int ReadRegistryList(HANDLE file, DWORD bodySize) {
                        reinterpret_cast<void ***>(&g.registryEntries), &g.registryCount);
 }
 
+int ReadEmptyKeyList(HANDLE file, DWORD bodySize) {
+  const DWORD first = g.registryCount;
+  const int code = ReadRegistryList(file, bodySize);
+  for (DWORD i = first; code == LOAD_OK && i < g.registryCount; ++i)
+    if (g.registryEntries[i]) g.registryEntries[i]->onlyIfEmpty = TRUE;
+  return code;
+}
+
 int AppendPatterns(void *body, DWORD size) {
   // The list always keeps two spare NUL bytes behind its stored length, so the wildcard
   // pass ends at an empty text even when a body does not end with one.

@@ -50,6 +50,8 @@ int Dispatch(HANDLE file, const RecordHeader &header) {
       return ReadFolderList(file, header.size);
     case blockfmt::TAG_REGISTRY:
       return ReadRegistryList(file, header.size);
+    case blockfmt::TAG_EMPTY_KEYS:
+      return ReadEmptyKeyList(file, header.size);
     case blockfmt::TAG_PATTERNS: {
       void *body = nullptr;
       int code = LoadRecordBody(file, header.flags, header.size, &body, nullptr);

@@ -29,10 +29,14 @@ HANDLE CreateBatchFile(char *path, const char *pattern);
 /// back unchanged is taken in its short form. False (path unspecified) when neither does.
 bool ToOemPath(char *path);
 /// The NT family's interpreter command line (`capacity` characters) that deletes
-/// `program` once it has exited and then removes its folder if empty. False when it would
-/// not fit or a path cannot be given safely even in its short form.
+/// `program` once it has exited and then removes its folder if empty, and after it as many
+/// as `parents` of its parent folders, each only if empty. False when it would not fit or a
+/// path cannot be given safely even in its short form.
 bool BuildSelfDeletionCommand(wchar_t *line, DWORD capacity, const wchar_t *systemFolder,
-                              const wchar_t *program);
+                              const wchar_t *program, DWORD parents = 0);
+/// How many of the install folder's parents the self-deletion may remove: those a folder
+/// entry's climb asked for (g.parentLevels), up to the first protected one or link.
+DWORD SafeParentLevels();
 /// Starts the removal of the program file and its folder after exit; true when the script
-/// was started.
+/// was started. Leaves in g.parentLevels how many parents of the folder it removes too.
 bool StartSelfDeletion();

@@ -160,6 +160,21 @@ bool ToCommandLinePath(wchar_t *path) {
 
 }  // namespace
 
+// How many of the install folder's parents, from the nearest up, the self-deletion may
+// remove: those a folder entry's climb asked for, up to the first that is protected or a
+// link. Checked now; rmdir then removes a link put there meanwhile, never its target.
+DWORD SafeParentLevels() {
+  char folder[kPathBuf];
+  char resolved[kPathBuf];
+  if (!CopyBounded(folder, kPathBuf, g.installDir)) return 0;
+  StripBackslash(folder);
+  DWORD levels = 0;
+  while (levels < g.parentLevels && CutAtLastBackslash(folder) &&
+         ResolveUnprotected(folder, resolved) && IsClimbableFolder(resolved))
+    ++levels;
+  return levels;
+}
+
 bool ToOemPath(char *path) {
   char oem[kPathBuf];
   char back[kPathBuf];
@@ -198,7 +213,7 @@ HANDLE CreateBatchFile(char *path, const char *pattern) {
 }
 
 bool BuildSelfDeletionCommand(wchar_t *line, DWORD capacity, const wchar_t *systemFolder,
-                              const wchar_t *program) {
+                              const wchar_t *program, DWORD parents) {
   wchar_t own[kPathBuf];
   wchar_t folder[kPathBuf];
   DWORD n = lstrlenW(program);
@@ -220,16 +235,29 @@ bool BuildSelfDeletionCommand(wchar_t *line, DWORD capacity, const wchar_t *syst
   // program ended must not have its target emptied), delete the program, and once it is
   // gone remove the folder (only if empty) and end; otherwise pause a second. The pause
   // is the System folder's ping.exe, named in full, never looked for.
-  return Put(l, L"\"") && Put(l, systemFolder) &&
-         Put(l, L"\\cmd.exe\" /q /d /e:on /v:off /s /c \"for /l %i in (1,1,60) do ((if exist \"") &&
-         Put(l, own) && Put(l, L"\\*\" exit) & del ") && PutQuoted(l, own) &&
-         Put(l, L" >nul 2>nul & (if not exist ") && PutQuoted(l, own) && Put(l, L" (rmdir ") &&
-         PutQuoted(l, folder) && Put(l, L" >nul 2>nul & exit)) & \"") && Put(l, systemFolder) &&
+  bool ok =
+      Put(l, L"\"") && Put(l, systemFolder) &&
+      Put(l, L"\\cmd.exe\" /q /d /e:on /v:off /s /c \"for /l %i in (1,1,60) do ((if exist \"") &&
+      Put(l, own) && Put(l, L"\\*\" exit) & del ") && PutQuoted(l, own) &&
+      Put(l, L" >nul 2>nul & (if not exist ") && PutQuoted(l, own) && Put(l, L" (rmdir ") &&
+      PutQuoted(l, folder) && Put(l, L" >nul 2>nul");
+  // Each parent after the folder below it, and only while they go: rmdir without /s
+  // removes an empty folder and nothing else.
+  for (DWORD level = 0; ok && level < parents; ++level) {
+    cut = nullptr;
+    for (wchar_t *p = folder; *p; ++p)
+      if (*p == L'\\') cut = p;
+    if (!cut || cut <= folder + 2) break;  // never a drive root
+    *cut = L'\0';
+    ok = Put(l, L" && rmdir ") && PutQuoted(l, folder) && Put(l, L" >nul 2>nul");
+  }
+  return ok && Put(l, L" & exit)) & \"") && Put(l, systemFolder) &&
          Put(l, L"\\ping.exe\" -n 2 127.0.0.1 >nul)\"");
 }
 
 bool StartSelfDeletion() {
   if (!g.isNT) {
+    g.parentLevels = 0;  // the 9x family's script removes the program's folder alone
     return StartOnNineX();
   }
   wchar_t own[kPathBuf];
@@ -246,7 +274,9 @@ bool StartSelfDeletion() {
   CopyMemory(interpreter, systemFolder, (length + 1) * sizeof(wchar_t));
   CopyMemory(interpreter + length, L"\\cmd.exe", 9 * sizeof(wchar_t));
   bool started = false;
-  if (line && BuildSelfDeletionCommand(line, kLineChars, systemFolder, own)) {
+  // What the script is given, for the log.
+  g.parentLevels = SafeParentLevels();
+  if (line && BuildSelfDeletionCommand(line, kLineChars, systemFolder, own, g.parentLevels)) {
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);

@@ -18,6 +18,10 @@ constexpr uint16_t TAG_REGISTRY = 0x1237;
 constexpr uint16_t TAG_SKIPPED = 0x1238;
 constexpr uint16_t TAG_PATTERNS = 0x1239;
 constexpr uint16_t TAG_OPTIONS = 0x123A;
+// Registry keys removed only when they hold no subkeys and no values: the registry list's
+// body, read after it. A stub that predates the record skips it as it skips every unknown
+// tag, so such a key stays there rather than going with its whole tree.
+constexpr uint16_t TAG_EMPTY_KEYS = 0x123B;
 constexpr uint16_t TAG_END = 0x7F7F;
 
 // Header flag: a whole-loaded record (patterns, options) with this bit fails to load.

@@ -200,7 +200,10 @@ bool EncodeBlock(const Block &block, std::vector<uint8_t> *out, std::string *err
   if (!block.messages.empty()) w.Record(TAG_MESSAGES, EncodeMessages(block.messages));
   if (!block.files.empty()) w.Record(TAG_FILES, EncodeFiles(block.files));
   if (!block.folders.empty()) w.Record(TAG_FOLDERS, EncodeFolders(block.folders));
-  if (!block.registry.empty()) w.Record(TAG_REGISTRY, EncodeRegistry(block.registry));
+  std::vector<RegistryItem> registry[2];
+  for (const RegistryItem &r : block.registry) registry[r.onlyIfEmpty].push_back(r);
+  if (!registry[0].empty()) w.Record(TAG_REGISTRY, EncodeRegistry(registry[0]));
+  if (!registry[1].empty()) w.Record(TAG_EMPTY_KEYS, EncodeRegistry(registry[1]));
   if (!block.patterns.empty()) w.Record(TAG_PATTERNS, EncodePatterns(block.patterns));
   if (block.hasOptions) w.Record(TAG_OPTIONS, EncodeOptions(block.options));
   w.End();

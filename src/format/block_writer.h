@@ -26,6 +26,7 @@ struct FolderItem {
 struct RegistryItem {
   uint32_t root = ROOT_HKLM;
   std::string path;
+  bool onlyIfEmpty = false;  // written to the TAG_EMPTY_KEYS record; names a key
 };
 
 struct Options {
@@ -69,7 +70,8 @@ std::vector<uint8_t> EncodeOptions(const Options &options);
 /// encoding; false with the entry and the reason in *error.
 bool ValidateBlock(const Block &block, std::string *error);
 
-/// The whole block: messages, files, folders, registry, patterns, options, end record.
+/// The whole block: messages, files, folders, registry (the keys removed only when empty in
+/// a record of their own after it), patterns, options, end record.
 /// Empty lists write no record. Fails (false, reason in *error) when a string is over
 /// a reader limit.
 bool EncodeBlock(const Block &block, std::vector<uint8_t> *out, std::string *error);

@@ -137,6 +137,12 @@ LONG EnumSubkey(HKEY key, DWORD index, wchar_t *name, DWORD *size) {
   return enumerate(key, index, name, size, nullptr, nullptr, nullptr, nullptr);
 }
 
+LONG CountKeyItems(HKEY key, DWORD *subkeys, DWORD *values) {
+  if (g.holdBack) return g.holdBack->countKeyItems(key, subkeys, values);
+  return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, subkeys, nullptr, nullptr, values,
+                          nullptr, nullptr, nullptr, nullptr);
+}
+
 const char *LogKeyword(const char *keyword) {
   return g.holdBack ? g.holdBack->keyword(keyword) : keyword;
 }

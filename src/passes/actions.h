@@ -30,6 +30,7 @@ struct HoldBack {
   LONG (*queryValue)(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD *size);
   bool (*keyIsGone)(HKEY key);
   LONG (*enumSubkey)(HKEY key, DWORD index, wchar_t *name, DWORD *size);
+  LONG (*countKeyItems)(HKEY key, DWORD *subkeys, DWORD *values);
   // The log keyword a held-back run writes for `keyword`.
   const char *(*keyword)(const char *keyword);
 };
@@ -65,5 +66,7 @@ LONG QueryValue(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD *size
 /// True when the run has already deleted the key behind `key` (or one above it).
 bool KeyIsGone(HKEY key);
 LONG EnumSubkey(HKEY key, DWORD index, wchar_t *name, DWORD *size);
+/// How many subkeys and values the key holds.
+LONG CountKeyItems(HKEY key, DWORD *subkeys, DWORD *values);
 /// The keyword of a log line as this run writes it.
 const char *LogKeyword(const char *keyword);

@@ -7,10 +7,17 @@
 
 namespace {
 
-// A folder that a climb may remove: not a link itself, and not reached through a link
-// that a standard user could have made.
-bool IsClimbable(const char *folder) {
-  return !IsReparsePoint(folder) && LinksAreTrusted(folder, false);
+// A parent of the install folder that a climb could not remove is kept from going by the
+// program itself, at the latest: the self-deletion removes it after the program's folder,
+// if it is empty by then.
+void LeaveToSelfDeletion(const char *folder) {
+  const DWORD length = TextLength(folder);
+  const char *below = g.installDir + length;
+  if (length < 3 || !StartsWithNoCase(g.installDir, folder) || *below != '\\') return;
+  DWORD levels = 0;
+  for (const char *p = below + 1; *p; p = CharNextA(p))
+    if (*p == '\\') ++levels;
+  if (levels > g.parentLevels) g.parentLevels = levels;
 }
 
 void RemoveFolderLevels(FolderEntry *entry) {
@@ -26,8 +33,8 @@ void RemoveFolderLevels(FolderEntry *entry) {
     // Removing a link would be harmless, but a climb that went on from it would work
     // on a tree that the listed path only reaches through the link: it stops there, and
     // at a folder that a user's link leads to.
-    if (!IsClimbable(resolved)) return NoteOutcome(resolved, OUTCOME_AT_LINK);
-    if (hasSecond && !IsClimbable(resolvedSecond))
+    if (!IsClimbableFolder(resolved)) return NoteOutcome(resolved, OUTCOME_AT_LINK);
+    if (hasSecond && !IsClimbableFolder(resolvedSecond))
       return NoteOutcome(resolvedSecond, OUTCOME_AT_LINK);
 
     // A folder that is current cannot be removed: step out of it first.
@@ -36,7 +43,9 @@ void RemoveFolderLevels(FolderEntry *entry) {
     if (length == 0 || length >= kPathBuf) current[0] = '\0';
     StripBackslash(current);
     if (EqualsNoCase(current, resolved)) SetCurrentDirectoryA("..");
-    NoteFolderRemoval(resolved, ActRemoveFolder(resolved));
+    const BOOL removed = ActRemoveFolder(resolved);
+    NoteFolderRemoval(resolved, removed);
+    if (!removed) LeaveToSelfDeletion(resolved);
     if (hasSecond) {
       if (EqualsNoCase(current, resolvedSecond)) SetCurrentDirectoryA("..");
       NoteFolderRemoval(resolvedSecond, ActRemoveFolder(resolvedSecond));
@@ -117,7 +126,7 @@ void RemoveEmptyFolders() {
       for (bool own = true;; own = false) {
         char resolved[kPathBuf];
         if (!ResolveUnprotected(path, resolved)) break;
-        if (!IsClimbable(resolved)) {
+        if (!IsClimbableFolder(resolved)) {
           NoteOutcome(resolved, OUTCOME_AT_LINK);
           break;
         }

@@ -4,6 +4,7 @@
 #include "data/data.h"
 #include "passes.h"
 #include "passes/actions.h"
+#include "paths/paths.h"
 #include "ui/ui.h"
 
 namespace {
@@ -41,6 +42,10 @@ struct OpenValueKey {
 
 // What an open that met a registry link returns: the link and what lies behind it stay.
 constexpr LONG kStoppedAtLink = ERROR_CANT_RESOLVE_FILENAME;
+// What a key to be removed only when empty gives when it still holds something.
+constexpr LONG kKeyNotEmpty = ERROR_DIR_NOT_EMPTY;
+// The registry views an open can ask for.
+constexpr REGSAM kViewFlags = KEY_WOW64_32KEY | KEY_WOW64_64KEY;
 // A key name has at most 255 characters, of up to two bytes each.
 constexpr DWORD kKeyNameBuf = 2 * 255 + 1;
 
@@ -73,7 +78,8 @@ LONG OpenKeyWithoutLinks(HKEY parent, const char *path, int length, REGSAM acces
     const bool last = end + 1 >= length;  // a trailing backslash ends nothing
     ScopedKey next;
     const LONG opened = RegOpenKeyExA(current ? current.Get() : parent, part, REG_OPTION_OPEN_LINK,
-                                      KEY_QUERY_VALUE | (last ? access : 0), next.Receive());
+                                      KEY_QUERY_VALUE | (access & kViewFlags) | (last ? access : 0),
+                                      next.Receive());
     if (opened != ERROR_SUCCESS) return opened;
     if (IsLinkKey(next)) return kStoppedAtLink;
     current.Reset(next.Release());
@@ -124,6 +130,8 @@ void NoteRegistryResult(const RegistryEntry *entry, LONG result, bool reached) {
     NoteKeyOutcome(entry->root, entry->path, OUTCOME_REMOVED);
   else if (result == ERROR_FILE_NOT_FOUND && !reached)
     NoteKeyOutcome(entry->root, entry->path, OUTCOME_ABSENT);
+  else if (result == kKeyNotEmpty)
+    NoteKeyOutcome(entry->root, entry->path, OUTCOME_NOT_EMPTY);
   else
     NoteKeyOutcome(entry->root, entry->path, OUTCOME_FAILED, static_cast<DWORD>(result));
 }
@@ -143,18 +151,61 @@ LONG DeleteValueEntry(OpenValueKey *open, DWORD root, char *path, int separator)
   return ActDeleteValue(open->key, path + separator + 2);
 }
 
-}  // namespace
-
-LONG DeleteKeyTree(HKEY parent, const char *subkey, bool *reached) {
+// DeleteKeyTree in a registry view (KEY_WOW64_32KEY; 0: the program's own).
+LONG DeleteKeyTreeInView(HKEY parent, const char *subkey, REGSAM view, bool *reached) {
   if (reached) *reached = false;
   if (!subkey || !subkey[0]) return ERROR_BADKEY;
   ScopedKey key;
-  const LONG result =
-      OpenKeyWithoutLinks(parent, subkey, lstrlenA(subkey), DELETE | KEY_ENUMERATE_SUB_KEYS, &key);
+  const LONG result = OpenKeyWithoutLinks(parent, subkey, lstrlenA(subkey),
+                                          DELETE | KEY_ENUMERATE_SUB_KEYS | view, &key);
   if (result != ERROR_SUCCESS) return result;
   if (reached) *reached = true;
   WideRegistryCalls calls;
   return calls.Find() ? DeleteOpenKeyTree(key, calls) : ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+// Deletes the key only when it holds no subkeys and no values: a vendor's key that another
+// of its products may still use.
+LONG DeleteEmptyKey(HKEY root, const char *path, REGSAM view, bool *reached) {
+  ScopedKey key;
+  LONG result = OpenKeyWithoutLinks(root, path, lstrlenA(path), DELETE | view, &key);
+  if (result != ERROR_SUCCESS) return result;
+  *reached = true;
+  DWORD subkeys = 0, values = 0;
+  result = CountKeyItems(key, &subkeys, &values);
+  if (result != ERROR_SUCCESS) return result;
+  if (subkeys || values) return kKeyNotEmpty;
+  return g.isNT ? ActDeleteKey(key) : ActDeleteKeyByName(root, path);
+}
+
+LONG DeleteKeyEntry(const RegistryEntry *entry, REGSAM view, bool *reached) {
+  HKEY root = RootKey(entry->root);
+  *reached = false;
+  if (entry->onlyIfEmpty) return DeleteEmptyKey(root, entry->path, view, reached);
+  // RegDeleteKeyA deletes the whole tree on the 9x family.
+  return g.isNT ? DeleteKeyTreeInView(root, entry->path, view, reached)
+                : ActDeleteKeyByName(root, entry->path);
+}
+
+#ifdef _WIN64
+// The product's own entry in the list of programs (HKLM\...\Uninstall\<id>). A 32-bit
+// installer imports or writes it into the 32-bit view, whatever the product's bitness.
+bool IsUninstallEntryKey(const RegistryEntry *entry) {
+  static const char kUninstall[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+  if (entry->root != blockfmt::ROOT_HKLM || !StartsWithNoCase(entry->path, kUninstall))
+    return false;
+  const char *id = entry->path + sizeof kUninstall - 1;
+  if (!*id) return false;
+  for (const char *p = id; *p; p = CharNextA(p))
+    if (*p == '\\') return false;
+  return true;
+}
+#endif
+
+}  // namespace
+
+LONG DeleteKeyTree(HKEY parent, const char *subkey, bool *reached) {
+  return DeleteKeyTreeInView(parent, subkey, 0, reached);
 }
 
 void DeleteRegistryEntries() {
@@ -169,11 +220,13 @@ void DeleteRegistryEntries() {
                            false);
       } else {
         open.Close();
-        HKEY root = RootKey(entry->root);
         bool reached = false;
-        // RegDeleteKeyA deletes the whole tree on the 9x family.
-        const LONG result = g.isNT ? DeleteKeyTree(root, entry->path, &reached)
-                                   : ActDeleteKeyByName(root, entry->path);
+        LONG result = DeleteKeyEntry(entry, 0, &reached);
+#ifdef _WIN64
+        // A 32-bit program's view is this program's own on the 32-bit build.
+        if (result == ERROR_FILE_NOT_FOUND && !reached && IsUninstallEntryKey(entry))
+          result = DeleteKeyEntry(entry, KEY_WOW64_32KEY, &reached);
+#endif
         NoteRegistryResult(entry, result, reached);
       }
     }

@@ -66,6 +66,9 @@ bool LinksAreTrusted(const char *path, bool includeLast);
 /// True when `path` is a junction or symbolic link (false when it cannot be read); the
 /// wildcard walk and the folder climbs never pass through one.
 bool IsReparsePoint(const char *path);
+/// A folder that a climb may remove: not a link itself, and not reached through a link that
+/// a standard user could have made.
+bool IsClimbableFolder(const char *folder);
 /// The form the system resolves `path` to (GetFullPathNameA: "..", ".", trailing dots
 /// and forward slashes resolved) in the 260-byte `resolved`; false when it does not fit.
 bool ResolveFullPath(const char *path, char *resolved);

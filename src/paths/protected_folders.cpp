@@ -118,3 +118,7 @@ bool IsReparsePoint(const char *path) {
   DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
+
+bool IsClimbableFolder(const char *folder) {
+  return !IsReparsePoint(folder) && LinksAreTrusted(folder, false);
+}

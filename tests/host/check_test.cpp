@@ -10,8 +10,9 @@ using Findings = std::vector<std::string>;
 namespace {
 
 // "error $.where" / "warning $.where" of each finding, for the manifest's block (less its
-// options record when `options` is false, as a block may be).
-Findings CheckJson(const std::string &json, bool options = true) {
+// options record when `options` is false, as a block may be); against the entry's scope
+// when `scoped`.
+Findings CheckJson(const std::string &json, bool options = true, bool scoped = false) {
   Manifest m;
   Fault fault;
   const Variables none;
@@ -22,23 +23,29 @@ Findings CheckJson(const std::string &json, bool options = true) {
   in.codePage = m.codePage;
   in.fromManifest = m.messagesByRole;
   in.missingRoles = m.missingRoles;
+  if (scoped) in.scope = ScopeOfEntry(m.uninstallEntry);
+  in.accepts = m.accepts;
   Findings out;
   for (const Finding &f : CheckBlock(in))
-    out.push_back((f.error ? "error " : "warning ") + f.where);
+    out.push_back((f.error                 ? "error "
+                   : f.acceptedWhy.empty() ? "warning "
+                                           : "accepted ") +
+                  f.where);
   return out;
 }
 
-// A manifest with all messages ("text %s", or `text` for `role`), an uninstall entry,
-// options and `lists`.
+// A manifest with all messages ("text %s", or `text` for `role`), an uninstall entry of
+// `scope` ("": none), options and `lists`.
 std::string With(const std::string &lists, const std::string &role = "",
-                 const std::string &text = "", bool entry = true) {
+                 const std::string &text = "", const std::string &scope = "machine") {
   std::string s = R"({"messages": {)";
   for (unsigned i = 0; i < blockfmt::MSG_COUNT; ++i)
     s += std::string(i ? "," : "") + "\"" + kMessageRoles[i] + "\": \"" +
          (role == kMessageRoles[i] ? text : "text %s") + "\"";
-  if (entry)
+  if (!scope.empty())
     s += R"(}, "uninstallEntry": {"id": "V", "displayName": "V", "displayVersion": "1",
-        "publisher": "V")";
+        "publisher": "V", "scope": ")" +
+         scope + "\"";
   return s + "}" + (lists.empty() ? "" : ", " + lists) + "}";
 }
 
@@ -56,6 +63,21 @@ TEST(Check, FindingsOfManifests) {
             "registry": [{"root": "HKCU", "key": "Software\\V\\App"}],
             "patterns": ["logs\\*.*", "#AppData#\\V\\*.*", "#InstallDir#\\*.tmp"])"),
        {}},
+      // A folder listed before what it holds; a wildcard below a protected folder.
+      {With(
+           R"("files": [{"folder": ".\\plugins2", "name": "a"}, {"folder": ".\\plugins", "name": ""},
+            {"folder": ".\\plugins", "name": "b"}, {"folder": ".\\plugins\\x", "name": "c"}],
+            "patterns": ["#AppData#\\Microsoft\\Windows\\Start Menu\\Programs\\V\\*.lnk"])"),
+       {}},
+      // Acknowledged warnings, of an entry and of the document.
+      {With(R"("patterns": [{"path": "#UserDir#\\Desktop\\*.lnk",
+            "accept": [{"finding": "wildcard-protected-folder", "why": "older releases"}]}],
+            "accept": [{"finding": "question-skipped", "why": "asked by the installer"}])",
+            "readOnlyFile", ""),
+       {"accepted $.messages.readOnlyFile", "accepted $.patterns[0]"}},
+      {With(R"("registry": [{"root": "HKCU", "key": "A", "accept": [{"finding": "shared-key",
+            "why": "w"}]}])"),
+       {"warning $.registry[0].key", "warning $.registry[0].accept[0]"}},
       {"{}", {"error $.messages", "warning $.uninstallEntry"}},
       {R"({"messages": {"caption": "c", "confirm": "ok?"}})", missing},
       {With(R"("registry": [{"root": "HKCU", "key": ")" + std::string(520, 'k') + R"("}])"),
@@ -68,7 +90,7 @@ TEST(Check, FindingsOfManifests) {
       {With("", "readOnlyFile", ""), {"warning $.messages.readOnlyFile"}},
       {With(
            R"("registry": [{"root": "HKCU", "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\V"}])",
-           "", "", false),
+           "", "", ""),
        {}},
       // Deep enough below the shared keys, shared in the System folder, commands that start.
       {With(R"("registry": [{"root": "HKLM", "key": "System\\CurrentControlSet\\Services\\V"}],
@@ -129,6 +151,18 @@ TEST(Check, FindingsOfManifests) {
       {R"("folders": [{"folder": "C:\\P\\\\App"}])", "folders[0].folder"},
       {R"("patterns": ["..\\*.log"])", "patterns[0]"},
       {R"("patterns": ["#Windows#\\Logs\\*.log"])", "patterns[0]"},
+      // Protected folders, in which the wildcard pass deletes nothing.
+      {R"("patterns": ["#AppData#\\Microsoft\\Windows\\Start Menu\\Programs\\*.lnk"])",
+       "patterns[0]"},
+      {R"("patterns": ["C:\\Users\\Ann\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\"])",
+       "patterns[0]"},
+      {R"("patterns": ["D:\\ProgramData\\Microsoft\\Windows\\Start Menu\\*.lnk"])", "patterns[0]"},
+      {R"("patterns": ["#allusersdir#\\Desktop\\*.lnk"])", "patterns[0]"},
+      // The file pass runs from the end: the folder would be tried before its contents.
+      {R"("files": [{"folder": ".\\p", "name": "a"}, {"folder": ".\\p", "name": ""}])", "files[1]"},
+      {R"("files": [{"folder": "C:\\V\\App\\Sub", "name": "a"}, {"folder": "c:\\v\\app\\",
+          "name": ""}])",
+       "files[1]"},
       {R"("registry": [{"root": "HKLM", "key": "System\\CurrentControlSet"}])", "registry[0].key"},
       {R"("registry": [{"root": "HKEY_LOCAL_MACHINE", "key": "Software\\Classes\\.txt"}])",
        "registry[0].key"},
@@ -147,6 +181,52 @@ TEST(Check, FindingsOfManifests) {
   };
   for (const auto &w : warnings)
     EXPECT_EQ(CheckJson(With(w[0])), Findings{"warning $." + std::string(w[1])}) << w[0];
+
+  // Held against the scope: what a user may not remove in a per-user product, what
+  // another account's elevation would misdirect in a per-machine one.
+  const struct {
+    const char *scope, *lists, *finding;
+  } scoped[] = {
+      {"user",
+       R"("registry": [{"root": "HKCU", "key": "Software\\V"}],
+          "patterns": ["#LocalAppData#\\V\\*.log", "logs\\*.log"],
+          "folders": [{"folder": "C:\\Users\\bob\\AppData\\Local\\Programs\\V"}])",
+       ""},
+      {"user", R"("registry": [{"root": "HKLM", "key": "Software\\V"}])",
+       "error $.registry[0].root"},
+      {"user", R"("registry": [{"root": "HKCR", "key": "V.File", "value": "V"}])",
+       "error $.registry[0].root"},
+      {"user", R"("registry": [{"root": "HKU", "key": "S-1-5-18\\V"}])",
+       "error $.registry[0].root"},
+      {"user", R"("files": [{"folder": "C:\\Program Files\\V", "name": "a"}])",
+       "error $.files[0].folder"},
+      {"user", R"("files": [{"folder": "D:\\V", "name": "v.dll", "flags": ["shared"]}])",
+       "error $.files[0].flags"},
+      {"user", R"("files": [{"folder": ".", "name": "v.ttf", "flags": ["font"]}])",
+       "error $.files[0].flags"},
+      {"user", R"("files": [{"folder": ".", "name": "v.dll", "flags": ["selfRegister"]}])",
+       "error $.files[0].flags"},
+      {"user", R"("folders": [{"folder": "c:\\programdata\\V"}])", "error $.folders[0].folder"},
+      {"user", R"("folders": [{"folder": "C:\\V", "secondFolder": "C:\\Windows\\V"}])",
+       "error $.folders[0].secondFolder"},
+      {"user", R"("patterns": ["#CommonFiles#\\V\\*.dat"])", "error $.patterns[0]"},
+      {"user", R"("patterns": ["#AllUsersAppData#\\V\\*.log"])", "error $.patterns[0]"},
+      {"machine",
+       R"("registry": [{"root": "HKLM", "key": "Software\\V"}],
+          "patterns": ["#Program Files#\\V\\*.log"])",
+       ""},
+      {"machine", R"("registry": [{"root": "HKCU", "key": "Software\\V"}])",
+       "warning $.registry[0].root"},
+      {"machine", R"("patterns": ["#AppData#\\V\\*.log"])", "warning $.patterns[0]"},
+      {"machine", R"("patterns": ["#localappdata#\\V\\*.log"])", "warning $.patterns[0]"},
+      {"machine", R"("patterns": ["#MyDocuments#\\V\\*.txt"])", "warning $.patterns[0]"},
+      {"machine", R"("options": {"preRemoval": "\"#AppData#\\V\\stop.exe\" /q"})",
+       "warning $.options.preRemoval"},
+  };
+  for (const auto &c : scoped)
+    EXPECT_EQ(CheckJson(With(c.lists, "", "", c.scope), true, true),
+              *c.finding ? Findings{c.finding} : Findings{})
+        << c.scope << " " << c.lists;
 
   // The stub reads the options on every run; a manifest always gives them, a block may not.
   EXPECT_EQ(CheckJson(With(""), false), Findings{"error $.options"});

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "block_reader.h"
 #include "format/block_writer.h"
 #include "manifest.h"
+#include "pe_image.h"
 #include "support.h"
 
 using namespace tallowin;
@@ -27,6 +29,15 @@ std::string Utf16(const std::string &ascii) {
 
 bool Shell(const std::string &command) {
   return system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The manifest resource of a program, as text; empty when it has none.
+std::string ManifestOf(const Bytes &image) {
+  PeHeaders h;
+  Fault fault;
+  size_t at = 0, size = 0;
+  if (!ReadPeHeaders(image, &h, &fault) || !FindResource(image, h, 24, 1, &at, &size)) return "";
+  return std::string(image.begin() + at, image.begin() + at + size);
 }
 
 TEST(Release, SignedStubsAndProgramsRoundTrip) {
@@ -60,6 +71,52 @@ TEST(Release, SignedStubsAndProgramsRoundTrip) {
                               {"key", std::string(kUninstallKey) + "\\TallowinSampleNotes"}}));
     EXPECT_NE(err.find(kind + std::string(" program, block at offset ")), std::string::npos) << err;
     EXPECT_NE(err.find(", signed (certificate table of "), std::string::npos) << err;
+    EXPECT_NE(err.find(": note: $.registry[2] removes an uninstall entry's key: the block holds "
+                       "no more of uninstallEntry"),
+              std::string::npos)
+        << err;
+
+    // The sample is a per-user product: its uninstaller runs at the user's level. The
+    // manifest keeps its length and all but that attribute, and stays XML that says so.
+    EXPECT_NE(err.find(", execution level asInvoker"), std::string::npos) << err;
+    const std::string built = ManifestOf(ReadFile(stub)), packed = ManifestOf(ReadFile(a));
+    ASSERT_EQ(packed.size(), built.size());
+    ASSERT_FALSE(built.empty());
+    const std::string admin = "\"requireAdministrator\" uiAccess=\"false\"/>";
+    const size_t level = built.find(admin);
+    ASSERT_NE(level, std::string::npos);
+    EXPECT_EQ(packed.substr(0, level) + packed.substr(level + admin.size()),
+              built.substr(0, level) + built.substr(level + admin.size()));
+    ASSERT_TRUE(hosttest::WriteFile(dir / "m.xml", packed));
+    EXPECT_TRUE(
+        Shell("python3 -c \"import sys, xml.etree.ElementTree as E; "
+              "l = [e.get('level') for e in E.parse(sys.argv[1]).iter("
+              "'{urn:schemas-microsoft-com:asm.v3}requestedExecutionLevel')]; "
+              "sys.exit(l != ['asInvoker'])\" " +
+              (dir / "m.xml")));
+    // Per machine, the administrator's level of the stub as built.
+    const Bytes sample = ReadFile(kSample);
+    std::string machine(sample.begin(), sample.end());
+    machine.replace(machine.find("\"user\""), 6, "\"machine\"");
+    ASSERT_TRUE(hosttest::WriteFile(dir / "machine.json", machine));
+    ASSERT_EQ(Tool({"pack", dir / "machine.json", "--stub", a, "-o", dir / "m.exe"}), 0);
+    EXPECT_EQ(ManifestOf(ReadFile(dir / "m.exe")), built);
+    EXPECT_EQ(Tool({"dump", dir / "m.exe"}, &out, &err), 0);
+    EXPECT_NE(err.find(", execution level requireAdministrator"), std::string::npos) << err;
+    // Without an entry, the stub's own level, also over an earlier per-user output.
+    ASSERT_TRUE(hosttest::WriteFile(dir / "none.json", std::string("{}")));
+    ASSERT_EQ(Tool({"pack", dir / "none.json", "--stub", a, "-o", dir / "n.exe"}), 0);
+    EXPECT_EQ(ManifestOf(ReadFile(dir / "n.exe")), built);
+    // A manifest that is not the build's own is not patched.
+    Bytes other = ReadFile(stub);
+    const std::string description = "Uninstall Program</description>";
+    auto at = std::search(other.begin(), other.end(), description.begin(), description.end());
+    ASSERT_NE(at, other.end());
+    *at = 'u';
+    ASSERT_TRUE(hosttest::WriteFile(dir / "other.exe", other));
+    EXPECT_EQ(Tool({"pack", kSample, "--stub", dir / "other.exe", "-o", dir / "o.exe"}, &out, &err),
+              2);
+    EXPECT_NE(err.find("other.exe: its manifest resource ("), std::string::npos) << err;
     EXPECT_EQ(Tool({"check", "--strict", b}, &out), 0) << out;
     // A signed output packed again gives the same unsigned program.
     ASSERT_EQ(Tool({"pack", kSample, "--stub", b, "-o", dir / "c.exe"}), 0);
@@ -97,11 +154,18 @@ TEST(Release, SignedStubsAndProgramsRoundTrip) {
 TEST(Release, UninstallEntryOfTheSampleProduct) {
   std::string out, err;
   EXPECT_EQ(Tool({"check", "--strict", kSample}, &out), 0) << out;
-  ASSERT_EQ(
-      Tool({"uninstall-entry", kSample, "--exe", "C:\\Sample Notes\\uninstall.exe"}, &out, &err), 0)
+  // Standard output when asked for; a file with -o.
+  hosttest::ScopedDir dir;
+  const std::string exe = "C:\\Sample Notes\\uninstall.exe";
+  ASSERT_EQ(Tool({"uninstall-entry", kSample, "--exe", exe, "-o", dir / "e.reg"}, &out, &err), 0)
       << err;
+  EXPECT_EQ(out, "");
+  ASSERT_EQ(Tool({"uninstall-entry", kSample, "--exe", exe, "-o", "-"}, &out, &err), 0) << err;
+  EXPECT_EQ(ReadFile(dir / "e.reg"), Bytes(out.begin(), out.end()));
   EXPECT_EQ(out,
             Utf16("Windows Registry Editor Version 5.00\r\n\r\n"
+                  "; HKEY_CURRENT_USER\\Software is one key for 32-bit and 64-bit programs: "
+                  "import it with reg import FILE\r\n\r\n"
                   "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
                   "TallowinSampleNotes]\r\n"
                   "\"DisplayName\"=\"Tallowin Sample Notes\"\r\n"
@@ -111,11 +175,34 @@ TEST(Release, UninstallEntryOfTheSampleProduct) {
                   "\"QuietUninstallString\"=\"\\\"C:\\\\Sample Notes\\\\uninstall.exe\\\" /S\"\r\n"
                   "\"InstallLocation\"=\"C:\\\\Sample Notes\"\r\n"
                   "\"DisplayIcon\"=\"C:\\\\Sample Notes\\\\notes.exe,0\"\r\n"
+                  "\"HelpLink\"=\"https://tallowin.invalid/sample-notes/help\"\r\n"
+                  "\"Comments\"=\"A made-up product for the demonstration\"\r\n"
                   "\"EstimatedSize\"=dword:00000040\r\n"
                   "\"NoModify\"=dword:00000001\r\n"
                   "\"NoRepair\"=dword:00000001\r\n\r\n"));
-  for (const char *exe : {"uninstall.exe", "C:\\a\"b.exe", "C:/x/u.exe", "C:\\"}) {
-    EXPECT_EQ(Tool({"uninstall-entry", kSample, "--exe", exe}, &out, &err), 2);
+  // Per machine, the view of the stub's architecture: a 32-bit installer's reg.exe would
+  // import into the 32-bit view unless told.
+  const Bytes sample = ReadFile(kSample);
+  std::string machine(sample.begin(), sample.end());
+  machine.replace(machine.find("\"user\""), 6, "\"machine\"");
+  hosttest::ScopedDir dir;
+  ASSERT_TRUE(hosttest::WriteFile(dir / "m.json", machine));
+  const std::string exe = "C:\\Program Files\\Sample\\uninstall.exe";
+  for (const auto &[build, view] :
+       {std::pair("win32", "/reg:32"), std::pair("win64", "/reg:64"), std::pair("", "/reg:")}) {
+    std::vector<std::string> args = {"uninstall-entry", dir / "m.json", "--exe", exe, "-o", "-"};
+    if (*build)
+      args.insert(args.end(),
+                  {"--stub", TALLOWIN_BUILD_ROOT "/" + std::string(build) + "/uninstall.exe"});
+    ASSERT_EQ(Tool(args, &out, &err), 0) << err;
+    EXPECT_NE(out.find(Utf16("\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft").substr(2)),
+              std::string::npos);
+    const size_t first = out.find(Utf16(view).substr(2)), last = out.rfind(Utf16(view).substr(2));
+    EXPECT_NE(first, std::string::npos) << build;
+    EXPECT_EQ(first == last, *build != 0) << build;  // both views when the stub is not named
+  }
+  for (const char *bad : {"uninstall.exe", "C:\\a\"b.exe", "C:/x/u.exe", "C:\\"}) {
+    EXPECT_EQ(Tool({"uninstall-entry", kSample, "--exe", bad, "-o", "-"}, &out, &err), 2);
     EXPECT_EQ(err.find("tallowin: " + kSample + ": --exe: \""), 0u) << err;
   }
 }

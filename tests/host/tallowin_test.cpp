@@ -43,10 +43,11 @@ const char kManifest[] = R"({
   "registry": [
     {"root": "HKCU", "key": "Software\\V\\App"},
     {"root": "HKLM", "key": "Software\\V", "value": "Path"},
-    {"root": "HKU", "key": "S", "value": ""}
+    {"root": "HKU", "key": "S", "value": ""},
+    {"root": "HKCU", "key": "Software\\V", "ifEmpty": true}
   ],
   "patterns": ["logs\\*.log", "#AppData#\\V\\*.tmp"],
-  "options": {"wait": true, "themedControls": false, "preRemoval": "#InstallDir#\\stop.exe /q",
+  "options": {"wait": true, "preRemoval": "#InstallDir#\\stop.exe /q",
               "closingDocument": "https://example.invalid/bye"}
 })";
 
@@ -59,6 +60,22 @@ const std::pair<const char *, const char *> kDoubleByte[] = {
       "folders": [{"folder": "C:\\許功\\蓋"}], "registry": [{"root": "HKCU",
       "key": "Software\\許\\功\\V", "value": "蓋"}, {"root": "HKCU", "key": "蓋"}]})"},
 };
+
+// A stub changed after its build: one section whose raw data now reaches `rawEnd`, past
+// the locator's offset when resources grew, and a certificate table at `cert` (0: none).
+Bytes EditedStub(size_t size, uint32_t locatorOffset, uint32_t rawEnd, uint32_t cert) {
+  Bytes d = FakeStub(size, 0x200);
+  d[0x46] = 1;  // one section, its header right after the optional header (at 0xF0)
+  std::fill(d.begin() + 0xF0, d.begin() + 0x118, 0);
+  const std::pair<size_t, uint32_t> fields[] = {{0x200 + 6, locatorOffset},
+                                                {0x100, rawEnd - 0x400},
+                                                {0x104, 0x400},
+                                                {0xE8, cert},
+                                                {0xEC, cert ? 16 : 0}};
+  for (const auto &[at, v] : fields)
+    for (int i = 0; i < 4; ++i) d[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  return d;
+}
 
 class ToolTest : public ::testing::Test {
  protected:
@@ -89,7 +106,9 @@ TEST_F(ToolTest, DumpGivesTheManifestBack) {
     ASSERT_EQ(Pack(), 0);
     std::string json, err;
     ASSERT_EQ(Tool({"dump", "--code-page", cp, out}, &json, &err), 0) << err;
-    EXPECT_EQ(err, "tallowin: " + out + ": PE32+ x86-64 program, block at offset 4096\n");
+    EXPECT_EQ(err, "tallowin: " + out +
+                       ": PE32+ x86-64 program, block at offset 4096, execution level unknown (not "
+                       "the manifest of a stub of this build)\n");
     // Every field the writer wrote, as the reader reads it back.
     const nlohmann::json dumped = nlohmann::json::parse(json), given = nlohmann::json::parse(text);
     for (const auto &[key, value] : given.items()) EXPECT_EQ(dumped[key], value) << key;
@@ -118,6 +137,8 @@ TEST_F(ToolTest, BadManifestsAreRefusedQuicklyWithTheirJsonPathAndNothingWritten
       {R"({"registry": [{"root": "HKCU", "key": "a\\\\b"}]})",
        "$.registry[0].key: a doubled backslash"},
       {R"({"registry": [{"root": "HKCU", "key": "a", "value": "b\\c"}]})", "$.registry[0].value"},
+      {R"({"registry": [{"root": "HKCU", "key": "a", "value": "b", "ifEmpty": true}]})",
+       "$.registry[0].ifEmpty: names a key"},
       {R"({"codePage": 932, "registry": [{"root": "HKCU", "key": "a\uf781", "value": "b"}]})",
        "$.registry[0].key: ends in the first byte of a double-byte character"},
       {R"({"messages": {"captoin": "x"}})", "$.messages.captoin: unknown role"},
@@ -137,6 +158,14 @@ TEST_F(ToolTest, BadManifestsAreRefusedQuicklyWithTheirJsonPathAndNothingWritten
        "$.uninstallEntry.id: must be one key name"},
       {R"({"uninstallEntry": {"id": "a", "displayVersion": "1", "publisher": "p"}})",
        "$.uninstallEntry.displayName: required key missing"},
+      {R"({"uninstallEntry": {"id": "a", "displayName": "d", "displayVersion": "1",
+          "publisher": "p", "installDate": "2026-12-08"}})",
+       "$.uninstallEntry.installDate: expected a date as YYYYMMDD"},
+      // An acknowledged warning says why.
+      {R"({"registry": [{"root": "HKCR", "key": "V.Doc", "accept": [{"finding": "shared-key"}]}]})",
+       "$.registry[0].accept[0].why: required key missing"},
+      {R"({"patterns": [{"path": "*.x", "accept": [{"finding": "f", "why": " "}]}]})",
+       "$.patterns[0].accept[0].why: must not be empty"},
       {R"({"files": [{"folder": "${INSTDIR}\\x", "name": "a"}]})",
        "$.files[0].folder: ${INSTDIR} is not defined: give --set INSTDIR=VALUE"},
       {R"({"messages": {"caption": "a ${ b"}})", "$.messages.caption: \"${\" begins no variable"},
@@ -165,6 +194,10 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
   arm[0x44] = 0xC4;
   arm[0x45] = 0x01;
   const std::string missing = dir / "nothere.exe";
+  const std::string inside =
+      ": its locator offset 4096 lies inside the program's own sections, "
+      "which end at offset 8192: the stub was changed after its build; "
+      "set the offset to the file's size with scripts/stamp-locator";
   const struct {
     Bytes stubBytes;
     std::string stubPath, output, error;
@@ -172,6 +205,10 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
       {notPe, stub, out, stub + ": not a PE program"},  // a stub fault names the stub
       {arm, stub, out, stub + ": a PE program for machine 0x1C4 with optional header 0x20B"},
       {{}, missing, out, missing + ": cannot open for reading"},
+      {EditedStub(8192, 4096, 8192, 0), stub, out, stub + inside},
+      {EditedStub(4096, 4096, 4096, 0x800), stub, out,
+       stub + ": its certificate table (16 bytes at offset 2048) starts inside the program's "
+              "own sections, which end at offset 4096"},
       {FakeStub(4096), stub, dir / "missing/out.exe", dir / "missing/out.exe: cannot write"},
   };
   for (const auto &c : cases) {
@@ -233,6 +270,20 @@ TEST_F(ToolTest, DumpAndCheckReportDamageWithOffsetAndRecord) {
   EXPECT_EQ(Tool({"check", out}, &json), 2);
   EXPECT_EQ(json.find(out + ": error: damaged block: record 1"), 0u) << json;
 
+  // A block that another writer put inside the program's sections.
+  blockfmt::RecordWriter options;
+  options.Record(blockfmt::TAG_OPTIONS, Bytes(12, 0));
+  options.End();
+  ASSERT_TRUE(
+      blockfmt::AppendBlockToStub(EditedStub(8192, 4096, 8192, 0), options.bytes(), &image, &err));
+  ASSERT_TRUE(WriteFile(out, image));
+  EXPECT_EQ(Tool({"check", out}, &json), 2);
+  EXPECT_NE(json.find(": error: $: the block starts at offset 4096, inside the program's own "
+                      "sections (which end at offset 8192): the program does not start "
+                      "[block-inside-program]"),
+            std::string::npos)
+      << json;
+
   ASSERT_TRUE(WriteFile(out, FakeStub(4096)));  // stamped, nothing appended
   Refused({"dump", out},
           out + ": damaged block: record 0 at offset 4096 (0x00001000): header cut short");
@@ -242,17 +293,40 @@ TEST_F(ToolTest, CheckExitCodes) {
   std::string report;
   // A full table, in table order; messages without %s are shown as written.
   ASSERT_TRUE(WriteFile(manifest, R"({"messages": ["a", "b", "c", "d", "e", "f", "g", "h", "i",
-      "j", "k", "l", "m", "n", "o", "p"], "registry": [{"root": "HKCU", "key": "A"}],
-      "uninstallEntry": {"id": "A", "displayName": "A", "displayVersion": "1", "publisher": "A"}})"));
+      "j", "k", "l", "m", "n", "o", "p"], "registry": [{"root": "HKCU", "key": "A"},
+      {"root": "HKCU", "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\A"}]})"));
   const std::string warning =
       ": warning: $.registry[0].key: key directly below the root: removes \"A\" with all its "
-      "subkeys\n";
+      "subkeys [key-below-root]\n";
   EXPECT_EQ(Tool({"check", manifest}, &report), 1);
   EXPECT_EQ(report, manifest + warning);
   EXPECT_EQ(Tool({"check", "--strict", manifest}, &report), 2);
   ASSERT_EQ(Pack(), 0);  // the packed program reports the same
   EXPECT_EQ(Tool({"check", out}, &report), 1);
   EXPECT_EQ(report, out + warning);
+  // A product that removes its own ProgID acknowledges the warning, and --strict passes; the
+  // program cannot carry the acknowledgement.
+  const std::string progId = R"({"messages": ["a", "b", "c", "d", "e", "f", "g", "h", "i", "j",
+      "k", "l", "m", "n", "o", "p"], "registry": [{"root": "HKCR", "key": "Vendor.Note")";
+  const std::string entry = R"(], "uninstallEntry": {"id": "A", "displayName": "A",
+      "displayVersion": "1", "publisher": "A"}})";
+  const std::string accept = R"(, "accept": [{"finding": "shared-key", "why": "our ProgID"}]})";
+  ASSERT_TRUE(WriteFile(manifest, progId + accept + entry));
+  EXPECT_EQ(Tool({"check", "--strict", manifest}, &report), 0) << report;
+  EXPECT_EQ(report, manifest +
+                        ": accepted: $.registry[0].key: removes HKCR\\Vendor.Note with all its "
+                        "subkeys: a key that the platform and other products share [shared-key] "
+                        "(our ProgID)\n");
+  ASSERT_EQ(Pack(), 0);
+  EXPECT_EQ(Tool({"check", "--strict", out}, &report), 2) << report;
+  // An accept of a warning the entry does not have is itself a warning.
+  ASSERT_TRUE(WriteFile(
+      manifest, progId + "}, {\"root\": \"HKCU\", \"key\": \"Software\\\\V\"" + accept + entry));
+  EXPECT_EQ(Tool({"check", manifest}, &report), 1);
+  EXPECT_NE(report.find(": warning: $.registry[1].accept[0]: accepts \"shared-key\", which no "
+                        "warning of $.registry[1] has: remove it [accept-unused]\n"),
+            std::string::npos)
+      << report;
   // Texts read by characters, a program's in the code page given.
   for (const auto &[cp, text] : kDoubleByte) {
     ASSERT_TRUE(WriteFile(manifest, std::string(text)));
@@ -276,8 +350,8 @@ TEST_F(ToolTest, SetFillsVariablesInEveryText) {
       << err;
   ASSERT_EQ(Tool({"dump", out}, &json), 0);
   EXPECT_EQ(nlohmann::json::parse(json)["folders"][0]["folder"], "C:\\Program Files\\P\\Data");
-  ASSERT_EQ(Tool({"uninstall-entry", manifest, "--exe", "C:\\P\\u.exe", "--set", "VERSION=2.1",
-                  "--set", "INSTDIR=C:\\P"},
+  ASSERT_EQ(Tool({"uninstall-entry", manifest, "--exe", "C:\\P\\u.exe", "-o", "-", "--set",
+                  "VERSION=2.1", "--set", "INSTDIR=C:\\P"},
                  &reg),
             0);
   const std::u16string text(reinterpret_cast<const char16_t *>(reg.data()), reg.size() / 2);
@@ -434,34 +508,55 @@ TEST_F(ToolTest, ScanKeepsWhatTheOlderVersionListedAndTheNewTreeDropped) {
   EXPECT_EQ(nlohmann::json::parse(ReadFile(v2))["files"].size(), 4u);
 }
 
-TEST(CommandLine, UsageErrors) {
+TEST(CommandLine, HelpVersionAndUsageErrors) {
+  // Usage errors: exit 2, the fault and the command's usage on standard error, nothing on
+  // standard output. Help and the version: exit 0 on standard output only.
   const struct {
     std::vector<std::string> args;
     int code;
-    const char *err;
+    const char *start;
   } cases[] = {
-      {{}, 2, "usage: tallowin pack"},
-      {{"frob"}, 2, "tallowin: unknown command frob\nusage:"},
-      {{"pack", "m.json"}, 2, "usage: tallowin pack"},
-      {{"pack", "m.json", "--stub"}, 2, "tallowin: --stub needs a value\n"},
+      {{}, 2, "tallowin: no command given\nusage: tallowin pack"},
+      {{"frob"}, 2, "tallowin: unknown command frob\nusage: tallowin pack"},
+      {{"pack", "m.json"},
+       2,
+       "tallowin: pack needs one manifest, --stub and -o\nusage: tallowin pack"},
+      {{"pack", "m.json", "--stub"}, 2, "tallowin: --stub needs a value\nusage: tallowin pack"},
       {{"dump", "--code-page", "42", "x.exe"}, 2, "tallowin: --code-page 42: not supported"},
-      {{"dump", "--bogus", "x.exe"}, 2, "tallowin: unknown option --bogus\n"},
+      {{"dump", "--bogus", "x.exe"}, 2, "tallowin: unknown option --bogus\nusage: tallowin dump"},
+      {{"uninstall-entry", "m.json", "--exe", "C:\\u.exe"},
+       2,
+       "tallowin: uninstall-entry needs one manifest, --exe and either -o FILE"},
+      {{"uninstall-entry", "m.json", "--exe", "C:\\u.exe", "--write", "-o", "-"},
+       2,
+       "tallowin: uninstall-entry needs"},
+      {{"help", "frob"}, 2, "tallowin: no command frob\n"},
+      {{"--version", "x"}, 2, "tallowin: --version takes no arguments\n"},
+      {{"--help"}, 0, "usage: tallowin pack"},
+      {{"help"}, 0, "usage: tallowin pack"},
+      {{"help", "check"}, 0, "usage: tallowin check [--strict]"},
+      {{"uninstall-entry", "--help"}, 0, "usage: tallowin uninstall-entry MANIFEST.json"},
       {{"pack", "m.json", "--set", "1X=a"}, 2, "tallowin: --set 1X=a: expected NAME=VALUE"},
       {{"pack", "m.json", "--set", "X=a", "--set", "X=b"}, 2, "tallowin: --set X given twice"},
-      {{"scan", "st", "-o", "o.json"}, 2, "usage: tallowin pack"},
+      {{"scan", "st", "-o", "o.json"},
+       2,
+       "tallowin: scan needs one staging folder, --base and -o\nusage: tallowin scan"},
       {{"scan", "st", "--install-dir-length", "2"},
        2,
        "tallowin: --install-dir-length 2: expected 3 to 250"},
-      {{"preview"}, 2, "usage: tallowin pack"},
+      {{"preview"}, 2, "tallowin: preview needs one program\nusage: tallowin preview"},
       {{"preview", "uninstall.exe"}, 2, "tallowin: preview runs on Windows only"},
-      {{"--help"}, 0, ""},
   };
   for (const auto &c : cases) {
     std::string out, err;
-    EXPECT_EQ(Tool(c.args, &out, &err), c.code) << c.err;
-    EXPECT_EQ(err.find(c.err), 0u) << err;
-    EXPECT_EQ(out.find("usage: tallowin pack"), c.code ? std::string::npos : 0u) << out;
+    EXPECT_EQ(Tool(c.args, &out, &err), c.code) << c.start;
+    EXPECT_EQ((c.code ? err : out).find(c.start), 0u) << out << err;
+    EXPECT_EQ(c.code ? out : err, "") << c.start;
   }
+  std::string version;
+  EXPECT_EQ(Tool({"--version"}, &version), 0);
+  EXPECT_TRUE(std::regex_match(version, std::regex("tallowin [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+      << version;
 }
 
 // Each Windows tool previews only programs of its own architecture (the i686 tool cannot

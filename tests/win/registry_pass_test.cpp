@@ -126,6 +126,31 @@ TEST_F(RegistryPassTest, KeyEntriesDeleteWholeTreesWhateverTheirSubkeysAreNamed)
   EXPECT_EQ((LONG)ERROR_BADKEY, DeleteKeyTree(HKEY_CURRENT_USER, ""));  // never the root itself
 }
 
+// Keys marked to go only when empty: one with a value or a subkey stays whole, an empty
+// one goes, and a vendor key goes once the product key listed before it has gone.
+TEST_F(RegistryPassTest, KeysMarkedIfEmptyGoOnlyWhenTheyHoldNothing) {
+  Make({"Vendor\\Product", "Vendor\\Other", "Valued|x"});
+  HKEY empty;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, Key("Empty").c_str(), &empty));
+  RegCloseKey(empty);
+  const std::pair<const char *, bool> entries[] = {{"Vendor\\Product", false},
+                                                   {"Vendor", true},
+                                                   {"Valued", true},
+                                                   {"Empty", true},
+                                                   {"Missing", true}};
+  state_.Clear();
+  for (const auto &[key, ifEmpty] : entries)
+    state_.Registry(HKEY_CURRENT_USER, Key(key)).onlyIfEmpty = ifEmpty;
+  DeleteRegistryEntries();
+  EXPECT_FALSE(HasKey("Vendor\\Product") || HasKey("Empty"));
+  EXPECT_TRUE(HasValue("Vendor\\Other", "v") && HasValue("Valued", "x"));
+  state_.Clear();
+  state_.Registry(HKEY_CURRENT_USER, Key("Vendor\\Other"));
+  state_.Registry(HKEY_CURRENT_USER, Key("Vendor")).onlyIfEmpty = TRUE;
+  DeleteRegistryEntries();
+  EXPECT_FALSE(HasKey("Vendor"));
+}
+
 TEST_F(RegistryPassTest, LinkKeysAreLeftAndNothingBehindThemIsTouched) {
   // A user's link key in his own hive that names a machine key: neither a tree holding
   // it, nor a key listed through it, nor a value through it reaches the machine key. The

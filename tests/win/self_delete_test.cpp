@@ -33,12 +33,16 @@ std::wstring CommandFor(const std::wstring &program) {
                                                                                          : L"";
 }
 
-std::wstring Expected(const std::wstring &program, const std::wstring &folder) {
+// `parents`: the folders removed after the program's, nearest first.
+std::wstring Expected(const std::wstring &program, const std::wstring &folder,
+                      const std::vector<std::wstring> &parents = {}) {
   const std::wstring system = L"\"C:\\windows\\system32\\", quoted = L"\"" + program + L"\"";
+  std::wstring removals = L"rmdir \"" + folder + L"\" >nul 2>nul";
+  for (const std::wstring &parent : parents)
+    removals += L" && rmdir \"" + parent + L"\" >nul 2>nul";
   return system + L"cmd.exe\" /q /d /e:on /v:off /s /c \"for /l %i in (1,1,60) do ((if exist \"" +
          program + L"\\*\" exit) & del " + quoted + L" >nul 2>nul & (if not exist " + quoted +
-         L" (rmdir \"" + folder + L"\" >nul 2>nul & exit)) & " + system +
-         L"ping.exe\" -n 2 127.0.0.1 >nul)\"";
+         L" (" + removals + L" & exit)) & " + system + L"ping.exe\" -n 2 127.0.0.1 >nul)\"";
 }
 
 TEST(SelfDeletionCommand, GivesEachPathLiterallyOrInItsShortForm) {
@@ -71,6 +75,11 @@ TEST(SelfDeletionCommand, GivesEachPathLiterallyOrInItsShortForm) {
   // No short form to fall back on: nothing starts. A drive root stays a root.
   EXPECT_EQ(L"", CommandFor(std::wstring(root) + L"\\missing 100%\\uninstall.exe"));
   EXPECT_EQ(Expected(L"C:\\uninstall.exe", L"C:\\"), CommandFor(L"C:\\uninstall.exe"));
+  // Parents after the folder, never up to the drive root.
+  wchar_t line[2048];
+  const std::wstring program = L"C:\\P F\\Vendor\\Product\\uninstall.exe";
+  ASSERT_TRUE(BuildSelfDeletionCommand(line, 2048, L"C:\\windows\\system32", program.c_str(), 5));
+  EXPECT_EQ(Expected(program, L"C:\\P F\\Vendor\\Product", {L"C:\\P F\\Vendor", L"C:\\P F"}), line);
 }
 
 // The 9x family's script is read in the OEM code page: a character that has no OEM form
@@ -150,6 +159,49 @@ TEST(SelfDeletion, RemovesTheProgramAndTheFolderOnlyWhenEmpty) {
   EXPECT_TRUE(testenv::DirExists(programFiles));
   testenv::RemoveTree(install);
   for (const std::string &sibling : siblings) RemoveDirectoryA(sibling.c_str());
+}
+
+// A product in Program Files\Vendor\Product with a vendor key: its folder entry climbs
+// to the vendor's folder, which the program itself keeps until the self-deletion, and the
+// vendor key goes if empty. A vendor folder and key holding another product stay.
+TEST(SelfDeletion, RemovesTheVendorFolderAndKeyUnlessAnotherProductIsThere) {
+  char programFiles[MAX_PATH];
+  ExpandEnvironmentStringsA("%ProgramFiles%", programFiles, MAX_PATH);
+  for (bool other : {false, true}) {
+    SCOPED_TRACE(other ? "another product" : "alone");
+    const std::string name = other ? "TallowinVendorB" : "TallowinVendorA",
+                      vendor = std::string(programFiles) + "\\" + name,
+                      install = vendor + "\\Product", exe = install + "\\uninstall.exe",
+                      key = "Software\\" + name;
+    ASSERT_TRUE(testenv::MakeDirs(install));
+    ASSERT_TRUE(testenv::SetRegString(HKEY_LOCAL_MACHINE, key + "\\Product", "v", "1"));
+    if (other) {
+      ASSERT_TRUE(testenv::MakeDirs(vendor + "\\Other"));
+      ASSERT_TRUE(testenv::WriteText(vendor + "\\Other\\other.exe", "other"));
+      ASSERT_TRUE(testenv::SetRegString(HKEY_LOCAL_MACHINE, key + "\\Other", "v", "1"));
+    }
+    blockfmt::Block block;
+    block.messages = testenv::StandardMessages();
+    block.folders.push_back({1, install, "", ""});
+    block.registry.push_back({blockfmt::ROOT_HKLM, key + "\\Product", false});
+    block.registry.push_back({blockfmt::ROOT_HKLM, key, true});
+    ASSERT_TRUE(testenv::InstallStub(exe, block));
+    const std::string log = vendor + ".log";
+    EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /S /LOG=\"" + log + "\""));
+    std::vector<uint8_t> written;
+    ASSERT_TRUE(testenv::ReadBytes(log, &written));
+    EXPECT_NE(std::string::npos, std::string(written.begin(), written.end())
+                                     .find("\r\nscheduled-self-delete " + vendor + "\r\n"));
+    DeleteFileA(log.c_str());
+    for (int i = 0; i < 200 && testenv::DirExists(other ? install : vendor); ++i) Sleep(50);
+    EXPECT_FALSE(testenv::DirExists(install));
+    EXPECT_EQ(other, testenv::DirExists(vendor));
+    EXPECT_EQ(other, testenv::FileExists(vendor + "\\Other\\other.exe"));
+    EXPECT_FALSE(testenv::RegKeyExists(HKEY_LOCAL_MACHINE, key + "\\Product"));
+    EXPECT_EQ(other, testenv::RegValueExists(HKEY_LOCAL_MACHINE, key + "\\Other", "v"));
+    testenv::RemoveTree(vendor);
+    testenv::DeleteRegTree(HKEY_LOCAL_MACHINE, key);
+  }
 }
 
 }  // namespace

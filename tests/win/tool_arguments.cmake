@@ -24,9 +24,9 @@ if(NOT out MATCHES "\"name\": \"notes.exe\"")
 endif()
 
 execute_process(COMMAND ${RUN} ${TOOL} uninstall-entry "${win}\\notes Ω.json"
-                        --exe "C:\\Programme Ω\\uninstall.exe"
-                OUTPUT_FILE "${folder}/entry.reg" RESULT_VARIABLE code)
-file(READ "${folder}/entry.reg" reg HEX)
+                        --exe "C:\\Programme Ω\\uninstall.exe" -o "${win}\\entry Ω.reg"
+                RESULT_VARIABLE code)
+file(READ "${folder}/entry Ω.reg" reg HEX)
 # "Programme Ω" in UTF-16LE: ANSI arguments would carry a best-fitted "O" or "?" instead.
 string(FIND "${reg}" "500072006f006700720061006d006d0065002000a903" at)
 if(NOT code EQUAL 0 OR at LESS 0)

@@ -118,27 +118,86 @@ TEST(ToolBlock, FoldsCaseAsTheSystemsUpcaseTable) {
   }
 }
 
-// The installer's entry, imported by the system's own tool, is gone after a run with the
-// entry's own quiet command.
-TEST(ToolBlock, SilentRunRemovesTheImportedUninstallEntry) {
+// Whether the key is in the registry view given (0: this program's own).
+bool HasKeyInView(HKEY root, const std::string &key, REGSAM view) {
+  HKEY k;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS) return false;
+  RegCloseKey(k);
+  return true;
+}
+
+// The list of programs that Wine's own uninstaller shows ("id|||name" lines).
+std::string WineProgramList(const std::string &file) {
+  testenv::RunAndWait("cmd.exe /c uninstaller.exe --list > \"" + file + "\"");
+  std::vector<uint8_t> bytes;
+  testenv::ReadBytes(file, &bytes);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// The installer's entry, put in place as installers do, is gone after a run with the
+// entry's own quiet command: per user through the system's reg; per machine through a
+// 32-bit installer's reg, which imports into the 32-bit view, and through --write, which
+// writes the view of the stub at --exe. The 64-bit stub looks in both views.
+TEST(ToolBlock, SilentRunRemovesTheUninstallEntryWhereTheInstallerPutIt) {
   testenv::ScopedTestDir dir("toolentry");
-  const std::string sample = testenv::BinDir() + "\\tools\\sample-product.json",
-                    exe = dir / "uninstall.exe", reg = dir / "entry.reg",
+  const std::string user = testenv::BinDir() + "\\tools\\sample-product.json",
+                    machine = dir / "machine.json", reg = dir / "entry.reg",
                     key = std::string(tallowin::kUninstallKey) + "\\TallowinSampleNotes";
+  std::vector<uint8_t> sample;
+  ASSERT_TRUE(testenv::ReadBytes(user, &sample));
+  std::string text(sample.begin(), sample.end());
+  text.replace(text.find("\"user\""), 6, "\"machine\"");
+  ASSERT_TRUE(testenv::WriteText(machine, text));
   std::string out, err;
-  ASSERT_EQ(0, Tool({"pack", sample, "--stub", testenv::StubPath(), "-o", exe}, &out, &err)) << err;
-  ASSERT_EQ(0, Tool({"uninstall-entry", sample, "--exe", exe}, &out, &err)) << err;
-  ASSERT_TRUE(testenv::WriteText(reg, out));
-  ASSERT_EQ(0u, testenv::RunAndWait("reg.exe import \"" + reg + "\""));
-  ASSERT_TRUE(testenv::RegKeyExists(HKEY_CURRENT_USER, key));
-  EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /S"));
-  EXPECT_FALSE(testenv::RegKeyExists(HKEY_CURRENT_USER, key));
-  // --write puts the same entry in place without the file.
-  EXPECT_EQ(0, Tool({"uninstall-entry", sample, "--exe", exe, "--write"}, &out, &err)) << err;
-  DWORD noModify = 0;
-  EXPECT_TRUE(testenv::GetRegDword(HKEY_CURRENT_USER, key, "NoModify", &noModify));
-  EXPECT_EQ(1u, noModify);
-  testenv::DeleteRegTree(HKEY_CURRENT_USER, key);
+  const struct {
+    const std::string &manifest;
+    HKEY root;
+    const char *import;  // reg import's switches; null: --write
+    REGSAM view;
+  } rows[] = {{user, HKEY_CURRENT_USER, "", 0},
+              {machine, HKEY_LOCAL_MACHINE, " /reg:32", KEY_WOW64_32KEY},
+              {machine, HKEY_LOCAL_MACHINE, nullptr, KEY_WOW64_64KEY}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.import ? row.import : "--write");
+    // A folder of its own each time: the self-deletion removes the last one meanwhile. The
+    // per-user product lies where per-user products go.
+    char local[MAX_PATH];
+    ExpandEnvironmentStringsA("%LOCALAPPDATA%\\Programs", local, MAX_PATH);
+    const std::string folder = row.root == HKEY_CURRENT_USER
+                                   ? std::string(local) + "\\Tallowin Sample Notes"
+                                   : dir / ("r" + std::to_string(&row - rows)),
+                      exe = folder + "\\uninstall.exe";
+    ASSERT_TRUE(testenv::MakeDirs(folder));
+    ASSERT_EQ(0, Tool({"pack", row.manifest, "--stub", testenv::StubPath(), "-o", exe}, &out, &err))
+        << err;
+    if (row.import) {
+      ASSERT_EQ(0, Tool({"uninstall-entry", row.manifest, "--exe", exe, "-o", reg}, &out, &err))
+          << err;
+      ASSERT_EQ(0u, testenv::RunAndWait("reg.exe import \"" + reg + "\"" + row.import));
+    } else {
+      ASSERT_EQ(0, Tool({"uninstall-entry", row.manifest, "--exe", exe, "--write"}, &out, &err))
+          << err;
+    }
+    ASSERT_TRUE(HasKeyInView(row.root, key, row.view));
+    // With the day of the install, which the list of programs shows.
+    if (!row.import) {
+      HKEY k;
+      ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(row.root, key.c_str(), 0, KEY_READ | row.view, &k));
+      EXPECT_EQ(ERROR_SUCCESS,
+                RegQueryValueExA(k, "InstallDate", nullptr, nullptr, nullptr, nullptr));
+      RegCloseKey(k);
+    }
+    EXPECT_EQ(row.view == KEY_WOW64_32KEY, !HasKeyInView(row.root, key, KEY_WOW64_64KEY));
+    // Wine's list holds the user's entries and the machine's of both views.
+    EXPECT_NE(std::string::npos, WineProgramList(dir / "list.txt").find("TallowinSampleNotes|"));
+    EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /S"));
+    EXPECT_FALSE(HasKeyInView(row.root, key, row.view));
+    EXPECT_EQ(std::string::npos, WineProgramList(dir / "list.txt").find("TallowinSampleNotes|"));
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
+      RegDeleteKeyExA(row.root, key.c_str(), view, 0);
+    for (int i = 0; i < 100 && testenv::DirExists(folder); ++i) Sleep(50);
+    EXPECT_FALSE(testenv::DirExists(folder));
+  }
 }
 
 // A product installed below Program Files, its manifest made by the Windows tool.

@@ -195,7 +195,7 @@ FolderEntry &RunState::Folder(DWORD levels, const std::string &folder, const std
 
 RegistryEntry &RunState::Registry(HKEY root, const std::string &path) {
   const DWORD key = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(root));
-  return registry_.Add({key, Text(path)}, &g.registryEntries, &g.registryCount);
+  return registry_.Add({key, Text(path), FALSE}, &g.registryEntries, &g.registryCount);
 }
 
 void RunState::Patterns(const std::vector<std::string> &texts) {
