@@ -98,37 +98,87 @@ BOOL DeleteFileHeld(const char *path) {
   return TRUE;
 }
 
-BOOL DeleteOnCloseHeld(const char *path) {
-  // The same open as the real one, less the deletion at its close.
-  HANDLE file =
-      CreateFileA(path, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
-                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return FALSE;
-  CloseHandle(file);
-  picture.gone.insert(Full(path));
-  return TRUE;
+// True when the run would have taken everything in the folder `full` (full and folded).
+// Listed through a handle that shares delete access: the run's own handle that is about
+// to delete the folder has it, and a plain search would be refused for it.
+bool LeftEmpty(const std::string &full) {
+  HANDLE folder = CreateFileA(full.c_str(), FILE_LIST_DIRECTORY,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  // A folder that cannot be listed is not known to be empty.
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  alignas(8) BYTE buffer[16384];
+  bool empty = true;
+  for (FILE_INFO_BY_HANDLE_CLASS kind = FileFullDirectoryRestartInfo;
+       empty && GetFileInformationByHandleEx(folder, kind, buffer, sizeof buffer);
+       kind = FileFullDirectoryInfo) {
+    for (const BYTE *at = buffer;;) {
+      const auto *item = reinterpret_cast<const FILE_FULL_DIR_INFO *>(at);
+      char name[MAX_PATH * 2];
+      const int n = WideCharToMultiByte(CP_ACP, 0, item->FileName,
+                                        static_cast<int>(item->FileNameLength / sizeof(WCHAR)),
+                                        name, sizeof name - 1, nullptr, nullptr);
+      const std::string text(name, n > 0 ? static_cast<size_t>(n) : 0);
+      if (text.empty() ||
+          (text != "." && text != ".." && !picture.gone.count(Folded(full + "\\" + text))))
+        empty = false;
+      if (!empty || item->NextEntryOffset == 0) break;
+      at += item->NextEntryOffset;
+    }
+  }
+  // The listing ends with no more files; any other end leaves the folder unknown.
+  const bool listed = !empty || GetLastError() == ERROR_NO_MORE_FILES;
+  CloseHandle(folder);
+  return empty && listed;
 }
 
 BOOL RemoveFolderHeld(const char *path) {
   const DWORD attributes = Attributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return FALSE;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return Failing(ERROR_DIRECTORY);
-  const std::string full = Full(path);
   // A link goes as itself, whatever it leads to.
-  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    WIN32_FIND_DATAA found;
-    ScopedFind search(FindFirstFileA((full + "\\*").c_str(), &found));
-    if (search) {
-      do {
-        const std::string name = found.cFileName;
-        if (name != "." && name != ".." && !picture.gone.count(Folded(full + "\\" + name)))
-          return Failing(ERROR_DIR_NOT_EMPTY);
-      } while (FindNextFileA(search, &found));
-    }
-  }
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !LeftEmpty(Full(path)))
+    return Failing(ERROR_DIR_NOT_EMPTY);
   if (!MayDelete(path, FILE_FLAG_BACKUP_SEMANTICS)) return FALSE;
-  picture.gone.insert(full);
+  picture.gone.insert(Full(path));
   return TRUE;
+}
+
+// The path of the item behind a handle, as the passes write paths ("C:\\..." or
+// "\\\\server\\share\\..."); empty when the system cannot tell it.
+std::string HandlePath(HANDLE item) {
+  char path[MAX_PATH * 2];
+  const DWORD n = GetFinalPathNameByHandleA(item, path, sizeof path, VOLUME_NAME_DOS);
+  if (n == 0 || n >= sizeof path) return "";
+  const std::string text(path, n);
+  if (text.compare(0, 8, "\\\\?\\UNC\\") == 0) return "\\" + text.substr(7);
+  if (text.compare(0, 4, "\\\\?\\") == 0) return text.substr(4);
+  return text;
+}
+
+bool GoneIn(HANDLE folder, const char *name) {
+  std::string path = HandlePath(folder);
+  if (path.empty()) return false;
+  if (path.back() != '\\') path += '\\';
+  return Gone((path + name).c_str());
+}
+
+// The delete through a held handle: the open that the run made succeeded here too, so
+// what is left to decide is what the picture changed (a folder emptied, a file made
+// writable). An item whose path cannot be told is refused, never taken unseen.
+DWORD DeleteByHandleHeld(HANDLE item) {
+  const std::string path = HandlePath(item);
+  if (path.empty()) return ERROR_CALL_NOT_IMPLEMENTED;
+  const DWORD attributes = Attributes(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !LeftEmpty(Full(path.c_str())))
+      return ERROR_DIR_NOT_EMPTY;
+  } else if (attributes & FILE_ATTRIBUTE_READONLY) {
+    return ERROR_ACCESS_DENIED;
+  }
+  picture.gone.insert(Full(path.c_str()));
+  return 0;
 }
 
 BOOL SetAttributesHeld(const char *path, DWORD attributes) {
@@ -298,25 +348,16 @@ const char *KeywordHeld(const char *keyword) {
   return keyword;
 }
 
-const HoldBack kHoldBack = {DeleteFileHeld,
-                            DeleteOnCloseHeld,
-                            RemoveFolderHeld,
-                            SetAttributesHeld,
-                            ScheduleHeld,
-                            SetValueHeld,
-                            DeleteValueHeld,
-                            DeleteKeyHeld,
-                            RemoveFontHeld,
-                            UnregisterHeld,
-                            StartProgramHeld,
-                            StartSelfDeletionHeld,
-                            Attributes,
-                            Gone,
-                            CanOpenForWritingHeld,
-                            QueryValueHeld,
-                            KeyGone,
-                            EnumSubkeyHeld,
-                            CountKeyItemsHeld,
+const HoldBack kHoldBack = {DeleteFileHeld,   DeleteByHandleHeld,
+                            RemoveFolderHeld, SetAttributesHeld,
+                            ScheduleHeld,     SetValueHeld,
+                            DeleteValueHeld,  DeleteKeyHeld,
+                            RemoveFontHeld,   UnregisterHeld,
+                            StartProgramHeld, StartSelfDeletionHeld,
+                            Attributes,       Gone,
+                            GoneIn,           CanOpenForWritingHeld,
+                            QueryValueHeld,   KeyGone,
+                            EnumSubkeyHeld,   CountKeyItemsHeld,
                             KeywordHeld};
 
 std::wstring Wide(const std::string &utf8) {

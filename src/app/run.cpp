@@ -7,6 +7,7 @@
 #include "data/data.h"
 #include "external/external.h"
 #include "passes/actions.h"
+#include "passes/held_path.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
 #include "ui/ui.h"
@@ -197,6 +198,8 @@ void RunRemoval() {
   RemoveEmptyFolders();
   if (g.progressDialog) SetStatusText(blockfmt::MSG_STATUS_REGISTRY);
   DeleteRegistryEntries();
+  // The held folders would keep the self-deletion script from removing the install folder.
+  ReleaseHeldPath();
 }
 
 void ScheduleSelfDeletion() {

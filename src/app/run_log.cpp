@@ -3,6 +3,7 @@
 #include "app/state.h"
 #include "data/data.h"
 #include "passes/actions.h"
+#include "passes/held_path.h"
 #include "paths/paths.h"
 
 namespace {
@@ -87,13 +88,19 @@ void NoteEvent(const char *keyword, const char *text) {
 namespace {
 
 // Appended to, never truncated: an existing file keeps every byte, and the handle can
-// only add at the end; no other process may write while it is open. A link planted at
-// the path is opened as itself and refused, as is a name that another file shares (a hard
-// link) or anything but a plain file.
+// only add at the end; no other process may write while it is open. The log's folders are
+// held while it is opened, so none is a link that a standard user could have made. A link
+// planted at the path is opened as itself and refused, as is a name that another file
+// shares (a hard link) or anything but a plain file.
 HANDLE OpenLogFile(const char *path, DWORD disposition) {
-  HANDLE file = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                            FILE_SHARE_READ, nullptr, disposition,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  char full[kPathBuf];
+  Outcome refused;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  if (HoldFileFolder(path, full, &refused))
+    file = CreateFileA(full, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ,
+                       nullptr, disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                       nullptr);
+  ReleaseHeldPath();
   if (file == INVALID_HANDLE_VALUE) return file;
   BY_HANDLE_FILE_INFORMATION info;
   const DWORD unusual =

@@ -1,8 +1,11 @@
 #include "app/state.h"
 
+#include "passes/held_path.h"
+
 UninstallState g;
 
 void ResetRunState() {
+  ReleaseHeldPath();  // its handles would keep the folders they hold from going
   ZeroMemory(&g, sizeof g);
   g.filePromptAnswer = -1;
 }

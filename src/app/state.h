@@ -32,6 +32,16 @@ struct RunOptions {
   DWORD closingDocumentOffset;
 };
 
+// A chain of folder handles from a drive or share root, each level opened relative to the
+// one above; a 260-byte path has at most this many levels.
+constexpr DWORD kMaxHeldLevels = 131;
+struct HeldPath {
+  char text[260];              // the path held
+  DWORD ends[kMaxHeldLevels];  // where each level's text ends (level 0: the root)
+  HANDLE handles[kMaxHeldLevels];
+  DWORD count;
+};
+
 struct UninstallState {
   HINSTANCE instance;
   DWORD isNT;
@@ -73,11 +83,10 @@ struct UninstallState {
   HANDLE log;            // null while no log is open
   DWORD failedCount;     // entries that stayed against the removal (failed, in use)
   DWORD scheduledCount;  // items left for the system to delete at restart
+  HeldPath *held;  // the folders that the passes hold on their way down (NT family); null: none
   // Parents of the install folder, counted from the nearest, that a folder entry's climb
   // reached while the program still kept its folder: the self-deletion removes them after.
   DWORD parentLevels;
-  // The folder that the link check last found free of untrusted links (260 bytes).
-  char linkCheckedFolder[260];
   // Set for a run that changes nothing (see passes/actions.h); null for a real run.
   const HoldBack *holdBack;
 };

@@ -10,6 +10,7 @@
 #include "data/data.h"
 #include "external/blocks.h"
 #include "external/external.h"
+#include "passes/held_path.h"
 #include "paths/paths.h"
 
 namespace {

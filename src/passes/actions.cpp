@@ -4,6 +4,7 @@
 #include "app/state.h"
 #include "data/data.h"
 #include "external/external.h"
+#include "passes/held_path.h"
 
 namespace {
 constexpr UINT kBroadcastTimeoutMs = 3000;
@@ -13,15 +14,8 @@ BOOL ActDeleteFile(const char *path) {
   return g.holdBack ? g.holdBack->deleteFile(path) : DeleteFileA(path);
 }
 
-BOOL ActDeleteOnClose(const char *path) {
-  if (g.holdBack) return g.holdBack->deleteOnClose(path);
-  // The link flag keeps a file swapped for a link in between from reaching the target.
-  HANDLE file = CreateFileA(
-      path, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return FALSE;
-  CloseHandle(file);
-  return TRUE;
+DWORD ActDeleteByHandle(HANDLE item) {
+  return g.holdBack ? g.holdBack->deleteByHandle(item) : DeleteByHandle(item);
 }
 
 BOOL ActRemoveFolder(const char *path) {
@@ -112,6 +106,10 @@ DWORD QueryAttributes(const char *path) {
 }
 
 bool IsGone(const char *path) { return g.holdBack && g.holdBack->isGone(path); }
+
+bool IsGoneIn(HANDLE folder, const char *name) {
+  return g.holdBack && g.holdBack->isGoneIn(folder, name);
+}
 
 bool CanOpenForWriting(const char *path) {
   if (g.holdBack) return g.holdBack->canOpenForWriting(path);

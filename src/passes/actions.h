@@ -12,7 +12,7 @@
 struct HoldBack {
   // Actions, with the results of the system calls they stand for.
   BOOL (*deleteFile)(const char *path);
-  BOOL (*deleteOnClose)(const char *path);  // the file pass's one-call delete (see there)
+  DWORD (*deleteByHandle)(HANDLE item);  // a held file or folder, opened for deletion
   BOOL (*removeFolder)(const char *path);
   BOOL (*setAttributes)(const char *path, DWORD attributes);
   BOOL (*scheduleAtRestart)(const char *path);
@@ -26,6 +26,7 @@ struct HoldBack {
   // Queries.
   DWORD (*attributes)(const char *path);
   bool (*isGone)(const char *path);
+  bool (*isGoneIn)(HANDLE folder, const char *name);
   bool (*canOpenForWriting)(const char *path);
   LONG (*queryValue)(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD *size);
   bool (*keyIsGone)(HKEY key);
@@ -36,9 +37,9 @@ struct HoldBack {
 };
 
 BOOL ActDeleteFile(const char *path);
-/// Opens the file as the locked-file test does, with delete access, and deletes it when
-/// the handle closes; false when the open fails (GetLastError tells why).
-BOOL ActDeleteOnClose(const char *path);
+/// Deletes the file or folder behind `item`, opened with delete access, as DeleteByHandle
+/// does; the system error, 0 when done.
+DWORD ActDeleteByHandle(HANDLE item);
 BOOL ActRemoveFolder(const char *path);
 BOOL ActSetAttributes(const char *path, DWORD attributes);
 BOOL ActScheduleAtRestart(const char *path);
@@ -60,6 +61,8 @@ bool ActStartSelfDeletion();
 DWORD QueryAttributes(const char *path);
 /// True when the run has already taken `path` (relative to the current folder or full).
 bool IsGone(const char *path);
+/// True when the run has already taken `name` in the held folder `folder` (or the folder).
+bool IsGoneIn(HANDLE folder, const char *name);
 /// True when the file can be opened for reading and writing with read sharing only.
 bool CanOpenForWriting(const char *path);
 LONG QueryValue(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD *size);

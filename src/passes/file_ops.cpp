@@ -1,6 +1,7 @@
 // File attribute helpers shared by the passes.
 
 #include "passes/actions.h"
+#include "passes/held_path.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
 
@@ -39,32 +40,37 @@ bool IsAbsentError(DWORD error) {
 }
 }  // namespace
 
-void NoteHeldFile(const char *path, unsigned char flags) {
+void NoteHeldFile(const char *path, unsigned char flags, bool listed) {
   using namespace blockfmt;
   const DWORD attributes = QueryAttributes(path);
   char folder[kPathBuf];
   char resolved[kPathBuf];
-  if (!g.silent || (flags & (FE_SHARED | FE_FONT | FE_SELFREG)) ||
+  Outcome refused;
+  // The system deletes by name at restart, through whatever the folders of the path are
+  // by then: only a listed file whose every folder no standard user can change is left to
+  // it, never one that a walk found.
+  if (!g.silent || !listed || (flags & (FE_SHARED | FE_FONT | FE_SELFREG)) ||
       attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+      (g.isNT && (!HoldFileFolder(path, folder, &refused) || !HeldPathIsAdminOnly())) ||
       !CopyBounded(folder, kPathBuf, path)) {
     NoteOutcome(path, OUTCOME_IN_USE);
     return;
   }
-  // The system deletes by name at restart: a folder left then is removed only if empty.
   if (!ActScheduleAtRestart(path)) {
     NoteOutcome(path, OUTCOME_IN_USE, GetLastError());
     return;
   }
   NoteOutcome(path, OUTCOME_RESTART);
+  // Then its folder, which is left only if empty; the held folder is the one judged above.
   if (!CutAtLastBackslash(folder)) return;
-  if (ResolveUnprotected(folder, resolved) && !IsReparsePoint(resolved) &&
+  if (ResolveUnprotected(folder, resolved) && (!g.isNT || !IsProtectedIdentity(HeldLevel(0))) &&
       ActScheduleAtRestart(resolved)) {
     NoteOutcome(resolved, OUTCOME_RESTART);
   }
 }
 
-void NoteFileDeletion(const char *path, BOOL deleted, unsigned char flags) {
+void NoteFileDeletion(const char *path, BOOL deleted, unsigned char flags, bool listed) {
   const DWORD error = deleted ? 0 : GetLastError();
   const DWORD attributes = deleted ? INVALID_FILE_ATTRIBUTES : QueryAttributes(path);
   if (deleted)
@@ -74,7 +80,7 @@ void NoteFileDeletion(const char *path, BOOL deleted, unsigned char flags) {
   else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     NoteOutcome(path, OUTCOME_NOT_FILE);
   else if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
-    NoteHeldFile(path, flags);
+    NoteHeldFile(path, flags, listed);
   else
     NoteOutcome(path, OUTCOME_FAILED, error);
 }

@@ -1,6 +1,7 @@
 // The file pass: shared counts, fonts, self-unregistration, read-only files, folder entries.
 #include "data/data.h"
 #include "passes/actions.h"
+#include "passes/held_path.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
 #include "ui/resource_ids.h"
@@ -68,29 +69,30 @@ bool UpdateSharedCount(const char *path, bool ok, bool locked, Outcome *kept) {
   return ok;
 }
 
-void DeleteAndRetry(const char *path, unsigned char flags) {
+// `full` is the path resolved, whose folder the pass holds: every delete goes through it.
+void DeleteAndRetry(const char *path, const char *full, unsigned char flags) {
   for (;;) {
-    if (ActDeleteFile(path)) return NoteOutcome(path, OUTCOME_REMOVED);
+    if (DeleteFileHeld(full)) return NoteOutcome(path, OUTCOME_REMOVED);
     const DWORD deleteError = GetLastError();
     if (!IsAccessDeniedClass(deleteError)) {
       SetLastError(deleteError);
-      return NoteFileDeletion(path, FALSE, flags);
+      return NoteFileDeletion(path, FALSE, flags, true);
     }
     DWORD error = WriteAccessError(path);
     if (error == 0 || !IsAccessDeniedClass(error)) {
       SetLastError(deleteError);
-      return NoteFileDeletion(path, FALSE, flags);
+      return NoteFileDeletion(path, FALSE, flags, true);
     }
     if ((flags & (FE_FONT | FE_SELFREG)) || g.filePromptAnswer == 1) {
       MakeWritable(path);
-      return NoteFileDeletion(path, ActDeleteFile(path), flags);
+      return NoteFileDeletion(path, DeleteFileHeld(full), flags, true);
     }
     if (g.filePromptAnswer == 0) return NoteOutcome(path, OUTCOME_KEPT_BY_ANSWER);
     int answer = AskDeleteFile(path);
     if (answer == IDC_PROMPT_YES_ALL) {
       g.filePromptAnswer = 1;
       MakeWritable(path);
-      return NoteFileDeletion(path, ActDeleteFile(path), flags);
+      return NoteFileDeletion(path, DeleteFileHeld(full), flags, true);
     }
     if (answer == IDC_PROMPT_NO_ALL) g.filePromptAnswer = 0;
     if (answer != IDYES) return NoteOutcome(path, OUTCOME_KEPT_BY_ANSWER);
@@ -99,19 +101,16 @@ void DeleteAndRetry(const char *path, unsigned char flags) {
   }
 }
 
-// The common entry, a plain file that nothing holds, in one system call: opened as the
-// locked-file test opens it, plus delete access, it is removed when the handle closes.
-// The answers are those of the full steps: the attributes rule out read-only files,
-// folders and links (whose test would follow the link), the open succeeds only where the
-// test's open would, and only the name of a file swapped for a link in between goes, as
-// DeleteFileA would do. True when done; false leaves everything to the full steps.
-bool DeletePlainFileOnClose(const char *path, unsigned char flags) {
+// The common entry, a plain file that nothing holds, in few system calls: opened as the
+// locked-file test opens it, plus delete access, through its held folder, and deleted
+// through that handle. The answers are those of the full steps: the open succeeds only
+// where the test's open would, and never for a read-only file or a folder; a link is
+// opened as itself, so only its name goes, as DeleteFileA would do. The file opened is
+// the file that goes. True when done; false leaves everything to the full steps.
+bool DeletePlainFile(const char *full, unsigned char flags) {
   if (!g.isNT || (flags & (FE_SHARED | FE_FONT | FE_SELFREG))) return false;
-  const DWORD attributes = QueryAttributes(path);
-  const DWORD unusual =
-      FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & unusual)) return false;
-  return ActDeleteOnClose(path) != FALSE;
+  return DeleteHeldFile(HeldLevel(0), FindLastBackslash(const_cast<char *>(full)) + 1,
+                        GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ) != FALSE;
 }
 
 }  // namespace
@@ -157,40 +156,48 @@ BOOL AnyFileInUse() {
 void RemoveFiles() {
   for (DWORD k = 0; k < g.fileCount; ++k) {
     const FileEntry *entry = g.files[g.fileCount - 1 - k];
+    char *path = g.scratchPath;
+    char full[kPathBuf];
+    Outcome refused = OUTCOME_FAILED;
     if (!BuildFilePath(entry)) {
       NoteOutcome(entry->name, OUTCOME_FAILED, ERROR_FILENAME_EXCED_RANGE);
-    } else if (!LinksAreTrusted(g.scratchPath, entry->name[0] == '\0')) {
+    } else if (entry->name[0] == '\0') {
+      char resolved[kPathBuf];
+      if (!ResolveUnprotected(path, resolved)) {
+        NoteOutcome(path, OUTCOME_PROTECTED);
+      } else {
+        const BOOL removed = RemoveFolderHeld(resolved, &refused);
+        if (refused != OUTCOME_FAILED)
+          NoteOutcome(resolved, refused);
+        else
+          NoteFolderRemoval(resolved, removed);
+      }
+    } else if (!HoldFileFolder(path, full, &refused)) {
       // Behind a link that a standard user could have made, the entry would reach whatever
       // the link points at: it stays, with its shared count, font and registration.
-      NoteOutcome(g.scratchPath, OUTCOME_AT_LINK);
+      if (refused != OUTCOME_FAILED)
+        NoteOutcome(path, refused);
+      else
+        NoteFileDeletion(path, FALSE, entry->flags, true);
+    } else if (DeletePlainFile(full, entry->flags)) {
+      NoteOutcome(path, OUTCOME_REMOVED);
+    } else if (WriteAccessError(path) == ERROR_DIRECTORY) {
+      // A folder where the file should be is not the file: no count, font or
+      // registration of the file is touched, and it is no file held by another process.
+      NoteOutcome(path, OUTCOME_NOT_FILE);
     } else {
-      char *path = g.scratchPath;
-      if (entry->name[0] == '\0') {
-        char resolved[kPathBuf];
-        if (ResolveUnprotected(path, resolved))
-          NoteFolderRemoval(resolved, ActRemoveFolder(resolved));
-        else
-          NoteOutcome(path, OUTCOME_PROTECTED);
-      } else if (DeletePlainFileOnClose(path, entry->flags)) {
-        NoteOutcome(path, OUTCOME_REMOVED);
-      } else if (WriteAccessError(path) == ERROR_DIRECTORY) {
-        // A folder where the file should be is not the file: no count, font or
-        // registration of the file is touched, and it is no file held by another process.
-        NoteOutcome(path, OUTCOME_NOT_FILE);
+      bool locked = IsFileLocked(path) != FALSE;
+      bool ok = !locked;
+      Outcome kept = OUTCOME_IN_USE;
+      if (entry->flags & FE_SHARED) ok = UpdateSharedCount(path, ok, locked, &kept);
+      if (ok) {
+        if (entry->flags & FE_FONT) RemoveFont(path);
+        if (entry->flags & FE_SELFREG) ActUnregister(path);
+        DeleteAndRetry(path, full, entry->flags);
+      } else if (kept == OUTCOME_IN_USE) {
+        NoteHeldFile(path, entry->flags, true);
       } else {
-        bool locked = IsFileLocked(path) != FALSE;
-        bool ok = !locked;
-        Outcome kept = OUTCOME_IN_USE;
-        if (entry->flags & FE_SHARED) ok = UpdateSharedCount(path, ok, locked, &kept);
-        if (ok) {
-          if (entry->flags & FE_FONT) RemoveFont(path);
-          if (entry->flags & FE_SELFREG) ActUnregister(path);
-          DeleteAndRetry(path, entry->flags);
-        } else if (kept == OUTCOME_IN_USE) {
-          NoteHeldFile(path, entry->flags);
-        } else {
-          NoteOutcome(path, kept);
-        }
+        NoteOutcome(path, kept);
       }
     }
     ReportProgress(PROGRESS_FILES, k);

@@ -2,6 +2,7 @@
 // and the folders that the file list leaves empty.
 #include "passes.h"
 #include "passes/actions.h"
+#include "passes/held_path.h"
 #include "paths/paths.h"
 #include "ui/ui.h"
 
@@ -20,6 +21,22 @@ void LeaveToSelfDeletion(const char *folder) {
   if (levels > g.parentLevels) g.parentLevels = levels;
 }
 
+// Removes `folder` (resolved) through its held parent and reports it; false when a link
+// or a protected folder stopped it, which also stops the climb: removing a link would be
+// harmless, but a climb that went on from it would work on a tree that the listed path
+// only reaches through the link.
+bool RemoveLevel(const char *folder) {
+  Outcome refused;
+  const BOOL removed = RemoveFolderHeld(folder, &refused);
+  if (refused != OUTCOME_FAILED) {
+    NoteOutcome(folder, refused);
+    return false;
+  }
+  NoteFolderRemoval(folder, removed);
+  if (!removed) LeaveToSelfDeletion(folder);
+  return true;
+}
+
 void RemoveFolderLevels(FolderEntry *entry) {
   char *folder = entry->folder;
   char *second = entry->secondFolder;
@@ -30,25 +47,16 @@ void RemoveFolderLevels(FolderEntry *entry) {
     if (!ResolveUnprotected(folder, resolved)) return NoteOutcome(folder, OUTCOME_PROTECTED);
     if (hasSecond && !ResolveUnprotected(second, resolvedSecond))
       return NoteOutcome(second, OUTCOME_PROTECTED);
-    // Removing a link would be harmless, but a climb that went on from it would work
-    // on a tree that the listed path only reaches through the link: it stops there, and
-    // at a folder that a user's link leads to.
-    if (!IsClimbableFolder(resolved)) return NoteOutcome(resolved, OUTCOME_AT_LINK);
-    if (hasSecond && !IsClimbableFolder(resolvedSecond))
-      return NoteOutcome(resolvedSecond, OUTCOME_AT_LINK);
-
     // A folder that is current cannot be removed: step out of it first.
     char current[kPathBuf];
     DWORD length = GetCurrentDirectoryA(kPathBuf, current);
     if (length == 0 || length >= kPathBuf) current[0] = '\0';
     StripBackslash(current);
     if (EqualsNoCase(current, resolved)) SetCurrentDirectoryA("..");
-    const BOOL removed = ActRemoveFolder(resolved);
-    NoteFolderRemoval(resolved, removed);
-    if (!removed) LeaveToSelfDeletion(resolved);
+    if (!RemoveLevel(resolved)) return;
     if (hasSecond) {
       if (EqualsNoCase(current, resolvedSecond)) SetCurrentDirectoryA("..");
-      NoteFolderRemoval(resolvedSecond, ActRemoveFolder(resolvedSecond));
+      if (!RemoveLevel(resolvedSecond)) return;
     }
 
     if (entry->levels == 0) return;
@@ -85,12 +93,16 @@ void RemoveFolderFiles() {
   for (DWORD i = 0; i < g.folderCount; ++i) {
     FolderEntry *entry = g.folders[i];
     if (entry && entry->name && entry->name[0] && entry->folder) {
+      char full[kPathBuf];
+      Outcome refused = OUTCOME_FAILED;
       if (!JoinPath(g.scratchPath, kPathBuf, entry->folder, entry->name))
         NoteOutcome(entry->name, OUTCOME_FAILED, ERROR_FILENAME_EXCED_RANGE);
-      else if (!LinksAreTrusted(g.scratchPath, false))
-        NoteOutcome(g.scratchPath, OUTCOME_AT_LINK);
+      else if (HoldFileFolder(g.scratchPath, full, &refused))
+        NoteFileDeletion(g.scratchPath, DeleteFileHeld(full), 0, true);
+      else if (refused != OUTCOME_FAILED)
+        NoteOutcome(g.scratchPath, refused);
       else
-        NoteFileDeletion(g.scratchPath, ActDeleteFile(g.scratchPath), 0);
+        NoteFileDeletion(g.scratchPath, FALSE, 0, true);
     }
     ReportProgress(PROGRESS_FOLDER_FILES, i);
   }
@@ -126,18 +138,18 @@ void RemoveEmptyFolders() {
       for (bool own = true;; own = false) {
         char resolved[kPathBuf];
         if (!ResolveUnprotected(path, resolved)) break;
-        if (!IsClimbableFolder(resolved)) {
-          NoteOutcome(resolved, OUTCOME_AT_LINK);
-          break;
-        }
         // A folder that still holds something, or is gone, ends the climb without a word:
-        // no folder of it was listed. Any other error on the folder that held the listed
-        // file leaves it behind for a reason: it is reported. Above it the climb only
-        // tidies up, and the parent that is the current folder cannot go anyway.
-        if (!ActRemoveFolder(resolved)) {
+        // no folder of it was listed. A link stops it with its report, and any other error
+        // on the folder that held the listed file leaves it behind for a reason: it is
+        // reported. Above it the climb only tidies up, and the parent that is the current
+        // folder cannot go anyway.
+        Outcome refused;
+        if (!RemoveFolderHeld(resolved, &refused)) {
           const DWORD error = GetLastError();
-          if (own && error != ERROR_DIR_NOT_EMPTY && error != ERROR_FILE_NOT_FOUND &&
-              error != ERROR_PATH_NOT_FOUND)
+          if (refused != OUTCOME_FAILED && refused != OUTCOME_PROTECTED)
+            NoteOutcome(resolved, refused);
+          else if (refused == OUTCOME_FAILED && own && error != ERROR_DIR_NOT_EMPTY &&
+                   error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
             NoteOutcome(resolved, OUTCOME_FAILED, error);
           break;
         }

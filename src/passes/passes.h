@@ -36,14 +36,14 @@ bool MatchesPattern(const char *pattern, const char *name);
 void RemoveFolderFiles();
 void RemoveFolders();
 void RemoveEmptyFolders();
-/// Reports a listed file that another process holds. With /S, a file whose removal has no
-/// side effects to leave behind (shared count, font, registration) is scheduled for
-/// deletion at restart, then its folder, unless that folder is protected or a link;
-/// otherwise the file stays, in use.
-void NoteHeldFile(const char *path, unsigned char flags);
+/// Reports a file that another process holds. With /S, a `listed` file whose removal has
+/// no side effects to leave behind (shared count, font, registration) is scheduled for
+/// deletion at restart, then its folder, when no standard user can change any folder of
+/// its path (on the NT family: judged on the held folders); otherwise the file stays, in use.
+void NoteHeldFile(const char *path, unsigned char flags, bool listed);
 /// Reports a file delete by its result, reading a failure from GetLastError(): removed,
 /// absent, held by another process (NoteHeldFile) or failed.
-void NoteFileDeletion(const char *path, BOOL deleted, unsigned char flags);
+void NoteFileDeletion(const char *path, BOOL deleted, unsigned char flags, bool listed);
 /// Reports a folder removal the same way: removed, absent, not empty or failed.
 void NoteFolderRemoval(const char *path, BOOL removed);
 

@@ -4,33 +4,13 @@
 #include "data/data.h"
 #include "passes.h"
 #include "passes/actions.h"
+#include "passes/held_path.h"
 #include "paths/paths.h"
 
 namespace {
 
 // The walk never goes deeper than this (a 260-byte path allows about as many levels).
 constexpr int kMaxWalkDepth = 128;
-
-// False for a name that the system would read as another: one ending in a dot or a blank
-// (both dropped from a path), one of dots and blanks only ("..." is the folder itself),
-// or one holding a separator, a drive colon, a wildcard or a control character, which a
-// best-fit conversion of the real name can produce. A trail byte is no character of its own.
-bool IsPlainName(const char *name) {
-  bool dotsOnly = true;
-  unsigned char last = 0;
-  for (const char *p = name; *p; p = CharNextA(p)) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    if (CharNextA(p) - p == 2) {
-      dotsOnly = false;
-      last = 'x';
-      continue;
-    }
-    if (c < ' ' || strchr("\\/:*?\"<>|", c)) return false;
-    if (c != '.' && c != ' ') dotsOnly = false;
-    last = c;
-  }
-  return !dotsOnly && last != '.' && last != ' ';
-}
 
 bool IsDotName(const char *n) {
   return n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'));
@@ -58,51 +38,45 @@ bool CurrentFolderIsEmpty() {
   return true;
 }
 
-// Opens a folder itself, never a link's target, without delete sharing: while the handle
-// is open, the folder can be neither renamed nor replaced (the listing access makes the
-// system record the sharing; an attributes-only handle would deny nothing). Fails for
-// anything but a plain folder.
-HANDLE OpenFolderHeld(const char *path, BY_HANDLE_FILE_INFORMATION *info) {
-  HANDLE folder = CreateFileA(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) return folder;
-  if (!GetFileInformationByHandle(folder, info) ||
-      !(info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      (info->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    CloseHandle(folder);
-    return INVALID_HANDLE_VALUE;
-  }
-  return folder;
-}
-
 void CloseHeld(HANDLE held) {
   if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
 }
 
-// Makes `path` the current folder when it is the plain folder that its name showed, and
-// returns its held handle in `held` (none on the 9x family, where folders cannot be
-// opened and there are no links). On failure the current folder is `back`.
-bool EnterFolder(const char *path, const char *back, HANDLE *held) {
+// The last name of a full folder path.
+const char *LeafOf(const char *path) {
+  const char *last = FindLastBackslash(const_cast<char *>(path));
+  return last ? last + 1 : path;
+}
+
+// Makes `path` the current folder when it is the plain, unprotected folder `name` of the
+// held folder `parentHeld`, and returns its held handle in `held` (none on the 9x family,
+// where folders cannot be opened and there are no links). On failure the current folder is
+// `back`, and *refused says why (OUTCOME_FAILED: with the last error).
+bool EnterFolder(const char *path, const char *back, HANDLE parentHeld, HANDLE *held,
+                 Outcome *refused) {
   *held = INVALID_HANDLE_VALUE;
+  *refused = OUTCOME_FAILED;
   if (!g.isNT) return SetCurrentDirectoryA(path) != 0;
-  BY_HANDLE_FILE_INFORMATION before, after;
-  HANDLE folder = OpenFolderHeld(path, &before);
-  if (folder == INVALID_HANDLE_VALUE) return false;
+  ScopedHandle folder(OpenHeldSubfolder(parentHeld, LeafOf(path), path, refused));
+  if (!folder) return false;
+  // The searches and the names of the walk work in the current folder: it must be the
+  // folder held.
   if (SetCurrentDirectoryA(path)) {
-    HANDLE here = OpenFolderHeld(".", &after);
-    bool same = here != INVALID_HANDLE_VALUE &&
-                after.dwVolumeSerialNumber == before.dwVolumeSerialNumber &&
-                after.nFileIndexHigh == before.nFileIndexHigh &&
-                after.nFileIndexLow == before.nFileIndexLow;
-    CloseHeld(here);
-    if (same) {
-      *held = folder;
+    BY_HANDLE_FILE_INFORMATION before, after;
+    ScopedHandle here(CreateFileA(".", FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (here && GetFileInformationByHandle(folder, &before) &&
+        GetFileInformationByHandle(here, &after) &&
+        after.dwVolumeSerialNumber == before.dwVolumeSerialNumber &&
+        after.nFileIndexHigh == before.nFileIndexHigh &&
+        after.nFileIndexLow == before.nFileIndexLow) {
+      *held = folder.Release();
       return true;
     }
     SetCurrentDirectoryA(back);
   }
-  CloseHandle(folder);
+  SetLastError(ERROR_CANT_ACCESS_FILE);
   return false;
 }
 
@@ -129,7 +103,7 @@ enum : char { kAnyPart = '\x01', kNoDot = '\x02', kDotOrEnd = '\x03', kOneOrNone
 // when it is empty or holds control characters, which no name can match and which would
 // be read as the markers.
 bool TranslatePattern(const char *pattern, char *out) {
-  size_t length = strlen(pattern);
+  size_t length = TextLength(pattern);
   size_t kept = length;
   while (kept > 0 && pattern[kept - 1] == '.') --kept;
   if (kept == 0 || kept >= kPathBuf) return false;
@@ -165,7 +139,7 @@ bool TranslatePattern(const char *pattern, char *out) {
 bool MatchesPattern(const char *pattern, const char *name) {
   char marks[kPathBuf];
   if (!TranslatePattern(pattern, marks)) return false;
-  size_t length = strlen(marks);
+  size_t length = TextLength(marks);
   bool live[kPathBuf + 1] = {};
   bool next[kPathBuf + 1];
   live[0] = true;
@@ -208,7 +182,7 @@ namespace {
 // when it is left empty. Folders and files are taken only by plain names, and a subfolder
 // only when it is a plain folder and not protected.
 void CleanFolder(const char *folder, const char *parent, const char *pattern, HANDLE held,
-                 int depth) {
+                 HANDLE parentHeld, int depth) {
   WIN32_FIND_DATAA found;
   char full[kPathBuf];
   ScopedFind search(FindFirstFileA("*.*", &found));
@@ -239,8 +213,11 @@ void CleanFolder(const char *folder, const char *parent, const char *pattern, HA
         continue;
       }
       HANDLE childHeld;
-      if (EnterFolder(child, folder, &childHeld))
-        CleanFolder(child, folder, pattern, childHeld, depth + 1);
+      Outcome refused;
+      if (EnterFolder(child, folder, held, &childHeld, &refused))
+        CleanFolder(child, folder, pattern, childHeld, held, depth + 1);
+      else if (refused != OUTCOME_FAILED)
+        NoteOutcome(child, refused);
       else
         NoteFolderRemoval(child, FALSE);  // gone meanwhile, or stays with the reason
     } while (FindNextFileA(search, &found));
@@ -258,8 +235,9 @@ void CleanFolder(const char *folder, const char *parent, const char *pattern, HA
         NoteOutcome(InFolder(folder, found.cFileName, full), OUTCOME_ODD_NAME);
         continue;
       }
-      const BOOL deleted = ActDeleteFile(found.cFileName);
-      NoteFileDeletion(InFolder(folder, found.cFileName, full), deleted, 0);
+      const BOOL deleted =
+          g.isNT ? DeleteHeldFile(held, found.cFileName) : ActDeleteFile(found.cFileName);
+      NoteFileDeletion(InFolder(folder, found.cFileName, full), deleted, 0, false);
     } while (FindNextFileA(search, &found));
     search.Reset();
   }
@@ -268,7 +246,14 @@ void CleanFolder(const char *folder, const char *parent, const char *pattern, HA
   // The folder cannot be removed while it is held or current.
   CloseHeld(held);
   SetCurrentDirectoryA(parent);
-  if (empty) NoteFolderRemoval(folder, ActRemoveFolder(folder));
+  if (!empty) return;
+  Outcome refused = OUTCOME_FAILED;
+  const BOOL removed = g.isNT ? RemoveHeldFolder(parentHeld, LeafOf(folder), folder, &refused)
+                              : ActRemoveFolder(folder);
+  if (refused != OUTCOME_FAILED)
+    NoteOutcome(folder, refused);
+  else
+    NoteFolderRemoval(folder, removed);
 }
 
 }  // namespace
@@ -279,7 +264,7 @@ void RemoveWildcardMatches() {
   const char *text = g.patterns;
   const char *end = g.patternsLength ? g.patterns + g.patternsLength : nullptr;
   while ((!end || text < end) && text[0]) {
-    const char *next = text + strlen(text) + 1;
+    const char *next = text + TextLength(text) + 1;
     if (!BuildWildcardPath(path, text)) {
       NoteOutcome(text, OUTCOME_FAILED, ERROR_FILENAME_EXCED_RANGE);
       text = next;
@@ -302,11 +287,6 @@ void RemoveWildcardMatches() {
       NoteOutcome(path, OUTCOME_PROTECTED);
       continue;
     }
-    // A folder that is itself a link is not followed either, nor one behind a user's link.
-    if (IsReparsePoint(folder) || !LinksAreTrusted(folder, false)) {
-      NoteOutcome(folder, OUTCOME_AT_LINK);
-      continue;
-    }
     char installFolder[kPathBuf];
     if (!CopyBounded(installFolder, kPathBuf, g.installDir)) continue;
     StripBackslash(installFolder);
@@ -315,15 +295,22 @@ void RemoveWildcardMatches() {
     char *last = FindLastBackslash(parent);
     if (!last) continue;
     last[last - parent == 2 ? 1 : 0] = '\0';  // "C:\" stays a root, not the drive's current folder
+    // The folders above are held, and a folder that is itself a link is not followed
+    // either, nor one behind a user's link.
     HANDLE held;
-    if (!EnterFolder(folder, installFolder, &held)) {
-      NoteFolderRemoval(folder, FALSE);  // absent, or failed with the reason
+    Outcome refused;
+    if (!HoldFolder(parent, true, &refused) ||
+        !EnterFolder(folder, installFolder, HeldLevel(0), &held, &refused)) {
+      if (refused != OUTCOME_FAILED)
+        NoteOutcome(folder, refused);
+      else
+        NoteFolderRemoval(folder, FALSE);  // absent, or failed with the reason
       continue;
     }
-    CleanFolder(folder, parent, pattern, held, 0);
+    CleanFolder(folder, parent, pattern, held, HeldLevel(0), 0);
 
     SetCurrentDirectoryA(installFolder);
     // Usually gone already, and reported, when the walk left it empty.
-    if (ActRemoveFolder(folder)) NoteOutcome(folder, OUTCOME_REMOVED);
+    if (RemoveFolderHeld(folder, &refused)) NoteOutcome(folder, OUTCOME_REMOVED);
   }
 }

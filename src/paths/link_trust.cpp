@@ -1,5 +1,8 @@
-// Links in listed paths: a standard user can put a junction where a folder of a listed
-// path was, and an elevated program that followed it would delete in the link's target.
+// Who could have changed a folder: a standard user can put a junction where a folder of a
+// listed path was, and can turn an empty folder that grants him write rights into one even
+// when an administrator owns it. An elevated program that followed such a link, or that
+// left a name for the system to delete at restart in a folder he can change, would delete
+// in a tree of his choosing.
 #include <string.h>
 
 #include "app/state.h"
@@ -19,60 +22,27 @@ const NtAuthoritySid kTrustedOwners[] = {
     {1, {18}},
     {6, {80, 956008885u, 3425610575u, 1326302244u, 2228071488u, 4129207166u}}};
 
-// Looked up when needed: the 9x family and early NT must still start without them.
+// Looked up when needed: the 9x family and early NT must still start without it.
 typedef BOOL(WINAPI *GetKernelObjectSecurityFn)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR,
                                                 DWORD, LPDWORD);
-typedef BOOL(WINAPI *GetSecurityDescriptorOwnerFn)(PSECURITY_DESCRIPTOR, PSID *, LPBOOL);
 
-// True when the link `path` itself (not its target) has a trusted owner.
-bool LinkOwnerIsTrusted(const char *path) {
-  GetKernelObjectSecurityFn getSecurity;
-  GetSecurityDescriptorOwnerFn getOwner;
-  if (!FindSystemCall("advapi32.dll", "GetKernelObjectSecurity", getSecurity) ||
-      !FindSystemCall("advapi32.dll", "GetSecurityDescriptorOwner", getOwner))
-    return false;
-  HANDLE link = CreateFileA(
-      path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (link == INVALID_HANDLE_VALUE) return false;
-  // An owner-only descriptor: its header and one SID of at most 68 bytes.
-  DWORD descriptor[64];
-  DWORD needed = 0;
-  BOOL read = getSecurity(link, OWNER_SECURITY_INFORMATION, descriptor, sizeof descriptor, &needed);
-  CloseHandle(link);
-  PSID owner = nullptr;
-  BOOL defaulted = FALSE;
-  return read && getOwner(descriptor, &owner, &defaulted) && IsTrustedLinkOwner(owner);
+// The SID at `offset` of `size` bytes, or null when it does not lie whole inside them.
+const BYTE *SidAt(const BYTE *base, DWORD size, DWORD offset) {
+  if (offset == 0 || offset > size || size - offset < 8) return nullptr;
+  const BYTE *sid = base + offset;
+  return size - offset - 8 >= 4u * sid[1] ? sid : nullptr;
 }
 
-// Where the folders below the drive begin: after "X:\", "\\server\share\" or "\\?\X:\".
-// Every scan here moves by characters: the second byte of a double-byte character may be
-// 0x5C, and a folder cut there would be taken for a missing one.
-DWORD RootLength(const char *path) {
-  if (path[0] == '\\' && path[1] == '\\') {
-    DWORD slashes = 0;
-    for (const char *p = path; *p; p = CharNextA(p)) {
-      if (*p == '\\' && ++slashes == 4) return static_cast<DWORD>(p - path) + 1;
-    }
-    return 0;
-  }
-  return (path[0] && path[1] == ':' && path[2] == '\\') ? 3 : 0;
+// Read from a possibly unaligned place.
+DWORD DwordAt(const BYTE *p) {
+  DWORD value;
+  memcpy(&value, p, sizeof value);
+  return value;
 }
-
-// Length of the longest leading folder of `path` that `known` holds whole, byte for byte.
-DWORD KnownPrefix(const char *path, const char *known) {
-  DWORD kept = 0;
-  for (const char *p = path;;) {
-    const DWORD i = static_cast<DWORD>(p - path);
-    const bool pathEnds = *p == '\0' || *p == '\\';
-    const bool knownEnds = known[i] == '\0' || known[i] == '\\';
-    if (pathEnds && knownEnds && i > 0) kept = i;
-    if (*p == '\0') return kept;
-    const char *next = CharNextA(p);
-    for (const char *q = p; q < next; ++q)
-      if (*q != known[q - path]) return kept;
-    p = next;
-  }
+WORD WordAt(const BYTE *p) {
+  WORD value;
+  memcpy(&value, p, sizeof value);
+  return value;
 }
 
 }  // namespace
@@ -84,53 +54,73 @@ bool IsTrustedLinkOwner(const void *sid) {
   for (const NtAuthoritySid &trusted : kTrustedOwners) {
     if (bytes[1] != trusted.count) continue;
     DWORD i = 0;
-    for (; i < trusted.count; ++i) {
-      DWORD sub;
-      memcpy(&sub, bytes + 8 + 4 * i, sizeof sub);
-      if (sub != trusted.subAuthorities[i]) break;
-    }
+    while (i < trusted.count && DwordAt(bytes + 8 + 4 * i) == trusted.subAuthorities[i]) ++i;
     if (i == trusted.count) return true;
   }
   return false;
 }
 
-bool LinksAreTrusted(const char *path, bool includeLast) {
-  if (!g.isNT) return true;  // the 9x family has no links
-  char full[kPathBuf];
-  DWORD length = GetFullPathNameA(path, kPathBuf, full, nullptr);
-  if (length == 0 || length >= kPathBuf) return false;
-  DWORD root = RootLength(full);
-  if (root == 0) return false;
-  for (char *last; length > root && (last = FindLastBackslash(full)) == full + length - 1;)
-    full[--length] = '\0';
-  if (!includeLast) {
-    char *last = FindLastBackslash(full);
-    length = last && last >= full + root ? static_cast<DWORD>(last - full) : root;
-    full[length] = '\0';
+// Deny entries are not counted on: whether one takes a right away again depends on their
+// order and on the groups of a token, and a wrong guess would trust a folder that a user
+// can change. Entries that apply only to what is created below (inherit-only) do not
+// apply to the folder itself.
+bool OnlyTrustedMayChange(const void *descriptor, DWORD size, DWORD rights) {
+  const BYTE *sd = static_cast<const BYTE *>(descriptor);
+  // A self-relative descriptor: revision, padding, control, then the owner, group, SACL
+  // and DACL offsets.
+  if (!sd || size < 20 || sd[0] != 1 || !(WordAt(sd + 2) & SE_SELF_RELATIVE)) return false;
+  if (!IsTrustedLinkOwner(SidAt(sd, size, DwordAt(sd + 4)))) return false;
+  const DWORD aclOffset = DwordAt(sd + 16);
+  // No DACL grants everyone everything.
+  if (!(WordAt(sd + 2) & SE_DACL_PRESENT) || aclOffset == 0 || aclOffset > size ||
+      size - aclOffset < 8) {
+    return false;
   }
-  // The folders that the last call found plain (or trusted links) need no second look:
-  // consecutive entries mostly share their folders.
-  char *known = g.linkCheckedFolder;
-  DWORD verified = KnownPrefix(full, known);
-  if (verified < root) verified = root;
-  while (verified < length) {
-    const char *p = full + verified + (verified > root ? 1 : 0);  // past the separator
-    while (*p && *p != '\\') p = CharNextA(p);
-    DWORD end = static_cast<DWORD>(p - full);
-    full[end] = '\0';
-    DWORD attributes = GetFileAttributesA(full);
-    DWORD error = GetLastError();
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      // Nothing further down exists, so nothing there can be deleted through a link.
-      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return false;
-      break;
+  const BYTE *acl = sd + aclOffset;
+  const DWORD aclSize = WordAt(acl + 2);
+  if (aclSize < 8 || aclSize > size - aclOffset) return false;
+  DWORD at = 8;
+  for (DWORD n = WordAt(acl + 4); n > 0; --n) {
+    if (aclSize - at < 8) return false;
+    const BYTE type = acl[at], flags = acl[at + 1];
+    const DWORD aceSize = WordAt(acl + at + 2);
+    if (aceSize < 8 || aceSize > aclSize - at) return false;
+    const bool denies = type == ACCESS_DENIED_ACE_TYPE || type == ACCESS_DENIED_OBJECT_ACE_TYPE ||
+                        type == ACCESS_DENIED_CALLBACK_ACE_TYPE ||
+                        type == ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE;
+    if (!denies && !(flags & INHERIT_ONLY_ACE) && (DwordAt(acl + at + 4) & rights)) {
+      // An allowing entry of a kind whose SID stands elsewhere grants to someone unknown.
+      const bool plain =
+          type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+      if (!plain || !IsTrustedLinkOwner(SidAt(acl + at, aceSize, 8))) return false;
     }
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !LinkOwnerIsTrusted(full)) return false;
-    if (end < length) full[end] = '\\';
-    verified = end;
+    at += aceSize;
   }
-  // Only folders that were seen to exist are remembered.
-  full[verified] = '\0';
-  CopyBounded(known, kPathBuf, full);
   return true;
+}
+
+bool HandleIsAdminOnly(HANDLE object, DWORD rights) {
+  GetKernelObjectSecurityFn getSecurity;
+  if (!FindSystemCall("advapi32.dll", "GetKernelObjectSecurity", getSecurity)) return false;
+  const SECURITY_INFORMATION wanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  DWORD small[256];
+  DWORD needed = 0;
+  if (getSecurity(object, wanted, small, sizeof small, &needed))
+    return OnlyTrustedMayChange(small, sizeof small, rights);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0) return false;
+  ScopedBlock<BYTE> large;
+  if (!AllocZeroedT(needed, large.Receive())) return false;
+  return getSecurity(object, wanted, large.Get(), needed, &needed) &&
+         OnlyTrustedMayChange(large.Get(), needed, rights);
+}
+
+DWORD RootLength(const char *path) {
+  if (path[0] == '\\' && path[1] == '\\') {
+    DWORD slashes = 0;
+    for (const char *p = path; *p; p = CharNextA(p)) {
+      if (*p == '\\' && ++slashes == 4) return static_cast<DWORD>(p - path) + 1;
+    }
+    return 0;
+  }
+  return (path[0] && path[1] == ':' && path[2] == '\\') ? 3 : 0;
 }

@@ -1,5 +1,7 @@
 // Path text: lengths, the last backslash, joins, bounded copies and ASCII-only folding,
 // all moving by characters of the ANSI code page.
+#include <string.h>
+
 #include "paths/paths.h"
 
 namespace {
@@ -122,4 +124,22 @@ bool EqualsNoCase(const char *a, const char *b) {
 bool StartsWithNoCase(const char *text, const char *prefix) {
   const char *rest;
   return SameStart(text, prefix, &rest);
+}
+
+// A trail byte is no character of its own.
+bool IsPlainName(const char *name) {
+  bool dotsOnly = true;
+  unsigned char last = 0;
+  for (const char *p = name; *p; p = CharNextA(p)) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (CharNextA(p) - p == 2) {
+      dotsOnly = false;
+      last = 'x';
+      continue;
+    }
+    if (c < ' ' || strchr("\\/:*?\"<>|", c)) return false;
+    if (c != '.' && c != ' ') dotsOnly = false;
+    last = c;
+  }
+  return !dotsOnly && last != '.' && last != ' ';
 }

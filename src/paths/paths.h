@@ -35,6 +35,11 @@ DWORD WholeCharacters(const char *text, DWORD n, DWORD room);
 /// Case-insensitive comparison that folds only the characters A to Z. True when equal.
 bool EqualsNoCase(const char *a, const char *b);
 bool StartsWithNoCase(const char *text, const char *prefix);
+/// False for a name that the system would read as another: one ending in a dot or a blank
+/// (both dropped from a path), one of dots and blanks only ("..." is the folder itself),
+/// or one holding a separator, a drive colon, a wildcard or a control character, which a
+/// best-fit conversion of the real name can produce.
+bool IsPlainName(const char *name);
 
 // Folder macros and special folders.
 
@@ -59,16 +64,29 @@ void ResetProtectedFolders();
 /// True when `sid` is Administrators, SYSTEM or TrustedInstaller: owners whose links are
 /// followed. False for any other SID and for null.
 bool IsTrustedLinkOwner(const void *sid);
-/// True when no folder of `path` below its drive (nor `path` itself when `includeLast`) is
-/// a link that a standard user could have made. False also when a folder's attributes
-/// or a link's owner cannot be read, or the path does not fit 260 bytes.
-bool LinksAreTrusted(const char *path, bool includeLast);
-/// True when `path` is a junction or symbolic link (false when it cannot be read); the
-/// wildcard walk and the folder climbs never pass through one.
-bool IsReparsePoint(const char *path);
-/// A folder that a climb may remove: not a link itself, and not reached through a link that
-/// a standard user could have made.
-bool IsClimbableFolder(const char *folder);
+/// Rights that let their holder change what a name leads to. A link is followed only when
+/// no one else holds these on it: they make an empty folder a link.
+constexpr DWORD kLinkChangeRights =
+    FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+/// On a folder of a path that the system is to delete by name at restart: adding a file or
+/// folder, turning it into a link, deleting or renaming it or what it holds.
+constexpr DWORD kPathChangeRights =
+    kLinkChangeRights | FILE_ADD_SUBDIRECTORY | DELETE | FILE_DELETE_CHILD;
+/// On a drive or share root, which cannot become a link nor be renamed: every user of a
+/// system drive may add folders to it, but only these would let him change one.
+constexpr DWORD kRootChangeRights = FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
+/// True when the self-relative `descriptor` (of `size` bytes) has a trusted owner and grants
+/// none of `rights` to anyone else. Deny entries are not counted on; entries that only pass
+/// on to what is created below are left out. False for anything it cannot read whole.
+bool OnlyTrustedMayChange(const void *descriptor, DWORD size, DWORD rights);
+/// OnlyTrustedMayChange on the descriptor of `object` (opened with READ_CONTROL).
+bool HandleIsAdminOnly(HANDLE object, DWORD rights);
+/// Where the folders below the drive begin: the length of "X:\", "\\server\share\" or
+/// "\\?\X:\" at the start of `path`; 0 for anything else.
+DWORD RootLength(const char *path);
+/// True when the folder that `folder` (opened with FILE_READ_ATTRIBUTES) is, is one of the
+/// protected folders by its file identity, however the path that reached it was spelled.
+bool IsProtectedIdentity(HANDLE folder);
 /// The form the system resolves `path` to (GetFullPathNameA: "..", ".", trailing dots
 /// and forward slashes resolved) in the 260-byte `resolved`; false when it does not fit.
 bool ResolveFullPath(const char *path, char *resolved);

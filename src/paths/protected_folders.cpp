@@ -1,5 +1,6 @@
 // The protected folder test: folders of the system and of the user's shell are never removed.
 #include <shlobj.h>
+#include <string.h>
 
 #include "app/state.h"
 #include "data/data.h"
@@ -12,35 +13,52 @@ namespace {
 constexpr int kMaxProtected = 19;
 char protectedFolders[kMaxProtected][kPathBuf];
 int protectedCount = 0;
+// The file identity of each listed folder that exists (volume serial, index high, low):
+// a short name, another spelling or a link reaches the same identity. Allocated with the
+// list, so that the program's image does not carry it.
+typedef DWORD Identity[3];
+Identity *protectedIds = nullptr;
+int protectedIdCount = 0;
+
+bool ReadIdentity(HANDLE folder, DWORD *id) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(folder, &info)) return false;
+  id[0] = info.dwVolumeSerialNumber;
+  id[1] = info.nFileIndexHigh;
+  id[2] = info.nFileIndexLow;
+  return true;
+}
 
 void AddFolder(const char *folder) {
   if (protectedCount < kMaxProtected &&
       CopyBounded(protectedFolders[protectedCount], kPathBuf, folder)) {
     ++protectedCount;
   }
+  if (!g.isNT || !protectedIds || protectedIdCount >= kMaxProtected) return;
+  // Followed if a link: what it leads to is the folder that stands protected.
+  ScopedHandle handle(CreateFileA(folder, FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (handle && ReadIdentity(handle, protectedIds[protectedIdCount])) ++protectedIdCount;
 }
 
-void AddSpecialFolder(int csidl) {
+// A shell folder, and with `quickLaunch` its Quick Launch folder; neither when the folder
+// cannot be obtained.
+void AddSpecialFolder(int csidl, bool quickLaunch = false) {
   char folder[kPathBuf];
   if (!GetSpecialFolder(folder, csidl)) return;
   StripBackslash(folder);
   AddFolder(folder);
-}
-
-// A folder and its Quick Launch folder; neither when the folder cannot be obtained.
-void AddWithQuickLaunch(int csidl) {
-  char folder[kPathBuf];
-  if (!GetSpecialFolder(folder, csidl)) return;
-  StripBackslash(folder);
-  AddFolder(folder);
-  char quickLaunch[kPathBuf];
-  if (JoinPath(quickLaunch, kPathBuf, folder, "Microsoft\\Internet Explorer\\Quick Launch")) {
-    AddFolder(quickLaunch);
+  char launch[kPathBuf];
+  if (quickLaunch &&
+      JoinPath(launch, kPathBuf, folder, "Microsoft\\Internet Explorer\\Quick Launch")) {
+    AddFolder(launch);
   }
 }
 
 void BuildProtectedList() {
-  protectedCount = 0;
+  protectedCount = protectedIdCount = 0;
+  if (!protectedIds) AllocZeroedT(kMaxProtected * sizeof(Identity), &protectedIds);
   bool nt = g.isNT != 0;
   char folder[kPathBuf];
   UINT n = GetWindowsDirectoryA(folder, kPathBuf);
@@ -63,8 +81,8 @@ void BuildProtectedList() {
   if (nt) AddSpecialFolder(CSIDL_COMMON_STARTMENU);
   AddSpecialFolder(CSIDL_STARTUP);
   if (nt) AddSpecialFolder(CSIDL_COMMON_STARTUP);
-  AddWithQuickLaunch(CSIDL_APPDATA);
-  AddWithQuickLaunch(CSIDL_COMMON_APPDATA);
+  AddSpecialFolder(CSIDL_APPDATA, true);
+  AddSpecialFolder(CSIDL_COMMON_APPDATA, true);
   AddSpecialFolder(CSIDL_COMMON_DOCUMENTS);
 
   // Registry folders are compared as stored, trailing backslash and all.
@@ -96,9 +114,18 @@ int IsProtectedFolder(char *path) {
   return result;
 }
 
+bool IsProtectedIdentity(HANDLE folder) {
+  if (!g.protectedListReady) BuildProtectedList();
+  DWORD id[3];
+  if (!protectedIds || !ReadIdentity(folder, id)) return true;  // unknown: not removed
+  for (int i = 0; i < protectedIdCount; ++i)
+    if (memcmp(id, protectedIds[i], sizeof id) == 0) return true;
+  return false;
+}
+
 void ResetProtectedFolders() {
   g.protectedListReady = FALSE;
-  protectedCount = 0;
+  protectedCount = protectedIdCount = 0;
 }
 
 bool ResolveFullPath(const char *path, char *resolved) {
@@ -112,13 +139,4 @@ bool ResolveFullPath(const char *path, char *resolved) {
 bool ResolveUnprotected(char *folder, char *resolved) {
   if (!ResolveFullPath(folder, resolved)) return false;
   return !IsProtectedFolder(folder) && !IsProtectedFolder(resolved);
-}
-
-bool IsReparsePoint(const char *path) {
-  DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-bool IsClimbableFolder(const char *folder) {
-  return !IsReparsePoint(folder) && LinksAreTrusted(folder, false);
 }

@@ -185,12 +185,12 @@ TEST(Release, UninstallEntryOfTheSampleProduct) {
   const Bytes sample = ReadFile(kSample);
   std::string machine(sample.begin(), sample.end());
   machine.replace(machine.find("\"user\""), 6, "\"machine\"");
-  hosttest::ScopedDir dir;
   ASSERT_TRUE(hosttest::WriteFile(dir / "m.json", machine));
-  const std::string exe = "C:\\Program Files\\Sample\\uninstall.exe";
+  const std::string machineExe = "C:\\Program Files\\Sample\\uninstall.exe";
   for (const auto &[build, view] :
        {std::pair("win32", "/reg:32"), std::pair("win64", "/reg:64"), std::pair("", "/reg:")}) {
-    std::vector<std::string> args = {"uninstall-entry", dir / "m.json", "--exe", exe, "-o", "-"};
+    std::vector<std::string> args = {"uninstall-entry", dir / "m.json", "--exe",
+                                     machineExe,        "-o",           "-"};
     if (*build)
       args.insert(args.end(),
                   {"--stub", TALLOWIN_BUILD_ROOT "/" + std::string(build) + "/uninstall.exe"});

@@ -83,6 +83,11 @@ class ToolTest : public ::testing::Test {
     ASSERT_TRUE(WriteFile(stub, FakeStub(4096)));
     ASSERT_TRUE(WriteFile(manifest, std::string(kManifest)));
   }
+  // A manifest with an uninstall entry sets the level in the stub's manifest resource, which
+  // only a stub of this build has.
+  void UseBuiltStub() {
+    ASSERT_TRUE(WriteFile(stub, ReadFile(TALLOWIN_BUILD_ROOT "/win64/uninstall.exe")));
+  }
   int Pack(std::string *err = nullptr) {
     return Tool({"pack", manifest, "--stub", stub, "-o", out}, nullptr, err);
   }
@@ -312,6 +317,7 @@ TEST_F(ToolTest, CheckExitCodes) {
       "displayVersion": "1", "publisher": "A"}})";
   const std::string accept = R"(, "accept": [{"finding": "shared-key", "why": "our ProgID"}]})";
   ASSERT_TRUE(WriteFile(manifest, progId + accept + entry));
+  UseBuiltStub();
   EXPECT_EQ(Tool({"check", "--strict", manifest}, &report), 0) << report;
   EXPECT_EQ(report, manifest +
                         ": accepted: $.registry[0].key: removes HKCR\\Vendor.Note with all its "
@@ -327,7 +333,9 @@ TEST_F(ToolTest, CheckExitCodes) {
                         "warning of $.registry[1] has: remove it [accept-unused]\n"),
             std::string::npos)
       << report;
-  // Texts read by characters, a program's in the code page given.
+  // Texts read by characters, a program's in the code page given. A program of the built stub
+  // would add the per-machine level's findings, which a manifest without an entry has not.
+  ASSERT_TRUE(WriteFile(stub, FakeStub(4096)));
   for (const auto &[cp, text] : kDoubleByte) {
     ASSERT_TRUE(WriteFile(manifest, std::string(text)));
     ASSERT_EQ(Pack(), 0);
@@ -339,6 +347,7 @@ TEST_F(ToolTest, CheckExitCodes) {
 }
 
 TEST_F(ToolTest, SetFillsVariablesInEveryText) {
+  UseBuiltStub();
   ASSERT_TRUE(WriteFile(manifest, R"({"folders": [{"folder": "${INSTDIR}\\Data"}],
       "uninstallEntry": {"id": "P", "displayName": "P ${VERSION}", "displayVersion": "${VERSION}",
       "publisher": "$${VERSION}"}})"));
@@ -473,6 +482,7 @@ TEST_F(ToolTest, ScanRefusesWhatWindowsCannotHoldEachWithItsPath) {
 // Version 2 drops two files and a folder of version 1, and renames one only in case: its
 // manifest keeps the dropped ones, read from version 1's manifest or from its program.
 TEST_F(ToolTest, ScanKeepsWhatTheOlderVersionListedAndTheNewTreeDropped) {
+  UseBuiltStub();
   MakeTree(dir / "v1", {"app.exe", "Readme.txt", "old.dll", "gone/a.dat", "gone/b/"});
   MakeTree(dir / "v2", {"app.exe", "README.TXT", "new.dll"});
   ASSERT_TRUE(WriteFile(manifest, std::string(kScanBase)));

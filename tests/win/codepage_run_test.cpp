@@ -9,6 +9,7 @@
 
 #include "app/run.h"
 #include "data/data.h"
+#include "passes/held_path.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
 #include "support/program_run.h"
@@ -74,7 +75,7 @@ TEST(CodePage, PathTextMovesByCharacters) {
   g.messages = nullptr;
 }
 
-// The link check walks a path by characters: a folder whose name ends in a 0x5C byte is
+// The held path walks a path by characters: a folder whose name ends in a 0x5C byte is
 // one folder, and a user's link below it still stops the entry.
 TEST(CodePage, LinkCheckSeesALinkBelowAFolderEndingInABackslashByte) {
   if (!DoubleByte()) GTEST_SKIP() << "single-byte code page";
@@ -83,8 +84,12 @@ TEST(CodePage, LinkCheckSeesALinkBelowAFolderEndingInABackslashByte) {
   ASSERT_TRUE(testenv::MakeDirs(folder + "\\target"));
   ASSERT_TRUE(testenv::MakeFolderLink(folder + "\\link", "target"));
   testenv::PrepareRunState(dir.path());
-  EXPECT_TRUE(LinksAreTrusted((folder + "\\target\\f.txt").c_str(), false));
-  EXPECT_FALSE(LinksAreTrusted((folder + "\\link\\f.txt").c_str(), false));
+  g.isNT = 1;
+  Outcome refused;
+  EXPECT_TRUE(HoldFolder((folder + "\\target").c_str(), false, &refused));
+  EXPECT_FALSE(HoldFolder((folder + "\\link").c_str(), true, &refused));
+  EXPECT_EQ(OUTCOME_AT_LINK, refused);
+  ReleaseHeldPath();
   testenv::ReleaseRunState();
   EXPECT_TRUE(testenv::RemoveFolderLink(folder + "\\link"));
 }

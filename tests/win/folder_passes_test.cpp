@@ -1,6 +1,7 @@
 // The folder passes on real folder trees below C:\tallowin-tests, and the progress
 // positions of a whole run of the passes.
 #include <gtest/gtest.h>
+#include <string.h>
 #include <windows.h>
 
 #include <string>
@@ -106,23 +107,30 @@ TEST_F(FolderPassesTest, EmptyFolderPassClimbsFromEachFileFolder) {
 }
 
 // Folder entries written with "..", trailing dots, forward slashes or another letter case
-// reach a protected folder (one the test owns) only in the form the system resolves it to.
+// reach a protected folder (one the test owns) only in the form the system resolves it to,
+// and a short name only as the folder it is.
 // A climb stops at it, and the entries for the folder itself, left empty, keep it; only
 // the file that an entry names goes, wherever it lies (a shortcut on the desktop is the
 // common case). An unprotected twin shows that the route does reach.
 TEST_F(FolderPassesTest, RoutesIntoAProtectedFolderRemoveOnlyTheNamedFile) {
-  ASSERT_NO_FATAL_FAILURE(Make({"prot\\a.lnk", "prot\\sub\\", "open\\sub\\"}));
-  testenv::ScopedProtectedFolder protect(R("prot"));
+  ASSERT_NO_FATAL_FAILURE(Make({"protected\\a.lnk", "protected\\sub\\", "open\\sub\\"}));
+  testenv::ScopedProtectedFolder protect(R("protected"));
   ASSERT_TRUE(protect.ok());
-  state_.Folder(1, R("inst\\..\\prot.\\sub"));
+  state_.Folder(1, R("inst\\..\\protected.\\sub"));
   state_.Folder(1, R("inst\\..\\open.\\sub"));
   for (const std::string &folder :
-       {R("inst\\..\\prot"), R("prot."), root_.path() + "/inst/../prot", R("INST\\..\\PROT\\")})
+       {R("inst\\..\\protected"), R("protected."), root_.path() + "/inst/../protected",
+        R("INST\\..\\PROTECTED\\")})
     state_.Folder(0, folder);
-  state_.Folder(0, R("inst\\..\\prot."), "", "a.lnk");
+  state_.Folder(0, R("inst\\..\\protected."), "", "a.lnk");
+  // By its short name the text differs from every protected one: its identity does not.
+  char shortName[MAX_PATH];
+  const DWORD n = GetShortPathNameA(R("protected").c_str(), shortName, MAX_PATH);
+  ASSERT_TRUE(n > 0 && n < MAX_PATH && !strstr(shortName, "protected")) << shortName;
+  state_.Folder(0, shortName);
   RemoveFolderFiles();
   RemoveFolders();
-  Expect({"prot"}, {"prot\\a.lnk", "prot\\sub", "open"});
+  Expect({"protected"}, {"protected\\a.lnk", "protected\\sub", "open"});
 }
 
 // A stand-in progress bar: a plain window that records every PBM_SETPOS it is sent.

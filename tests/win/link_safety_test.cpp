@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "app/state.h"
+#include "passes/held_path.h"
 #include "paths/paths.h"
+#include "support/program_run.h"
 #include "support/testenv.h"
+#include "support/windows.h"
 
 namespace {
 
@@ -67,9 +70,11 @@ TEST(LinkSafetyTest, PlantedLinksAndNamesLeaveTheOtherTreeAndTheRunCompletes) {
     const std::string exe = inst + "\\uninstall.exe";
     ASSERT_TRUE(testenv::InstallStub(exe, block));
 
-    EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /Q", 120000));
+    // A log asked for behind the link is not written there either.
+    const std::string log = c.link[0] ? " /LOG=\"" + inst + "\\" + c.link + "\\run.log\"" : "";
+    EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /Q" + log, 120000));
     EXPECT_FALSE(testenv::RegKeyExists(HKEY_CURRENT_USER, kRegKey));
-    testenv::ExpectTree(out, outside, {});
+    testenv::ExpectTree(out, outside, {"run.log"});
     // The script of a /Q run deletes the program: let it finish before the tree goes.
     for (int i = 0; i < 200 && FileExists(exe); ++i) Sleep(100);
     if (c.link[0]) {
@@ -103,7 +108,67 @@ TEST(LinkSafetyTest, OnlyAdministratorsSystemAndTrustedInstallerOwnTrustedLinks)
   EXPECT_FALSE(IsTrustedLinkOwner(nullptr));
 }
 
-TEST(LinkSafetyTest, PathsAreCheckedFolderByFolderAsWritten) {
+// Descriptors as the system stores them (self-relative), from their text form. Owners:
+// BA Administrators, SY SYSTEM, BU Users, AU Authenticated Users, WD Everyone.
+struct DescriptorRow {
+  const char *sddl;
+  bool link, path;  // followed as a link; a folder that a restart may delete through
+};
+
+TEST(LinkSafetyTest, OnlyDescriptorsThatNoStandardUserCanChangeAreTrusted) {
+  const DescriptorRow rows[] = {
+      {"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)", true, true},
+      {"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", true, true},
+      {"O:BUD:(A;;FA;;;SY)(A;;FA;;;BA)", false, false},       // a user owns it
+      {"O:S-1-5-21-1-2-3-1000D:(A;;FA;;;BA)", false, false},  // a user account
+      {"O:BA", false, false},                                 // no DACL: all may
+      {"O:BAD:(A;;FA;;;SY)(A;;0x2;;;BU)", false, false},      // users write data
+      {"O:BAD:(A;;FA;;;SY)(A;;0x100;;;AU)", false, false},    // write attributes
+      {"O:BAD:(A;;FA;;;SY)(A;;WD;;;BU)", false, false},       // write the DACL
+      {"O:BAD:(A;;FA;;;SY)(A;;GW;;;WD)", false, false},       // generic write
+      // Adding folders, deleting, renaming what it holds: no link, but a changeable path.
+      {"O:BAD:(A;;FA;;;SY)(A;;0x4;;;BU)", true, false},
+      {"O:BAD:(A;;FA;;;SY)(A;;SD;;;AU)", true, false},
+      {"O:BAD:(A;;FA;;;SY)(A;;0x40;;;BU)", true, false},
+      // Inherited entries count like their own; inherit-only ones do not apply here.
+      {"O:BAD:AI(A;ID;FA;;;SY)(A;OICIID;0x1301bf;;;AU)", false, false},
+      {"O:BAD:(A;;FA;;;SY)(A;OICIIO;GA;;;CO)(A;OICIIO;0x1301bf;;;AU)", true, true},
+      // A deny entry is not counted on to take a right back.
+      {"O:BAD:(D;;0x116;;;BU)(A;;FA;;;SY)(A;;0x1301bf;;;BU)", false, false},
+      {"O:BAD:(D;;FA;;;BU)(A;;FA;;;BA)", true, true},
+      // Trusted Installer owns and may change it; an empty DACL grants nobody anything.
+      {"O:S-1-5-80-956008885-3425610575-1326302244-2228071488-4129207166D:(A;;FA;;;S-1-5-80-"
+       "956008885-3425610575-1326302244-2228071488-4129207166)",
+       true, true},
+      {"O:SYD:", true, true},
+  };
+  for (const DescriptorRow &row : rows) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ULONG size = 0;
+    ASSERT_TRUE(
+        ConvertStringSecurityDescriptorToSecurityDescriptorA(row.sddl, SDDL_REVISION_1, &sd, &size))
+        << row.sddl;
+    EXPECT_EQ(row.link, OnlyTrustedMayChange(sd, size, kLinkChangeRights)) << row.sddl;
+    EXPECT_EQ(row.path, OnlyTrustedMayChange(sd, size, kPathChangeRights)) << row.sddl;
+    // Cut short anywhere, it is never trusted.
+    for (ULONG cut = 0; cut + 1 < size && row.path; cut += 3)
+      EXPECT_FALSE(OnlyTrustedMayChange(sd, cut, kPathChangeRights)) << row.sddl << " " << cut;
+    LocalFree(sd);
+  }
+  // A system drive's root: every user may add folders to it, which changes no path below.
+  PSECURITY_DESCRIPTOR root = nullptr;
+  ULONG size = 0;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+      "O:SYD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;;0x4;;;AU)"
+      "(A;OICIIO;SD;;;AU)",
+      SDDL_REVISION_1, &root, &size));
+  EXPECT_TRUE(OnlyTrustedMayChange(root, size, kRootChangeRights));
+  EXPECT_FALSE(OnlyTrustedMayChange(root, size, kPathChangeRights));
+  LocalFree(root);
+  EXPECT_FALSE(OnlyTrustedMayChange(nullptr, 0, kLinkChangeRights));
+}
+
+TEST(LinkSafetyTest, PathsAreHeldFolderByFolderAsWritten) {
   testenv::ScopedTestDir dir("link-check");
   ResetRunState();
   g.isNT = 1;
@@ -115,29 +180,78 @@ TEST(LinkSafetyTest, PathsAreCheckedFolderByFolderAsWritten) {
   ASSERT_EQ(std::string::npos, std::string(shortPath).find("long folder")) << shortPath;
   struct Row {
     std::string path;
-    bool includeLast, trusted;
+    bool lastMayBeLink;
+    Outcome refused;  // OUTCOME_REMOVED: held
+    DWORD error;
   };
-  const Row rows[] = {{std::string(shortPath) + "\\file.txt", false, true},
-                      {dir / "a long folder name\\sub\\missing\\deeper", true, true},
-                      {dir / "target\\sub", true, true},
-                      {dir / "link", false, true},
-                      {dir / "link", true, false},
-                      {dir / "link\\", true, false},
-                      {dir / "link\\sub\\file.txt", false, false},
-                      {dir / "link.\\sub", true, false},
-                      {dir.path() + "/link/sub", true, false},
-                      {dir / "target\\..\\link\\sub", true, false}};
-  // Twice: what the first round remembers must not change the second's answers.
-  for (int round = 0; round < 2; ++round) {
-    for (const Row &row : rows) {
-      EXPECT_EQ(row.trusted, LinksAreTrusted(row.path.c_str(), row.includeLast))
-          << row.path << " " << row.includeLast << " round " << round;
+  const Row rows[] = {
+      {shortPath, false, OUTCOME_REMOVED, 0},
+      {dir / "target\\sub\\", false, OUTCOME_REMOVED, 0},
+      {dir / "a long folder name\\missing\\deeper", true, OUTCOME_FAILED, ERROR_PATH_NOT_FOUND},
+      {dir / "link", true, OUTCOME_AT_LINK, 0},  // Wine: every owner is the user
+      {dir / "link\\sub", true, OUTCOME_AT_LINK, 0},
+      {dir / "target\\\\sub", true, OUTCOME_ODD_NAME, 0},
+      {dir / "link.\\sub", true, OUTCOME_ODD_NAME, 0},
+      {dir.path() + "/link/sub", true, OUTCOME_ODD_NAME, 0},
+      {dir / "target\\..\\link\\sub", true, OUTCOME_ODD_NAME, 0},
+      {"relative\\sub", true, OUTCOME_FAILED, ERROR_BAD_PATHNAME},
+  };
+  for (const Row &row : rows) {
+    Outcome refused = OUTCOME_REMOVED;
+    SetLastError(0);
+    const bool held = HoldFolder(row.path.c_str(), row.lastMayBeLink, &refused);
+    EXPECT_EQ(row.refused == OUTCOME_REMOVED, held) << row.path;
+    EXPECT_EQ(row.refused, held ? OUTCOME_REMOVED : refused) << row.path;
+    if (!held && row.refused == OUTCOME_FAILED) {
+      EXPECT_EQ(row.error, GetLastError()) << row.path;
     }
   }
-  g.isNT = 0;  // the 9x family has no links to check
-  EXPECT_TRUE(LinksAreTrusted((dir / "link\\sub\\file.txt").c_str(), false));
+
+  // Consecutive paths share their held levels; a sibling reopens only its own.
+  Outcome refused;
+  ASSERT_TRUE(HoldFolder((dir / "target\\sub").c_str(), false, &refused));
+  const HANDLE target = HeldLevel(1), common = HeldLevel(2);
+  ASSERT_TRUE(HoldFolder((dir / "target").c_str(), false, &refused));
+  EXPECT_EQ(target, HeldLevel(0));
+  ASSERT_TRUE(HoldFolder((dir / "a long folder name\\sub").c_str(), false, &refused));
+  EXPECT_EQ(common, HeldLevel(2));
+  // No level can be renamed or replaced while held, the root's child included; once let go,
+  // it can.
+  const std::string parent = dir / "a long folder name";
+  EXPECT_FALSE(MoveFileA(parent.c_str(), (dir / "renamed").c_str()));
+  EXPECT_FALSE(MoveFileA(dir.path().c_str(), (dir.path() + "-renamed").c_str()));
+  EXPECT_FALSE(RemoveDirectoryA((parent + "\\sub").c_str()));
+  ReleaseHeldPath();
+  EXPECT_TRUE(MoveFileA(parent.c_str(), (dir / "renamed").c_str()));
+
+  g.isNT = 0;  // the 9x family has no links to check, and nothing is held
+  EXPECT_TRUE(HoldFolder((dir / "link\\sub").c_str(), false, &refused));
+  EXPECT_EQ(nullptr, HeldLevel(0));
   ResetRunState();
   EXPECT_TRUE(testenv::RemoveFolderLink(dir / "link"));
+}
+
+// While the file pass waits on the prompt for a read-only file, the folders of its path
+// are held: another process can neither rename nor replace one, so the file that the
+// prompt names is the one that goes.
+TEST(LinkSafetyTest, TheFoldersOfAnEntryCannotBeRenamedWhileThePassWorksInThem) {
+  testenv::ScopedTestDir dir("held-rename");
+  const std::string data = dir / "data", sub = data + "\\sub", file = sub + "\\ro.txt";
+  ASSERT_TRUE(testenv::MakeTree(dir.path(), {"data\\sub\\ro.txt", "data\\keep.txt"}));
+  ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY));
+  blockfmt::Block block;
+  block.messages = testenv::StandardMessages();
+  block.files = {{sub, "ro.txt", 0}};
+  const std::string exe = dir / "uninstall.exe";
+  ASSERT_TRUE(testenv::InstallStub(exe, block));
+  testenv::ProgramRun run("\"" + exe + "\" /X");  // quiet: only the file prompt shows
+  HWND prompt = winui::WaitForWindow(run.id(), "#32770", "<9>", 30000);
+  ASSERT_NE(nullptr, prompt);
+  EXPECT_FALSE(MoveFileA(sub.c_str(), (data + "\\moved").c_str()));
+  EXPECT_FALSE(MoveFileA(data.c_str(), (dir / "moved").c_str()));
+  ASSERT_TRUE(winui::PressOn(prompt, winui::Press::Click, IDYES));
+  EXPECT_EQ(0u, run.Wait());
+  testenv::ExpectTree(dir.path(), {"data\\keep.txt"}, {"data\\sub", "data\\moved", "moved"});
 }
 
 }  // namespace

@@ -1,0 +1,330 @@
+// Held paths: every folder of a path opened relative to the one above it and held, so that
+// what a check found is what a removal reaches.
+#include "passes/held_path.h"
+
+#include <string.h>
+#include <winternl.h>
+
+#include "data/data.h"
+#include "passes/actions.h"
+#include "paths/paths.h"
+
+namespace {
+
+typedef LONG(NTAPI *NtOpenFileFn)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, ULONG,
+                                  ULONG);
+typedef LONG(NTAPI *NtSetInformationFileFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+typedef ULONG(NTAPI *StatusToErrorFn)(LONG);
+
+// The native calls: the open relative to a folder handle has no Win32 form.
+struct NativeCalls {
+  NtOpenFileFn open;
+  NtSetInformationFileFn setInformation;
+  StatusToErrorFn toError;
+  bool olderDisposition;  // the newer delete call was refused once: not asked again
+};
+NativeCalls nativeCalls;
+const NativeCalls *Native() {
+  NativeCalls &calls = nativeCalls;
+  HMODULE ntdll = calls.toError ? nullptr : GetModuleHandleA("ntdll.dll");
+  if (ntdll) {
+    calls.open = reinterpret_cast<NtOpenFileFn>(GetProcAddress(ntdll, "NtOpenFile"));
+    calls.setInformation =
+        reinterpret_cast<NtSetInformationFileFn>(GetProcAddress(ntdll, "NtSetInformationFile"));
+    if (calls.open && calls.setInformation)
+      calls.toError =
+          reinterpret_cast<StatusToErrorFn>(GetProcAddress(ntdll, "RtlNtStatusToDosError"));
+  }
+  return calls.toError ? &calls : nullptr;
+}
+
+// Listing access makes the system record the sharing (an attributes-only handle would deny
+// nothing); the descriptor is read through it.
+constexpr ACCESS_MASK kHoldAccess =
+    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
+constexpr ULONG kHoldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr ULONG kFileDispositionInformation = 13;
+constexpr ULONG kFileDispositionInformationEx = 64;
+constexpr ULONG kDispositionDelete = 1, kDispositionPosixSemantics = 2;
+
+// Opens `name` (one plain name in the ANSI code page) inside `folder` and returns the
+// system error (0 on success). A link is opened as itself unless `follow`.
+DWORD OpenRelative(HANDLE folder, const char *name, ACCESS_MASK access, ULONG sharing,
+                   ULONG options, bool follow, HANDLE *opened) {
+  *opened = nullptr;
+  const NativeCalls *native = Native();
+  if (!native) return ERROR_CALL_NOT_IMPLEMENTED;
+  if (!IsPlainName(name)) return ERROR_INVALID_NAME;
+  // What the run has already taken is not there for the items after it.
+  if (IsGoneIn(folder, name)) return ERROR_FILE_NOT_FOUND;
+  WCHAR wide[kPathBuf];
+  const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, wide, kPathBuf);
+  if (length <= 1) return ERROR_INVALID_NAME;
+  UNICODE_STRING text;
+  text.Buffer = wide;
+  text.Length = static_cast<USHORT>((length - 1) * sizeof(WCHAR));
+  text.MaximumLength = static_cast<USHORT>(length * sizeof(WCHAR));
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, folder, nullptr);
+  IO_STATUS_BLOCK io;
+  const LONG status =
+      native->open(opened, access | SYNCHRONIZE, &attributes, &io, sharing,
+                   options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT |
+                       (follow ? 0 : FILE_OPEN_REPARSE_POINT));
+  if (status >= 0) return 0;
+  *opened = nullptr;
+  return native->toError(status);
+}
+
+// True when the handle's object is a link. Some systems follow a link even when asked to
+// open it as itself, and show what it is only by name: the name is asked too, which is
+// sound only because every folder above it is held.
+bool IsLink(HANDLE object, const char *path) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(object, &info)) return true;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+  if (!path) return false;
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// The last name of `path` (after its last backslash), or null when it has none.
+const char *LeafName(const char *path) {
+  const char *last = FindLastBackslash(const_cast<char *>(path));
+  return last && last[1] ? last + 1 : nullptr;
+}
+
+void DropLevels(DWORD keep) {
+  if (!g.held) return;
+  HeldPath &held = *g.held;
+  while (held.count > keep) {
+    --held.count;
+    CloseHandle(held.handles[held.count]);
+  }
+  held.text[held.count ? held.ends[held.count - 1] : 0] = '\0';
+}
+
+bool Refuse(Outcome *refused, Outcome why, DWORD error = 0) {
+  *refused = why;
+  SetLastError(error);
+  return false;
+}
+
+}  // namespace
+
+bool HoldFolder(const char *folder, bool lastMayBeLink, Outcome *refused) {
+  if (!g.isNT) return true;  // the 9x family has no links: names are all there is
+  if (!g.held && !AllocZeroedT(sizeof(HeldPath), &g.held))
+    return Refuse(refused, OUTCOME_FAILED, ERROR_NOT_ENOUGH_MEMORY);
+  HeldPath &held = *g.held;
+  char path[kPathBuf];
+  if (!CopyBounded(path, kPathBuf, folder))
+    return Refuse(refused, OUTCOME_FAILED, ERROR_FILENAME_EXCED_RANGE);
+  const DWORD root = RootLength(path);
+  if (root == 0) return Refuse(refused, OUTCOME_FAILED, ERROR_BAD_PATHNAME);
+  DWORD length = TextLength(path);
+  // Trailing backslashes name the same folder; a double-byte character may end in 0x5C,
+  // so only a backslash that FindLastBackslash sees as one is dropped.
+  for (char *last; length > root && (last = FindLastBackslash(path)) == path + length - 1;)
+    path[--length] = '\0';
+
+  // Keep the levels that both paths share, byte for byte.
+  DWORD keep = 0;
+  while (keep < held.count) {
+    const DWORD end = held.ends[keep];
+    if (end > length || memcmp(path, held.text, end) != 0) break;
+    if (keep == 0 ? end != root : (path[end] != '\0' && path[end] != '\\')) break;
+    ++keep;
+  }
+  DropLevels(keep);
+  memcpy(held.text, path, length + 1);
+
+  if (held.count == 0) {
+    char rootText[kPathBuf];
+    memcpy(rootText, path, root);
+    rootText[root] = '\0';
+    HANDLE handle = CreateFileA(rootText, kHoldAccess, kHoldSharing, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      DropLevels(0);
+      return Refuse(refused, OUTCOME_FAILED, error);
+    }
+    held.handles[0] = handle;
+    held.ends[0] = root;
+    held.count = 1;
+  }
+  for (DWORD start = held.ends[held.count - 1]; start < length;) {
+    if (start > root) ++start;  // past the separator
+    DWORD end = start;
+    while (path[end] && path[end] != '\\')
+      end += static_cast<DWORD>(CharNextA(path + end) - (path + end));
+    char name[kPathBuf];
+    memcpy(name, path + start, end - start);
+    name[end - start] = '\0';
+    if (held.count >= kMaxHeldLevels || !IsPlainName(name)) {
+      DropLevels(held.count);
+      return held.count >= kMaxHeldLevels
+                 ? Refuse(refused, OUTCOME_FAILED, ERROR_FILENAME_EXCED_RANGE)
+                 : Refuse(refused, OUTCOME_ODD_NAME);
+    }
+    HANDLE parent = held.handles[held.count - 1];
+    HANDLE level;
+    DWORD error =
+        OpenRelative(parent, name, kHoldAccess, kHoldSharing, FILE_DIRECTORY_FILE, false, &level);
+    if (error) {
+      DropLevels(held.count);
+      // A missing level is reported as a missing path, whatever the system said.
+      if (error == ERROR_FILE_NOT_FOUND) error = ERROR_PATH_NOT_FOUND;
+      return Refuse(refused, OUTCOME_FAILED, error);
+    }
+    const char saved = path[end];
+    path[end] = '\0';
+    const bool link = IsLink(level, path);
+    path[end] = saved;
+    if (link) {
+      // Followed only where no standard user could have made it or could change it; the
+      // link stays held until what it leads to is.
+      HANDLE target = nullptr;
+      const bool trusted =
+          (lastMayBeLink || end < length) && HandleIsAdminOnly(level, kLinkChangeRights);
+      if (trusted)
+        OpenRelative(parent, name, kHoldAccess, kHoldSharing, FILE_DIRECTORY_FILE, true, &target);
+      CloseHandle(level);
+      if (!target) {
+        DropLevels(held.count);
+        return Refuse(refused, OUTCOME_AT_LINK);
+      }
+      level = target;
+    }
+    held.handles[held.count] = level;
+    held.ends[held.count] = end;
+    ++held.count;
+    start = end;
+  }
+  return true;
+}
+
+bool HoldFileFolder(const char *path, char *full, Outcome *refused) {
+  char folder[kPathBuf];
+  if (!ResolveFullPath(path, full) || !CopyBounded(folder, kPathBuf, full) ||
+      !CutAtLastBackslash(folder))
+    return Refuse(refused, OUTCOME_FAILED, ERROR_BAD_PATHNAME);
+  // "C:\file": the folder is the root itself.
+  if (TextLength(folder) < RootLength(full)) AppendBackslash(folder);
+  return HoldFolder(folder, true, refused);
+}
+
+bool IsClimbableFolder(const char *folder) {
+  Outcome refused;
+  const bool plain = HoldFolder(folder, false, &refused);
+  ReleaseHeldPath();
+  return plain;
+}
+
+void ReleaseHeldPath() {
+  DropLevels(0);
+  FreeAndNullT(&g.held);
+}
+
+bool HeldPathIsAdminOnly() {
+  if (!g.held || g.held->count == 0) return false;
+  for (DWORD i = 0; i < g.held->count; ++i) {
+    if (!HandleIsAdminOnly(g.held->handles[i], i == 0 ? kRootChangeRights : kPathChangeRights))
+      return false;
+  }
+  return true;
+}
+
+HANDLE OpenHeldSubfolder(HANDLE folder, const char *name, const char *path, Outcome *refused) {
+  HANDLE level;
+  DWORD error =
+      OpenRelative(folder, name, kHoldAccess, kHoldSharing, FILE_DIRECTORY_FILE, false, &level);
+  if (error) {
+    Refuse(refused, OUTCOME_FAILED, error);
+    return nullptr;
+  }
+  Outcome why = IsLink(level, path)          ? OUTCOME_AT_LINK
+                : IsProtectedIdentity(level) ? OUTCOME_PROTECTED
+                                             : OUTCOME_REMOVED;
+  if (why == OUTCOME_REMOVED) return level;
+  CloseHandle(level);
+  Refuse(refused, why);
+  return nullptr;
+}
+
+DWORD DeleteByHandle(HANDLE file) {
+  const NativeCalls *native = Native();
+  if (!native) return ERROR_CALL_NOT_IMPLEMENTED;
+  IO_STATUS_BLOCK io;
+  // The newer call frees the name at once, even while others still have the file open.
+  ULONG flags = kDispositionDelete | kDispositionPosixSemantics;
+  LONG status = static_cast<LONG>(0xC0000002u);  // not implemented
+  if (!native->olderDisposition)
+    status = native->setInformation(file, &io, &flags, sizeof flags, kFileDispositionInformationEx);
+  const ULONG olderSystem[] = {0xC0000002u /* not implemented */, 0xC0000003u /* info class */,
+                               0xC000000Du /* parameter */, 0xC00000BBu /* not supported */};
+  for (ULONG code : olderSystem) {
+    if (static_cast<ULONG>(status) != code) continue;
+    // A system without the call is not asked again; a volume without it is, on the next.
+    if (code <= 0xC0000003u) nativeCalls.olderDisposition = true;
+    BOOLEAN remove = TRUE;
+    status = native->setInformation(file, &io, &remove, sizeof remove, kFileDispositionInformation);
+    break;
+  }
+  return status >= 0 ? 0 : native->toError(status);
+}
+
+BOOL DeleteHeldFile(HANDLE folder, const char *name, ACCESS_MASK access, ULONG sharing) {
+  HANDLE file;
+  DWORD error = OpenRelative(folder, name, access | DELETE | FILE_READ_ATTRIBUTES, sharing,
+                             FILE_NON_DIRECTORY_FILE, false, &file);
+  if (!error) {
+    error = ActDeleteByHandle(file);
+    CloseHandle(file);
+  }
+  SetLastError(error);
+  return error == 0;
+}
+
+BOOL RemoveHeldFolder(HANDLE folder, const char *name, const char *path, Outcome *refused) {
+  HANDLE level;
+  DWORD error = OpenRelative(folder, name, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             FILE_DIRECTORY_FILE, false, &level);
+  if (error) return Refuse(refused, OUTCOME_FAILED, error);
+  Outcome why = IsLink(level, path)          ? OUTCOME_AT_LINK
+                : IsProtectedIdentity(level) ? OUTCOME_PROTECTED
+                                             : OUTCOME_FAILED;
+  if (why == OUTCOME_FAILED) error = ActDeleteByHandle(level);
+  CloseHandle(level);
+  if (why != OUTCOME_FAILED) return Refuse(refused, why);
+  *refused = OUTCOME_FAILED;
+  SetLastError(error);
+  return error == 0;
+}
+
+BOOL DeleteFileHeld(const char *path) {
+  if (!g.isNT) return ActDeleteFile(path);
+  char full[kPathBuf];
+  Outcome refused;
+  if (!HoldFileFolder(path, full, &refused)) {
+    if (refused != OUTCOME_FAILED) SetLastError(ERROR_CANT_ACCESS_FILE);
+    return FALSE;
+  }
+  return DeleteHeldFile(HeldLevel(0), FindLastBackslash(full) + 1);
+}
+
+BOOL RemoveFolderHeld(const char *path, Outcome *refused) {
+  *refused = OUTCOME_FAILED;
+  if (!g.isNT) return ActRemoveFolder(path);
+  char folder[kPathBuf], parent[kPathBuf];
+  if (!CopyBounded(folder, kPathBuf, path) || !CopyBounded(parent, kPathBuf, path))
+    return Refuse(refused, OUTCOME_FAILED, ERROR_BAD_PATHNAME);
+  StripBackslash(folder);
+  const char *name = LeafName(folder);
+  if (!name) return Refuse(refused, OUTCOME_FAILED, ERROR_BAD_PATHNAME);
+  parent[name - folder] = '\0';
+  if (!HoldFolder(parent, true, refused)) return FALSE;
+  return RemoveHeldFolder(HeldLevel(0), name, folder, refused);
+}
