@@ -1,4 +1,4 @@
-// The command line: pack, dump, check, uninstall-entry and scan.
+// The command line: pack, dump, check, uninstall-entry, scan and preview.
 #include "tallowin.h"
 
 #include <stdlib.h>
@@ -12,6 +12,7 @@
 #include "file_io.h"
 #include "format/block_writer.h"
 #include "pe_image.h"
+#include "preview.h"
 #include "scan.h"
 #include "target_paths.h"
 #include "uninstall_entry.h"
@@ -67,6 +68,12 @@ const CommandHelp kCommands[] = {
      "              [--install-dir-length N]\n",
      "Writes a manifest that removes what the staging folder holds, with the base\n"
      "manifest's messages, entries and options (see examples/README.md).\n"},
+    {"preview", "tallowin preview UNINSTALL.EXE [-o FILE]\n",
+     "Windows only. Runs the program's own removal on this machine with /S's answers and\n"
+     "every change held back, and writes the log's lines (to FILE, or standard output):\n"
+     "would-remove, would-restart, would-self-delete where the run would act. Exit: what /S\n"
+     "would return (0, 3010, 1603); 2 when the preview cannot run. The tool must be of the\n"
+     "program's architecture.\n"},
 };
 
 const CommandHelp *FindCommand(const std::string &name) {
@@ -407,6 +414,10 @@ int Run(const std::vector<std::string> &args, std::string *out, std::string *err
   if (command == "dump") return Dump(a, out, err);
   if (command == "check") return Check(a, out, err);
   if (command == "uninstall-entry") return Entry(a, out, err);
+  if (command == "preview") {
+    if (a.positional.size() != 1) return UsageError(err, "preview", "preview needs one program");
+    return Preview(a.positional[0], a.output, err);
+  }
   return ScanCommand(&a, err);
 }
 

@@ -6,6 +6,7 @@
 #include "app/state.h"
 #include "data/data.h"
 #include "external/external.h"
+#include "passes/actions.h"
 #include "passes/held_path.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
@@ -172,7 +173,7 @@ void PreparePreRemovalCommand(const char *command) {
     }
   }
   if (!g.noExternal)
-    StartPreRemovalProgram(program, arguments, (g.options->flags & blockfmt::OPT_WAIT) ? 1 : 0);
+    ActStartProgram(program, arguments, (g.options->flags & blockfmt::OPT_WAIT) ? 1 : 0);
   if (expanded) HeapFree(GetProcessHeap(), 0, expanded);
 }
 
@@ -182,6 +183,35 @@ void EndRun() {
   FreeAndNullT(&g.installDir);
   FreeAndNullT(&g.scratchPath);
   ReleaseUiResources();
+}
+
+void RunRemoval() {
+  if (const char *command = OptionText(g.options->preRemovalOffset))
+    PreparePreRemovalCommand(command);
+  if (!g.quiet) CreateProgressDialog();
+  RemoveFiles();
+  RemoveWildcardMatches();
+  if (g.progressDialog) SetStatusText(blockfmt::MSG_STATUS_FOLDERS);
+  RemoveFolderFiles();
+  RemoveFolders();
+  if (g.progressDialog) SetStatusText(blockfmt::MSG_STATUS_EMPTY_FOLDERS);
+  RemoveEmptyFolders();
+  if (g.progressDialog) SetStatusText(blockfmt::MSG_STATUS_REGISTRY);
+  DeleteRegistryEntries();
+  // The held folders would keep the self-deletion script from removing the install folder.
+  ReleaseHeldPath();
+}
+
+void ScheduleSelfDeletion() {
+  // The path first: the 9x family's start rewrites installDir into its short form.
+  char folder[kPathBuf];
+  if (!CopyBounded(folder, kPathBuf, g.installDir)) folder[0] = '\0';
+  const bool started = ActStartSelfDeletion();
+  NoteEvent(started ? "scheduled-self-delete" : "self-delete-not-started", folder);
+  // The parents that the script removes after the folder, each if empty by then.
+  StripBackslash(folder);
+  for (DWORD i = 0; started && i < g.parentLevels && CutAtLastBackslash(folder); ++i)
+    NoteEvent("scheduled-self-delete", folder);
 }
 
 int RunUninstall(HINSTANCE instance, const char *commandLine) {
@@ -221,20 +251,7 @@ int RunUninstall(HINSTANCE instance, const char *commandLine) {
     }
   }
   if (answer == IDOK) {
-    if (const char *command = OptionText(g.options->preRemovalOffset))
-      PreparePreRemovalCommand(command);
-    if (!g.quiet) CreateProgressDialog();
-    RemoveFiles();
-    RemoveWildcardMatches();
-    if (g.progressDialog) SetStatusText(blockfmt::MSG_STATUS_FOLDERS);
-    RemoveFolderFiles();
-    RemoveFolders();
-    if (g.progressDialog) SetStatusText(blockfmt::MSG_STATUS_EMPTY_FOLDERS);
-    RemoveEmptyFolders();
-    if (g.progressDialog) SetStatusText(blockfmt::MSG_STATUS_REGISTRY);
-    DeleteRegistryEntries();
-    // The held folders would keep the self-deletion script from removing the install folder.
-    ReleaseHeldPath();
+    RunRemoval();
     if (g.progressDialog) {
       DestroyWindow(g.progressDialog);
       g.progressDialog = g.progressBar = nullptr;
@@ -251,17 +268,7 @@ int RunUninstall(HINSTANCE instance, const char *commandLine) {
 
   CloseMainWindow();
   FreeRemovalData();
-  if (answer == IDOK && !g.noExternal) {
-    // The path first: the 9x family's start rewrites installDir into its short form.
-    char folder[kPathBuf];
-    if (!CopyBounded(folder, kPathBuf, g.installDir)) folder[0] = '\0';
-    const bool started = StartSelfDeletion();
-    NoteEvent(started ? "scheduled-self-delete" : "self-delete-not-started", folder);
-    // The parents that the script removes after the folder, each if empty by then.
-    StripBackslash(folder);
-    for (DWORD i = 0; started && i < g.parentLevels && CutAtLastBackslash(folder); ++i)
-      NoteEvent("scheduled-self-delete", folder);
-  }
+  if (answer == IDOK && !g.noExternal) ScheduleSelfDeletion();
   EndRun();
   return FinishRun(0);
 }

@@ -17,6 +17,10 @@ const char *ArgumentText(const char *commandLine);
 void ParseSwitches(const char *text);
 /// Expands and splits the pre-removal command and starts it unless noExternal.
 void PreparePreRemovalCommand(const char *command);
+/// The pre-removal program and the removal passes, in their fixed order.
+void RunRemoval();
+/// Starts the deletion of the program and its folder after exit, and logs whether it did.
+void ScheduleSelfDeletion();
 /// Final teardown: OLE, path buffers, dialog font, visual-styles library.
 void EndRun();
 /// The whole run; returns the process exit code: 0, or -1 on a read or window failure;

@@ -2,6 +2,7 @@
 #include "app/run.h"
 #include "app/state.h"
 #include "data/data.h"
+#include "passes/actions.h"
 #include "passes/held_path.h"
 #include "paths/paths.h"
 
@@ -43,9 +44,9 @@ void Note(const char *root, const char *text, Outcome what, DWORD error) {
   if (!text) text = "";
   char head[40];
   if (error)
-    wsprintfA(head, "%s:%lu ", kKeywords[what], error);
+    wsprintfA(head, "%s:%lu ", LogKeyword(kKeywords[what]), error);
   else
-    wsprintfA(head, text[0] || root[0] ? "%s " : "%s", kKeywords[what]);
+    wsprintfA(head, text[0] || root[0] ? "%s " : "%s", LogKeyword(kKeywords[what]));
   WriteLine(head, root, text);
 }
 
@@ -80,7 +81,7 @@ void NoteKeyOutcome(DWORD root, const char *path, Outcome what, DWORD error) {
 
 void NoteEvent(const char *keyword, const char *text) {
   char head[40];
-  wsprintfA(head, "%s ", keyword);
+  wsprintfA(head, "%s ", LogKeyword(keyword));
   WriteLine(head, "", text ? text : "");
 }
 

@@ -4,6 +4,8 @@
 
 #include "format/block_format.h"
 
+struct HoldBack;
+
 struct FileEntry {
   char *folder;         // "." or ".\sub" = relative to installDir; otherwise a full folder path
   char *name;           // empty: the entry stands for the folder itself
@@ -85,6 +87,8 @@ struct UninstallState {
   // Parents of the install folder, counted from the nearest, that a folder entry's climb
   // reached while the program still kept its folder: the self-deletion removes them after.
   DWORD parentLevels;
+  // Set for a run that changes nothing (see passes/actions.h); null for a real run.
+  const HoldBack *holdBack;
 };
 
 extern UninstallState g;

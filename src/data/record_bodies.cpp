@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "data/data.h"
+#include "paths/paths.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ int ReadCount(BodyReader *reader, DWORD minEntry, DWORD *count) {
 
 char *CopyText(char **cursor, const char *text) {
   char *start = *cursor;
-  size_t n = strlen(text) + 1;
+  size_t n = TextLength(text) + 1;
   memcpy(start, text, n);
   *cursor += n;
   return start;

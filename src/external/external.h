@@ -34,6 +34,9 @@ bool ToOemPath(char *path);
 /// path cannot be given safely even in its short form.
 bool BuildSelfDeletionCommand(wchar_t *line, DWORD capacity, const wchar_t *systemFolder,
                               const wchar_t *program, DWORD parents = 0);
+/// How many of the install folder's parents the self-deletion may remove: those a folder
+/// entry's climb asked for (g.parentLevels), up to the first protected one or link.
+DWORD SafeParentLevels();
 /// Starts the removal of the program file and its folder after exit; true when the script
 /// was started. Leaves in g.parentLevels how many parents of the folder it removes too.
 bool StartSelfDeletion();

@@ -159,6 +159,8 @@ bool ToCommandLinePath(wchar_t *path) {
   return true;
 }
 
+}  // namespace
+
 // How many of the install folder's parents, from the nearest up, the self-deletion may
 // remove: those a folder entry's climb asked for, up to the first that is protected or a
 // link. Checked now; rmdir then removes a link put there meanwhile, never its target.
@@ -173,8 +175,6 @@ DWORD SafeParentLevels() {
     ++levels;
   return levels;
 }
-
-}  // namespace
 
 bool ToOemPath(char *path) {
   char oem[kPathBuf];

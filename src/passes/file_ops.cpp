@@ -1,5 +1,6 @@
 // File attribute helpers shared by the passes.
 
+#include "passes/actions.h"
 #include "passes/held_path.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
@@ -22,15 +23,15 @@ bool IsAccessDeniedClass(DWORD error) {
 }
 
 void MakeWritable(const char *path) {
-  DWORD attributes = GetFileAttributesA(path);
+  DWORD attributes = QueryAttributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  SetFileAttributesA(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  ActSetAttributes(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 }
 
 void MakeReadOnly(const char *path) {
-  DWORD attributes = GetFileAttributesA(path);
+  DWORD attributes = QueryAttributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  SetFileAttributesA(path, attributes | FILE_ATTRIBUTE_READONLY);
+  ActSetAttributes(path, attributes | FILE_ATTRIBUTE_READONLY);
 }
 
 namespace {
@@ -41,7 +42,7 @@ bool IsAbsentError(DWORD error) {
 
 void NoteHeldFile(const char *path, unsigned char flags, bool listed) {
   using namespace blockfmt;
-  const DWORD attributes = GetFileAttributesA(path);
+  const DWORD attributes = QueryAttributes(path);
   char folder[kPathBuf];
   char resolved[kPathBuf];
   Outcome refused;
@@ -56,7 +57,7 @@ void NoteHeldFile(const char *path, unsigned char flags, bool listed) {
     NoteOutcome(path, OUTCOME_IN_USE);
     return;
   }
-  if (!MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+  if (!ActScheduleAtRestart(path)) {
     NoteOutcome(path, OUTCOME_IN_USE, GetLastError());
     return;
   }
@@ -64,14 +65,14 @@ void NoteHeldFile(const char *path, unsigned char flags, bool listed) {
   // Then its folder, which is left only if empty; the held folder is the one judged above.
   if (!CutAtLastBackslash(folder)) return;
   if (ResolveUnprotected(folder, resolved) && (!g.isNT || !IsProtectedIdentity(HeldLevel(0))) &&
-      MoveFileExA(resolved, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+      ActScheduleAtRestart(resolved)) {
     NoteOutcome(resolved, OUTCOME_RESTART);
   }
 }
 
 void NoteFileDeletion(const char *path, BOOL deleted, unsigned char flags, bool listed) {
   const DWORD error = deleted ? 0 : GetLastError();
-  const DWORD attributes = deleted ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path);
+  const DWORD attributes = deleted ? INVALID_FILE_ATTRIBUTES : QueryAttributes(path);
   if (deleted)
     NoteOutcome(path, OUTCOME_REMOVED);
   else if (IsAbsentError(error))

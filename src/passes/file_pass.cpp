@@ -1,5 +1,6 @@
 // The file pass: shared counts, fonts, self-unregistration, read-only files, folder entries.
 #include "data/data.h"
+#include "passes/actions.h"
 #include "passes/held_path.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
@@ -19,18 +20,11 @@ const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Sha
 // (ERROR_ACCESS_DENIED for a read-only file, ERROR_DIRECTORY for a folder, which is no file
 // that anything holds).
 DWORD WriteAccessError(const char *path) {
-  DWORD attributes = GetFileAttributesA(path);
+  DWORD attributes = QueryAttributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_DIRECTORY;
   if (attributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
   return 0;
-}
-
-bool CanOpenForWriting(const char *path) {
-  HANDLE file = OpenExisting(path, ModeReadWrite);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseFile(file);
-  return true;
 }
 
 // Counts the shared file's use down; returns false when the file must stay, with the
@@ -44,8 +38,7 @@ bool UpdateSharedCount(const char *path, bool ok, bool locked, Outcome *kept) {
     DWORD count = 1;
     DWORD type = 0;
     DWORD size = sizeof(count);
-    if (RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE *>(&count), &size) ==
-        ERROR_SUCCESS) {
+    if (QueryValue(key, path, &type, reinterpret_cast<BYTE *>(&count), &size) == ERROR_SUCCESS) {
       recorded = true;
       if (count >= 1) {
         --count;
@@ -55,7 +48,7 @@ bool UpdateSharedCount(const char *path, bool ok, bool locked, Outcome *kept) {
         }
       }
       if (!(locked && count == 0)) {
-        RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE *>(&count), size);
+        ActSetValue(key, path, type, reinterpret_cast<const BYTE *>(&count), size);
       }
     }
   }
@@ -72,28 +65,8 @@ bool UpdateSharedCount(const char *path, bool ok, bool locked, Outcome *kept) {
       }
     }
   }
-  if (keyOpen && ok) RegDeleteValueA(key, path);
+  if (keyOpen && ok) ActDeleteValue(key, path);
   return ok;
-}
-
-void Unregister(const char *path) {
-  typedef HRESULT(STDAPICALLTYPE * UnregisterFn)();
-  // The library's own folder is searched for its dependencies only where the system offers
-  // the safe search flags (their presence is marked by AddDllDirectory).
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  HMODULE library = nullptr;
-  if (kernel != nullptr && GetProcAddress(kernel, "AddDllDirectory") != nullptr) {
-    library = LoadLibraryExA(path, nullptr,
-                             LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-  } else {
-    library = LoadLibraryA(path);
-  }
-  if (reinterpret_cast<ULONG_PTR>(library) < 32) return;
-  FARPROC entry = GetProcAddress(library, "DllUnregisterServer");
-  if (entry != nullptr) {
-    reinterpret_cast<UnregisterFn>(reinterpret_cast<void *>(entry))();
-  }
-  FreeLibrary(library);
 }
 
 // `full` is the path resolved, whose folder the pass holds: every delete goes through it.
@@ -219,7 +192,7 @@ void RemoveFiles() {
       if (entry->flags & FE_SHARED) ok = UpdateSharedCount(path, ok, locked, &kept);
       if (ok) {
         if (entry->flags & FE_FONT) RemoveFont(path);
-        if (entry->flags & FE_SELFREG) Unregister(path);
+        if (entry->flags & FE_SELFREG) ActUnregister(path);
         DeleteAndRetry(path, full, entry->flags);
       } else if (kept == OUTCOME_IN_USE) {
         NoteHeldFile(path, entry->flags, true);

@@ -1,6 +1,7 @@
 // The folder passes: files named by folder entries, listed folders with their parents,
 // and the folders that the file list leaves empty.
 #include "passes.h"
+#include "passes/actions.h"
 #include "passes/held_path.h"
 #include "paths/paths.h"
 #include "ui/ui.h"

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "data/data.h"
+#include "passes/actions.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
 
@@ -13,7 +14,6 @@ constexpr DWORD kNameBuf = 520;
 const char kTrueTypeSuffix[] = " (TrueType)";
 constexpr DWORD kSuffixLength = sizeof(kTrueTypeSuffix) - 1;
 constexpr DWORD kMaxTableRecords = 40;
-constexpr UINT kBroadcastTimeoutMs = 3000;
 
 DWORD U16(const BYTE *p) { return (static_cast<DWORD>(p[0]) << 8) | p[1]; }
 DWORD U32(const BYTE *p) {
@@ -93,12 +93,12 @@ void RemoveListedValue(const char *path, const char *name) {
     return;
   char data[kPathBuf];
   DWORD type = REG_NONE, size = sizeof(data);
-  LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(data), &size);
+  LONG result = QueryValue(key, name, &type, reinterpret_cast<BYTE *>(data), &size);
   if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) return;  // none, or unreadable
   DWORD n = 0;
   while (result == ERROR_SUCCESS && n < size && data[n] != '\0') ++n;
   if (result == ERROR_SUCCESS && type == REG_SZ && n < size && NamesFile(path, data)) {
-    RegDeleteValueA(key, name);
+    ActDeleteValue(key, name);
     return;
   }
   char value[kPathBuf + kNameBuf];
@@ -121,11 +121,8 @@ void ReadFontFullName(const char *path, char *name) {
 void RemoveFont(const char *path) {
   char name[kNameBuf];
   ReadFontFullName(path, name);
-  RemoveFontResourceA(path);
+  ActRemoveFont(path);
   // ReadFontFullName leaves room for the suffix.
   if (name[0] != '\0') RemoveListedValue(path, lstrcatA(name, kTrueTypeSuffix));
-  // A window that does not answer (any user's hung program) is given up on after a few
-  // seconds; each top-level window gets its own time.
-  SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, kBroadcastTimeoutMs,
-                      NULL);
+  ActBroadcastFontChange();
 }

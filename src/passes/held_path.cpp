@@ -6,6 +6,7 @@
 #include <winternl.h>
 
 #include "data/data.h"
+#include "passes/actions.h"
 #include "paths/paths.h"
 
 namespace {
@@ -54,6 +55,8 @@ DWORD OpenRelative(HANDLE folder, const char *name, ACCESS_MASK access, ULONG sh
   const NativeCalls *native = Native();
   if (!native) return ERROR_CALL_NOT_IMPLEMENTED;
   if (!IsPlainName(name)) return ERROR_INVALID_NAME;
+  // What the run has already taken is not there for the items after it.
+  if (IsGoneIn(folder, name)) return ERROR_FILE_NOT_FOUND;
   WCHAR wide[kPathBuf];
   const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, wide, kPathBuf);
   if (length <= 1) return ERROR_INVALID_NAME;
@@ -277,7 +280,7 @@ BOOL DeleteHeldFile(HANDLE folder, const char *name, ACCESS_MASK access, ULONG s
   DWORD error = OpenRelative(folder, name, access | DELETE | FILE_READ_ATTRIBUTES, sharing,
                              FILE_NON_DIRECTORY_FILE, false, &file);
   if (!error) {
-    error = DeleteByHandle(file);
+    error = ActDeleteByHandle(file);
     CloseHandle(file);
   }
   SetLastError(error);
@@ -293,7 +296,7 @@ BOOL RemoveHeldFolder(HANDLE folder, const char *name, const char *path, Outcome
   Outcome why = IsLink(level, path)          ? OUTCOME_AT_LINK
                 : IsProtectedIdentity(level) ? OUTCOME_PROTECTED
                                              : OUTCOME_FAILED;
-  if (why == OUTCOME_FAILED) error = DeleteByHandle(level);
+  if (why == OUTCOME_FAILED) error = ActDeleteByHandle(level);
   CloseHandle(level);
   if (why != OUTCOME_FAILED) return Refuse(refused, why);
   *refused = OUTCOME_FAILED;
@@ -302,7 +305,7 @@ BOOL RemoveHeldFolder(HANDLE folder, const char *name, const char *path, Outcome
 }
 
 BOOL DeleteFileHeld(const char *path) {
-  if (!g.isNT) return DeleteFileA(path);
+  if (!g.isNT) return ActDeleteFile(path);
   char full[kPathBuf];
   Outcome refused;
   if (!HoldFileFolder(path, full, &refused)) {
@@ -314,7 +317,7 @@ BOOL DeleteFileHeld(const char *path) {
 
 BOOL RemoveFolderHeld(const char *path, Outcome *refused) {
   *refused = OUTCOME_FAILED;
-  if (!g.isNT) return RemoveDirectoryA(path);
+  if (!g.isNT) return ActRemoveFolder(path);
   char folder[kPathBuf], parent[kPathBuf];
   if (!CopyBounded(folder, kPathBuf, path) || !CopyBounded(parent, kPathBuf, path))
     return Refuse(refused, OUTCOME_FAILED, ERROR_BAD_PATHNAME);

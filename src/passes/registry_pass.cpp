@@ -3,6 +3,7 @@
 
 #include "data/data.h"
 #include "passes.h"
+#include "passes/actions.h"
 #include "paths/paths.h"
 #include "ui/ui.h"
 
@@ -84,31 +85,17 @@ LONG OpenKeyWithoutLinks(HKEY parent, const char *path, int length, REGSAM acces
     current.Reset(next.Release());
     start = end + 1;
   }
+  // A key that this run has already deleted is not there for it.
+  if (KeyIsGone(current)) return ERROR_FILE_NOT_FOUND;
   out->Reset(current.Release());
   return ERROR_SUCCESS;
 }
 
-// Deletes the key behind the handle itself, never a key that has taken its name since.
-LONG DeleteOpenKey(HKEY key) {
-  typedef LONG(WINAPI * NtDeleteKeyCall)(HANDLE);
-  typedef ULONG(WINAPI * StatusToErrorCall)(LONG);
-  NtDeleteKeyCall deleteKey;
-  StatusToErrorCall toError;
-  if (!FindSystemCall("ntdll.dll", "NtDeleteKey", deleteKey) ||
-      !FindSystemCall("ntdll.dll", "RtlNtStatusToDosError", toError))
-    return ERROR_CALL_NOT_IMPLEMENTED;
-  return static_cast<LONG>(toError(deleteKey(key)));
-}
-
-// The UTF-16 registry calls, found by name: the 9x family, which never deletes trees
-// here, may lack them, and a program that imported them would not start there.
+// The UTF-16 registry open, found by name: the 9x family, which never deletes trees
+// here, may lack it, and a program that imported it would not start there.
 struct WideRegistryCalls {
-  decltype(&RegEnumKeyExW) enumerate;
   decltype(&RegOpenKeyExW) open;
-  bool Find() {
-    return FindSystemCall("advapi32.dll", "RegEnumKeyExW", enumerate) &&
-           FindSystemCall("advapi32.dll", "RegOpenKeyExW", open);
-  }
+  bool Find() { return FindSystemCall("advapi32.dll", "RegOpenKeyExW", open); }
 };
 
 // Deletes the key behind `key` (opened without links) with its whole tree. The subkeys
@@ -118,8 +105,8 @@ LONG DeleteOpenKeyTree(HKEY key, const WideRegistryCalls &calls) {
   wchar_t name[256];  // a key name has at most 255 characters
   for (;;) {
     DWORD size = sizeof name / sizeof name[0];
-    LONG result = calls.enumerate(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr);
-    if (result == ERROR_NO_MORE_ITEMS) return DeleteOpenKey(key);
+    LONG result = EnumSubkey(key, 0, name, &size);
+    if (result == ERROR_NO_MORE_ITEMS) return ActDeleteKey(key);
     if (result != ERROR_SUCCESS) return result;
     // An empty name would open the key itself again.
     if (size == 0) return ERROR_BADKEY;
@@ -161,7 +148,7 @@ LONG DeleteValueEntry(OpenValueKey *open, DWORD root, char *path, int separator)
     open->text = path;
     open->length = separator;
   }
-  return RegDeleteValueA(open->key, path + separator + 2);
+  return ActDeleteValue(open->key, path + separator + 2);
 }
 
 // DeleteKeyTree in a registry view (KEY_WOW64_32KEY; 0: the program's own).
@@ -185,11 +172,10 @@ LONG DeleteEmptyKey(HKEY root, const char *path, REGSAM view, bool *reached) {
   if (result != ERROR_SUCCESS) return result;
   *reached = true;
   DWORD subkeys = 0, values = 0;
-  result = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                            nullptr, nullptr, nullptr, nullptr);
+  result = CountKeyItems(key, &subkeys, &values);
   if (result != ERROR_SUCCESS) return result;
   if (subkeys || values) return kKeyNotEmpty;
-  return g.isNT ? DeleteOpenKey(key) : RegDeleteKeyA(root, path);
+  return g.isNT ? ActDeleteKey(key) : ActDeleteKeyByName(root, path);
 }
 
 LONG DeleteKeyEntry(const RegistryEntry *entry, REGSAM view, bool *reached) {
@@ -198,7 +184,7 @@ LONG DeleteKeyEntry(const RegistryEntry *entry, REGSAM view, bool *reached) {
   if (entry->onlyIfEmpty) return DeleteEmptyKey(root, entry->path, view, reached);
   // RegDeleteKeyA deletes the whole tree on the 9x family.
   return g.isNT ? DeleteKeyTreeInView(root, entry->path, view, reached)
-                : RegDeleteKeyA(root, entry->path);
+                : ActDeleteKeyByName(root, entry->path);
 }
 
 #ifdef _WIN64

@@ -3,6 +3,7 @@
 
 #include "data/data.h"
 #include "passes.h"
+#include "passes/actions.h"
 #include "passes/held_path.h"
 #include "paths/paths.h"
 
@@ -30,7 +31,8 @@ bool CurrentFolderIsEmpty() {
   ScopedFind search(FindFirstFileA("*.*", &found));
   if (!search) return true;
   do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsDotName(found.cFileName))
+    if ((!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsDotName(found.cFileName)) &&
+        !IsGone(found.cFileName))
       return false;
   } while (FindNextFileA(search, &found));
   return true;
@@ -101,7 +103,7 @@ enum : char { kAnyPart = '\x01', kNoDot = '\x02', kDotOrEnd = '\x03', kOneOrNone
 // when it is empty or holds control characters, which no name can match and which would
 // be read as the markers.
 bool TranslatePattern(const char *pattern, char *out) {
-  size_t length = strlen(pattern);
+  size_t length = TextLength(pattern);
   size_t kept = length;
   while (kept > 0 && pattern[kept - 1] == '.') --kept;
   if (kept == 0 || kept >= kPathBuf) return false;
@@ -137,7 +139,7 @@ bool TranslatePattern(const char *pattern, char *out) {
 bool MatchesPattern(const char *pattern, const char *name) {
   char marks[kPathBuf];
   if (!TranslatePattern(pattern, marks)) return false;
-  size_t length = strlen(marks);
+  size_t length = TextLength(marks);
   bool live[kPathBuf + 1] = {};
   bool next[kPathBuf + 1];
   live[0] = true;
@@ -188,7 +190,7 @@ void CleanFolder(const char *folder, const char *parent, const char *pattern, HA
     do {
       const DWORD attributes = found.dwFileAttributes;
       if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || IsDotName(found.cFileName) ||
-          depth >= kMaxWalkDepth) {
+          depth >= kMaxWalkDepth || IsGone(found.cFileName)) {
         continue;
       }
       // A junction or symbolic link leads into another tree: neither it nor anything
@@ -226,7 +228,7 @@ void CleanFolder(const char *folder, const char *parent, const char *pattern, HA
   if (search) {
     do {
       if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-          !MatchesPattern(pattern, found.cFileName)) {
+          !MatchesPattern(pattern, found.cFileName) || IsGone(found.cFileName)) {
         continue;
       }
       if (!IsPlainName(found.cFileName)) {
@@ -234,7 +236,7 @@ void CleanFolder(const char *folder, const char *parent, const char *pattern, HA
         continue;
       }
       const BOOL deleted =
-          g.isNT ? DeleteHeldFile(held, found.cFileName) : DeleteFileA(found.cFileName);
+          g.isNT ? DeleteHeldFile(held, found.cFileName) : ActDeleteFile(found.cFileName);
       NoteFileDeletion(InFolder(folder, found.cFileName, full), deleted, 0, false);
     } while (FindNextFileA(search, &found));
     search.Reset();
@@ -247,7 +249,7 @@ void CleanFolder(const char *folder, const char *parent, const char *pattern, HA
   if (!empty) return;
   Outcome refused = OUTCOME_FAILED;
   const BOOL removed = g.isNT ? RemoveHeldFolder(parentHeld, LeafOf(folder), folder, &refused)
-                              : RemoveDirectoryA(folder);
+                              : ActRemoveFolder(folder);
   if (refused != OUTCOME_FAILED)
     NoteOutcome(folder, refused);
   else
@@ -262,7 +264,7 @@ void RemoveWildcardMatches() {
   const char *text = g.patterns;
   const char *end = g.patternsLength ? g.patterns + g.patternsLength : nullptr;
   while ((!end || text < end) && text[0]) {
-    const char *next = text + strlen(text) + 1;
+    const char *next = text + TextLength(text) + 1;
     if (!BuildWildcardPath(path, text)) {
       NoteOutcome(text, OUTCOME_FAILED, ERROR_FILENAME_EXCED_RANGE);
       text = next;

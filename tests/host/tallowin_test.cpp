@@ -13,6 +13,8 @@
 #include "codepage.h"
 #include "codepage_cases.h"
 #include "format/block_writer.h"
+#include "pe_image.h"
+#include "preview.h"
 #include "support.h"
 
 using namespace tallowin;
@@ -552,6 +554,8 @@ TEST(CommandLine, HelpVersionAndUsageErrors) {
       {{"scan", "st", "--install-dir-length", "2"},
        2,
        "tallowin: --install-dir-length 2: expected 3 to 250"},
+      {{"preview"}, 2, "tallowin: preview needs one program\nusage: tallowin preview"},
+      {{"preview", "uninstall.exe"}, 2, "tallowin: preview runs on Windows only"},
   };
   for (const auto &c : cases) {
     std::string out, err;
@@ -563,6 +567,33 @@ TEST(CommandLine, HelpVersionAndUsageErrors) {
   EXPECT_EQ(Tool({"--version"}, &version), 0);
   EXPECT_TRUE(std::regex_match(version, std::regex("tallowin [0-9]+\\.[0-9]+\\.[0-9]+\n")))
       << version;
+}
+
+// Each Windows tool previews only programs of its own architecture (the i686 tool cannot
+// run here: its side of the rule is held by these rows).
+TEST(Preview, EachToolRefusesTheOtherArchitectureNamingTheToolToUse) {
+  std::vector<uint8_t> i686 = FakeStub();
+  memcpy(&i686[0x44], "\x4C\x01", 2);
+  memcpy(&i686[0x58], "\x0B\x01", 2);
+  i686[0x54] = 96 + 5 * 8;
+  i686[0xB4] = 5;
+  i686[0xC4] = 0;
+  const struct {
+    const std::vector<uint8_t> &program;
+    bool tool64;
+    const char *refusal;
+  } cases[] = {{i686, true, "preview it with the 32-bit tool, win32\\tallowin.exe"},
+               {FakeStub(), false, "preview it with the 64-bit tool, win64\\tallowin.exe"},
+               {i686, false, ""},
+               {FakeStub(), true, ""}};
+  for (const auto &c : cases) {
+    tallowin::PeHeaders h;
+    tallowin::Fault fault;
+    ASSERT_TRUE(tallowin::ReadPeHeaders(c.program, &h, &fault)) << fault.Text();
+    const std::string why = tallowin::PreviewArchitectureRefusal(h, c.tool64);
+    EXPECT_EQ(c.refusal[0] == 0, why.empty()) << why;
+    EXPECT_NE(std::string::npos, why.find(c.refusal)) << why;
+  }
 }
 
 TEST(CodePage, ConvertsAsWindowsDoes) { codepagecases::ExpectConversionsAsWindowsMakesThem(); }

@@ -209,6 +209,153 @@ TEST_F(WholeRemoval, SilentDefaultsAnswerEveryQuestionAndTheExitCodeTellsTheOutc
   EXPECT_EQ("exit -1", lines.back());
 }
 
+// What the whole removal would do, seen first by the tool's preview: the preview changes
+// nothing (tree, counts, keys, restart list compared byte for byte), and the real run then
+// logs the same lines, "would-remove" as "removed". Its entries lean on each other: a file
+// listed and matched by a wildcard, a folder that only the run empties, a key listed below
+// one deleted before it.
+std::string Snapshot(const std::string &folder) {
+  std::string s;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return s;
+  do {
+    const std::string name = found.cFileName, full = folder + "\\" + name;
+    if (name == "." || name == "..") continue;
+    std::vector<uint8_t> bytes;
+    testenv::ReadBytes(full, &bytes);  // a held file shows its name and size only
+    // Small files as they are; the program by its bytes' hash, to keep a failure readable.
+    std::string content(bytes.begin(), bytes.end());
+    if (bytes.size() > 64) {
+      unsigned long long hash = 14695981039346656037ull;
+      for (uint8_t b : bytes) hash = (hash ^ b) * 1099511628211ull;
+      content = std::to_string(hash);
+    }
+    s += full + " " + std::to_string(found.dwFileAttributes) + " " +
+         std::to_string(found.nFileSizeLow) + " " + content + "\n";
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      s += Snapshot(full);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return s;
+}
+
+std::string RegistrySnapshot(HKEY root, const std::string &path) {
+  HKEY key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
+  std::string s = path + "\n";
+  char name[16384];
+  BYTE data[8192];
+  for (DWORD i = 0;; ++i) {
+    DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
+    if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
+      break;
+    s += " " + std::string(name, nameSize) + "=" + std::to_string(type) + ":" +
+         std::string(reinterpret_cast<char *>(data), dataSize) + "\n";
+  }
+  std::vector<std::string> children;
+  for (DWORD i = 0;; ++i) {
+    DWORD nameSize = sizeof name;
+    if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
+    children.push_back(path + "\\" + std::string(name, nameSize));
+  }
+  RegCloseKey(key);
+  for (const std::string &child : children) s += RegistrySnapshot(root, child);
+  return s;
+}
+
+TEST_F(WholeRemoval, ThePreviewChangesNothingAndTheRunThenLogsWhatItShowed) {
+  const std::string base = "Software\\TallowinTests\\Preview";
+  char windows[MAX_PATH];
+  ASSERT_NE(0u, GetWindowsDirectoryA(windows, MAX_PATH));
+  ASSERT_TRUE(testenv::MakeTree(
+      dir_.path(), {"data\\cache.dat", "logs\\a.log", "logs\\b.log", "target\\x.log"}));
+  ASSERT_TRUE(testenv::MakeFolderLink(dir_ / "logs\\linked", "../target"));
+  for (const char *key : {"\\Product\\Sub", "\\Settings"})
+    ASSERT_TRUE(testenv::SetRegString(HKEY_CURRENT_USER, base + key, "Last", "x"));
+  block_.files.push_back({".\\data", "cache.dat", 0});
+  block_.files.push_back({".\\logs", "a.log", 0});
+  // Unregistered by the run, not by the preview: its marker would show in the tree.
+  ASSERT_TRUE(CopyFileA((testenv::TestProgramDir() + "\\selfreg_probe.dll").c_str(),
+                        (dir_ / "reg.dll").c_str(), FALSE));
+  block_.files.push_back({".", "reg.dll", blockfmt::FE_SELFREG});
+  block_.folders = {{0, dir_ / "data", "", ""}, {0, windows, "", ""}};
+  block_.patterns = {"logs\\*.log"};
+  block_.registry = {{blockfmt::ROOT_HKCU, base + "\\Product"},
+                     {blockfmt::ROOT_HKCU, base + "\\Product\\Sub"},
+                     {blockfmt::ROOT_HKCU, base + "\\Settings\\\\Last"},
+                     {blockfmt::ROOT_HKCU, base + "\\Settings\\\\Last"}};
+  ASSERT_TRUE(testenv::InstallStub(exe_, block_));
+  const std::string pending = "System\\CurrentControlSet\\Control\\Session Manager";
+  auto machine = [&] {
+    return Snapshot(dir_.path()) + RegistrySnapshot(HKEY_CURRENT_USER, base) +
+           RegistrySnapshot(HKEY_LOCAL_MACHINE, kSharedDlls) +
+           RegistrySnapshot(HKEY_LOCAL_MACHINE, pending);
+  };
+  const std::string before = machine();
+  const std::string shown = dir_ / "preview.txt";
+  const DWORD previewCode = testenv::RunAndWait(
+      "\"" + testenv::BinDir() + "\\tallowin.exe\" preview \"" + exe_ + "\" -o \"" + shown + "\"");
+  ASSERT_TRUE(testenv::FileExists(shown));
+  std::vector<std::string> preview = testenv::ReadLines(shown);
+  ASSERT_TRUE(DeleteFileA(shown.c_str()));
+  EXPECT_EQ(before, machine());
+  EXPECT_EQ(1603u, previewCode) << "the link under logs fails the run";
+
+  int windowsSeen = 0;
+  EXPECT_EQ(previewCode, RunSilent("/S /LOG=\"" + log_ + "\"", &windowsSeen));
+  EXPECT_TRUE(testenv::FileExists(dir_ / "reg.dll.unregistered"));
+  std::vector<std::string> logged = testenv::ReadLines(log_);
+  ASSERT_LE(3u, logged.size());
+  logged.erase(logged.begin(), logged.begin() + 3);  // program, switches, start
+  // The preview's lines as the run writes them; what only the preview tells goes.
+  std::vector<std::string> expected;
+  for (const std::string &line : std::vector<std::string>(preview.begin() + 2, preview.end())) {
+    const std::string keyword = line.substr(0, line.find(' '));
+    const std::string rest = line.substr(keyword.size());
+    if (keyword == "would-remove")
+      expected.push_back("removed" + rest);
+    else if (keyword == "would-restart")
+      expected.push_back("restart" + rest);
+    else if (keyword == "would-self-delete")
+      expected.push_back("scheduled-self-delete" + rest);
+    else if (keyword.compare(0, 6, "would-") != 0)
+      expected.push_back(line);
+  }
+  EXPECT_EQ(expected, logged);
+  for (const std::string &line :
+       {"would-remove " + dir_ / "shared1.dll", "kept-shared " + dir_ / "shared2.dll",
+        "would-remove " + dir_ / "readonly.txt", "in-use " + dir_ / "held\\held.txt",
+        "would-remove " + dir_ / "data", "would-remove " + dir_ / "logs\\a.log",
+        "would-unregister " + dir_ / "reg.dll", "would-remove " + dir_ / "reg.dll",
+        "link " + dir_ / "logs\\linked", "protected " + std::string(windows),
+        "absent HKEY_CURRENT_USER\\" + base + "\\Product\\Sub",
+        "absent HKEY_CURRENT_USER\\" + base + "\\Settings\\\\Last"})
+    EXPECT_EQ(1, std::count(preview.begin(), preview.end(), line)) << line;
+  testenv::RemoveFolderLink(dir_ / "logs\\linked");
+  RegDeleteTreeA(HKEY_CURRENT_USER, base.c_str());
+}
+
+// Each architecture's tool refuses the other's program: the two see different folders and
+// registry views.
+TEST(Preview, TheToolRefusesAProgramOfTheOtherArchitecture) {
+  testenv::ScopedTestDir dir("preview-other");
+  const std::string err = dir / "err.txt";
+  const bool tool64 = sizeof(void *) == 8;
+  const std::string other = tool64 ? "win32" : "win64";
+  const DWORD code = testenv::RunAndWait(
+      "cmd.exe /c \"\"" + testenv::BinDir() + "\\tallowin.exe\" preview \"" + testenv::BinDir() +
+      "\\..\\" + other + "\\uninstall.exe\" 2>\"" + err + "\"\"");
+  EXPECT_EQ(2u, code);
+  std::vector<std::string> lines = testenv::ReadLines(err);
+  ASSERT_EQ(1u, lines.size());
+  const std::string use = std::string("preview it with the ") + (tool64 ? "32" : "64") +
+                          "-bit tool, " + other + "\\tallowin.exe";
+  EXPECT_NE(std::string::npos, lines[0].find(use)) << lines[0];
+}
+
 // The built program's registry pass under /S: a key tree with subkeys and values named in
 // Japanese goes whole; a tree that holds a registry link key stays from the link on, with
 // the link's target, and fails the run.

@@ -1,0 +1,75 @@
+// The one point where a run changes the machine, and the queries that see what it changed.
+//
+// Every deletion, attribute change, count change, registration, restart schedule, program
+// start and broadcast of the passes goes through the Act calls below. A run with a
+// hold-back table (g.holdBack) changes nothing: the table notes each action in its picture
+// of what the run would leave, and the queries below answer from that picture, so a file
+// the run would delete is gone for the entries after it, a folder it would empty is empty.
+// Without a table each call is the plain system call.
+#pragma once
+#include <windows.h>
+
+struct HoldBack {
+  // Actions, with the results of the system calls they stand for.
+  BOOL (*deleteFile)(const char *path);
+  DWORD (*deleteByHandle)(HANDLE item);  // a held file or folder, opened for deletion
+  BOOL (*removeFolder)(const char *path);
+  BOOL (*setAttributes)(const char *path, DWORD attributes);
+  BOOL (*scheduleAtRestart)(const char *path);
+  LONG (*setValue)(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size);
+  LONG (*deleteValue)(HKEY key, const char *name);
+  LONG (*deleteKey)(HKEY key);  // the key behind the handle, no subkeys left
+  void (*removeFont)(const char *path);
+  void (*unregister)(const char *path);
+  int (*startProgram)(const char *program, const char *arguments, int wait);
+  bool (*startSelfDeletion)();
+  // Queries.
+  DWORD (*attributes)(const char *path);
+  bool (*isGone)(const char *path);
+  bool (*isGoneIn)(HANDLE folder, const char *name);
+  bool (*canOpenForWriting)(const char *path);
+  LONG (*queryValue)(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD *size);
+  bool (*keyIsGone)(HKEY key);
+  LONG (*enumSubkey)(HKEY key, DWORD index, wchar_t *name, DWORD *size);
+  LONG (*countKeyItems)(HKEY key, DWORD *subkeys, DWORD *values);
+  // The log keyword a held-back run writes for `keyword`.
+  const char *(*keyword)(const char *keyword);
+};
+
+BOOL ActDeleteFile(const char *path);
+/// Deletes the file or folder behind `item`, opened with delete access, as DeleteByHandle
+/// does; the system error, 0 when done.
+DWORD ActDeleteByHandle(HANDLE item);
+BOOL ActRemoveFolder(const char *path);
+BOOL ActSetAttributes(const char *path, DWORD attributes);
+BOOL ActScheduleAtRestart(const char *path);
+LONG ActSetValue(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size);
+LONG ActDeleteValue(HKEY key, const char *name);
+/// Deletes the key behind the handle itself, never a key that has taken its name since.
+LONG ActDeleteKey(HKEY key);
+/// The 9x family's delete of a key with its tree, by name.
+LONG ActDeleteKeyByName(HKEY root, const char *path);
+/// Removes the font resource.
+void ActRemoveFont(const char *path);
+/// Tells every top-level window that the fonts changed.
+void ActBroadcastFontChange();
+/// Loads the library and calls its DllUnregisterServer.
+void ActUnregister(const char *path);
+int ActStartProgram(const char *program, const char *arguments, int wait);
+bool ActStartSelfDeletion();
+
+DWORD QueryAttributes(const char *path);
+/// True when the run has already taken `path` (relative to the current folder or full).
+bool IsGone(const char *path);
+/// True when the run has already taken `name` in the held folder `folder` (or the folder).
+bool IsGoneIn(HANDLE folder, const char *name);
+/// True when the file can be opened for reading and writing with read sharing only.
+bool CanOpenForWriting(const char *path);
+LONG QueryValue(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD *size);
+/// True when the run has already deleted the key behind `key` (or one above it).
+bool KeyIsGone(HKEY key);
+LONG EnumSubkey(HKEY key, DWORD index, wchar_t *name, DWORD *size);
+/// How many subkeys and values the key holds.
+LONG CountKeyItems(HKEY key, DWORD *subkeys, DWORD *values);
+/// The keyword of a log line as this run writes it.
+const char *LogKeyword(const char *keyword);
