@@ -26,15 +26,9 @@ struct NativeCalls {
 NativeCalls nativeCalls;
 const NativeCalls *Native() {
   NativeCalls &calls = nativeCalls;
-  HMODULE ntdll = calls.toError ? nullptr : GetModuleHandleA("ntdll.dll");
-  if (ntdll) {
-    calls.open = reinterpret_cast<NtOpenFileFn>(GetProcAddress(ntdll, "NtOpenFile"));
-    calls.setInformation =
-        reinterpret_cast<NtSetInformationFileFn>(GetProcAddress(ntdll, "NtSetInformationFile"));
-    if (calls.open && calls.setInformation)
-      calls.toError =
-          reinterpret_cast<StatusToErrorFn>(GetProcAddress(ntdll, "RtlNtStatusToDosError"));
-  }
+  if (!calls.toError && FindSystemCall("ntdll.dll", "NtOpenFile", calls.open) &&
+      FindSystemCall("ntdll.dll", "NtSetInformationFile", calls.setInformation))
+    FindSystemCall("ntdll.dll", "RtlNtStatusToDosError", calls.toError);
   return calls.toError ? &calls : nullptr;
 }
 
