@@ -62,9 +62,10 @@ bool ReadPeHeaders(const std::vector<uint8_t> &image, PeHeaders *out, Fault *fau
   if ((size - out->sectionsAt) / 40 < out->sectionCount) out->sectionCount = 0;
   // What the program itself occupies: a block or a certificate table never starts there.
   out->programEnd = Get(image, opt + 60, 4);  // size of the headers
-  const size_t sections = opt + optSize, count = Get(image, pe + 6, 2);
-  for (size_t i = 0; i < count && sections + 40 * (i + 1) <= size; ++i) {
-    const size_t at = sections + 40 * i;
+  // Every entry that lies in the file counts, also of a table the file cuts short.
+  const size_t count = Get(image, pe + 6, 2);
+  for (size_t i = 0; i < count && out->sectionsAt + 40 * (i + 1) <= size; ++i) {
+    const size_t at = out->sectionsAt + 40 * i;
     const uint64_t rawSize = Get(image, at + 16, 4), rawStart = Get(image, at + 20, 4);
     if (rawSize && rawStart + rawSize > out->programEnd)
       out->programEnd = static_cast<size_t>(rawStart + rawSize);
