@@ -68,7 +68,7 @@ void ActBroadcastFontChange() {
   // A window that does not answer (any user's hung program) is given up on after a few
   // seconds; each top-level window gets its own time.
   SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, kBroadcastTimeoutMs,
-                      NULL);
+                      nullptr);
 }
 
 void ActUnregister(const char *path) {
@@ -76,9 +76,9 @@ void ActUnregister(const char *path) {
   typedef HRESULT(STDAPICALLTYPE * UnregisterFn)();
   // The library's own folder is searched for its dependencies only where the system offers
   // the safe search flags (their presence is marked by AddDllDirectory).
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  FARPROC addDllDirectory;
   HMODULE library = nullptr;
-  if (kernel != nullptr && GetProcAddress(kernel, "AddDllDirectory") != nullptr) {
+  if (FindSystemCall("kernel32.dll", "AddDllDirectory", addDllDirectory)) {
     library = LoadLibraryExA(path, nullptr,
                              LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
   } else {
