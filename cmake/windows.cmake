@@ -11,10 +11,13 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   list(APPEND TALLOWIN_STUB_FLAGS -fno-asynchronous-unwind-tables)
 endif()
 
+# One folder a floor, listed from the ground up; a folder includes only those before it.
 file(GLOB CORE_SOURCES CONFIGURE_DEPENDS
-     ${CMAKE_SOURCE_DIR}/src/app/*.cpp ${CMAKE_SOURCE_DIR}/src/data/*.cpp
-     ${CMAKE_SOURCE_DIR}/src/paths/*.cpp ${CMAKE_SOURCE_DIR}/src/passes/*.cpp
-     ${CMAKE_SOURCE_DIR}/src/ui/*.cpp ${CMAKE_SOURCE_DIR}/src/external/*.cpp)
+     ${CMAKE_SOURCE_DIR}/src/base/*.cpp ${CMAKE_SOURCE_DIR}/src/state/*.cpp
+     ${CMAKE_SOURCE_DIR}/src/data/*.cpp ${CMAKE_SOURCE_DIR}/src/paths/*.cpp
+     ${CMAKE_SOURCE_DIR}/src/ui/*.cpp ${CMAKE_SOURCE_DIR}/src/reach/*.cpp
+     ${CMAKE_SOURCE_DIR}/src/external/*.cpp ${CMAKE_SOURCE_DIR}/src/passes/*.cpp
+     ${CMAKE_SOURCE_DIR}/src/app/*.cpp)
 list(REMOVE_ITEM CORE_SOURCES ${CMAKE_SOURCE_DIR}/src/app/main.cpp)
 
 add_library(uninstall_core STATIC ${CORE_SOURCES})

@@ -10,14 +10,14 @@
 #include <vector>
 
 #include "app/run.h"
-#include "app/state.h"
 #include "block_reader.h"
 #include "data/data.h"
 #include "external/external.h"
 #include "file_io.h"
-#include "passes/actions.h"
 #include "paths/paths.h"
 #include "preview.h"
+#include "reach/actions.h"
+#include "state/state.h"
 
 namespace tallowin {
 

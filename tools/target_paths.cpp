@@ -10,9 +10,9 @@
 
 #ifdef _WIN32
 #include "app/run.h"
-#include "app/state.h"
 #include "file_io.h"
 #include "paths/paths.h"
+#include "state/state.h"
 #endif
 
 namespace tallowin {

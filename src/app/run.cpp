@@ -3,13 +3,13 @@
 
 #include <ole2.h>
 
-#include "app/state.h"
 #include "data/data.h"
 #include "external/external.h"
-#include "passes/actions.h"
-#include "passes/held_path.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
+#include "reach/actions.h"
+#include "reach/held_path.h"
+#include "state/state.h"
 #include "ui/ui.h"
 
 namespace {

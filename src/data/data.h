@@ -2,7 +2,7 @@
 #pragma once
 #include <windows.h>
 
-#include "app/state.h"
+#include "state/state.h"
 
 // File access by handle.
 enum OpenMode { ModeRead = 0, ModeReadWrite = 2 };

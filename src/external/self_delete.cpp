@@ -6,12 +6,12 @@
 // runs a script from the temporary folder.
 #include <windows.h>
 
-#include "app/state.h"
 #include "data/data.h"
 #include "external/blocks.h"
 #include "external/external.h"
-#include "passes/held_path.h"
 #include "paths/paths.h"
+#include "reach/held_path.h"
+#include "state/state.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // File attribute helpers shared by the passes.
 
-#include "passes/actions.h"
-#include "passes/held_path.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
+#include "reach/actions.h"
+#include "reach/held_path.h"
 
 bool IsAccessDeniedClass(DWORD error) {
   switch (error) {

@@ -1,9 +1,9 @@
 // The file pass: shared counts, fonts, self-unregistration, read-only files, folder entries.
 #include "data/data.h"
-#include "passes/actions.h"
-#include "passes/held_path.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
+#include "reach/actions.h"
+#include "reach/held_path.h"
 #include "ui/resource_ids.h"
 #include "ui/ui.h"
 

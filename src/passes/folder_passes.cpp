@@ -1,9 +1,9 @@
 // The folder passes: files named by folder entries, listed folders with their parents,
 // and the folders that the file list leaves empty.
-#include "passes.h"
-#include "passes/actions.h"
-#include "passes/held_path.h"
+#include "passes/passes.h"
 #include "paths/paths.h"
+#include "reach/actions.h"
+#include "reach/held_path.h"
 #include "ui/ui.h"
 
 namespace {

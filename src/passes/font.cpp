@@ -4,9 +4,9 @@
 #include <shlobj.h>
 
 #include "data/data.h"
-#include "passes/actions.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
+#include "reach/actions.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "app/run.h"
-#include "app/state.h"
+#include "state/state.h"
 
 /// Writes the full path of `entry` into g.scratchPath. False when it would not fit
 /// (nothing usable is left there and the caller skips the entry).

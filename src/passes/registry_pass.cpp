@@ -2,9 +2,9 @@
 #include <string.h>
 
 #include "data/data.h"
-#include "passes.h"
-#include "passes/actions.h"
+#include "passes/passes.h"
 #include "paths/paths.h"
+#include "reach/actions.h"
 #include "ui/ui.h"
 
 namespace {

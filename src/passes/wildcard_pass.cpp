@@ -2,10 +2,10 @@
 #include <string.h>
 
 #include "data/data.h"
-#include "passes.h"
-#include "passes/actions.h"
-#include "passes/held_path.h"
+#include "passes/passes.h"
 #include "paths/paths.h"
+#include "reach/actions.h"
+#include "reach/held_path.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Folder macros: special folders, one macro resolved in place, macros expanded in a text.
 #include <shlobj.h>
 
-#include "app/state.h"
 #include "data/data.h"
 #include "paths/paths.h"
+#include "state/state.h"
 
 namespace {
 

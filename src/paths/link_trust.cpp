@@ -5,9 +5,9 @@
 // in a tree of his choosing.
 #include <string.h>
 
-#include "app/state.h"
 #include "data/data.h"
 #include "paths/paths.h"
+#include "state/state.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 #include <shlobj.h>
 #include <string.h>
 
-#include "app/state.h"
 #include "data/data.h"
 #include "paths/paths.h"
+#include "state/state.h"
 
 namespace {
 

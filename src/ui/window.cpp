@@ -3,9 +3,9 @@
 // commctrl.h needs the base types first.
 #include <commctrl.h>
 
-#include "app/state.h"
 #include "data/data.h"
 #include "paths/paths.h"
+#include "state/state.h"
 #include "ui/resource_ids.h"
 #include "ui/ui.h"
 

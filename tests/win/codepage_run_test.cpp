@@ -9,9 +9,9 @@
 
 #include "app/run.h"
 #include "data/data.h"
-#include "passes/held_path.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
+#include "reach/held_path.h"
 #include "support/program_run.h"
 #include "support/testenv.h"
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "app/run.h"
-#include "app/state.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
+#include "state/state.h"
 #include "support/testenv.h"
 
 namespace {

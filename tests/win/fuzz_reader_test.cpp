@@ -11,9 +11,9 @@
 
 #include "../host/damaged_blocks.h"
 #include "../host/fuzz_mutator.h"
-#include "app/state.h"
 #include "block_reader.h"
 #include "data/data.h"
+#include "state/state.h"
 #include "support/testenv.h"
 
 namespace {

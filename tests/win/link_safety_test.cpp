@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
-#include "passes/held_path.h"
 #include "paths/paths.h"
+#include "reach/held_path.h"
+#include "state/state.h"
 #include "support/program_run.h"
 #include "support/testenv.h"
 #include "support/windows.h"

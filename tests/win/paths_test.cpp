@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
+#include "state/state.h"
 #include "support/testenv.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
 #include "passes/passes.h"
+#include "state/state.h"
 #include "support/testenv.h"
 
 namespace {

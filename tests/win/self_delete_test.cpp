@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
 #include "external/external.h"
+#include "state/state.h"
 #include "support/testenv.h"
 
 namespace {

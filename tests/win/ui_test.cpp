@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
 #include "data/data.h"
 #include "gtest/gtest.h"
+#include "state/state.h"
 #include "support/testenv.h"
 #include "support/windows.h"
 #include "ui/resource_ids.h"

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
+#include "state/state.h"
 #include "support/testenv.h"
 
 namespace {

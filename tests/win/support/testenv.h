@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
 #include "format/block_writer.h"
+#include "state/state.h"
 
 namespace testenv {
 

@@ -8,7 +8,7 @@
 #include <windows.h>
 
 #include "app/run.h"
-#include "app/state.h"
+#include "state/state.h"
 
 /// Holds every folder of `folder` (a full path as ResolveFullPath gives it). The levels
 /// held for the previous call stay as far as the two paths agree, so consecutive entries

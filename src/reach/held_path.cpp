@@ -1,13 +1,13 @@
 // Held paths: every folder of a path opened relative to the one above it and held, so that
 // what a check found is what a removal reaches.
-#include "passes/held_path.h"
+#include "reach/held_path.h"
 
 #include <string.h>
 #include <winternl.h>
 
 #include "data/data.h"
-#include "passes/actions.h"
 #include "paths/paths.h"
+#include "reach/actions.h"
 
 namespace {
 

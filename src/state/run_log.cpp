@@ -1,10 +1,10 @@
 // The outcomes of a run: the tally behind the exit code of a silent run, and the /LOG file.
 #include "app/run.h"
-#include "app/state.h"
 #include "data/data.h"
-#include "passes/actions.h"
-#include "passes/held_path.h"
 #include "paths/paths.h"
+#include "reach/actions.h"
+#include "reach/held_path.h"
+#include "state/state.h"
 
 namespace {
 

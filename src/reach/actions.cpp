@@ -1,10 +1,10 @@
 // The hold-back point: each action is the plain system call unless the run holds back.
-#include "passes/actions.h"
+#include "reach/actions.h"
 
-#include "app/state.h"
 #include "data/data.h"
 #include "external/external.h"
-#include "passes/held_path.h"
+#include "reach/held_path.h"
+#include "state/state.h"
 
 namespace {
 constexpr UINT kBroadcastTimeoutMs = 3000;

@@ -1,6 +1,6 @@
-#include "app/state.h"
+#include "state/state.h"
 
-#include "passes/held_path.h"
+#include "reach/held_path.h"
 
 UninstallState g;
 
