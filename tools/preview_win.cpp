@@ -17,6 +17,7 @@
 #include "paths/paths.h"
 #include "preview.h"
 #include "reach/actions.h"
+#include "state/outcome.h"
 #include "state/state.h"
 
 namespace tallowin {
@@ -327,11 +328,11 @@ bool CanOpenForWritingHeld(const char *path) {
 void RemoveFontHeld(const char *path) { NoteEvent("would-remove-font", path); }
 void UnregisterHeld(const char *path) { NoteEvent("would-unregister", path); }
 
-int StartProgramHeld(const char *program, const char *arguments, int) {
+bool StartProgramHeld(const char *program, const char *arguments, bool) {
   std::string line = program;
   if (arguments && arguments[0]) line += std::string(" ") + arguments;
   NoteEvent("would-start", line.c_str());
-  return 1;
+  return true;
 }
 
 // The parents the script would be given, as the real start works them out.

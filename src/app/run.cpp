@@ -9,6 +9,7 @@
 #include "paths/paths.h"
 #include "reach/actions.h"
 #include "reach/held_path.h"
+#include "state/outcome.h"
 #include "state/state.h"
 #include "ui/ui.h"
 
@@ -125,22 +126,20 @@ void ParseSwitches(const char *text) {
   }
 }
 
-void PreparePreRemovalCommand(const char *command) {
+void StartPreRemovalCommand(const char *command) {
   const char *p = command;
   if (*p == '"') ++p;
   while (*p == ' ') ++p;
   const DWORD k = static_cast<DWORD>(p - command);
 
-  char *expanded = nullptr;
+  ScopedBlock<char> expanded;
   char *text = nullptr;
   if (*p == '#') {
     DWORD n = ExpandFolderMacros(nullptr, command, kExpandWorkSize);
-    expanded = static_cast<char *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, n + 1));
-    if (expanded) {
+    if (AllocZeroedT(n + 1, expanded.Receive())) {
       ExpandFolderMacros(expanded, command, n + 1);
       if (expanded[k] == '#' && TextLength(expanded) == TextLength(command)) {
-        HeapFree(GetProcessHeap(), 0, expanded);  // nothing changed: a relative command
-        expanded = nullptr;
+        expanded.Reset();  // nothing changed: a relative command
       } else {
         text = expanded;
       }
@@ -173,8 +172,7 @@ void PreparePreRemovalCommand(const char *command) {
     }
   }
   if (!g.noExternal)
-    ActStartProgram(program, arguments, (g.options->flags & blockfmt::OPT_WAIT) ? 1 : 0);
-  if (expanded) HeapFree(GetProcessHeap(), 0, expanded);
+    ActStartProgram(program, arguments, (g.options->flags & blockfmt::OPT_WAIT) != 0);
 }
 
 void EndRun() {
@@ -185,9 +183,15 @@ void EndRun() {
   ReleaseUiResources();
 }
 
+void ResetRunState() {
+  ReleaseHeldPath();  // its handles would keep the folders they hold from going
+  ZeroMemory(&g, sizeof g);
+  g.filePromptAnswer = -1;
+}
+
 void RunRemoval() {
   if (const char *command = OptionText(g.options->preRemovalOffset))
-    PreparePreRemovalCommand(command);
+    StartPreRemovalCommand(command);
   if (!g.quiet) CreateProgressDialog();
   RemoveFiles();
   RemoveWildcardMatches();

@@ -1,5 +1,5 @@
-// File access by handle and allocation with one retry after compacting the heap.
-#include "data/data.h"
+// File access by handle.
+#include "base/base.h"
 
 HANDLE OpenExisting(const char *path, OpenMode mode) {
   DWORD access = mode == ModeReadWrite ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
@@ -12,57 +12,13 @@ HANDLE CreateForWriting(const char *path) {
   return CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-int ReadExact(HANDLE file, void *buffer, DWORD n) {
+bool ReadExact(HANDLE file, void *buffer, DWORD n) {
   DWORD got = 0;
-  if (!ReadFile(file, buffer, n, &got, nullptr)) return 1;
-  return got == n ? 0 : 1;
+  return ReadFile(file, buffer, n, &got, nullptr) && got == n;
 }
 
 DWORD TellPosition(HANDLE file) { return SetFilePointer(file, 0, nullptr, FILE_CURRENT); }
 
 void SeekTo(HANDLE file, DWORD position) {
   SetFilePointer(file, static_cast<LONG>(position), nullptr, FILE_BEGIN);
-}
-
-void CloseFile(HANDLE file) { CloseHandle(file); }
-
-namespace {
-void *HeapTry(SIZE_T n, DWORD flags) {
-  HANDLE heap = GetProcessHeap();
-  void *block = HeapAlloc(heap, flags, n ? n : 1);
-  if (!block) {
-    HeapCompact(heap, 0);
-    block = HeapAlloc(heap, flags, n ? n : 1);
-  }
-  return block;
-}
-}  // namespace
-
-bool AllocZeroed(SIZE_T n, void **out) {
-  *out = HeapTry(n, HEAP_ZERO_MEMORY);
-  return *out != nullptr;
-}
-
-bool AllocRaw(SIZE_T n, void **out) {
-  *out = HeapTry(n, 0);
-  return *out != nullptr;
-}
-
-bool Reallocate(SIZE_T n, void **place) {
-  HANDLE heap = GetProcessHeap();
-  void *block = HeapReAlloc(heap, 0, *place, n ? n : 1);
-  if (!block) {
-    HeapCompact(heap, 0);
-    block = HeapReAlloc(heap, 0, *place, n ? n : 1);
-  }
-  if (!block) return false;
-  *place = block;
-  return true;
-}
-
-void FreeAndNull(void **place) {
-  if (*place) {
-    HeapFree(GetProcessHeap(), 0, *place);
-    *place = nullptr;
-  }
 }

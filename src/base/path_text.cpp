@@ -2,7 +2,7 @@
 // all moving by characters of the ANSI code page.
 #include <string.h>
 
-#include "paths/paths.h"
+#include "base/base.h"
 
 namespace {
 

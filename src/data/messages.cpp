@@ -1,6 +1,5 @@
 // The message table: lookup, message boxes, and composing a text with its one argument.
 #include "data/data.h"
-#include "paths/paths.h"
 
 namespace {
 const char kEmptyText[] = "";

@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include "data/data.h"
-#include "paths/paths.h"
 
 namespace {
 
@@ -26,7 +25,7 @@ struct BodyReader {
     while (n) {
       if (position == buffered) {
         const DWORD chunk = unread < sizeof buffer ? unread : sizeof buffer;
-        if (ReadExact(file, buffer, chunk)) return false;
+        if (!ReadExact(file, buffer, chunk)) return false;
         unread -= chunk;
         buffered = chunk;
         position = 0;

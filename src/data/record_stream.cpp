@@ -75,7 +75,7 @@ int WalkRecords(HANDLE file, DWORD offset) {
   SeekTo(file, position);
   for (;;) {
     RecordHeader header;
-    if (ReadExact(file, &header, sizeof header)) return LOAD_READ_FAILED;
+    if (!ReadExact(file, &header, sizeof header)) return LOAD_READ_FAILED;
     const DWORD bodyStart = position + sizeof header;
     if (header.tag == blockfmt::TAG_END) return LOAD_OK;  // its body is never read
     if (header.size == 0) {
@@ -97,7 +97,7 @@ int LoadRecordBody(HANDLE file, DWORD flags, DWORD size, void **body, DWORD *siz
   if (sizeOut) *sizeOut = size;
   if (flags & blockfmt::RF_NOT_LOADABLE) return LOAD_BODY_FAILED;
   if (!AllocRaw(size, body)) return LOAD_BODY_NO_MEMORY;
-  if (ReadExact(file, *body, size)) {
+  if (!ReadExact(file, *body, size)) {
     FreeAndNull(body);
     return LOAD_BODY_FAILED;
   }

@@ -8,11 +8,10 @@
 #include <shlguid.h>
 #include <shlobj.h>
 
-#include "app/run.h"
-#include "data/data.h"
-#include "external/blocks.h"
+#include "base/base.h"
 #include "external/external.h"
 #include "paths/paths.h"
+#include "state/outcome.h"
 
 namespace {
 
@@ -32,7 +31,7 @@ char *FindText(char *text, const char *what) {
     while (i < n && text[i] == what[i]) ++i;
     if (i == n) return text;
   }
-  return NULL;
+  return nullptr;
 }
 
 // Builds the fallback command line from the class's open command in `command`.
@@ -122,26 +121,26 @@ bool OpenAsDesktopUser(const char *document, const char *workingFolder) {
 }  // namespace
 
 LONG ReadKeyDefault(HKEY root, const char *path, char *buffer) {
-  HKEY key;
-  LONG result = RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, &key);
+  ScopedKey key;
+  LONG result = RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, key.Receive());
   if (result != ERROR_SUCCESS) return result;
   // Read aside first: `path` may be `buffer`, and a value that does not fit (or is not
   // terminated) must not leave a cut text behind.
   char value[kPathBuf + 1];
   ZeroMemory(value, sizeof(value));
   LONG size = kPathBuf;
-  result = RegQueryValueA(key, NULL, value, &size);
-  RegCloseKey(key);
+  result = RegQueryValueA(key, nullptr, value, &size);
+  key.Reset();
   if (result != ERROR_SUCCESS) return result;
   if (!CopyBounded(buffer, kPathBuf, value)) return ERROR_MORE_DATA;
   return ERROR_SUCCESS;
 }
 
 void OpenClosingDocument(const char *document, const char *extension) {
-  char *folder = AllocBlock(kDocumentBuf);
-  char *command = AllocBlock(kCommandBuf);
-  if (folder && command && CopyBounded(folder, kDocumentBuf, document)) {
-    const char *workingFolder = NULL;
+  ScopedBlock<char> folder, command;
+  if (AllocZeroedT(kDocumentBuf, folder.Receive()) &&
+      AllocZeroedT(kCommandBuf, command.Receive()) && CopyBounded(folder, kDocumentBuf, document)) {
+    const char *workingFolder = nullptr;
     if (!StartsWithNoCase(document, "http://") && !StartsWithNoCase(document, "https://")) {
       if (CutAtLastBackslash(folder)) workingFolder = folder;
     }
@@ -150,8 +149,8 @@ void OpenClosingDocument(const char *document, const char *extension) {
       // desktop of the user it was elevated over: without the desktop's shell it stays
       // closed.
       if (!OpenAsDesktopUser(document, workingFolder)) NoteEvent("document-not-opened", document);
-    } else if (reinterpret_cast<INT_PTR>(
-                   ShellExecuteA(NULL, "open", document, NULL, workingFolder, SW_SHOW)) <= 32 &&
+    } else if (reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", document, nullptr,
+                                                       workingFolder, SW_SHOW)) <= 32 &&
                ReadKeyDefault(HKEY_CLASSES_ROOT, extension, command) == ERROR_SUCCESS &&
                command[0] != '\0' &&
                AppendBounded(command, kCommandBuf, "\\shell\\open\\command") &&
@@ -160,6 +159,4 @@ void OpenClosingDocument(const char *document, const char *extension) {
       WinExec(command, SW_SHOW);
     }
   }
-  FreeBlock(command);
-  FreeBlock(folder);
 }

@@ -1,7 +1,7 @@
 // The process's own rights, and the mitigation against links made by other users.
 #include <windows.h>
 
-#include "data/data.h"
+#include "base/base.h"
 #include "external/external.h"
 
 namespace {

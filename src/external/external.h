@@ -2,13 +2,19 @@
 #pragma once
 #include <windows.h>
 
-/// Starts the program from its own folder; with `wait`, waits for its end. 1 = started.
-int StartPreRemovalProgram(const char *program, const char *arguments, int wait);
-int LaunchProgram(const char *program, const char *arguments, HANDLE *process);
+/// StartPreRemovalProgram, or the hold-back table's stand-in for it (see reach/actions.h).
+bool ActStartProgram(const char *program, const char *arguments, bool wait);
+/// Starts the program from its own folder; with `wait`, waits for its end (pumping the
+/// window's messages). True when it started.
+bool StartPreRemovalProgram(const char *program, const char *arguments, bool wait);
+/// Starts `program` with `arguments` from the program's own folder, its handle in *process
+/// (null when it did not start). True when it started.
+bool LaunchProgram(const char *program, const char *arguments, HANDLE *process);
 /// Starts `commandLine` (`program` may be null: then the line's first word) with its
 /// window shown as `show`, never waited for. True when it started.
 bool StartDetached(const char *program, char *commandLine, WORD show);
-int IsProcessRunning(HANDLE process);
+/// True while the process behind the handle has not ended.
+bool IsProcessRunning(HANDLE process);
 
 /// Opens the document through the shell, else through the open command of `extension`.
 void OpenClosingDocument(const char *document, const char *extension);
@@ -40,3 +46,5 @@ DWORD SafeParentLevels();
 /// Starts the removal of the program file and its folder after exit; true when the script
 /// was started. Leaves in g.parentLevels how many parents of the folder it removes too.
 bool StartSelfDeletion();
+/// StartSelfDeletion, or the hold-back table's stand-in for it.
+bool ActStartSelfDeletion();

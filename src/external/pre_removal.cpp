@@ -1,8 +1,9 @@
 // The product's pre-removal program: started from its own folder, optionally waited for.
 #include <windows.h>
 
-#include "external/blocks.h"
+#include "base/base.h"
 #include "external/external.h"
+#include "state/state.h"
 #include "paths/paths.h"
 #include "ui/ui.h"
 
@@ -26,33 +27,24 @@ bool BuildCommandLine(char *line, const char *program, const char *arguments) {
 
 }  // namespace
 
-int LaunchProgram(const char *program, const char *arguments, HANDLE *process) {
-  *process = NULL;
-  char *line = AllocBlock(kCommandLineBuf);
-  if (!line) return 0;
-  char *folders = AllocBlock(2 * kPathBuf);
-  if (!folders) {
-    FreeBlock(line);
-    return 0;
-  }
+bool LaunchProgram(const char *program, const char *arguments, HANDLE *process) {
+  *process = nullptr;
+  ScopedBlock<char> line, folders;
+  if (!AllocZeroedT(kCommandLineBuf, line.Receive()) ||
+      !AllocZeroedT(2 * kPathBuf, folders.Receive()))
+    return false;
   char *savedFolder = folders;
   char *programFolder = folders + kPathBuf;
 
-  int started = 0;
+  bool started = false;
   // A command or program path that would not fit is not started at all: a shortened
   // one could name a different program.
   if (BuildCommandLine(line, program, arguments) && CopyBounded(programFolder, kPathBuf, program)) {
     DWORD savedLength = GetCurrentDirectoryA(kPathBuf, savedFolder);
     bool canRestore = savedLength > 0 && savedLength < kPathBuf;
-    char *lastBackslash = FindLastBackslash(programFolder);
-    const char *startFolder = NULL;
+    const char *startFolder = nullptr;
     bool changed = false;
-    if (lastBackslash) {
-      // Keep "C:\" whole: "C:" alone would mean the drive's current folder.
-      if (lastBackslash == programFolder + 2 && programFolder[1] == ':')
-        lastBackslash[1] = '\0';
-      else
-        *lastBackslash = '\0';
+    if (CutToFolder(programFolder)) {
       // Without a saved folder to return to, ours is left alone and the program is
       // given its folder directly.
       if (canRestore)
@@ -66,37 +58,32 @@ int LaunchProgram(const char *program, const char *arguments, HANDLE *process) {
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info;
     ZeroMemory(&info, sizeof(info));
-    BOOL ok = CreateProcessA(NULL, line, NULL, NULL, TRUE, NORMAL_PRIORITY_CLASS, NULL, startFolder,
-                             &startup, &info);
+    BOOL ok = CreateProcessA(nullptr, line, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
+                             startFolder, &startup, &info);
     if (changed) SetCurrentDirectoryA(savedFolder);
     if (ok) {
       CloseHandle(info.hThread);
       *process = info.hProcess;
-      started = 1;
+      started = true;
     }
   }
-  FreeBlock(folders);
-  FreeBlock(line);
   return started;
 }
 
 // Asks the process object itself: an exit code of STILL_ACTIVE cannot be told from a
 // program that is still running, the signalled handle can.
-int IsProcessRunning(HANDLE process) {
-  return WaitForSingleObject(process, 0) == WAIT_TIMEOUT ? 1 : 0;
-}
+bool IsProcessRunning(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
 
-int StartPreRemovalProgram(const char *program, const char *arguments, int wait) {
-  HANDLE process = NULL;
-  if (!LaunchProgram(program, arguments, &process)) return 0;
+bool StartPreRemovalProgram(const char *program, const char *arguments, bool wait) {
+  ScopedHandle process;
+  if (!LaunchProgram(program, arguments, process.Receive())) return false;
   if (wait) {
     while (IsProcessRunning(process)) {
       PumpMessages();
       WaitForSingleObject(process, kWaitSliceMs);
     }
   }
-  CloseHandle(process);
-  return 1;
+  return true;
 }
 
 bool StartDetached(const char *program, char *commandLine, WORD show) {
@@ -106,9 +93,15 @@ bool StartDetached(const char *program, char *commandLine, WORD show) {
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = show;
   PROCESS_INFORMATION info;
-  if (!CreateProcessA(program, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
+  if (!CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &info))
     return false;
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
   return true;
+}
+
+bool ActStartProgram(const char *program, const char *arguments, bool wait) {
+  return g.holdBack ? g.holdBack->startProgram(program, arguments, wait)
+                    : StartPreRemovalProgram(program, arguments, wait);
 }

@@ -6,8 +6,7 @@
 // runs a script from the temporary folder.
 #include <windows.h>
 
-#include "data/data.h"
-#include "external/blocks.h"
+#include "base/base.h"
 #include "external/external.h"
 #include "paths/paths.h"
 #include "reach/held_path.h"
@@ -78,7 +77,7 @@ bool BuildScript(char *script, const char *ownPath, const char *folder, const ch
 bool WriteAll(HANDLE file, const char *text) {
   DWORD size = TextLength(text);
   DWORD written = 0;
-  return WriteFile(file, text, size, &written, NULL) && written == size;
+  return WriteFile(file, text, size, &written, nullptr) && written == size;
 }
 
 bool StartOnNineX() {
@@ -99,23 +98,23 @@ bool StartOnNineX() {
   if (!ToOemPath(installDir) || !ToOemPath(g.scratchPath)) return false;
 
   char batchPath[kPathBuf];
-  HANDLE file = CreateBatchFile(batchPath, "delme%d.bat");
-  if (file == INVALID_HANDLE_VALUE) return false;
+  ScopedHandle file(CreateBatchFile(batchPath, "delme%d.bat"));
+  if (!file) return false;
   char oemBatch[kPathBuf];
-  char *script = AllocBlock(kScriptBuf);
+  ScopedBlock<char> script;
+  AllocZeroedT(kScriptBuf, script.Receive());
   // "command.com /C " and the script's short path.
   char line[kPathBuf + 16];
   bool ready = script && CopyBounded(oemBatch, kPathBuf, batchPath) && ToOemPath(oemBatch) &&
                BuildScript(script, g.scratchPath, installDir, oemBatch) && WriteAll(file, script);
-  CloseHandle(file);
+  file.Reset();
   char runPath[kPathBuf];
   ready = ready && CopyBounded(runPath, kPathBuf, batchPath);
   if (ready) ToShortPath(runPath);
   ready = ready && CopyBounded(line, sizeof line, "command.com /C ") &&
           AppendBounded(line, sizeof line, runPath);
-  const bool started = ready && StartDetached(NULL, line, SW_HIDE);
+  const bool started = ready && StartDetached(nullptr, line, SW_HIDE);
   if (!started) DeleteFileA(batchPath);
-  FreeBlock(script);
   return started;
 }
 
@@ -200,11 +199,7 @@ HANDLE CreateBatchFile(char *path, const char *pattern) {
   for (int n = 1; n <= kLastBatchNumber; ++n) {
     wsprintfA(name, pattern, n);
     if (!CopyBounded(path, kPathBuf, folder) || !AppendBounded(path, kPathBuf, name)) break;
-    HANDLE existing = OpenExisting(path, ModeRead);
-    if (existing != INVALID_HANDLE_VALUE) {
-      CloseFile(existing);
-      continue;
-    }
+    if (ScopedHandle(OpenExisting(path, ModeRead))) continue;
     // Created only if it does not exist, so a file that appears meanwhile is never
     // overwritten.
     HANDLE file = CreateForWriting(path);
@@ -222,12 +217,7 @@ bool BuildSelfDeletionCommand(wchar_t *line, DWORD capacity, const wchar_t *syst
   CopyMemory(own, program, (n + 1) * sizeof(wchar_t));
   if (!ToCommandLinePath(own)) return false;
   CopyMemory(folder, own, sizeof(own));
-  wchar_t *cut = nullptr;
-  for (wchar_t *p = folder; *p; ++p)
-    if (*p == L'\\') cut = p;
-  if (!cut) return false;
-  // Keep "C:\" whole: "C:" alone would mean the drive's current folder.
-  cut[cut == folder + 2 && folder[1] == L':' ? 1 : 0] = L'\0';
+  if (!CutToFolder(folder)) return false;
 
   if (!SafeOnCommandLine(systemFolder)) return false;
   WideLine l = {line, 0, capacity};
@@ -245,10 +235,8 @@ bool BuildSelfDeletionCommand(wchar_t *line, DWORD capacity, const wchar_t *syst
   // Each parent after the folder below it, and only while they go: rmdir without /s
   // removes an empty folder and nothing else.
   for (DWORD level = 0; ok && level < parents; ++level) {
-    cut = nullptr;
-    for (wchar_t *p = folder; *p; ++p)
-      if (*p == L'\\') cut = p;
-    if (!cut || cut <= folder + 2) break;  // never a drive root
+    wchar_t *cut = FindParentCut(folder);
+    if (!cut) break;  // never a drive root
     *cut = L'\0';
     ok = Put(l, L" && rmdir ") && PutQuoted(l, folder) && Put(l, L" >nul 2>nul");
   }
@@ -270,7 +258,8 @@ bool StartSelfDeletion() {
     return false;
   if (length > 3 && systemFolder[length - 1] == L'\\') systemFolder[--length] = L'\0';
   SetCurrentDirectoryW(systemFolder);
-  wchar_t *line = reinterpret_cast<wchar_t *>(AllocBlock(kLineChars * sizeof(wchar_t)));
+  ScopedBlock<wchar_t> line;
+  AllocZeroedT(kLineChars * sizeof(wchar_t), line.Receive());
   wchar_t interpreter[kPathBuf];
   CopyMemory(interpreter, systemFolder, (length + 1) * sizeof(wchar_t));
   CopyMemory(interpreter + length, L"\\cmd.exe", 9 * sizeof(wchar_t));
@@ -285,13 +274,16 @@ bool StartSelfDeletion() {
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION info;
     ZeroMemory(&info, sizeof(info));
-    if (CreateProcessW(interpreter, line, NULL, NULL, FALSE, 0, NULL, systemFolder, &startup,
-                       &info)) {
+    if (CreateProcessW(interpreter, line, nullptr, nullptr, FALSE, 0, nullptr, systemFolder,
+                       &startup, &info)) {
       started = true;
       CloseHandle(info.hThread);
       CloseHandle(info.hProcess);
     }
   }
-  FreeBlock(reinterpret_cast<char *>(line));
   return started;
+}
+
+bool ActStartSelfDeletion() {
+  return g.holdBack ? g.holdBack->startSelfDeletion() : StartSelfDeletion();
 }

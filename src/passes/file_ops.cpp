@@ -40,7 +40,7 @@ bool IsAbsentError(DWORD error) {
 }
 }  // namespace
 
-void NoteHeldFile(const char *path, unsigned char flags, bool listed) {
+void KeepOrScheduleHeldFile(const char *path, unsigned char flags, bool listed) {
   using namespace blockfmt;
   const DWORD attributes = QueryAttributes(path);
   char folder[kPathBuf];
@@ -80,7 +80,7 @@ void NoteFileDeletion(const char *path, BOOL deleted, unsigned char flags, bool 
   else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     NoteOutcome(path, OUTCOME_NOT_FILE);
   else if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
-    NoteHeldFile(path, flags, listed);
+    KeepOrScheduleHeldFile(path, flags, listed);
   else
     NoteOutcome(path, OUTCOME_FAILED, error);
 }

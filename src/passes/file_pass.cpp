@@ -195,7 +195,7 @@ void RemoveFiles() {
         if (entry->flags & FE_SELFREG) ActUnregister(path);
         DeleteAndRetry(path, full, entry->flags);
       } else if (kept == OUTCOME_IN_USE) {
-        NoteHeldFile(path, entry->flags, true);
+        KeepOrScheduleHeldFile(path, entry->flags, true);
       } else {
         NoteOutcome(path, kept);
       }

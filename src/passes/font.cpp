@@ -3,7 +3,7 @@
 // After windows.h, which it needs.
 #include <shlobj.h>
 
-#include "data/data.h"
+#include "base/base.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
 #include "reach/actions.h"
@@ -24,11 +24,11 @@ DWORD U32(const BYTE *p) {
 // The naming table's offset, or false when the first records hold no "name" table.
 bool FindNameTable(HANDLE file, DWORD *offset) {
   BYTE header[12];
-  if (ReadExact(file, header, sizeof(header)) != 0) return false;
+  if (!ReadExact(file, header, sizeof(header))) return false;
   DWORD tables = U16(header + 4);
   for (DWORD i = 0; i < tables && i < kMaxTableRecords; ++i) {
     BYTE record[16];
-    if (ReadExact(file, record, sizeof(record)) != 0) return false;
+    if (!ReadExact(file, record, sizeof(record))) return false;
     if (record[0] == 'n' && record[1] == 'a' && record[2] == 'm' && record[3] == 'e') {
       *offset = U32(record + 8);
       return true;
@@ -45,12 +45,12 @@ void ReadLastMacFullName(HANDLE file, DWORD tableOffset, char *name) {
   if (tableOffset > 0x7FFFFFFFu) return;
   SeekTo(file, tableOffset);
   BYTE header[6];
-  if (ReadExact(file, header, sizeof(header)) != 0) return;
+  if (!ReadExact(file, header, sizeof(header))) return;
   DWORD count = U16(header + 2);
   DWORD storage = U16(header + 4);
   for (DWORD i = 0; i < count; ++i) {
     BYTE record[12];
-    if (ReadExact(file, record, sizeof(record)) != 0) {
+    if (!ReadExact(file, record, sizeof(record))) {
       name[0] = '\0';
       return;
     }
@@ -61,7 +61,7 @@ void ReadLastMacFullName(HANDLE file, DWORD tableOffset, char *name) {
     name[0] = '\0';
     if (length + kSuffixLength + 1 > kNameBuf || at > 0x7FFFFFFFull) continue;
     SeekTo(file, static_cast<DWORD>(at));
-    if (ReadExact(file, name, length) != 0) {
+    if (!ReadExact(file, name, length)) {
       name[0] = '\0';
       return;
     }
@@ -111,11 +111,10 @@ void RemoveListedValue(const char *path, const char *name) {
 
 void ReadFontFullName(const char *path, char *name) {
   name[0] = '\0';
-  HANDLE file = OpenExisting(path, ModeRead);
-  if (file == INVALID_HANDLE_VALUE) return;
+  ScopedHandle file(OpenExisting(path, ModeRead));
+  if (!file) return;
   DWORD tableOffset = 0;
   if (FindNameTable(file, &tableOffset)) ReadLastMacFullName(file, tableOffset, name);
-  CloseFile(file);
 }
 
 void RemoveFont(const char *path) {

@@ -2,7 +2,7 @@
 #pragma once
 #include <windows.h>
 
-#include "app/run.h"
+#include "state/outcome.h"
 #include "state/state.h"
 
 /// Writes the full path of `entry` into g.scratchPath. False when it would not fit
@@ -40,9 +40,9 @@ void RemoveEmptyFolders();
 /// no side effects to leave behind (shared count, font, registration) is scheduled for
 /// deletion at restart, then its folder, when no standard user can change any folder of
 /// its path (on the NT family: judged on the held folders); otherwise the file stays, in use.
-void NoteHeldFile(const char *path, unsigned char flags, bool listed);
+void KeepOrScheduleHeldFile(const char *path, unsigned char flags, bool listed);
 /// Reports a file delete by its result, reading a failure from GetLastError(): removed,
-/// absent, held by another process (NoteHeldFile) or failed.
+/// absent, held by another process (KeepOrScheduleHeldFile) or failed.
 void NoteFileDeletion(const char *path, BOOL deleted, unsigned char flags, bool listed);
 /// Reports a folder removal the same way: removed, absent, not empty or failed.
 void NoteFolderRemoval(const char *path, BOOL removed);

@@ -1,7 +1,7 @@
 // The registry pass: listed keys with their whole trees, and single values.
 #include <string.h>
 
-#include "data/data.h"
+#include "base/base.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
 #include "reach/actions.h"

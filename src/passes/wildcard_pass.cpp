@@ -1,7 +1,7 @@
 // The wildcard pass: matching files below each listed folder, then the folders left empty.
 #include <string.h>
 
-#include "data/data.h"
+#include "base/base.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
 #include "reach/actions.h"

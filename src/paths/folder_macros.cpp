@@ -1,7 +1,7 @@
 // Folder macros: special folders, one macro resolved in place, macros expanded in a text.
 #include <shlobj.h>
 
-#include "data/data.h"
+#include "base/base.h"
 #include "paths/paths.h"
 #include "state/state.h"
 
@@ -63,14 +63,7 @@ bool UserDir(char *out) {
 bool AllUsersDir(char *out) {
   char folder[kPathBuf];
   if (GetSpecialFolder(folder, CSIDL_COMMON_DOCUMENTS)) {
-    char *cut = FindLastBackslash(folder);
-    if (cut == nullptr) return CopyBounded(out, kPathBuf, "c:\\");
-    // A folder directly in a drive root keeps the root with its backslash.
-    if (cut > folder && cut[-1] == ':') {
-      cut[1] = '\0';
-    } else {
-      *cut = '\0';
-    }
+    if (!CutToFolder(folder)) return CopyBounded(out, kPathBuf, "c:\\");
     return CopyBounded(out, kPathBuf, folder);
   }
   if (!g.isNT) return WindowsJoin(out, "All Users");
@@ -210,9 +203,8 @@ void ResolveFolderMacro(char *buffer) {
 
 DWORD ExpandFolderMacros(char *dest, const char *source, DWORD capacity) {
   DWORD sourceLength = TextLength(source);
-  ScopedBlock<char> work(
-      static_cast<char *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kExpandWorkSize)));
-  if (!work) {
+  ScopedBlock<char> work;
+  if (!AllocZeroedT(kExpandWorkSize, work.Receive())) {
     CopyCut(dest, capacity, source, sourceLength);
     return sourceLength;
   }

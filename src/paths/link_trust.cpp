@@ -5,7 +5,7 @@
 // in a tree of his choosing.
 #include <string.h>
 
-#include "data/data.h"
+#include "base/base.h"
 #include "paths/paths.h"
 #include "state/state.h"
 
@@ -112,15 +112,4 @@ bool HandleIsAdminOnly(HANDLE object, DWORD rights) {
   if (!AllocZeroedT(needed, large.Receive())) return false;
   return getSecurity(object, wanted, large.Get(), needed, &needed) &&
          OnlyTrustedMayChange(large.Get(), needed, rights);
-}
-
-DWORD RootLength(const char *path) {
-  if (path[0] == '\\' && path[1] == '\\') {
-    DWORD slashes = 0;
-    for (const char *p = path; *p; p = CharNextA(p)) {
-      if (*p == '\\' && ++slashes == 4) return static_cast<DWORD>(p - path) + 1;
-    }
-    return 0;
-  }
-  return (path[0] && path[1] == ':' && path[2] == '\\') ? 3 : 0;
 }

@@ -2,7 +2,7 @@
 #include <shlobj.h>
 #include <string.h>
 
-#include "data/data.h"
+#include "base/base.h"
 #include "paths/paths.h"
 #include "state/state.h"
 
@@ -97,19 +97,15 @@ void BuildProtectedList() {
 
 }  // namespace
 
-int IsProtectedFolder(char *path) {
-  if (TextLength(path) < 4) return 1;
+bool IsProtectedFolder(char *path) {
+  if (TextLength(path) < 4) return true;
   if (!g.protectedListReady) BuildProtectedList();
   char *last = FindLastBackslash(path);
   bool stripped = last != nullptr && last[1] == '\0';
   if (stripped) *last = '\0';
-  int result = 0;
-  for (int i = 0; i < protectedCount; ++i) {
-    if (EqualsNoCase(path, protectedFolders[i])) {
-      result = 1;
-      break;
-    }
-  }
+  bool result = false;
+  for (int i = 0; i < protectedCount && !result; ++i)
+    result = EqualsNoCase(path, protectedFolders[i]);
   if (stripped) *last = '\\';
   return result;
 }

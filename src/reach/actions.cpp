@@ -1,8 +1,7 @@
 // The hold-back point: each action is the plain system call unless the run holds back.
 #include "reach/actions.h"
 
-#include "data/data.h"
-#include "external/external.h"
+#include "base/base.h"
 #include "reach/held_path.h"
 #include "state/state.h"
 
@@ -92,15 +91,6 @@ void ActUnregister(const char *path) {
   FreeLibrary(library);
 }
 
-int ActStartProgram(const char *program, const char *arguments, int wait) {
-  return g.holdBack ? g.holdBack->startProgram(program, arguments, wait)
-                    : StartPreRemovalProgram(program, arguments, wait);
-}
-
-bool ActStartSelfDeletion() {
-  return g.holdBack ? g.holdBack->startSelfDeletion() : StartSelfDeletion();
-}
-
 DWORD QueryAttributes(const char *path) {
   return g.holdBack ? g.holdBack->attributes(path) : GetFileAttributesA(path);
 }
@@ -113,10 +103,8 @@ bool IsGoneIn(HANDLE folder, const char *name) {
 
 bool CanOpenForWriting(const char *path) {
   if (g.holdBack) return g.holdBack->canOpenForWriting(path);
-  HANDLE file = OpenExisting(path, ModeReadWrite);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseFile(file);
-  return true;
+  ScopedHandle file(OpenExisting(path, ModeReadWrite));
+  return static_cast<bool>(file);
 }
 
 LONG QueryValue(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD *size) {
@@ -139,8 +127,4 @@ LONG CountKeyItems(HKEY key, DWORD *subkeys, DWORD *values) {
   if (g.holdBack) return g.holdBack->countKeyItems(key, subkeys, values);
   return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, subkeys, nullptr, nullptr, values,
                           nullptr, nullptr, nullptr, nullptr);
-}
-
-const char *LogKeyword(const char *keyword) {
-  return g.holdBack ? g.holdBack->keyword(keyword) : keyword;
 }

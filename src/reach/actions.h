@@ -9,32 +9,7 @@
 #pragma once
 #include <windows.h>
 
-struct HoldBack {
-  // Actions, with the results of the system calls they stand for.
-  BOOL (*deleteFile)(const char *path);
-  DWORD (*deleteByHandle)(HANDLE item);  // a held file or folder, opened for deletion
-  BOOL (*removeFolder)(const char *path);
-  BOOL (*setAttributes)(const char *path, DWORD attributes);
-  BOOL (*scheduleAtRestart)(const char *path);
-  LONG (*setValue)(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size);
-  LONG (*deleteValue)(HKEY key, const char *name);
-  LONG (*deleteKey)(HKEY key);  // the key behind the handle, no subkeys left
-  void (*removeFont)(const char *path);
-  void (*unregister)(const char *path);
-  int (*startProgram)(const char *program, const char *arguments, int wait);
-  bool (*startSelfDeletion)();
-  // Queries.
-  DWORD (*attributes)(const char *path);
-  bool (*isGone)(const char *path);
-  bool (*isGoneIn)(HANDLE folder, const char *name);
-  bool (*canOpenForWriting)(const char *path);
-  LONG (*queryValue)(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD *size);
-  bool (*keyIsGone)(HKEY key);
-  LONG (*enumSubkey)(HKEY key, DWORD index, wchar_t *name, DWORD *size);
-  LONG (*countKeyItems)(HKEY key, DWORD *subkeys, DWORD *values);
-  // The log keyword a held-back run writes for `keyword`.
-  const char *(*keyword)(const char *keyword);
-};
+#include "state/state.h"
 
 BOOL ActDeleteFile(const char *path);
 /// Deletes the file or folder behind `item`, opened with delete access, as DeleteByHandle
@@ -55,8 +30,6 @@ void ActRemoveFont(const char *path);
 void ActBroadcastFontChange();
 /// Loads the library and calls its DllUnregisterServer.
 void ActUnregister(const char *path);
-int ActStartProgram(const char *program, const char *arguments, int wait);
-bool ActStartSelfDeletion();
 
 DWORD QueryAttributes(const char *path);
 /// True when the run has already taken `path` (relative to the current folder or full).
@@ -71,5 +44,3 @@ bool KeyIsGone(HKEY key);
 LONG EnumSubkey(HKEY key, DWORD index, wchar_t *name, DWORD *size);
 /// How many subkeys and values the key holds.
 LONG CountKeyItems(HKEY key, DWORD *subkeys, DWORD *values);
-/// The keyword of a log line as this run writes it.
-const char *LogKeyword(const char *keyword);

@@ -5,7 +5,7 @@
 #include <string.h>
 #include <winternl.h>
 
-#include "data/data.h"
+#include "base/base.h"
 #include "paths/paths.h"
 #include "reach/actions.h"
 
@@ -201,11 +201,9 @@ bool HoldFolder(const char *folder, bool lastMayBeLink, Outcome *refused) {
 
 bool HoldFileFolder(const char *path, char *full, Outcome *refused) {
   char folder[kPathBuf];
-  if (!ResolveFullPath(path, full) || !CopyBounded(folder, kPathBuf, full) ||
-      !CutAtLastBackslash(folder))
-    return Refuse(refused, OUTCOME_FAILED, ERROR_BAD_PATHNAME);
   // "C:\file": the folder is the root itself.
-  if (TextLength(folder) < RootLength(full)) AppendBackslash(folder);
+  if (!ResolveFullPath(path, full) || !CopyBounded(folder, kPathBuf, full) || !CutToFolder(folder))
+    return Refuse(refused, OUTCOME_FAILED, ERROR_BAD_PATHNAME);
   return HoldFolder(folder, true, refused);
 }
 

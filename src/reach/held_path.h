@@ -7,7 +7,7 @@
 #pragma once
 #include <windows.h>
 
-#include "app/run.h"
+#include "state/outcome.h"
 #include "state/state.h"
 
 /// Holds every folder of `folder` (a full path as ResolveFullPath gives it). The levels

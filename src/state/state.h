@@ -1,10 +1,39 @@
-// The one run state of the removal program, shared by every subsystem.
+// The one run state of the removal program, shared by every floor above: the entry lists
+// that the reader fills, the switches, the window handles, the log, the held folders.
+// Everything here is plain data; the floors above own what it points to.
 #pragma once
 #include <windows.h>
 
 #include "format/block_format.h"
 
-struct HoldBack;
+// The table of a run that changes nothing (see reach/actions.h): each action and query of
+// the passes goes to it instead of the system.
+struct HoldBack {
+  // Actions, with the results of the system calls they stand for.
+  BOOL (*deleteFile)(const char *path);
+  DWORD (*deleteByHandle)(HANDLE item);  // a held file or folder, opened for deletion
+  BOOL (*removeFolder)(const char *path);
+  BOOL (*setAttributes)(const char *path, DWORD attributes);
+  BOOL (*scheduleAtRestart)(const char *path);
+  LONG (*setValue)(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size);
+  LONG (*deleteValue)(HKEY key, const char *name);
+  LONG (*deleteKey)(HKEY key);  // the key behind the handle, no subkeys left
+  void (*removeFont)(const char *path);
+  void (*unregister)(const char *path);
+  bool (*startProgram)(const char *program, const char *arguments, bool wait);
+  bool (*startSelfDeletion)();
+  // Queries.
+  DWORD (*attributes)(const char *path);
+  bool (*isGone)(const char *path);
+  bool (*isGoneIn)(HANDLE folder, const char *name);
+  bool (*canOpenForWriting)(const char *path);
+  LONG (*queryValue)(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD *size);
+  bool (*keyIsGone)(HKEY key);
+  LONG (*enumSubkey)(HKEY key, DWORD index, wchar_t *name, DWORD *size);
+  LONG (*countKeyItems)(HKEY key, DWORD *subkeys, DWORD *values);
+  // The log keyword a held-back run writes for `keyword`.
+  const char *(*keyword)(const char *keyword);
+};
 
 struct FileEntry {
   char *folder;         // "." or ".\sub" = relative to installDir; otherwise a full folder path
@@ -91,10 +120,7 @@ struct UninstallState {
   const HoldBack *holdBack;
 };
 
+// ---- state.cpp
 extern UninstallState g;
-
-// Resets the run state to its start values (tests call it between cases).
-void ResetRunState();
-
-// The text an options offset points at, or null when the offset is 0.
+/// The text an options offset points at, or null when the offset is 0.
 const char *OptionText(DWORD offset);

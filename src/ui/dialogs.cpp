@@ -101,11 +101,11 @@ INT_PTR CALLBACK FilePromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 void ReleaseUiResources() {
   if (g.dialogFont) {
     DeleteObject(g.dialogFont);
-    g.dialogFont = NULL;
+    g.dialogFont = nullptr;
   }
   if (g.themeLibrary) {
     FreeLibrary(g.themeLibrary);
-    g.themeLibrary = NULL;
+    g.themeLibrary = nullptr;
   }
-  g.setThemeAppPropertiesEntry = NULL;
+  g.setThemeAppPropertiesEntry = nullptr;
 }

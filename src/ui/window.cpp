@@ -4,7 +4,6 @@
 #include <commctrl.h>
 
 #include "data/data.h"
-#include "paths/paths.h"
 #include "state/state.h"
 #include "ui/resource_ids.h"
 #include "ui/ui.h"
@@ -21,7 +20,7 @@ const DWORD kAllowNonClient = 1;
 HMODULE LoadSystemLibrary(const char *name) {
   char path[kPathBuf];
   UINT length = GetSystemDirectoryA(path, kPathBuf);
-  if (length == 0 || length >= kPathBuf || !JoinPath(path, kPathBuf, path, name)) return NULL;
+  if (length == 0 || length >= kPathBuf || !JoinPath(path, kPathBuf, path, name)) return nullptr;
   return LoadLibraryA(path);
 }
 
@@ -45,7 +44,7 @@ BOOL RegisterMainWindowClass() {
   windowClass.lpfnWndProc = MainWindowProc;
   windowClass.hInstance = g.instance;
   windowClass.hIcon = LoadIconA(g.instance, MAKEINTRESOURCEA(IDI_MAIN));
-  windowClass.hCursor = LoadCursorA(NULL, IDC_ARROW);
+  windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
   windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
   windowClass.lpszClassName = kClassName;
   return RegisterClassA(&windowClass) != 0;
@@ -57,9 +56,9 @@ BOOL CreateMainWindow() {
   if (x < 0) x = 0;
   if (y < 0) y = 0;
   g.mainWindow = CreateWindowExA(0, kClassName, GetMessageText(blockfmt::MSG_CAPTION),
-                                 WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x, y, 320, 200, NULL, NULL,
-                                 g.instance, NULL);
-  return g.mainWindow != NULL;
+                                 WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x, y, 320, 200, nullptr,
+                                 nullptr, g.instance, nullptr);
+  return g.mainWindow != nullptr;
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -71,19 +70,19 @@ void CloseMainWindow() {
   // Without a window there is no quit message to wait for.
   if (!g.mainWindow) return;
   HWND window = g.mainWindow;
-  g.mainWindow = NULL;
+  g.mainWindow = nullptr;
   if (!DestroyWindow(window)) return;
   MSG msg;
   // A failed get (-1) ends the drain too, rather than spinning on it.
-  while (GetMessageA(&msg, NULL, 0, 0) > 0) DispatchMessageA(&msg);
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
 }
 
 void PumpMessages() {
   MSG msg;
-  while (PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE)) {
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
     // A quit message here would end nothing: the run goes on, and the end stage waits
     // for the one posted by the main window's destruction.
-    if (GetMessageA(&msg, NULL, 0, 0) <= 0) continue;
+    if (GetMessageA(&msg, nullptr, 0, 0) <= 0) continue;
     if (g.progressDialog && IsDialogMessageA(g.progressDialog, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);

@@ -12,6 +12,7 @@
 #include "passes/passes.h"
 #include "paths/paths.h"
 #include "reach/held_path.h"
+#include "state/outcome.h"
 #include "support/program_run.h"
 #include "support/testenv.h"
 

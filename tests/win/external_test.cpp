@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/run.h"
+#include "state/outcome.h"
 #include "support/testenv.h"
 
 using testenv::CurrentFolder;

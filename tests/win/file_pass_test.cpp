@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "data/data.h"
+#include "base/base.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
 #include "support/testenv.h"

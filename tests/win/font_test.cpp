@@ -11,6 +11,7 @@
 #include "app/run.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
+#include "state/outcome.h"
 #include "state/state.h"
 #include "support/testenv.h"
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/run.h"
 #include "paths/paths.h"
 #include "reach/held_path.h"
 #include "state/state.h"

@@ -4,7 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "data/data.h"
+#include "base/base.h"
+#include "state/outcome.h"
 #include "support/program_run.h"
 #include "support/testenv.h"
 #include "support/windows.h"

@@ -13,6 +13,7 @@
 #include "data/data.h"
 #include "external/external.h"
 #include "gtest/gtest.h"
+#include "state/outcome.h"
 #include "support/program_run.h"
 #include "support/testenv.h"
 #include "support/windows.h"
@@ -439,7 +440,7 @@ TEST(RunControl, AQuotedCommandAloneStartsAndAnOffsetPast2GiBIsDamaged) {
   ASSERT_TRUE(CopyFileA((testenv::TestProgramDir() + "\\preremoval_probe.exe").c_str(),
                         (dir / "pre removal.exe").c_str(), FALSE));
   testenv::ProbeEnv probe(dir / "marker.txt");
-  PreparePreRemovalCommand("\"#InstallDir#\\pre removal.exe\"");
+  StartPreRemovalCommand("\"#InstallDir#\\pre removal.exe\"");
   EXPECT_TRUE(FileExists(dir / "marker.txt"));
   testenv::ReleaseRunState();
 }

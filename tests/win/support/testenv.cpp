@@ -9,6 +9,7 @@
 #include "app/run.h"
 #include "data/data.h"
 #include "paths/paths.h"
+#include "state/outcome.h"
 #include "support/program_run.h"
 
 namespace testenv {
