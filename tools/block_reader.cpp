@@ -289,33 +289,13 @@ bool ReadBlockAt(const uint8_t *image, size_t imageSize, size_t offset, ReadBloc
 
 bool ReadBlockFromImage(const std::vector<uint8_t> &image, ReadBlockResult *result,
                         std::string *error) {
-  const uint8_t *marker = nullptr;
-  if (image.size() >= sizeof(kMarker)) {
-    for (size_t i = 0; i + sizeof(kMarker) <= image.size() && !marker; ++i)
-      if (memcmp(&image[i], kMarker, sizeof(kMarker)) == 0) marker = &image[i];
-  }
-  if (!marker) {
-    *error = "no locator marker: not an uninstaller stub";
-    return false;
-  }
-  const size_t at = marker - image.data();
-  if (image.size() - at < kLocatorSize) {
-    *error = "locator cut short at the end of the file";
-    return false;
-  }
-  const uint32_t offset = ReadU32(marker + 6);
-  if (offset == 0) {
+  blockfmt::Locator locator;
+  if (!blockfmt::FindLocator(image, &locator, error)) return false;
+  if (locator.offset == 0) {
     *error = "locator offset is 0: the program carries no block";
     return false;
   }
-  // A marker copy before the block makes it unclear which one the program uses.
-  for (size_t i = at + 1; i + sizeof(kMarker) <= image.size() && i < offset; ++i) {
-    if (memcmp(&image[i], kMarker, sizeof(kMarker)) == 0) {
-      *error = "locator marker found more than once";
-      return false;
-    }
-  }
-  return ReadBlockAt(image.data(), image.size(), offset, result, error);
+  return ReadBlockAt(image.data(), image.size(), locator.offset, result, error);
 }
 
 }  // namespace tallowin

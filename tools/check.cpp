@@ -243,8 +243,9 @@ bool IsUserWritable(const std::string &folder, int cp) {
 // resolving of relative parts and no other separator. "" when nothing.
 std::string FormProblem(const std::string &p, bool installRelative, int cp) {
   size_t start = 0;
-  if (installRelative && !p.empty() && p[0] == '.')
-    start = p.size() >= 2 && p[1] == '\\' ? 2 : p.size();
+  const char *below = installRelative ? blockfmt::InstallSubfolder(p.c_str()) : nullptr;
+  if (below)
+    start = below[0] ? static_cast<size_t>(below - p.c_str()) : p.size();
   else if (p.rfind("\\\\", 0) == 0)
     start = 2;  // a network path
   if (p.find('/') != std::string::npos)
@@ -549,7 +550,7 @@ class Checker {
     const std::string where = At("files", i);
     Form(where + ".folder", f.folder, true);
     Form(where + ".name", f.name);
-    if (!f.name.empty() && IsPlatformFile(f.name) && !(f.folder.size() && f.folder[0] == '.'))
+    if (!f.name.empty() && IsPlatformFile(f.name) && !blockfmt::InstallSubfolder(f.folder.c_str()))
       Warn("platform-file", where + ".name", "\"" + f.name + "\" is a file of the platform itself");
     else if (!f.name.empty() && IsWindowsOrSystem(f.folder, cp_) && !(f.flags & FE_SHARED))
       Warn("file-in-system-folder", where,
@@ -565,7 +566,7 @@ class Checker {
     if (JoinedLength(f.folder, f.name, kMinInstallDir) > kMaxJoined)
       Error("path-too-long", where,
             "path longer than 259 characters once joined: the stub skips it");
-    const bool relative = !f.folder.empty() && f.folder[0] == '.';
+    const bool relative = blockfmt::InstallSubfolder(f.folder.c_str()) != nullptr;
     if (relative && f.folder.size() > 1 && f.folder[1] != '\\')
       Warn("dot-folder-text", where,
            "folder text after the dot is ignored unless it starts with a backslash");
@@ -588,7 +589,9 @@ class Checker {
     std::vector<std::string> folders;  // each entry's folder as the pass builds it
     for (const FileItem &f : b_.files) {
       std::string d = f.folder;
-      if (!d.empty() && d[0] == '.') d = d.size() >= 2 && d[1] == '\\' ? d : ".";
+      // The install folder itself is "." however the entry spells it.
+      if (const char *below = blockfmt::InstallSubfolder(d.c_str()))
+        d = below[0] ? ".\\" + std::string(below) : ".";
       folders.push_back(LowerAscii(StripTrailing(d, cp_)));
     }
     for (size_t i = 0; i < b_.files.size(); ++i) {
@@ -774,9 +777,8 @@ bool IsKnownMacro(const std::string &name) {
 
 size_t JoinedLength(const std::string &folder, const std::string &name, size_t installDirLength) {
   size_t len = folder.size();
-  if (!folder.empty() && folder[0] == '.') {
-    len = installDirLength + (folder.size() >= 2 && folder[1] == '\\' ? folder.size() - 2 : 0);
-  }
+  if (const char *below = blockfmt::InstallSubfolder(folder.c_str()))
+    len = installDirLength + strlen(below);
   return len + (name.empty() ? 0 : 1) + name.size();
 }
 

@@ -166,35 +166,6 @@ void AppendUtf8(std::string *out, uint32_t cp) {
   }
 }
 
-// Decodes one UTF-8 sequence at *pos; false on a malformed, overlong or surrogate one.
-bool NextCodePoint(const std::string &s, size_t *pos, uint32_t *cp) {
-  const unsigned char c = static_cast<unsigned char>(s[*pos]);
-  int extra;
-  uint32_t min;
-  if (c < 0x80) {
-    *cp = c;
-    ++*pos;
-    return true;
-  } else if ((c & 0xE0) == 0xC0) {
-    extra = 1, min = 0x80, *cp = c & 0x1F;
-  } else if ((c & 0xF0) == 0xE0) {
-    extra = 2, min = 0x800, *cp = c & 0x0F;
-  } else if ((c & 0xF8) == 0xF0) {
-    extra = 3, min = 0x10000, *cp = c & 0x07;
-  } else {
-    return false;
-  }
-  if (*pos + extra >= s.size()) return false;
-  for (int i = 1; i <= extra; ++i) {
-    const unsigned char n = static_cast<unsigned char>(s[*pos + i]);
-    if ((n & 0xC0) != 0x80) return false;
-    *cp = (*cp << 6) | (n & 0x3F);
-  }
-  if (*cp < min || *cp > 0x10FFFF || (*cp >= 0xD800 && *cp <= 0xDFFF)) return false;
-  *pos += extra + 1;
-  return true;
-}
-
 // Pairs whose capital is the even code and small the odd one (or the reverse, `oddUpper`).
 uint32_t PairUpper(uint32_t c, bool oddUpper) { return (c & 1) != oddUpper ? c - 1 : c; }
 
@@ -231,7 +202,7 @@ std::string FoldCase(const std::string &utf8) {
   for (size_t pos = 0; pos < utf8.size();) {
     const size_t at = pos;
     uint32_t cp;
-    if (NextCodePoint(utf8, &pos, &cp) && cp <= 0xFFFF) {
+    if (DecodeUtf8(utf8, &pos, &cp) && cp <= 0xFFFF) {
       AppendUtf8(&out, SimpleUpper(cp));
     } else if (pos > at) {
       out.append(utf8, at, pos - at);  // beyond the letters of any code page
@@ -270,7 +241,7 @@ bool Utf8ToCodePage(const std::string &utf8, int codePage, std::string *out, std
   while (pos < utf8.size()) {
     const size_t at = pos;
     uint32_t cp;
-    if (!NextCodePoint(utf8, &pos, &cp)) {
+    if (!DecodeUtf8(utf8, &pos, &cp)) {
       *error = "invalid UTF-8 at byte " + std::to_string(at);
       return false;
     }
@@ -335,6 +306,34 @@ std::string LowerAscii(std::string text) {
   for (char &c : text)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return text;
+}
+
+bool DecodeUtf8(const std::string &s, size_t *pos, uint32_t *cp) {
+  const unsigned char c = static_cast<unsigned char>(s[*pos]);
+  int extra;
+  uint32_t min;
+  if (c < 0x80) {
+    *cp = c;
+    ++*pos;
+    return true;
+  } else if ((c & 0xE0) == 0xC0) {
+    extra = 1, min = 0x80, *cp = c & 0x1F;
+  } else if ((c & 0xF0) == 0xE0) {
+    extra = 2, min = 0x800, *cp = c & 0x0F;
+  } else if ((c & 0xF8) == 0xF0) {
+    extra = 3, min = 0x10000, *cp = c & 0x07;
+  } else {
+    return false;
+  }
+  if (*pos + extra >= s.size()) return false;
+  for (int i = 1; i <= extra; ++i) {
+    const unsigned char n = static_cast<unsigned char>(s[*pos + i]);
+    if ((n & 0xC0) != 0x80) return false;
+    *cp = (*cp << 6) | (n & 0x3F);
+  }
+  if (*cp < min || *cp > 0x10FFFF || (*cp >= 0xD800 && *cp <= 0xDFFF)) return false;
+  *pos += extra + 1;
+  return true;
 }
 
 }  // namespace tallowin

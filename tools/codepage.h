@@ -1,6 +1,8 @@
 // Conversion between UTF-8 (the manifest's text) and an ANSI code page of Windows (the
 // block's text), single- or double-byte, through the platform's own converters.
 #pragma once
+#include <stdint.h>
+
 #include <string>
 
 namespace tallowin {
@@ -17,6 +19,10 @@ std::string SupportedCodePages();
 /// character the code page cannot hold; private-use characters are refused, their bytes
 /// differ from one system to the next. U+F780-U+F7FF stand for the bytes 0x80-0xFF.
 bool Utf8ToCodePage(const std::string &utf8, int codePage, std::string *out, std::string *error);
+
+/// Decodes the UTF-8 sequence at *pos of `s` into *cp and moves *pos past it; false on a
+/// malformed, overlong or surrogate one (or one cut short by the end).
+bool DecodeUtf8(const std::string &s, size_t *pos, uint32_t *cp);
 
 /// Converts code page bytes to UTF-8. A byte that begins no character which converts back
 /// to the same bytes becomes U+F780-U+F7FF, so every text converts back unchanged.

@@ -1,4 +1,4 @@
-// Builds the document through the library's own builder, watching each key and level.
+// Builds the document from the parser's events, watching each key and level.
 #include "json_reader.h"
 
 #include <unordered_set>
@@ -11,7 +11,7 @@ namespace {
 using json = nlohmann::json;
 
 struct Reader : nlohmann::json_sax<json> {
-  explicit Reader(json *root, Fault *fault) : dom(*root, false), fault(fault) {}
+  explicit Reader(json *root, Fault *fault) : root(root), fault(fault) {}
 
   struct Frame {
     bool isArray;
@@ -19,9 +19,26 @@ struct Reader : nlohmann::json_sax<json> {
     std::string key;   // the last key of an object
     std::unordered_set<std::string> keys;
   };
-  nlohmann::detail::json_sax_dom_parser<json> dom;
+  json *root;
   Fault *fault;
   std::vector<Frame> open;
+  std::vector<json *> built;  // the open arrays and objects, the innermost last
+
+  // Places a value in the innermost open array or object (or as the root); its address.
+  json *Put(json value) {
+    if (built.empty()) return &(*root = std::move(value));
+    json &into = *built.back();
+    if (into.is_array()) {
+      into.push_back(std::move(value));
+      return &into.back();
+    }
+    return &(into[open.back().key] = std::move(value));
+  }
+  bool Add(json value) {
+    Value();
+    Put(std::move(value));
+    return true;
+  }
 
   // The path is built only for a fault, so a deep document costs no more than its text.
   std::string Path() const {
@@ -37,35 +54,34 @@ struct Reader : nlohmann::json_sax<json> {
     Value();
     if (open.size() >= kMaxJsonDepth)
       return Fail(fault, Path(), "nested deeper than " + std::to_string(kMaxJsonDepth) + " levels");
+    built.push_back(Put(isArray ? json::array() : json::object()));
     open.push_back(Frame{isArray, 0, {}, {}});
     return true;
   }
   bool Close() {
     open.pop_back();
+    built.pop_back();
     return true;
   }
 
-  bool null() override { return Value(), dom.null(); }
-  bool boolean(bool v) override { return Value(), dom.boolean(v); }
-  bool number_integer(number_integer_t v) override { return Value(), dom.number_integer(v); }
-  bool number_unsigned(number_unsigned_t v) override { return Value(), dom.number_unsigned(v); }
-  bool number_float(number_float_t v, const string_t &s) override {
-    return Value(), dom.number_float(v, s);
-  }
-  bool string(string_t &v) override { return Value(), dom.string(v); }
-  bool binary(binary_t &v) override { return Value(), dom.binary(v); }
-  bool start_object(std::size_t n) override { return Open(false) && dom.start_object(n); }
+  bool null() override { return Add(nullptr); }
+  bool boolean(bool v) override { return Add(v); }
+  bool number_integer(number_integer_t v) override { return Add(v); }
+  bool number_unsigned(number_unsigned_t v) override { return Add(v); }
+  bool number_float(number_float_t v, const string_t &) override { return Add(v); }
+  bool string(string_t &v) override { return Add(std::move(v)); }
+  bool binary(binary_t &v) override { return Add(json::binary(std::move(v))); }
+  bool start_object(std::size_t) override { return Open(false); }
   bool key(string_t &k) override {
     Frame &f = open.back();
     f.key = k;
     if (!f.keys.insert(k).second) return Fail(fault, Path(), "key given twice");
-    return dom.key(k);
+    return true;
   }
-  bool end_object() override { return Close() && dom.end_object(); }
-  bool start_array(std::size_t n) override { return Open(true) && dom.start_array(n); }
-  bool end_array() override { return Close() && dom.end_array(); }
-  bool parse_error(std::size_t, const std::string &,
-                   const nlohmann::detail::exception &e) override {
+  bool end_object() override { return Close(); }
+  bool start_array(std::size_t) override { return Open(true); }
+  bool end_array() override { return Close(); }
+  bool parse_error(std::size_t, const std::string &, const json::exception &e) override {
     return Fail(fault, "$", std::string("malformed JSON: ") + e.what());
   }
 };

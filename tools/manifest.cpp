@@ -35,17 +35,6 @@ uint8_t FileFlagFromName(const std::string &name) {
 
 namespace {
 
-struct RootNameEntry {
-  const char *shortName;
-  const char *longName;
-  uint32_t root;
-};
-const RootNameEntry kRoots[] = {{"HKCR", "HKEY_CLASSES_ROOT", ROOT_HKCR},
-                                {"HKCU", "HKEY_CURRENT_USER", ROOT_HKCU},
-                                {"HKLM", "HKEY_LOCAL_MACHINE", ROOT_HKLM},
-                                {"HKU", "HKEY_USERS", ROOT_HKU},
-                                {"HKCC", "HKEY_CURRENT_CONFIG", ROOT_HKCC}};
-
 // Fills the variables of one text; false with the reason in *why.
 bool FillText(const std::string &in, const Variables *vars, std::string *out, std::string *why) {
   out->clear();
@@ -309,7 +298,7 @@ bool ManifestReader::Entry(const json &v) {
 }
 
 bool RootFromName(const std::string &name, uint32_t *root) {
-  for (const RootNameEntry &r : kRoots) {
+  for (const blockfmt::RootName &r : blockfmt::kRootNames) {
     if (name == r.shortName || name == r.longName) {
       *root = r.root;
       return true;
@@ -319,13 +308,13 @@ bool RootFromName(const std::string &name, uint32_t *root) {
 }
 
 std::string RootName(uint32_t root) {
-  for (const RootNameEntry &r : kRoots)
+  for (const blockfmt::RootName &r : blockfmt::kRootNames)
     if (r.root == root) return r.shortName;
   return std::string();
 }
 
 std::string RootLongName(uint32_t root) {
-  for (const RootNameEntry &r : kRoots)
+  for (const blockfmt::RootName &r : blockfmt::kRootNames)
     if (r.root == root) return r.longName;
   return std::string();
 }

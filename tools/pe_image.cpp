@@ -3,6 +3,8 @@
 
 #include <stdio.h>
 
+#include "format/block_writer.h"
+
 namespace tallowin {
 
 namespace {
@@ -35,11 +37,8 @@ std::string Hex(uint32_t v) {
 bool ReadPeHeaders(const std::vector<uint8_t> &image, PeHeaders *out, Fault *fault) {
   *out = PeHeaders();
   const size_t size = image.size();
-  if (size < 0x40 || image[0] != 'M' || image[1] != 'Z')
-    return Fail(fault, "", "not a PE program (no MZ/PE signature)");
-  const size_t pe = Get(image, 0x3C, 4);
-  if (pe > size || size - pe < 24 || Get(image, pe, 4) != 0x00004550)
-    return Fail(fault, "", "not a PE program (no MZ/PE signature)");
+  const size_t pe = blockfmt::HasPeSignature(image) ? Get(image, 0x3C, 4) : size;
+  if (size - pe < 24) return Fail(fault, "", "not a PE program (no MZ/PE signature)");
   const uint16_t machine = static_cast<uint16_t>(Get(image, pe + 4, 2));
   const size_t optSize = Get(image, pe + 20, 2);
   const size_t opt = pe + 24;

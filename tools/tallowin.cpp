@@ -439,14 +439,11 @@ bool PackBlock(const std::vector<uint8_t> &block, const std::vector<uint8_t> &st
   PeHeaders h;
   if (!ReadPeHeaders(stub, &h, fault)) return false;
   std::string why;
-  const long locator = blockfmt::FindLocator(stub, &why);
+  blockfmt::Locator locator;
   size_t blockStart = stub.size(), locatorEnd = 0;
-  if (locator >= 0) {
-    locatorEnd = static_cast<size_t>(locator) + blockfmt::kLocatorSize;
-    const size_t at = static_cast<size_t>(locator) + 6;
-    const uint32_t old = stub[at] | stub[at + 1] << 8 | stub[at + 2] << 16 |
-                         static_cast<uint32_t>(stub[at + 3]) << 24;
-    if (old != 0 && old < stub.size()) blockStart = old;
+  if (blockfmt::FindLocator(stub, &locator, &why)) {
+    locatorEnd = locator.at + blockfmt::kLocatorSize;
+    if (locator.offset != 0 && locator.offset < stub.size()) blockStart = locator.offset;
   }
   // A stub changed after its build (resources edited, a section added) keeps its old
   // offset, which now points into the program: cutting there would leave a program that

@@ -10,6 +10,7 @@
 #include <windows.h>
 #endif
 
+#include "codepage.h"
 #include "file_io.h"
 #include "pe_image.h"
 
@@ -74,22 +75,8 @@ bool Values(const Manifest &m, const std::string &exe, const std::string &instal
 // UTF-8 to UTF-16LE bytes; false for text that is not UTF-8.
 bool Utf16Le(const std::string &utf8, std::string *out) {
   for (size_t i = 0; i < utf8.size();) {
-    const unsigned char c = static_cast<unsigned char>(utf8[i]);
-    const int extra = c < 0x80             ? 0
-                      : (c & 0xE0) == 0xC0 ? 1
-                      : (c & 0xF0) == 0xE0 ? 2
-                      : (c & 0xF8) == 0xF0 ? 3
-                                           : -1;
-    if (extra < 0 || i + extra >= utf8.size()) return false;
-    uint32_t cp = extra ? c & (0x3F >> extra) : c;
-    for (int k = 1; k <= extra; ++k) {
-      const unsigned char t = static_cast<unsigned char>(utf8[i + k]);
-      if ((t & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (t & 0x3F);
-    }
-    static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kLeast[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return false;
-    i += extra + 1;
+    uint32_t cp;
+    if (!DecodeUtf8(utf8, &i, &cp)) return false;
     auto unit = [out](uint32_t u) {
       out->push_back(static_cast<char>(u & 0xFF));
       out->push_back(static_cast<char>(u >> 8));

@@ -10,6 +10,14 @@ constexpr unsigned char kMarker[6] = {0x77, 0x77, 0x67, 0x54, 0x29, 0x48};  // "
 constexpr uint32_t kLocatorSize = 10;
 constexpr uint32_t kHeaderSize = 8;
 
+// An entry's folder text that begins with '.' names the install folder: after ".\" the rest
+// is a subfolder of it, and any other text after the dot is ignored. The subfolder text
+// below the install folder ("" for the folder itself), or null for a folder given in full.
+inline const char *InstallSubfolder(const char *folder) {
+  if (folder[0] != '.') return nullptr;
+  return folder[1] == '\\' ? folder + 2 : "";
+}
+
 // Record tags.
 constexpr uint16_t TAG_MESSAGES = 0x1234;
 constexpr uint16_t TAG_FILES = 0x1235;
@@ -81,5 +89,16 @@ constexpr uint32_t ROOT_HKCU = 0x80000001u;
 constexpr uint32_t ROOT_HKLM = 0x80000002u;
 constexpr uint32_t ROOT_HKU = 0x80000003u;
 constexpr uint32_t ROOT_HKCC = 0x80000005u;
+// Their names: the manifest takes either, the log and the registry files write the long one.
+struct RootName {
+  const char *shortName;
+  const char *longName;
+  uint32_t root;
+};
+constexpr RootName kRootNames[] = {{"HKCR", "HKEY_CLASSES_ROOT", ROOT_HKCR},
+                                   {"HKCU", "HKEY_CURRENT_USER", ROOT_HKCU},
+                                   {"HKLM", "HKEY_LOCAL_MACHINE", ROOT_HKLM},
+                                   {"HKU", "HKEY_USERS", ROOT_HKU},
+                                   {"HKCC", "HKEY_CURRENT_CONFIG", ROOT_HKCC}};
 
 }  // namespace blockfmt

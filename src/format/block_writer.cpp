@@ -68,13 +68,6 @@ size_t FindFrom(const std::vector<uint8_t> &image, size_t from) {
   return std::string::npos;
 }
 
-bool IsPeImage(const std::vector<uint8_t> &image) {
-  if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z') return false;
-  uint64_t pe = GetU32(image, 0x3C);
-  if (pe + 4 > image.size()) return false;
-  return memcmp(&image[pe], "PE\0\0", 4) == 0;
-}
-
 }  // namespace
 
 void RecordWriter::Record(uint16_t tag, const std::vector<uint8_t> &body, uint8_t flags) {
@@ -215,42 +208,38 @@ bool EncodeBlock(const Block &block, std::vector<uint8_t> *out, std::string *err
   return true;
 }
 
-long FindLocator(const std::vector<uint8_t> &image, std::string *error) {
-  size_t first = FindFrom(image, 0);
-  if (first == std::string::npos) {
-    Fail(error, "locator marker not found");
-    return -1;
-  }
-  if (FindFrom(image, first + 1) != std::string::npos) {
-    Fail(error, "locator marker found more than once");
-    return -1;
-  }
-  if (first + kLocatorSize > image.size() || first > kMaxImage) {
-    Fail(error, "locator marker too close to the end of the file");
-    return -1;
-  }
-  return static_cast<long>(first);
+bool HasPeSignature(const std::vector<uint8_t> &image) {
+  if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z') return false;
+  uint64_t pe = GetU32(image, 0x3C);
+  if (pe + 4 > image.size()) return false;
+  return memcmp(&image[pe], "PE\0\0", 4) == 0;
+}
+
+bool FindLocator(const std::vector<uint8_t> &image, Locator *locator, std::string *error) {
+  const size_t first = FindFrom(image, 0);
+  if (first == std::string::npos) return Fail(error, "locator marker not found");
+  if (first + kLocatorSize > image.size() || first > kMaxImage)
+    return Fail(error, "locator marker too close to the end of the file");
+  const uint32_t offset = GetU32(image, first + 6);
+  // The program's own copy comes first. A block it carries (from another writer) may hold
+  // the marker too; a copy between the two leaves unclear which one the program reads.
+  const bool carried = offset >= first + kLocatorSize && offset < image.size();
+  if (FindFrom(image, first + 1) < (carried ? offset : image.size()))
+    return Fail(error, "locator marker found more than once");
+  locator->at = first;
+  locator->offset = offset;
+  return true;
 }
 
 bool AppendBlockToStub(const std::vector<uint8_t> &stub, const std::vector<uint8_t> &block,
                        std::vector<uint8_t> *out, std::string *error) {
-  if (!IsPeImage(stub)) return Fail(error, "stub is not a PE program (no MZ/PE signature)");
+  if (!HasPeSignature(stub)) return Fail(error, "stub is not a PE program (no MZ/PE signature)");
   std::vector<uint8_t> image;
-  long at = FindLocator(stub, error);
+  Locator locator;
+  if (!FindLocator(stub, &locator, error)) return false;
   size_t keep = stub.size();
-  if (at < 0) {
-    // A block carried by the stub may itself hold the marker (from another writer):
-    // the locator is then the first copy, and every later copy lies inside the block.
-    size_t first = FindFrom(stub, 0);
-    if (first == std::string::npos || first + kLocatorSize > stub.size()) return false;
-    uint32_t old = GetU32(stub, first + 6);
-    if (old == 0 || old >= stub.size() || old < first + kLocatorSize ||
-        FindFrom(stub, first + 1) < old)
-      return false;
-    at = static_cast<long>(first);
-  }
-  size_t field = static_cast<size_t>(at) + 6;
-  uint32_t old = GetU32(stub, field);
+  const size_t field = locator.at + 6;
+  const uint32_t old = locator.offset;
   if (old != 0 && old < stub.size()) {
     // Cutting there would remove the locator itself: the offset cannot be a block's.
     if (old < field + 4)

@@ -76,8 +76,19 @@ bool ValidateBlock(const Block &block, std::string *error);
 /// a reader limit.
 bool EncodeBlock(const Block &block, std::vector<uint8_t> *out, std::string *error);
 
-/// Finds the locator in a stub image: its offset, or -1 with a reason (none, or twice).
-long FindLocator(const std::vector<uint8_t> &image, std::string *error);
+/// True when `image` begins as a PE program does: "MZ", and "PE\0\0" where its header says.
+bool HasPeSignature(const std::vector<uint8_t> &image);
+
+/// Where a program image keeps its locator, and the block offset stamped there.
+struct Locator {
+  size_t at = 0;        // the marker's first byte
+  uint32_t offset = 0;  // where the block begins; 0: the program carries none
+};
+/// The locator of a program image: the first copy of the marker, as the program itself reads
+/// its own. Copies inside a block it carries (at or after its offset) do not count; any other
+/// copy makes the locator ambiguous. False with the reason (none, too close to the end of
+/// the file, more than once) otherwise.
+bool FindLocator(const std::vector<uint8_t> &image, Locator *locator, std::string *error);
 /// The stub without any block it carries (cut at a locator offset below its size), then
 /// the block appended with the locator pointing at it. False with a reason on a stub that
 /// is not a PE program or whose marker is missing or ambiguous.

@@ -118,13 +118,7 @@ bool DeletePlainFile(const char *full, unsigned char flags) {
 bool BuildFilePath(const FileEntry *entry) {
   char *path = g.scratchPath;
   const char *folder = entry->folder;
-  bool fits;
-  if (folder[0] == '.') {
-    fits = CopyBounded(path, kPathBuf, g.installDir);
-    if (fits && folder[1] == '\\') fits = AppendBounded(path, kPathBuf, folder + 2);
-  } else {
-    fits = CopyBounded(path, kPathBuf, folder);
-  }
+  bool fits = EntryFolderPath(path, folder);
   if (fits && entry->name[0] != '\0') fits = JoinPath(path, kPathBuf, path, entry->name);
   // A path cut short could name another file: leave nothing usable behind.
   if (!fits) path[0] = '\0';

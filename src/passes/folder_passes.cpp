@@ -71,12 +71,7 @@ void RemoveFolderLevels(FolderEntry *entry) {
 bool BuildEntryFolder(const FileEntry *entry) {
   char *path = g.scratchPath;
   const char *folder = entry->folder ? entry->folder : "";
-  if (folder[0] == '.') {
-    if (!CopyBounded(path, kPathBuf, g.installDir)) return false;
-    if (folder[1] == '\\' && !AppendBounded(path, kPathBuf, folder + 2)) return false;
-  } else if (!CopyBounded(path, kPathBuf, folder)) {
-    return false;
-  }
+  if (!EntryFolderPath(path, folder)) return false;
   if (entry->name && entry->name[0]) {
     if (!JoinPath(path, kPathBuf, path, entry->name)) return false;
     // A name with backslashes in it leaves the file's own subfolder here.

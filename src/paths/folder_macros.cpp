@@ -240,3 +240,9 @@ DWORD ExpandFolderMacros(char *dest, const char *source, DWORD capacity) {
   }
   return used;
 }
+
+bool EntryFolderPath(char *path, const char *folder) {
+  const char *below = blockfmt::InstallSubfolder(folder);
+  if (!below) return CopyBounded(path, kPathBuf, folder);
+  return CopyBounded(path, kPathBuf, g.installDir) && AppendBounded(path, kPathBuf, below);
+}

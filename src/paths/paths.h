@@ -17,6 +17,10 @@ BOOL GetSpecialFolder(char *buffer, int csidl);
 void ResolveFolderMacro(char *buffer);
 /// Expands every macro of `source`; returns the full expanded length. dest may be null.
 DWORD ExpandFolderMacros(char *dest, const char *source, DWORD capacity);
+/// An entry's folder text as the passes read it, into the 260-byte `path`: for an
+/// install-relative text (blockfmt::InstallSubfolder) the install folder with the
+/// subfolder, else the text itself. False when it would not fit (path unspecified).
+bool EntryFolderPath(char *path, const char *folder);
 
 // The protected folder test, resolved paths and links.
 

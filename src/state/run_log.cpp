@@ -46,22 +46,15 @@ void Note(const char *root, const char *text, Outcome what, DWORD error) {
   WriteLine(head, root, text);
 }
 
+// The root's long name and a backslash into `buffer` (24 bytes); an unknown root by number.
 const char *RootName(DWORD root, char *buffer) {
-  switch (root) {
-    case 0x80000000u:
-      return "HKEY_CLASSES_ROOT\\";
-    case 0x80000001u:
-      return "HKEY_CURRENT_USER\\";
-    case 0x80000002u:
-      return "HKEY_LOCAL_MACHINE\\";
-    case 0x80000003u:
-      return "HKEY_USERS\\";
-    case 0x80000005u:
-      return "HKEY_CURRENT_CONFIG\\";
-    default:
-      wsprintfA(buffer, "0x%08lX\\", root);
+  for (const blockfmt::RootName &r : blockfmt::kRootNames)
+    if (r.root == root) {
+      wsprintfA(buffer, "%s\\", r.longName);
       return buffer;
-  }
+    }
+  wsprintfA(buffer, "0x%08lX\\", root);
+  return buffer;
 }
 
 }  // namespace
@@ -71,7 +64,7 @@ void NoteOutcome(const char *pathOrKey, Outcome what, DWORD error) {
 }
 
 void NoteKeyOutcome(DWORD root, const char *path, Outcome what, DWORD error) {
-  char buffer[16];
+  char buffer[24];
   Note(RootName(root, buffer), path ? path : "", what, error);
 }
 

@@ -133,8 +133,9 @@ TEST(Release, SignedStubsAndProgramsRoundTrip) {
   Bytes overlapped, after = signedStub, cut = signedOut, padded = signedOut;
   ASSERT_TRUE(blockfmt::AppendBlockToStub(signedStub, block, &overlapped, &why)) << why;
   after.insert(after.end(), block.begin(), block.end());
-  const long locator = blockfmt::FindLocator(after, &why);
-  for (int i = 0; i < 4; ++i) after[locator + 6 + i] = signedStub.size() >> (8 * i) & 0xFF;
+  blockfmt::Locator locator;
+  ASSERT_TRUE(blockfmt::FindLocator(after, &locator, &why)) << why;
+  for (int i = 0; i < 4; ++i) after[locator.at + 6 + i] = signedStub.size() >> (8 * i) & 0xFF;
   cut.resize(r.blockEnd);
   padded.resize(padded.size() + 16);
   const std::pair<Bytes, std::string> cases[] = {
