@@ -118,13 +118,12 @@ struct Args {
   ScanRequest scan;
 };
 
-bool ParseArgs(const std::vector<std::string> &in, size_t from, Args *a, std::string *error) {
+bool ParseArgs(const std::vector<std::string> &in, size_t from, Args *a, Fault *fault) {
   for (size_t i = from; i < in.size(); ++i) {
     const std::string &s = in[i];
     auto value = [&](std::string *dst) {
       if (i + 1 >= in.size()) {
-        *error = s + " needs a value";
-        return false;
+        return Fail(fault, "", s + " needs a value");
       }
       *dst = in[++i];
       return true;
@@ -141,8 +140,9 @@ bool ParseArgs(const std::vector<std::string> &in, size_t from, Args *a, std::st
       char *end = nullptr;
       const long n = strtol(v.c_str(), &end, 10);
       if (v.empty() || *end || !IsSupportedCodePage(static_cast<int>(n))) {
-        *error = "--code-page " + v + ": not supported (supported: " + SupportedCodePages() + ")";
-        return false;
+        return Fail(
+            fault, "",
+            "--code-page " + v + ": not supported (supported: " + SupportedCodePages() + ")");
       }
       a->codePage = static_cast<int>(n);
     } else if (s == "--set") {
@@ -150,12 +150,11 @@ bool ParseArgs(const std::vector<std::string> &in, size_t from, Args *a, std::st
       const size_t eq = v.find('=');
       const std::string name = v.substr(0, eq);
       if (eq == std::string::npos || !IsVariableName(name)) {
-        *error = "--set " + v + ": expected NAME=VALUE, NAME of letters, digits and '_'";
-        return false;
+        return Fail(fault, "",
+                    "--set " + v + ": expected NAME=VALUE, NAME of letters, digits and '_'");
       }
       if (!a->vars.emplace(name, v.substr(eq + 1)).second) {
-        *error = "--set " + name + " given twice";
-        return false;
+        return Fail(fault, "", "--set " + name + " given twice");
       }
     } else if (s == "--base") {
       if (!value(&a->scan.base)) return false;
@@ -171,8 +170,7 @@ bool ParseArgs(const std::vector<std::string> &in, size_t from, Args *a, std::st
       char *end = nullptr;
       const long n = strtol(v.c_str(), &end, 10);
       if (v.empty() || *end || n < 3 || n > 250) {
-        *error = "--install-dir-length " + v + ": expected 3 to 250 characters";
-        return false;
+        return Fail(fault, "", "--install-dir-length " + v + ": expected 3 to 250 characters");
       }
       a->scan.installDirLength = static_cast<size_t>(n);
     } else if (s == "--on-target") {
@@ -182,8 +180,7 @@ bool ParseArgs(const std::vector<std::string> &in, size_t from, Args *a, std::st
     } else if (s == "--write") {
       a->write = true;
     } else if (s.size() > 1 && s[0] == '-') {
-      *error = "unknown option " + s;
-      return false;
+      return Fail(fault, "", "unknown option " + s);
     } else {
       a->positional.push_back(s);
     }
@@ -408,8 +405,8 @@ int Run(const std::vector<std::string> &args, std::string *out, std::string *err
   for (size_t i = 2; i < args.size(); ++i)
     if (args[i] == "--help" || args[i] == "-h") return Help(command, out, err);
   Args a;
-  std::string error;
-  if (!ParseArgs(args, 2, &a, &error)) return UsageError(err, command, error);
+  Fault fault;
+  if (!ParseArgs(args, 2, &a, &fault)) return UsageError(err, command, fault.what);
   if (command == "pack") return Pack(a, err);
   if (command == "dump") return Dump(a, out, err);
   if (command == "check") return Check(a, out, err);

@@ -15,22 +15,20 @@ namespace {
 HANDLE OpenLogFile(const char *path, DWORD disposition) {
   char full[kPathBuf];
   Outcome refused;
-  HANDLE file = INVALID_HANDLE_VALUE;
+  ScopedHandle file;
   if (HoldFileFolder(path, full, &refused))
-    file = CreateFileA(full, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ,
-                       nullptr, disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                       nullptr);
+    *file.Receive() = CreateFileA(full, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                  FILE_SHARE_READ, nullptr, disposition,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   ReleaseHeldPath();
-  if (file == INVALID_HANDLE_VALUE) return file;
+  if (!file) return INVALID_HANDLE_VALUE;
   BY_HANDLE_FILE_INFORMATION info;
   const DWORD unusual =
       FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE;
   if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
-      (info.dwFileAttributes & unusual) || info.nNumberOfLinks > 1) {
-    CloseHandle(file);
+      (info.dwFileAttributes & unusual) || info.nNumberOfLinks > 1)
     return INVALID_HANDLE_VALUE;
-  }
-  return file;
+  return file.Release();
 }
 
 // The administrator who asked for the log looks for it at the path given: that the run

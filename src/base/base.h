@@ -181,14 +181,9 @@ struct BlockFreer {
   static bool Holds(void *block) { return block != nullptr; }
   static void Close(void *block) { FreeAndNull(&block); }
 };
-struct LibraryFreer {
-  static bool Holds(HMODULE module) { return module != nullptr; }
-  static void Close(HMODULE module) { FreeLibrary(module); }
-};
 
-using ScopedHandle = Scoped<HANDLE, HandleCloser>;    // CloseHandle
-using ScopedFind = Scoped<HANDLE, FindCloser>;        // FindClose
-using ScopedKey = Scoped<HKEY, KeyCloser>;            // RegCloseKey
-using ScopedLibrary = Scoped<HMODULE, LibraryFreer>;  // FreeLibrary
+using ScopedHandle = Scoped<HANDLE, HandleCloser>;  // CloseHandle
+using ScopedFind = Scoped<HANDLE, FindCloser>;      // FindClose
+using ScopedKey = Scoped<HKEY, KeyCloser>;          // RegCloseKey
 template <typename T>
 using ScopedBlock = Scoped<T *, BlockFreer>;  // FreeAndNull: a block of the allocator

@@ -21,12 +21,11 @@ bool RunsElevated() {
       !FindSystemCall("advapi32.dll", "OpenProcessToken", openToken) ||
       !FindSystemCall("advapi32.dll", "GetTokenInformation", queryToken))
     return false;
-  HANDLE token;
-  if (!openToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  ScopedHandle token;
+  if (!openToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return false;
   TOKEN_ELEVATION elevation;
   DWORD size = 0;
   BOOL known = queryToken(token, TokenElevation, &elevation, sizeof(elevation), &size);
-  CloseHandle(token);
   return known && elevation.TokenIsElevated != 0;
 }
 

@@ -1,7 +1,11 @@
-// External programs: pre-removal program, closing document, self-deletion.
+// External programs: pre-removal program, closing document, self-deletion, elevation.
+//
+// Results: bool, true when the program started or the answer is "yes"; registry reads
+// return the system's error code (ERROR_SUCCESS when read).
 #pragma once
 #include <windows.h>
 
+// ---- pre_removal.cpp
 /// StartPreRemovalProgram, or the hold-back table's stand-in for it (see reach/actions.h).
 bool ActStartProgram(const char *program, const char *arguments, bool wait);
 /// Starts the program from its own folder; with `wait`, waits for its end (pumping the
@@ -16,10 +20,14 @@ bool StartDetached(const char *program, char *commandLine, WORD show);
 /// True while the process behind the handle has not ended.
 bool IsProcessRunning(HANDLE process);
 
+// ---- closing_document.cpp
 /// Opens the document through the shell, else through the open command of `extension`.
 void OpenClosingDocument(const char *document, const char *extension);
+/// Reads the default value of `root`\`path` into the 260-byte `buffer` (which may be
+/// `path`): ERROR_SUCCESS, the system's error, or ERROR_MORE_DATA when it would not fit.
 LONG ReadKeyDefault(HKEY root, const char *path, char *buffer);
 
+// ---- elevation.cpp
 /// True when the process token says it runs elevated; false where it cannot tell (the 9x
 /// family, NT before elevation existed), where all of a user's programs have one set of rights.
 bool RunsElevated();
@@ -28,6 +36,7 @@ bool RunsElevated();
 /// afterwards (pre-removal program, closing document, self-deletion) inherit it.
 void EnableRedirectionTrust();
 
+// ---- self_delete.cpp
 /// Creates "<temporary folder>\<pattern with n>" with CREATE_NEW for the first free n in
 /// 1..998 (the 9x family's self-deletion script).
 HANDLE CreateBatchFile(char *path, const char *pattern);

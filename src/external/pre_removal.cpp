@@ -3,8 +3,8 @@
 
 #include "base/base.h"
 #include "external/external.h"
-#include "state/state.h"
 #include "paths/paths.h"
+#include "state/state.h"
 #include "ui/ui.h"
 
 namespace {
@@ -62,7 +62,7 @@ bool LaunchProgram(const char *program, const char *arguments, HANDLE *process) 
                              startFolder, &startup, &info);
     if (changed) SetCurrentDirectoryA(savedFolder);
     if (ok) {
-      CloseHandle(info.hThread);
+      ScopedHandle thread(info.hThread);
       *process = info.hProcess;
       started = true;
     }
@@ -96,8 +96,7 @@ bool StartDetached(const char *program, char *commandLine, WORD show) {
   if (!CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &info))
     return false;
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
+  ScopedHandle thread(info.hThread), process(info.hProcess);
   return true;
 }
 

@@ -277,8 +277,7 @@ bool StartSelfDeletion() {
     if (CreateProcessW(interpreter, line, nullptr, nullptr, FALSE, 0, nullptr, systemFolder,
                        &startup, &info)) {
       started = true;
-      CloseHandle(info.hThread);
-      CloseHandle(info.hProcess);
+      ScopedHandle thread(info.hThread), process(info.hProcess);
     }
   }
   return started;

@@ -1,10 +1,14 @@
-// Removal passes: files, fonts, registry, wildcards, folders.
+// The removal passes (files, fonts, registry, wildcards, folders) and how they report.
+//
+// Results: each pass reports every entry through NoteOutcome (state/outcome.h) and returns
+// nothing; the checks return bool (BOOL where they stand for a system call's result).
 #pragma once
 #include <windows.h>
 
 #include "state/outcome.h"
 #include "state/state.h"
 
+// ---- file_pass.cpp
 /// Writes the full path of `entry` into g.scratchPath. False when it would not fit
 /// (nothing usable is left there and the caller skips the entry).
 bool BuildFilePath(const FileEntry *entry);
@@ -15,27 +19,34 @@ BOOL AnyFileInUse();
 /// The file pass, last entry first.
 void RemoveFiles();
 
+// ---- font.cpp
 /// Unregisters the font at `path` and broadcasts WM_FONTCHANGE.
 void RemoveFont(const char *path);
 /// Reads the Macintosh full name of a TrueType file into a 520-byte buffer ("" when none).
 void ReadFontFullName(const char *path, char *name);
 
+// ---- registry_pass.cpp
 /// The registry pass.
 void DeleteRegistryEntries();
 /// Deletes `subkey` of `parent` with its whole tree; returns a Win32 error code. *reached
 /// (when given) tells whether `subkey` itself was there and opened.
 LONG DeleteKeyTree(HKEY parent, const char *subkey, bool *reached = nullptr);
 
+// ---- wildcard_pass.cpp
 /// The wildcard pass.
 void RemoveWildcardMatches();
 /// True when the long file name `name` matches `pattern` as the directory search reads
 /// wildcards ("readme.*" finds "readme", "*." only names without a dot), A to Z folded.
 bool MatchesPattern(const char *pattern, const char *name);
 
-/// The folder passes.
+// ---- folder_passes.cpp
+/// The folder passes: the files of each listed folder, the listed folders with the parent
+/// levels they climb, then the folders of the file list that are left empty.
 void RemoveFolderFiles();
 void RemoveFolders();
 void RemoveEmptyFolders();
+
+// ---- file_ops.cpp: what the passes share about one file or folder.
 /// Reports a file that another process holds. With /S, a `listed` file whose removal has
 /// no side effects to leave behind (shared count, font, registration) is scheduled for
 /// deletion at restart, then its folder, when no standard user can change any folder of
@@ -49,5 +60,7 @@ void NoteFolderRemoval(const char *path, BOOL removed);
 
 /// Access-denied class of system errors (read-only or held by another process).
 bool IsAccessDeniedClass(DWORD error);
+/// Clears the read-only attribute of `path` (through ActSetAttributes).
 void MakeWritable(const char *path);
+/// Sets the read-only attribute of `path` again (through ActSetAttributes).
 void MakeReadOnly(const char *path);

@@ -1,13 +1,17 @@
-// Paths: path text, folder macros, the protected folder test.
+// Paths as the passes meet them: folder macros and entry folders, the protected folders,
+// and whether a link or a folder can be trusted (who could have made or changed it).
+//
+// Results: bool, true for "yes" or success; a buffer named as 260 bytes is kPathBuf long.
+// Everything here reads; nothing changes the machine.
 #pragma once
 #include <windows.h>
 
 #include "base/base.h"
 
+/// The most an expanded text may hold, terminator included.
 constexpr DWORD kExpandWorkSize = 65500;
 
-// Folder macros and special folders.
-
+// ---- folder_macros.cpp: folder macros, special folders and entry folders.
 /// Reads a registry string value into a 260-byte buffer, terminated within it whatever the
 /// stored data. False (buffer unspecified) when missing or when it would not fit.
 bool ReadPathValue(HKEY key, const char *name, char *buffer);
@@ -22,14 +26,23 @@ DWORD ExpandFolderMacros(char *dest, const char *source, DWORD capacity);
 /// subfolder, else the text itself. False when it would not fit (path unspecified).
 bool EntryFolderPath(char *path, const char *folder);
 
-// The protected folder test, resolved paths and links.
-
+// ---- protected_folders.cpp: the protected folders, by text and by identity.
 /// True when `path` is a protected folder (or shorter than 4 bytes). The caller's text is
 /// unchanged on return.
 bool IsProtectedFolder(char *path);
 /// Forgets the protected-folder list so the next call looks it up again (tests).
 void ResetProtectedFolders();
+/// True when the folder that `folder` (opened with FILE_READ_ATTRIBUTES) is, is one of the
+/// protected folders by its file identity, however the path that reached it was spelled.
+bool IsProtectedIdentity(HANDLE folder);
+/// The form the system resolves `path` to (GetFullPathNameA: "..", ".", trailing dots
+/// and forward slashes resolved) in the 260-byte `resolved`; false when it does not fit.
+bool ResolveFullPath(const char *path, char *resolved);
+/// ResolveFullPath, and false as well when either the written or the resolved form is
+/// protected: every folder a pass removes is removed in its resolved form after this.
+bool ResolveUnprotected(char *folder, char *resolved);
 
+// ---- link_trust.cpp: who could have made a link or changed a folder.
 /// True when `sid` is Administrators, SYSTEM or TrustedInstaller: owners whose links are
 /// followed. False for any other SID and for null.
 bool IsTrustedLinkOwner(const void *sid);
@@ -50,12 +63,3 @@ constexpr DWORD kRootChangeRights = FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER 
 bool OnlyTrustedMayChange(const void *descriptor, DWORD size, DWORD rights);
 /// OnlyTrustedMayChange on the descriptor of `object` (opened with READ_CONTROL).
 bool HandleIsAdminOnly(HANDLE object, DWORD rights);
-/// True when the folder that `folder` (opened with FILE_READ_ATTRIBUTES) is, is one of the
-/// protected folders by its file identity, however the path that reached it was spelled.
-bool IsProtectedIdentity(HANDLE folder);
-/// The form the system resolves `path` to (GetFullPathNameA: "..", ".", trailing dots
-/// and forward slashes resolved) in the 260-byte `resolved`; false when it does not fit.
-bool ResolveFullPath(const char *path, char *resolved);
-/// ResolveFullPath, and false as well when either the written or the resolved form is
-/// protected: every folder a pass removes is removed in its resolved form after this.
-bool ResolveUnprotected(char *folder, char *resolved);

@@ -1,24 +1,37 @@
 // The one point where a run changes the machine, and the queries that see what it changed.
 //
 // Every deletion, attribute change, count change, registration, restart schedule, program
-// start and broadcast of the passes goes through the Act calls below. A run with a
+// start and broadcast of the passes goes through the Act calls below (the two program
+// starts through theirs in external/external.h). A run with a
 // hold-back table (g.holdBack) changes nothing: the table notes each action in its picture
 // of what the run would leave, and the queries below answer from that picture, so a file
 // the run would delete is gone for the entries after it, a folder it would empty is empty.
 // Without a table each call is the plain system call.
+//
+// Results: each call returns what the system call it stands for returns (BOOL with the
+// last error, a Win32 error code as LONG or DWORD), so callers read both kinds alike; the
+// queries of what the run has already taken (IsGone, KeyIsGone, ...) return bool.
 #pragma once
 #include <windows.h>
 
 #include "state/state.h"
 
+// ---- actions.cpp
+
+/// DeleteFileA.
 BOOL ActDeleteFile(const char *path);
 /// Deletes the file or folder behind `item`, opened with delete access, as DeleteByHandle
 /// does; the system error, 0 when done.
 DWORD ActDeleteByHandle(HANDLE item);
+/// RemoveDirectoryA.
 BOOL ActRemoveFolder(const char *path);
+/// SetFileAttributesA.
 BOOL ActSetAttributes(const char *path, DWORD attributes);
+/// MoveFileExA(path, null, MOVEFILE_DELAY_UNTIL_REBOOT): deletion at the next restart.
 BOOL ActScheduleAtRestart(const char *path);
+/// RegSetValueExA.
 LONG ActSetValue(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size);
+/// RegDeleteValueA.
 LONG ActDeleteValue(HKEY key, const char *name);
 /// Deletes the key behind the handle itself, never a key that has taken its name since.
 LONG ActDeleteKey(HKEY key);
@@ -31,6 +44,7 @@ void ActBroadcastFontChange();
 /// Loads the library and calls its DllUnregisterServer.
 void ActUnregister(const char *path);
 
+/// GetFileAttributesA.
 DWORD QueryAttributes(const char *path);
 /// True when the run has already taken `path` (relative to the current folder or full).
 bool IsGone(const char *path);
@@ -38,9 +52,11 @@ bool IsGone(const char *path);
 bool IsGoneIn(HANDLE folder, const char *name);
 /// True when the file can be opened for reading and writing with read sharing only.
 bool CanOpenForWriting(const char *path);
+/// RegQueryValueExA.
 LONG QueryValue(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD *size);
 /// True when the run has already deleted the key behind `key` (or one above it).
 bool KeyIsGone(HKEY key);
+/// RegEnumKeyExW (found by name: the 9x family may lack it).
 LONG EnumSubkey(HKEY key, DWORD index, wchar_t *name, DWORD *size);
 /// How many subkeys and values the key holds.
 LONG CountKeyItems(HKEY key, DWORD *subkeys, DWORD *values);

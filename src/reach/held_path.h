@@ -4,12 +4,16 @@
 // delete sharing, so no level can be renamed or replaced while a pass works below it. A
 // check made on the chain therefore holds for what the pass then deletes through it. The
 // 9x family has no links: there every operation here works on names.
+//
+// Results: the holds return bool with the reason in *refused; the deletions work like the
+// system calls they replace (BOOL with the last error, or the error as DWORD).
 #pragma once
 #include <windows.h>
 
 #include "state/outcome.h"
 #include "state/state.h"
 
+// ---- held_path.cpp
 /// Holds every folder of `folder` (a full path as ResolveFullPath gives it). The levels
 /// held for the previous call stay as far as the two paths agree, so consecutive entries
 /// of one folder cost nothing; levels below `folder` are let go. A level that is a link is

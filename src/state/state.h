@@ -1,6 +1,8 @@
 // The one run state of the removal program, shared by every floor above: the entry lists
 // that the reader fills, the switches, the window handles, the log, the held folders.
 // Everything here is plain data; the floors above own what it points to.
+//
+// Results: none; OptionText returns null for "none".
 #pragma once
 #include <windows.h>
 
