@@ -12,7 +12,6 @@
 #include "app/run.h"
 #include "file_io.h"
 #include "paths/paths.h"
-#include "state/outcome.h"
 #include "state/state.h"
 #endif
 
