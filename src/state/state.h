@@ -118,7 +118,7 @@ struct UninstallState {
   // Parents of the install folder, counted from the nearest, that a folder entry's climb
   // reached while the program still kept its folder: the self-deletion removes them after.
   DWORD parentLevels;
-  // Set for a run that changes nothing (see passes/actions.h); null for a real run.
+  // Set for a run that changes nothing (see reach/actions.h); null for a real run.
   const HoldBack *holdBack;
 };
 
