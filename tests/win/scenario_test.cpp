@@ -78,9 +78,11 @@ TEST(WholeRun, APersonAnswers) {
       // The questions of the file pass still come up when quiet.
       {.name = "X", .tree = {"inst\\f0.txt|ro"}, .files = {".|f0.txt"}, .switches = "/X",
        .answers = {{"<9>", IDC_PROMPT_YES}}, .gone = {"inst\\f0.txt"}, .dialogs = {"<9>"},
-       .selfDelete = -1}, {.name = "Q", .tree = {"inst\\f0.txt|ro"}, .files = {".|f0.txt"},
+       .selfDelete = -1},
+      {.name = "Q", .tree = {"inst\\f0.txt|ro"}, .files = {".|f0.txt"},
        .switches = "/Q", .answers = {{"<9>", IDC_PROMPT_YES}}, .gone = {"inst\\f0.txt"},
-       .dialogs = {"<9>"}, .selfDelete = 1}, };
+       .dialogs = {"<9>"}, .selfDelete = 1},
+  };
   // clang-format on
   for (const Row &row : rows) scenario::Run(row);
 }
@@ -96,16 +98,19 @@ TEST(WholeRun, Unattended) {
        .tree = kProduct + std::vector<std::string>{"inst\\shared-none.dll",
                                                    "inst\\walk\\user\\cache.txt|held"},
        .registry = kCounts,
-       .files = kProductFiles + std::vector<std::string>{".|shared-none.dll|shared", ".|missing.txt"},
+       .files = kProductFiles + std::vector<std::string>{".|shared-none.dll|shared",
+                                                         ".|missing.txt"},
        .patterns = {"walk\\*.*"}, .switches = "/S /LOG=\"${T}\\run.log\" /X", .exit = 1603,
        .kept = {"inst\\shared-none.dll", "inst\\shared2.dll", "inst\\held\\held.txt"},
        .gone = {"inst\\readonly.txt", "inst\\shared1.dll"},
        .log = {"absent ${I}\\missing.txt", "kept-default ${I}\\shared-none.dll",
                "in-use ${I}\\held\\held.txt", "removed ${I}\\readonly.txt",
                "removed ${I}\\shared1.dll", "kept-shared ${I}\\shared2.dll",
-               "in-use ${I}\\walk\\user\\cache.txt"}, .selfDelete = -1}, {.name = "nothing fails",
+               "in-use ${I}\\walk\\user\\cache.txt"}, .selfDelete = -1},
+      {.name = "nothing fails",
        .tree = {"inst\\a.txt"}, .files = {".|a.txt"}, .switches = "/S /X", .gone = {"inst\\a.txt"},
-       .selfDelete = -1}, {.name = "a name the system refuses fails the run",
+       .selfDelete = -1},
+      {.name = "a name the system refuses fails the run",
        .files = {".|bad<name>.txt"}, .switches = "/VERYSILENT", .exit = 1603,
        .log = {"failed:123 ${I}\\bad<name>.txt"}},
       {.name = "no block: one box without texts", .bare = 1, .answers = {{"", IDOK}},
@@ -114,7 +119,8 @@ TEST(WholeRun, Unattended) {
        .exit = 0xFFFFFFFF, .log = {"unreadable ${I}\\uninstall.exe"}},
       // Errors show even with X.
       {.name = "no end record", .bare = 2, .switches = "/X", .answers = {{"<8>", IDOK}},
-       .exit = 0xFFFFFFFF, .dialogs = {"<8> ${I}\\uninstall.exe"}}, };
+       .exit = 0xFFFFFFFF, .dialogs = {"<8> ${I}\\uninstall.exe"}},
+  };
   // clang-format on
   for (const Row &row : rows) scenario::Run(row);
 }
@@ -126,26 +132,28 @@ TEST(WholeRun, Unattended) {
 TEST(WholeRun, ThePreviewShowsTheRun) {
   const std::string key = "HKCU\\Software\\TallowinTests\\Preview",
                     logged = "HKEY_CURRENT_USER\\Software\\TallowinTests\\Preview";
-  // clang-format off
-  scenario::Run({.name = "preview",
-                 .tree = kProduct + std::vector<std::string>{"inst\\data\\cache.dat", "inst\\logs\\a.log",
-                                                             "inst\\logs\\b.log", "target\\x.log",
-                                                             "inst\\logs\\linked=>../../target",
-                                                             "inst\\reg.dll|copy:selfreg_probe.dll"},
-                 .registry = kCounts + std::vector<std::string>{key + "\\Product\\Sub\\\\Last",
-                                                               key + "\\Settings\\\\Last"},
-                 .files = kProductFiles + std::vector<std::string>{".\\data|cache.dat", ".\\logs|a.log",
-                                                                   ".|reg.dll|selfRegister"},
-                 .folders = {"0|${I}\\data||", "0|${W}||"}, .patterns = {"logs\\*.log"},
-                 .keys = {key + "\\Product", key + "\\Product\\Sub", key + "\\Settings\\\\Last",
-                          key + "\\Settings\\\\Last"}, .switches = "/S", .preview = true,
-                 .exit = 1603,  // the link under logs fails the run
-                 .kept = {"target\\x.log", "inst\\reg.dll.unregistered"},
-                 .log = {"in-use ${I}\\held\\held.txt", "removed ${I}\\shared1.dll",
-                         "kept-shared ${I}\\shared2.dll", "link ${I}\\logs\\linked", "protected ${W}",
-                         "absent " + logged + "\\Product\\Sub", "absent " + logged + "\\Settings\\\\Last"},
-                 .selfDelete = 1});
-  // clang-format on
+  scenario::Run(
+      {.name = "preview",
+       .tree = kProduct + std::vector<std::string>{"inst\\data\\cache.dat", "inst\\logs\\a.log",
+                                                   "inst\\logs\\b.log", "target\\x.log",
+                                                   "inst\\logs\\linked=>../../target",
+                                                   "inst\\reg.dll|copy:selfreg_probe.dll"},
+       .registry = kCounts + std::vector<std::string>{key + "\\Product\\Sub\\\\Last",
+                                                      key + "\\Settings\\\\Last"},
+       .files = kProductFiles + std::vector<std::string>{".\\data|cache.dat", ".\\logs|a.log",
+                                                         ".|reg.dll|selfRegister"},
+       .folders = {"0|${I}\\data||", "0|${W}||"},
+       .patterns = {"logs\\*.log"},
+       .keys = {key + "\\Product", key + "\\Product\\Sub", key + "\\Settings\\\\Last",
+                key + "\\Settings\\\\Last"},
+       .switches = "/S",
+       .preview = true,
+       .exit = 1603,  // the link under logs fails the run
+       .kept = {"target\\x.log", "inst\\reg.dll.unregistered"},
+       .log = {"in-use ${I}\\held\\held.txt", "removed ${I}\\shared1.dll",
+               "kept-shared ${I}\\shared2.dll", "link ${I}\\logs\\linked", "protected ${W}",
+               "absent " + logged + "\\Product\\Sub", "absent " + logged + "\\Settings\\\\Last"},
+       .selfDelete = 1});
 }
 
 // An earlier, interrupted run left the product partly removed: the next finishes with 0 and
@@ -159,8 +167,8 @@ TEST(WholeRun, Rerun) {
       "inst\\f\\b.dat",       "inst\\f\\junk.tmp",         "inst\\bin\\plugins\\p.dll",
       "inst\\logs\\run1.log", "inst\\logs\\old\\run0.log", "inst\\cache\\sub\\c2.bin",
       "extra\\e1\\inner\\",   "extra\\e1\\lock.tmp"};
-  // clang-format off
-  Row row = {.name = "a partly removed product", .tree = left + listed,
+  Row row = {.name = "a partly removed product",
+             .tree = left + listed,
              .registry = {"HKCU\\Software\\TallowinTests\\Rerun\\Product\\Sub\\\\v",
                           "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\v1",
                           "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\v3",
@@ -173,15 +181,16 @@ TEST(WholeRun, Rerun) {
                       "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\v0",
                       "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\v1",
                       "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\v2",
-                      "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\v3"}, .switches = "/Q",
+                      "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\v3"},
+             .switches = "/Q",
              .kept = left,
              .gone = {"inst\\f\\b.dat", "inst\\f\\junk.tmp", "inst\\bin", "inst\\logs\\old",
                       "inst\\cache", "extra\\e0", "extra\\e1"},
              .regKept = {"HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\keepme"},
              .regGone = {"HKCU\\Software\\TallowinTests\\Rerun\\Product",
                          "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\v1",
-                         "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\v3"}, .selfDelete = 1};
-  // clang-format on
+                         "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\v3"},
+             .selfDelete = 1};
   scenario::Run(row);
   // Over a product already removed: quiet, 0, nothing else changes.
   row.name = "a removed product";
@@ -212,14 +221,17 @@ TEST(WholeRun, PlantedLinksAndNames) {
       {"a link climbed by the empty-folder pass", "", "data", {}, {".\\data\\empty|x"}, {}},
   };
   for (const auto &p : plants) {
-    // clang-format off
-    Row row = {.name = p.what, .tree = outside,
-               .registry = {"HKCU\\Software\\TallowinTests\\Links\\\\v"}, .files = p.files,
-               .folders = p.folders, .patterns = p.patterns,
-               .keys = {"HKCU\\Software\\TallowinTests\\Links"}, .switches = "/Q", .kept = outside,
-               .gone = {"out\\run.log"}, .regGone = {"HKCU\\Software\\TallowinTests\\Links"},
-               .selfDelete = 1};
-    // clang-format on
+    Row row = {.name = p.what,
+               .tree = outside,
+               .registry = {"HKCU\\Software\\TallowinTests\\Links\\\\v"},
+               .files = p.files,
+               .folders = p.folders,
+               .patterns = p.patterns,
+               .keys = {"HKCU\\Software\\TallowinTests\\Links"},
+               .switches = "/X",
+               .kept = outside,
+               .gone = {"out\\run.log"},
+               .regGone = {"HKCU\\Software\\TallowinTests\\Links"}};
     if (p.odd[0]) row.tree.push_back("inst\\" + std::string(p.odd) + "\\");
     if (p.link[0]) {
       row.tree.push_back("inst\\" + std::string(p.link) + "=>../out");
@@ -231,55 +243,67 @@ TEST(WholeRun, PlantedLinksAndNames) {
   // While the file pass waits on the prompt for a read-only file, the folders of its path
   // are held: no other process can rename or replace one, so the file that the prompt
   // names is the one that goes.
-  // clang-format off
   scenario::Run({.name = "the folders of an entry cannot be renamed meanwhile",
                  .tree = {"data\\sub\\ro.txt|ro", "data\\keep.txt"},
-                 .files = {"${T}\\data\\sub|ro.txt"}, .switches = "/X", .during = "<9>", .hook =
-                     [](World &w) { EXPECT_FALSE(MoveFileA((w.T + "\\data\\sub").c_str(),
+                 .files = {"${T}\\data\\sub|ro.txt"},
+                 .switches = "/X",
+                 .during = "<9>",
+                 .hook =
+                     [](World &w) {
+                       EXPECT_FALSE(MoveFileA((w.T + "\\data\\sub").c_str(),
                                               (w.T + "\\data\\moved").c_str()));
                        EXPECT_FALSE(MoveFileA((w.T + "\\data").c_str(), (w.T + "\\moved").c_str()));
-                     }, .duringButton = IDYES, .kept = {"data\\keep.txt"},
-                 .gone = {"data\\sub", "data\\moved", "moved"}, .dialogs = {"<9>"}});
-  // clang-format on
+                     },
+                 .duringButton = IDYES,
+                 .kept = {"data\\keep.txt"},
+                 .gone = {"data\\sub", "data\\moved", "moved"},
+                 .dialogs = {"<9>"}});
 }
 
 // Started without quotes from folders with names beyond ASCII; in the double-byte code
 // pages, from folders whose names end in backslash bytes.
 TEST(WholeRun, NamesOfTheCodePage) {
   const std::string I = "${A}${B}", K = I + "\\${B}\\${A}";
-  // clang-format off
-  scenario::Run({.name = "a product in such folders is removed exactly",
-                 .pages = scenario::kAll,
-                 .tree = {I + "\\${C}\\${D}\\c.txt", I + "\\x.txt", K + "\\m.log", K + "\\keep.txt",
-                          I + "\\${A}.tmp", I + "\\${A}${A}.tmp", "data\\${C}\\${D}\\f.txt",
-                          "data\\keep.txt"},
-                 .registry = {"HKCU\\Software\\TallowinTests\\CodePage\\${A}\\k\\\\v",
-                              "HKCU\\Software\\TallowinTests\\CodePage\\${A}\\\\keep"},
-                 .files = {".\\${C}\\${D}|c.txt", "${I}|x.txt"},
-                 .folders = {"2|${T}\\data\\${C}\\${D}||f.txt"},
-                 .patterns = {"${B}\\*.log", "${Q}.tmp"},
-                 .keys = {"HKCU\\Software\\TallowinTests\\CodePage\\${A}\\k"}, .install = I,
-                 .switches = "/Q", .unquoted = true,
-                 .kept = {K + "\\keep.txt", I + "\\${A}${A}.tmp", "data\\keep.txt"},
-                 .gone = {I + "\\${C}", I + "\\x.txt", K + "\\m.log", I + "\\${A}.tmp", "data\\${C}"},
-                 .regKept = {"HKCU\\Software\\TallowinTests\\CodePage\\${A}\\\\keep"},
-                 .regGone = {"HKCU\\Software\\TallowinTests\\CodePage\\${A}\\k"}, .selfDelete = 1});
-  // clang-format on
+  scenario::Run(
+      {.name = "a product in such folders is removed exactly",
+       .pages = scenario::kAll,
+       .tree = {I + "\\${C}\\${D}\\c.txt", I + "\\x.txt", K + "\\m.log", K + "\\keep.txt",
+                I + "\\${A}.tmp", I + "\\${A}${A}.tmp", "data\\${C}\\${D}\\f.txt",
+                "data\\keep.txt"},
+       .registry = {"HKCU\\Software\\TallowinTests\\CodePage\\${A}\\k\\\\v",
+                    "HKCU\\Software\\TallowinTests\\CodePage\\${A}\\\\keep"},
+       .files = {".\\${C}\\${D}|c.txt", "${I}|x.txt"},
+       .folders = {"2|${T}\\data\\${C}\\${D}||f.txt"},
+       .patterns = {"${B}\\*.log", "${Q}.tmp"},
+       .keys = {"HKCU\\Software\\TallowinTests\\CodePage\\${A}\\k"},
+       .install = I,
+       .switches = "/Q",
+       .unquoted = true,
+       .kept = {K + "\\keep.txt", I + "\\${A}${A}.tmp", "data\\keep.txt"},
+       .gone = {I + "\\${C}", I + "\\x.txt", K + "\\m.log", I + "\\${A}.tmp", "data\\${C}"},
+       .regKept = {"HKCU\\Software\\TallowinTests\\CodePage\\${A}\\\\keep"},
+       .regGone = {"HKCU\\Software\\TallowinTests\\CodePage\\${A}\\k"},
+       .selfDelete = 1});
   // Without what it left, the program deletes itself and its folder.
-  // clang-format off
   scenario::Run({.name = "and then its folder",
-                 .pages = scenario::kAll, .tree = {I + "\\x.txt"}, .files = {"${I}|x.txt"},
-                 .install = I, .switches = "/Q", .unquoted = true, .gone = {I}, .selfDelete = 2});
-  // clang-format on
+                 .pages = scenario::kAll,
+                 .tree = {I + "\\x.txt"},
+                 .files = {"${I}|x.txt"},
+                 .install = I,
+                 .switches = "/Q",
+                 .unquoted = true,
+                 .gone = {I},
+                 .selfDelete = 2});
   // The path is held by characters: a folder whose name ends in a 0x5C byte is one folder,
   // and a user's link below it still stops the entry.
-  // clang-format off
   scenario::Run({.name = "a link below a folder ending in a backslash byte",
-                 .pages = scenario::kAll, .tree = {"${A}\\target\\x.txt", "${A}\\link=>target"},
+                 .pages = scenario::kAll,
+                 .tree = {"${A}\\target\\x.txt", "${A}\\link=>target"},
                  .files = {"${T}\\${A}\\link|x.txt", "${T}\\${A}\\target|x.txt"},
-                 .switches = "/S /X", .exit = 1603, .gone = {"${A}\\target\\x.txt"},
+                 .switches = "/S /X",
+                 .exit = 1603,
+                 .gone = {"${A}\\target\\x.txt"},
                  .log = {"link ${T}\\${A}\\link\\x.txt"}});
-  // clang-format on
 }
 
 TEST(WholeRun, Wildcards) {
@@ -312,7 +336,8 @@ TEST(WholeRun, Wildcards) {
                     "..\\inst\\..\\prot\\*.log", "..\\PrOt\\*.*", "..\\.\\prot..\\*.log",
                     "#InstallDir#\\..\\prot\\*.log", "..\\*.tmp"}, .protect = "prot",
        .switches = "/X", .kept = {"prot\\marker.log", "prot\\deep\\inner.log", "prot\\two.tmp"},
-       .gone = {"a-sib", "z-sib"}}, {.name = "the same route to an unprotected folder",
+       .gone = {"a-sib", "z-sib"}},
+      {.name = "the same route to an unprotected folder",
        .tree = {"open\\marker.log"}, .patterns = {"../inst\\..\\open./*.log"}, .switches = "/X",
        .gone = {"open"}},
       // Cut at 259 characters the second text would end in "*???...", matching every file.
@@ -325,8 +350,10 @@ TEST(WholeRun, Wildcards) {
        .tree = {"inst\\x.html", "inst\\y.htm", "inst\\sub\\Z.HTM", "inst\\sub\\long name.htmlx",
                 "inst\\keep.txt", "inst\\readme", "inst\\readme.txt", "inst\\readmefirst"},
        .patterns = {"*.htm", "readme.*"}, .switches = "/S /X",
-       .kept = {"inst\\x.html", "inst\\sub\\long name.htmlx", "inst\\keep.txt", "inst\\readmefirst"},
-       .gone = {"inst\\y.htm", "inst\\sub\\Z.HTM", "inst\\readme", "inst\\readme.txt"}}, };
+       .kept = {"inst\\x.html", "inst\\sub\\long name.htmlx", "inst\\keep.txt",
+                "inst\\readmefirst"},
+       .gone = {"inst\\y.htm", "inst\\sub\\Z.HTM", "inst\\readme", "inst\\readme.txt"}},
+  };
   // clang-format on
   for (const Row &row : rows) scenario::Run(row);
 }
@@ -368,7 +395,8 @@ TEST(WholeRun, FolderEntries) {
                    "0|${T}/inst/../protected||", "0|${T}\\INST\\..\\PROTECTED\\||",
                    "0|${T}\\inst\\..\\protected.||a.lnk", "0|${short:protected}||"},
        .protect = "protected", .switches = "/X", .kept = {"protected"},
-       .gone = {"protected\\a.lnk", "protected\\sub", "open"}}, };
+       .gone = {"protected\\a.lnk", "protected\\sub", "open"}},
+  };
   // clang-format on
   for (const Row &row : rows) scenario::Run(row);
 }
@@ -381,7 +409,8 @@ TEST(WholeRun, FilesAndTheirQuestions) {
   const Row rows[] = {
       {.name = "plain files go unless held",
        .tree = {"inst\\free.dat", "inst\\readonly.dat|ro", "inst\\held.dat|held",
-                "inst\\heldro.dat|ro,held", "inst\\writer.dat|writer", "inst\\nodelete.dat|nodelete",
+                "inst\\heldro.dat|ro,held", "inst\\writer.dat|writer",
+                "inst\\nodelete.dat|nodelete",
                 "inst\\reader.dat|reader", "inst\\sub\\", "inst\\folder.dll\\"},
        .registry = {"shared:${I}\\folder.dll=2"},
        .files = {".\\sub||checkInUse", ".|free.dat|checkInUse", ".|readonly.dat|checkInUse",
@@ -404,19 +433,24 @@ TEST(WholeRun, FilesAndTheirQuestions) {
        .tree = {"inst\\oneno.dll", "inst\\zero.dll", "inst\\novalue.dll", "inst\\short.dll",
                 "inst\\empty.dll", "inst\\held3.dll|held", "inst\\held1.dll|held",
                 "inst\\heldnone.dll|held"},
-       .registry = {"shared:${I}\\oneno.dll=1", "shared:${I}\\zero.dll=0", "shared:${I}\\short.dll=x0500",
-                    "shared:${I}\\empty.dll=x", "shared:${I}\\held3.dll=3", "shared:${I}\\held1.dll=1"},
+       .registry = {"shared:${I}\\oneno.dll=1", "shared:${I}\\zero.dll=0",
+                    "shared:${I}\\short.dll=x0500",
+                    "shared:${I}\\empty.dll=x", "shared:${I}\\held3.dll=3",
+                    "shared:${I}\\held1.dll=1"},
        .files = {".|oneno.dll|shared", ".|zero.dll|shared", ".|novalue.dll|shared",
                  ".|short.dll|shared", ".|empty.dll|shared", ".|held3.dll|shared,font,selfRegister",
                  ".|held1.dll|shared,font,selfRegister", ".|heldnone.dll|shared,font,selfRegister"},
        .switches = "/X",
-       .answers = {{"${I}\\oneno.dll", IDNO}, {"${I}\\empty.dll", IDNO}, {"<10>", IDYES}, {"<10>", IDYES}},
+       .answers = {{"${I}\\oneno.dll", IDNO}, {"${I}\\empty.dll", IDNO}, {"<10>", IDYES},
+                   {"<10>", IDYES}},
        .kept = {"inst\\oneno.dll", "inst\\short.dll", "inst\\empty.dll", "inst\\held3.dll",
                 "inst\\held1.dll", "inst\\heldnone.dll"},
        .gone = {"inst\\zero.dll", "inst\\novalue.dll"},
-       .regKept = {"shared:${I}\\oneno.dll=0", "shared:${I}\\short.dll=x0400", "shared:${I}\\empty.dll=x",
+       .regKept = {"shared:${I}\\oneno.dll=0", "shared:${I}\\short.dll=x0400",
+                   "shared:${I}\\empty.dll=x",
                    "shared:${I}\\held3.dll=2", "shared:${I}\\held1.dll=1"},
-       .regGone = {"shared:${I}\\zero.dll", "shared:${I}\\novalue.dll", "shared:${I}\\heldnone.dll"},
+       .regGone = {"shared:${I}\\zero.dll", "shared:${I}\\novalue.dll",
+                   "shared:${I}\\heldnone.dll"},
        .dialogs = {"<10> ${I}\\empty.dll", "<10> ${I}\\novalue.dll", "<10> ${I}\\zero.dll",
                    "<10> ${I}\\oneno.dll"}},
       // Handled last first: a file that is no library, the library (unregistered), the font,
@@ -424,13 +458,15 @@ TEST(WholeRun, FilesAndTheirQuestions) {
       {.name = "the prompt decides for read-only files unless font or self-registering",
        .tree = {"inst\\a.txt|ro", "inst\\b.txt|ro", "inst\\c.txt|ro", "inst\\d.txt|ro",
                 "inst\\f.fon|ro", "inst\\probe.dll|copy:selfreg_probe.dll,ro", "inst\\text.dll"},
-       .files = {".|a.txt", ".|b.txt", ".|c.txt", ".|d.txt", ".|f.fon|font", ".|probe.dll|selfRegister",
+       .files = {".|a.txt", ".|b.txt", ".|c.txt", ".|d.txt", ".|f.fon|font",
+                 ".|probe.dll|selfRegister",
                  ".|text.dll|selfRegister"}, .switches = "/X",
        .answers = {{"${I}\\d.txt", IDC_PROMPT_YES}, {"${I}\\c.txt", IDNO},
                    {"${I}\\b.txt", IDC_PROMPT_NO_ALL}},
        .kept = {"inst\\probe.dll.unregistered", "inst\\a.txt", "inst\\b.txt", "inst\\c.txt"},
        .gone = {"inst\\probe.dll", "inst\\text.dll", "inst\\f.fon", "inst\\d.txt"},
-       .dialogs = {"<9> ${I}\\d.txt", "<9> ${I}\\c.txt", "<9> ${I}\\b.txt"}}, {.name = "yes to all",
+       .dialogs = {"<9> ${I}\\d.txt", "<9> ${I}\\c.txt", "<9> ${I}\\b.txt"}},
+      {.name = "yes to all",
        .tree = {"inst\\a.txt|ro", "inst\\b.txt|ro", "inst\\c.txt|ro"},
        .files = {".|a.txt", ".|b.txt", ".|c.txt"}, .switches = "/X",
        .answers = {{"<9>", IDC_PROMPT_YES_ALL}},
@@ -439,7 +475,8 @@ TEST(WholeRun, FilesAndTheirQuestions) {
       {.name = "folders relative to the install folder or absolute",
        .tree = {"inst\\x.dll", "inst\\sub\\y.dll", "other\\z.dll", "other\\w.dll"},
        .files = {".sub|x.dll", ".\\sub|y.dll", "${T}\\other|z.dll", "${T}\\other\\|w.dll"},
-       .switches = "/S /X", .gone = {"inst\\x.dll", "inst\\sub\\y.dll", "other"}}, };
+       .switches = "/S /X", .gone = {"inst\\x.dll", "inst\\sub\\y.dll", "other"}},
+  };
   // clang-format on
   for (const Row &row : rows) scenario::Run(row);
 }
@@ -489,12 +526,14 @@ TEST(WholeRun, Registry) {
       // the link, and each entry fails the run.
       {.name = "link keys are left and nothing behind them is touched",
        .registry = Keys({"Target\\Inner\\\\v", "Target\\\\v", "Tree\\Before\\\\v", "Tree\\Z\\\\v",
-                         "Tree\\Link=>\\Registry\\User\\${SID}\\Software\\TallowinTests\\R\\Target"}),
+                         "Tree\\Link=>\\Registry\\User\\${SID}\\Software\\TallowinTests\\R"
+                         "\\Target"}),
        .keys = Keys({"Tree\\Link\\Inner", "Tree\\Link\\\\v", "Tree"}), .switches = "/S /X",
        .exit = 1603,
        .regKept = Keys({"Target\\Inner\\\\v", "Target\\\\v", "Tree\\Z", "Tree\\Link"}),
        .regGone = Keys({"Tree\\Before"}),
-       .log = {"link " + R + "Tree\\Link\\Inner", "link " + R + "Tree\\Link\\\\v", "link " + R + "Tree"}},
+       .log = {"link " + R + "Tree\\Link\\Inner", "link " + R + "Tree\\Link\\\\v",
+               "link " + R + "Tree"}},
   };
   // clang-format on
   for (const Row &row : rows) scenario::Run(row);
@@ -505,11 +544,11 @@ TEST(WholeRun, Registry) {
 // its sleep) or not.
 TEST(WholeRun, PreRemovalProgram) {
   const std::string program = "inst\\Product Tools\\pre removal.exe|copy:preremoval_probe.exe";
-  // clang-format off
   const Row rows[] = {
-      {.name = "waited for, with its arguments", .tree = {program}, .options = R"({"wait": true,
-                      "preRemoval": "\"#InstallDir#\\Product Tools\\pre removal.exe\" one \"two words\""})",
-       // clang-format on
+      {.name = "waited for, with its arguments",
+       .tree = {program},
+       .options = R"({"wait": true, "preRemoval": )"
+                  R"("\"#InstallDir#\\Product Tools\\pre removal.exe\" one \"two words\""})",
        .probe = "1500 0",
        .switches = "/S",
        .selfDelete = 1,
@@ -552,9 +591,11 @@ TEST(WholeRun, SelfDeletion) {
   const Row rows[] = {
       {.name = "the program and its folder", .tree = {"${P}\\A\\", "${P}\\A&B 100\\"},
        .install = odd, .switches = "/S", .kept = {"${P}\\A", "${P}\\A&B 100"}, .gone = {odd},
-       .selfDelete = 2}, {.name = "the program only, when its folder holds more",
+       .selfDelete = 2},
+      {.name = "the program only, when its folder holds more",
        .tree = {odd + "\\leftover.txt"}, .install = odd, .switches = "/S",
-       .kept = {odd + "\\leftover.txt"}, .selfDelete = 1}, {.name = "the vendor's folder and key",
+       .kept = {odd + "\\leftover.txt"}, .selfDelete = 1},
+      {.name = "the vendor's folder and key",
        .tree = {"${P}\\TallowinVendorA\\"},
        .registry = {"HKLM\\Software\\TallowinTests\\VendorA\\Product\\\\v"},
        .folders = {"1|${I}||"}, .keys = {"HKLM\\Software\\TallowinTests\\VendorA\\Product",
@@ -571,7 +612,8 @@ TEST(WholeRun, SelfDeletion) {
        .install = "${P}\\TallowinVendorB\\Product", .switches = "/S",
        .kept = {"${P}\\TallowinVendorB\\Other\\other.exe"},
        .gone = {"${P}\\TallowinVendorB\\Product"},
-       .regKept = {"HKLM\\Software\\TallowinTests\\VendorB\\Other\\\\v"}, .selfDelete = 2}, };
+       .regKept = {"HKLM\\Software\\TallowinTests\\VendorB\\Other\\\\v"}, .selfDelete = 2},
+  };
   // clang-format on
   for (const Row &row : rows) scenario::Run(row);
 }

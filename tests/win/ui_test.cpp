@@ -90,21 +90,7 @@ TEST_F(UiTest, HiddenMainWindowOwnsAProgressDialogThatCannotBeClosedAndShowsProg
   DestroyWindow(g.progressDialog);
   g.progressDialog = g.progressBar = nullptr;
 
-  // Without a bar the position is still kept: clamped, and pumped for only on a change.
-  const struct {
-    DWORD value;
-    bool pumped;
-    DWORD pos;
-  } steps[] = {{250, true, 100}, {100, false, 100}, {0xFFFFFFFFu, false, 100}, {37, true, 37}};
   MSG msg;
-  for (const auto &s : steps) {
-    // A posted thread message stays queued unless the call pumps.
-    ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_APP, 0, 0));
-    SetProgress(s.value);
-    EXPECT_EQ(s.pumped, !PeekMessageA(&msg, nullptr, WM_APP, WM_APP, PM_REMOVE)) << s.value;
-    EXPECT_EQ(s.pos, g.progressPos) << s.value;
-  }
-
   // A quit message taken by the pump is dropped; closing the main window still ends, on the
   // quit message of its destruction, and leaves nothing queued.
   PostQuitMessage(5);
