@@ -604,7 +604,7 @@ TEST(WholeRun, SelfDeletion) {
        .gone = {"${P}\\TallowinVendorA"}, .regGone = {"HKLM\\Software\\TallowinTests\\VendorA"},
        .log = {"scheduled-self-delete ${P}\\TallowinVendorA"}, .selfDelete = 2},
       {.name = "not when another product is there",
-       .tree = {"${P}\\TallowinVendorB\\Other\\other.exe"},
+       .tree = {"${P}\\TallowinVendorB\\", "${P}\\TallowinVendorB\\Other\\other.exe"},
        .registry = {"HKLM\\Software\\TallowinTests\\VendorB\\Product\\\\v",
                     "HKLM\\Software\\TallowinTests\\VendorB\\Other\\\\v"}, .folders = {"1|${I}||"},
        .keys = {"HKLM\\Software\\TallowinTests\\VendorB\\Product",

@@ -474,8 +474,11 @@ void Run(const Row &row) {
   }
   for (const std::string &link : links) testenv::RemoveFolderLink(link);
   // What the row made outside its folder.
-  for (const std::string &item : row.tree)
-    if (v.Fill(item).find(':') == 1) testenv::RemoveTree(v.Path(item.substr(0, item.find('|'))));
+  for (const std::string &item : row.tree) {
+    std::string path = v.Path(item.substr(0, item.find('|')));
+    StripBackslash(&path[0]);
+    if (v.Fill(item).find(':') == 1) testenv::RemoveTree(path.c_str());
+  }
   if (v.I.compare(0, v.T.size(), v.T) != 0) testenv::RemoveTree(Acp(v.I));
   for (const std::string &key : linkKeys) DeleteLinkKeys(HKEY_CURRENT_USER, key);
   testenv::DeleteRegTree(HKEY_CURRENT_USER, kTestKey);
