@@ -6,7 +6,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/run.h"
 #include "data/data.h"
 #include "paths/paths.h"
 #include "support/program_run.h"
