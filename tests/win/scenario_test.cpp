@@ -417,7 +417,7 @@ TEST(WholeRun, FilesAndTheirQuestions) {
                  ".|held.dat", ".|heldro.dat", ".|writer.dat", ".|nodelete.dat|checkInUse",
                  ".|reader.dat|checkInUse", ".|folder.dll|checkInUse,shared,selfRegister"},
        .switches = "/X", .answers = {{"<9>", IDC_PROMPT_NO}},
-       .kept = {"inst\\readonly.dat", "inst\\held.dat", "inst\\heldro.dat", "inst\\writer.dat",
+       .kept = {"inst\\readonly.dat|ro", "inst\\held.dat", "inst\\heldro.dat|ro", "inst\\writer.dat",
                 "inst\\nodelete.dat", "inst\\folder.dll"},
        .gone = {"inst\\free.dat", "inst\\reader.dat", "inst\\sub"},
        .regKept = {"shared:${I}\\folder.dll=2"}, .log = {"not-a-file ${I}\\folder.dll"},

@@ -438,8 +438,12 @@ void Run(const Row &row) {
   if (row.selfDelete) {
     EXPECT_EQ(row.selfDelete < 0, testenv::PathExists(exe)) << "self-deletion";
   }
-  for (const std::string &k : row.kept)
-    EXPECT_TRUE(testenv::PathExists(v.Path(k.substr(0, k.find('|'))))) << k << " was removed";
+  for (const std::string &k : row.kept) {
+    const DWORD attributes = GetFileAttributesA(v.Path(k.substr(0, k.find('|'))).c_str());
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes) << k << " was removed";
+    // "|ro": still read-only, whatever the run did to look at it.
+    EXPECT_TRUE(k.find("|ro") == std::string::npos || (attributes & FILE_ATTRIBUTE_READONLY)) << k;
+  }
   for (const std::string &k : row.gone)
     EXPECT_FALSE(testenv::PathExists(v.Path(k))) << k << " is still there";
   for (const std::string &r : row.regKept) EXPECT_TRUE(RegistryHolds(r, v)) << r << " is not there";
