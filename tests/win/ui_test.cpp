@@ -1,5 +1,5 @@
-// The user interface against the real window manager: the manifest, the progress dialog and
-// its bar, the file prompt, the main window and the message pumps.
+// The user interface against the real window manager: the progress dialog and its bar, the
+// file prompt, the main window and the message pumps.
 #include "ui/ui.h"
 
 #include <windows.h>
@@ -19,23 +19,6 @@
 namespace {
 
 using testenv::StubResources;
-
-// The bytes of a resource in US English; empty when there is none.
-std::string Resource(LPCSTR type, int id) {
-  HRSRC found = FindResourceExA(StubResources(), type, MAKEINTRESOURCEA(id),
-                                MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
-  HGLOBAL loaded = found ? LoadResource(StubResources(), found) : nullptr;
-  const char *data = loaded ? static_cast<const char *>(LockResource(loaded)) : nullptr;
-  return data ? std::string(data, SizeofResource(StubResources(), found)) : std::string();
-}
-
-TEST(UiResources, ManifestAsksForAdministratorAndCommonControls6) {
-  ASSERT_TRUE(StubResources());
-  std::string text = Resource(MAKEINTRESOURCEA(24), 1);
-  for (const char *part : {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
-                           "level=\"requireAdministrator\""})
-    EXPECT_NE(std::string::npos, text.find(part)) << part << "\n" << text;
-}
 
 // Each case starts from a clean run state with the sixteen standard messages and the
 // program's resources.
@@ -66,7 +49,6 @@ std::string TextOf(const winui::WindowInfo &window, int id) {
 }
 
 TEST_F(UiTest, HiddenMainWindowOwnsAProgressDialogThatCannotBeClosedAndShowsProgress) {
-  g.fileCount = 3, g.folderCount = 2, g.registryCount = 4;
   ASSERT_TRUE(RegisterMainWindowClass() && CreateMainWindow());
   EXPECT_FALSE(IsWindowVisible(g.mainWindow));
   EXPECT_EQ("<0>", winui::ReadWindow(g.mainWindow).caption);
@@ -77,7 +59,6 @@ TEST_F(UiTest, HiddenMainWindowOwnsAProgressDialogThatCannotBeClosedAndShowsProg
   CreateProgressDialog();
   ASSERT_TRUE(g.progressDialog);
   EXPECT_EQ(GetDlgItem(g.progressDialog, IDC_PROGRESS_BAR), g.progressBar);
-  EXPECT_EQ(2u * 3 + 2 * 2 + 4, g.progressTotal);
   EXPECT_EQ(g.mainWindow, GetWindow(g.progressDialog, GW_OWNER));
   winui::WindowInfo info = winui::ReadWindow(g.progressDialog);
   EXPECT_TRUE(info.visible);
@@ -109,21 +90,7 @@ TEST_F(UiTest, HiddenMainWindowOwnsAProgressDialogThatCannotBeClosedAndShowsProg
   DestroyWindow(g.progressDialog);
   g.progressDialog = g.progressBar = nullptr;
 
-  // Without a bar the position is still kept: clamped, and pumped for only on a change.
-  const struct {
-    DWORD value;
-    bool pumped;
-    DWORD pos;
-  } steps[] = {{250, true, 100}, {100, false, 100}, {0xFFFFFFFFu, false, 100}, {37, true, 37}};
   MSG msg;
-  for (const auto &s : steps) {
-    // A posted thread message stays queued unless the call pumps.
-    ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_APP, 0, 0));
-    SetProgress(s.value);
-    EXPECT_EQ(s.pumped, !PeekMessageA(&msg, nullptr, WM_APP, WM_APP, PM_REMOVE)) << s.value;
-    EXPECT_EQ(s.pos, g.progressPos) << s.value;
-  }
-
   // A quit message taken by the pump is dropped; closing the main window still ends, on the
   // quit message of its destruction, and leaves nothing queued.
   PostQuitMessage(5);

@@ -108,23 +108,6 @@ std::vector<std::string> ReadLines(const std::string &path) {
   return lines;
 }
 
-PassLog::PassLog(const std::string &path) : path_(path) {
-  DeleteFileA(path.c_str());
-  lstrcpynA(g.logPath, path.c_str(), sizeof g.logPath);
-  OpenRunLog("");
-}
-
-PassLog::~PassLog() {
-  if (g.log) FinishRun(0);
-}
-
-std::vector<std::string> PassLog::Outcomes() {
-  if (g.log) FinishRun(0);
-  std::vector<std::string> lines = ReadLines(path_);
-  if (lines.size() < 4) return {};
-  return std::vector<std::string>(lines.begin() + 3, lines.end() - 1);
-}
-
 bool MakeTree(const std::string &root, const std::vector<std::string> &names) {
   for (const std::string &name : names) {
     const std::string path = root + "\\" + name;
@@ -156,14 +139,6 @@ void ReleaseRunState() {
   ResetRunState();
 }
 
-DWORD WriteBlockFile(const std::string &path, const std::vector<uint8_t> &block,
-                     DWORD prefixBytes) {
-  std::vector<uint8_t> bytes(prefixBytes, 0xCC);
-  bytes.insert(bytes.end(), block.begin(), block.end());
-  WriteBytes(path, bytes);
-  return prefixBytes;
-}
-
 std::vector<std::string> StandardMessages() {
   std::vector<std::string> m;
   for (int i = 0; i < 16; ++i)
@@ -172,8 +147,9 @@ std::vector<std::string> StandardMessages() {
 }
 
 RunState::~RunState() {
-  Clear();  // the test's own lists and texts are not the allocator's to free
-  if (!patterns_.empty()) g.patterns = nullptr;
+  // The test's own lists and texts are not the allocator's to free.
+  g.files = nullptr;
+  g.fileCount = 0;
   if (!messageSlots_.empty()) g.messages = nullptr;
   ReleaseRunState();
 }
@@ -189,39 +165,11 @@ std::string RunState::File(const std::string &folder, const std::string &name,
   return folder + "\\" + name;
 }
 
-FolderEntry &RunState::Folder(DWORD levels, const std::string &folder, const std::string &second,
-                              const std::string &name) {
-  return folders_.Add({levels, Text(folder), Text(second), Text(name)}, &g.folders, &g.folderCount);
-}
-
-RegistryEntry &RunState::Registry(HKEY root, const std::string &path) {
-  const DWORD key = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(root));
-  return registry_.Add({key, Text(path), FALSE}, &g.registryEntries, &g.registryCount);
-}
-
-void RunState::Patterns(const std::vector<std::string> &texts) {
-  patterns_.clear();
-  for (const auto &text : texts) patterns_ += text + '\0';
-  patterns_ += '\0';
-  g.patterns = &patterns_[0];
-  g.patternsLength = static_cast<DWORD>(patterns_.size());
-}
-
 void RunState::Messages(const std::vector<std::string> &texts) {
   messageSlots_.clear();
   for (const std::string &text : texts) messageSlots_.push_back(Text(text));
   messageSlots_.push_back(nullptr);
   g.messages = messageSlots_.data();
-}
-
-void RunState::Clear() {
-  files_ = {};
-  folders_ = {};
-  registry_ = {};
-  g.files = nullptr;
-  g.folders = nullptr;
-  g.registryEntries = nullptr;
-  g.fileCount = g.folderCount = g.registryCount = 0;
 }
 
 bool InstallStubRaw(const std::string &exePath, const std::vector<uint8_t> &blockBytes) {

@@ -81,8 +81,8 @@ void PrepareRunState(const std::string &installDir);
 /// Releases what PrepareRunState and a test's reading left in the run state.
 void ReleaseRunState();
 
-/// A prepared run state whose lists and messages the test gives: each call adds to a list
-/// (or replaces the messages or patterns) and points the run state at it. The texts and
+/// A prepared run state whose files and messages the test gives: each file adds to the list
+/// (the messages replace the table) and points the run state at it. The texts and
 /// entries are the test's own and stay in place; they are taken out of the run state
 /// again before it is released.
 class RunState {
@@ -94,13 +94,7 @@ class RunState {
 
   /// Returns the entry's full path as the file pass builds it from an absolute folder.
   std::string File(const std::string &folder, const std::string &name, unsigned char flags = 0);
-  FolderEntry &Folder(DWORD levels, const std::string &folder, const std::string &second = "",
-                      const std::string &name = "");
-  RegistryEntry &Registry(HKEY root, const std::string &path);
-  void Patterns(const std::vector<std::string> &texts);
   void Messages(const std::vector<std::string> &texts);
-  /// Empties the lists (the messages stay).
-  void Clear();
 
  private:
   // The entries, and the pointers to them that the run state's list is.
@@ -119,30 +113,8 @@ class RunState {
   char *Text(const std::string &text);
   std::deque<std::string> texts_;
   List<FileEntry> files_;
-  List<FolderEntry> folders_;
-  List<RegistryEntry> registry_;
   std::vector<char *> messageSlots_;
-  std::string patterns_;
 };
-
-/// A run log at `path` (made anew) that the passes run meanwhile write to, as with /LOG.
-class PassLog {
- public:
-  explicit PassLog(const std::string &path);
-  ~PassLog();
-  PassLog(const PassLog &) = delete;
-  PassLog &operator=(const PassLog &) = delete;
-  /// Closes the log; its lines between the header and the exit line.
-  std::vector<std::string> Outcomes();
-
- private:
-  std::string path_;
-};
-
-/// Writes `block` bytes to `path` behind `prefixBytes` bytes of filler; returns the
-/// block's offset.
-DWORD WriteBlockFile(const std::string &path, const std::vector<uint8_t> &block,
-                     DWORD prefixBytes = 16);
 
 /// A sixteen-message table whose texts name their numbers in brackets, so that none is a
 /// part of another ("<0>" ... "<15>"); messages 7 to 10 carry " %s".
@@ -164,22 +136,10 @@ inline bool SetRegString(HKEY root, const std::string &key, const std::string &n
                          const std::string &value) {
   return SetRegValue(root, key, name, REG_SZ, value.c_str(), DWORD(value.size() + 1));
 }
-inline bool SetRegDword(HKEY root, const std::string &key, const std::string &name, DWORD value) {
-  return SetRegValue(root, key, name, REG_DWORD, &value, sizeof value);
-}
-inline bool SetRegBinary(HKEY root, const std::string &key, const std::string &name,
-                         const std::vector<uint8_t> &data) {
-  return SetRegValue(root, key, name, REG_BINARY, data.data(), DWORD(data.size()));
-}
 bool RegKeyExists(HKEY root, const std::string &key);
 inline bool RegValueExists(HKEY root, const std::string &key, const std::string &name) {
   return RegGetValueA(root, key.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, nullptr, nullptr,
                       nullptr) == ERROR_SUCCESS;
-}
-inline bool GetRegDword(HKEY root, const std::string &key, const std::string &name, DWORD *value) {
-  DWORD size = sizeof *value;
-  return RegGetValueA(root, key.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr, value, &size) ==
-         ERROR_SUCCESS;
 }
 inline void DeleteRegTree(HKEY root, const std::string &key) { RegDeleteTreeA(root, key.c_str()); }
 
@@ -188,10 +148,6 @@ inline std::string CurrentFolder() {
   char buffer[MAX_PATH];
   DWORD n = GetCurrentDirectoryA(MAX_PATH, buffer);
   return std::string(buffer, n < MAX_PATH ? n : 0);
-}
-/// True when the current folder is `folder`, in any letter case.
-inline bool IsCurrentFolder(const std::string &folder) {
-  return lstrcmpiA(CurrentFolder().c_str(), folder.c_str()) == 0;
 }
 
 /// Makes `link` a symbolic link to the folder `relativeTarget` through the host's ln

@@ -1,0 +1,496 @@
+#include "support/scenario.h"
+
+#include <gtest/gtest.h>
+// After windows.h, which it needs.
+#include <sddl.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "data/data.h"
+#include "manifest.h"
+#include "paths/paths.h"
+#include "support/program_run.h"
+#include "support/testenv.h"
+
+namespace scenario {
+
+void World::Release() {
+  for (HANDLE h : holds) CloseHandle(h);
+  holds.clear();
+}
+
+namespace {
+
+const char kShared[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+const char kTestKey[] = "Software\\TallowinTests";
+const char kPending[] = "System\\CurrentControlSet\\Control\\Session Manager";
+
+unsigned CurrentPage() {
+  const UINT acp = GetACP();
+  return acp == 932 ? k932 : acp == 950 ? k950 : k1252;
+}
+
+std::wstring Wide(const std::string &utf8) {
+  std::wstring wide(utf8.size() + 1, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], (int)wide.size());
+  return wide.c_str();
+}
+
+std::string Acp(const std::string &utf8) {
+  const std::wstring wide = Wide(utf8);
+  std::string out(wide.size() * 2 + 1, '\0');
+  out.resize(
+      WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &out[0], (int)out.size(), nullptr, nullptr));
+  return out.c_str();
+}
+
+std::string Utf8(const wchar_t *wide) {
+  char out[64];
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, sizeof out, nullptr, nullptr);
+  return out;
+}
+
+// The row's variables, each given in UTF-8.
+struct Vars {
+  std::string T, I, W, P, names[4], Q, SID;
+
+  explicit Vars(const std::string &folder, const std::string &install) : T(folder) {
+    char windows[MAX_PATH];
+    W = std::string(windows, GetWindowsDirectoryA(windows, MAX_PATH));
+    ExpandEnvironmentStringsA("%ProgramFiles%", windows, MAX_PATH);
+    P = windows;
+    const unsigned page = CurrentPage();
+    const wchar_t *n = page == k932   ? L"\u30bd\u8868\u80fd\u4e88"
+                       : page == k950 ? L"\u8a31\u529f\u84cb\u9910"
+                                      : L"D\u00e9\u00e8s\u00eaz\u00eb\u00ef";
+    const int width = page == k1252 ? 2 : 1;  // characters in one name
+    for (int i = 0; i < 4; ++i) names[i] = Utf8(std::wstring(n + i * width, width).c_str());
+    Q = page == k1252 ? "??" : "?";
+    HANDLE token;
+    BYTE user[256];
+    DWORD size = 0;
+    char *sid = nullptr;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+      if (GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+          ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(user)->User.Sid, &sid))
+        SID = sid;
+      LocalFree(sid);
+      CloseHandle(token);
+    }
+    I = Absolute(Fill(install));
+  }
+  // `text` with its variables put in; for JSON, the values escaped, and with `all` the rest
+  // of the text too.
+  std::string Fill(const std::string &text, bool json = false, bool all = true) const {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+      const size_t end = text.compare(i, 2, "${") == 0 ? text.find('}', i) : std::string::npos;
+      if (end == std::string::npos) {
+        const char c = text[i++];
+        out += json && all && (c == '\\' || c == '"') ? std::string("\\") + c : std::string(1, c);
+        continue;
+      }
+      const std::string name = text.substr(i + 2, end - i - 2);
+      std::string value = name == "T"     ? T
+                          : name == "I"   ? I
+                          : name == "W"   ? W
+                          : name == "P"   ? P
+                          : name == "Q"   ? Q
+                          : name == "SID" ? SID
+                                          : "";
+      if (name.size() == 1 && name[0] >= 'A' && name[0] <= 'D') value = names[name[0] - 'A'];
+      if (name.compare(0, 6, "short:") == 0) {
+        char shortPath[MAX_PATH] = "";
+        GetShortPathNameA((T + "\\" + name.substr(6)).c_str(), shortPath, MAX_PATH);
+        value = shortPath;
+      }
+      for (char c : value) out += json && c == '\\' ? std::string("\\\\") : std::string(1, c);
+      i = end + 1;
+    }
+    return out;
+  }
+  std::string Absolute(const std::string &path) const {
+    return path.size() > 1 && path[1] == ':' ? path : T + "\\" + path;
+  }
+  // A path below ${T}, or an absolute one, in the ANSI code page.
+  std::string Path(const std::string &path) const { return Acp(Absolute(Fill(path))); }
+};
+
+// A count as its value's bytes: a number as four bytes, "xHEX" as the bytes written.
+std::vector<uint8_t> CountBytes(const std::string &text) {
+  std::vector<uint8_t> bytes;
+  if (text[0] != 'x') {
+    const DWORD n = std::stoul(text);
+    return std::vector<uint8_t>((const uint8_t *)&n, (const uint8_t *)&n + 4);
+  }
+  for (size_t i = 1; i + 1 < text.size(); i += 2)
+    bytes.push_back((uint8_t)std::stoul(text.substr(i, 2), nullptr, 16));
+  return bytes;
+}
+
+std::vector<std::string> Split(const std::string &text, char by) {
+  std::vector<std::string> parts;
+  for (size_t at = 0;; at = text.find(by, at) + 1) {
+    parts.push_back(text.substr(at, text.find(by, at) - at));
+    if (text.find(by, at) == std::string::npos) return parts;
+  }
+}
+
+HKEY RootOf(const std::string &path, std::string *rest) {
+  *rest = path.substr(5);
+  return path.compare(0, 4, "HKLM") == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
+// The manifest of the row's lists; its block goes behind the stub.
+std::string ManifestJson(const Row &row, const Vars &v) {
+  std::string json = "{\"codePage\":" + std::to_string(GetACP()) + ",\"messages\":[";
+  for (const std::string &m : testenv::StandardMessages()) json += "\"" + m + "\",";
+  json.back() = ']';
+  auto list = [&](const char *name, const std::vector<std::string> &items, auto &&member) {
+    if (items.empty()) return;
+    json += std::string(",\"") + name + "\":[";
+    for (const std::string &item : items) json += member(item) + ",";
+    json.back() = ']';
+  };
+  auto text = [&](const std::string &t) { return "\"" + v.Fill(t, true) + "\""; };
+  list("files", row.files, [&](const std::string &item) {
+    const std::vector<std::string> p = Split(item, '|');
+    std::string flags;
+    if (p.size() > 2)
+      for (const std::string &f : Split(p[2], ',')) flags += (flags.empty() ? "" : ",") + text(f);
+    return "{\"folder\":" + text(p[0]) + ",\"name\":" + text(p[1]) + ",\"flags\":[" + flags + "]}";
+  });
+  list("folders", row.folders, [&](const std::string &item) {
+    const std::vector<std::string> p = Split(item, '|');
+    return "{\"levels\":" + p[0] + ",\"folder\":" + text(p[1]) + ",\"secondFolder\":" + text(p[2]) +
+           ",\"name\":" + text(p[3]) + "}";
+  });
+  list("patterns", row.patterns, text);
+  list("registry", row.keys, [&](std::string item) {
+    const bool ifEmpty = item.back() == '?';
+    if (ifEmpty) item.pop_back();
+    const size_t value = item.find("\\\\");
+    return "{\"root\":\"" + item.substr(0, 4) + "\",\"key\":" + text(item.substr(5, value - 5)) +
+           (value == std::string::npos ? "" : ",\"value\":" + text(item.substr(value + 2))) +
+           (ifEmpty ? ",\"ifEmpty\":true}" : "}");
+  });
+  if (!row.options.empty()) json += ",\"options\":" + v.Fill(row.options, true, false);
+  return json + "}";
+}
+
+bool MakeRegistry(std::string item, const Vars &v) {
+  item = v.Fill(item);
+  if (item.compare(0, 7, "shared:") == 0) {
+    const size_t eq = item.rfind('=');
+    const std::vector<uint8_t> bytes = CountBytes(item.substr(eq + 1));
+    return testenv::SetRegValue(HKEY_LOCAL_MACHINE, kShared, Acp(item.substr(7, eq - 7)),
+                                bytes.size() == 4 ? REG_DWORD : REG_BINARY, bytes.data(),
+                                DWORD(bytes.size()));
+  }
+  std::string path;
+  HKEY root = RootOf(item, &path);
+  const size_t link = path.find("=>");
+  if (link != std::string::npos) {
+    HKEY key;
+    if (RegCreateKeyExA(root, Acp(path.substr(0, link)).c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                        KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &key, nullptr))
+      return false;
+    const std::wstring target = Wide(path.substr(link + 2));
+    RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, (const BYTE *)target.c_str(),
+                   DWORD(target.size() * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return true;
+  }
+  const size_t value = path.find("\\\\");
+  HKEY key;
+  if (RegCreateKeyW(root, Wide(path.substr(0, value)).c_str(), &key)) return false;
+  if (value != std::string::npos)
+    RegSetValueExW(key, Wide(path.substr(value + 2)).c_str(), 0, REG_SZ, (const BYTE *)L"1", 4);
+  RegCloseKey(key);
+  return true;
+}
+
+// A key ("HKCU\\key"), a value ("HKCU\\key\\\\value") or a count ("shared:PATH=COUNT", or
+// "shared:PATH" for the value alone): true when it is there as written.
+bool RegistryHolds(std::string item, const Vars &v) {
+  item = v.Fill(item);
+  if (item.compare(0, 7, "shared:") == 0) {
+    const size_t eq = item.rfind('=');
+    const std::string name = Acp(item.substr(7, eq == std::string::npos ? eq : eq - 7));
+    BYTE data[16];
+    DWORD size = sizeof data;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, kShared, name.c_str(), RRF_RT_ANY, nullptr, data, &size))
+      return false;
+    return eq == std::string::npos ||
+           CountBytes(item.substr(eq + 1)) == std::vector<uint8_t>(data, data + size);
+  }
+  std::string path;
+  HKEY root = RootOf(item, &path);
+  const size_t value = path.find("\\\\");
+  if (value == std::string::npos) return testenv::RegKeyExists(root, Acp(path));
+  return testenv::RegValueExists(root, Acp(path.substr(0, value)), Acp(path.substr(value + 2)));
+}
+
+void DeleteLinkKeys(HKEY root, const std::string &path) {
+  HKEY key;
+  if (RegOpenKeyExA(root, path.c_str(), REG_OPTION_OPEN_LINK, DELETE, &key) == ERROR_SUCCESS) {
+    RegDeleteKeyA(key, "");
+    RegCloseKey(key);
+  }
+}
+
+// Everything the rows may change: the tree below `folder`, the test keys, the shared counts
+// and the restart list.
+std::string Snapshot(const std::string &folder) {
+  std::string s;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+    const std::string name = found.cFileName, full = folder + "\\" + name;
+    if (name == "." || name == "..") continue;
+    std::vector<uint8_t> bytes;
+    testenv::ReadBytes(full, &bytes);
+    unsigned long long hash = 14695981039346656037ull;
+    for (uint8_t b : bytes) hash = (hash ^ b) * 1099511628211ull;
+    s += full + " " + std::to_string(found.dwFileAttributes) + " " + std::to_string(hash) + "\n";
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      s += Snapshot(full);
+  }
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  return s;
+}
+
+std::string RegistrySnapshot(HKEY root, const std::string &path) {
+  HKEY key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
+  std::string s = path + "\n";
+  char name[16384];
+  BYTE data[8192];
+  for (DWORD i = 0;; ++i) {
+    DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
+    if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize)) break;
+    s += " " + std::string(name, nameSize) + "=" + std::to_string(type) + ":" +
+         std::string((char *)data, dataSize) + "\n";
+  }
+  std::vector<std::string> children;
+  for (DWORD i = 0;; ++i) {
+    DWORD nameSize = sizeof name;
+    if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr)) break;
+    children.push_back(path + "\\" + std::string(name, nameSize));
+  }
+  RegCloseKey(key);
+  for (const std::string &child : children) s += RegistrySnapshot(root, child);
+  return s;
+}
+
+std::string Machine(const std::string &folder) {
+  return Snapshot(folder) + RegistrySnapshot(HKEY_CURRENT_USER, kTestKey) +
+         RegistrySnapshot(HKEY_LOCAL_MACHINE, kShared) +
+         RegistrySnapshot(HKEY_LOCAL_MACHINE, kPending);
+}
+
+// The preview's lines as the run logs them between its header and its exit line; what only
+// the preview tells goes.
+std::vector<std::string> AsRunLogs(const std::vector<std::string> &preview) {
+  std::vector<std::string> out;
+  for (size_t i = 2; i < preview.size(); ++i) {
+    const std::string &line = preview[i], keyword = line.substr(0, line.find(' '));
+    const std::string rest = line.substr(keyword.size());
+    if (keyword == "would-remove") out.push_back("removed" + rest);
+    if (keyword == "would-restart") out.push_back("restart" + rest);
+    if (keyword == "would-self-delete") out.push_back("scheduled-self-delete" + rest);
+    if (keyword.compare(0, 6, "would-") != 0 && keyword != "exit") out.push_back(line);
+  }
+  return out;
+}
+
+// Makes one item of a row's tree (see Row::tree).
+bool MakeItem(const std::string &item, const Vars &v, World *world,
+              std::vector<std::string> *links) {
+  const size_t bar = item.find('|'), link = item.find("=>");
+  const std::string path = v.Path(item.substr(0, std::min(bar, link)));
+  // By characters: a second byte may be 0x5C.
+  std::string bare = path, parent;
+  StripBackslash(&bare[0]);
+  bare = parent = bare.c_str();
+  CutAtLastBackslash(&parent[0]);
+  if (!testenv::MakeDirs(parent.c_str())) return false;
+  if (link != std::string::npos) {
+    links->push_back(path);
+    return testenv::MakeFolderLink(path, item.substr(link + 2));
+  }
+  const std::vector<std::string> hows =
+      bar == std::string::npos ? std::vector<std::string>() : Split(item.substr(bar + 1), ',');
+  bool made = path.back() == '\\' ? (CreateDirectoryA(("\\\\?\\" + bare).c_str(), nullptr) ||
+                                     GetLastError() == ERROR_ALREADY_EXISTS)
+                                  : testenv::WriteText(path, "x");
+  for (const std::string &how : hows) {
+    if (how.compare(0, 5, "copy:") == 0)
+      made = CopyFileA((testenv::TestProgramDir() + "\\" + how.substr(5)).c_str(), path.c_str(),
+                       FALSE);
+    if (how == "ro") made = made && SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const struct {
+      const char *name;
+      DWORD access, share;
+    } modes[] = {{"held", GENERIC_READ, FILE_SHARE_READ},
+                 {"writer", GENERIC_READ | GENERIC_WRITE, all},
+                 {"nodelete", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE},
+                 {"reader", GENERIC_READ, all}};
+    for (const auto &mode : modes) {
+      if (how != mode.name) continue;
+      world->holds.push_back(CreateFileA(path.c_str(), mode.access, mode.share, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      made = made && world->holds.back() != INVALID_HANDLE_VALUE;
+    }
+  }
+  return made;
+}
+
+}  // namespace
+
+void Run(const Row &row) {
+  if (!(row.pages & CurrentPage())) return;
+  SCOPED_TRACE(row.name);
+  testenv::ScopedTestDir dir("row");
+  const Vars v(dir.path(), row.install);
+  World world{dir.path(), {}};
+  const std::string exe = Acp(v.I) + "\\uninstall.exe", log = dir / "run.log";
+  std::vector<std::string> links, linkKeys;
+
+  // The world before.
+  tallowin::Manifest manifest;
+  tallowin::Fault fault;
+  const tallowin::Variables none;
+  ASSERT_TRUE(tallowin::ParseManifest(ManifestJson(row, v), &manifest, &fault, &none))
+      << fault.Text();
+  blockfmt::RecordWriter noEnd;
+  noEnd.Record(blockfmt::TAG_MESSAGES, blockfmt::EncodeMessages(testenv::StandardMessages()));
+  ASSERT_TRUE(row.bare == 1 ? testenv::MakeDirs(Acp(v.I)) &&
+                                  CopyFileA(testenv::StubPath().c_str(), exe.c_str(), FALSE)
+              : row.bare ? testenv::InstallStubRaw(exe, noEnd.bytes())
+                         : testenv::InstallStub(exe, manifest.block));
+  for (const std::string &item : row.tree) ASSERT_TRUE(MakeItem(item, v, &world, &links)) << item;
+  for (const std::string &item : row.registry) {
+    ASSERT_TRUE(MakeRegistry(item, v)) << item;
+    std::string path;
+    const size_t link = item.find("=>");
+    if (link != std::string::npos) linkKeys.push_back(Acp(v.Fill(item.substr(5, link - 5))));
+  }
+  SetEnvironmentVariableA("TALLOWIN_PROBE", (row.probe + " " + dir / "marker.txt").c_str());
+  std::unique_ptr<testenv::ScopedProtectedFolder> protect;
+  if (!row.protect.empty()) protect.reset(new testenv::ScopedProtectedFolder(v.Path(row.protect)));
+
+  // The preview first: it changes nothing.
+  std::vector<std::string> preview;
+  if (row.preview) {
+    const std::string before = Machine(dir.path()), shown = dir / "preview.txt";
+    EXPECT_EQ(row.exit,
+              testenv::RunAndWait("\"" + testenv::BinDir() + "\\tallowin.exe\" preview \"" + exe +
+                                  "\" -o \"" + shown + "\""));
+    preview = testenv::ReadLines(shown);
+    DeleteFileA(shown.c_str());
+    EXPECT_EQ(before, Machine(dir.path()));
+  }
+
+  // The run.
+  std::string line = (row.unquoted ? exe : "\"" + exe + "\"") + " " + Acp(v.Fill(row.switches));
+  if (row.switches.find("LOG") == std::string::npos &&
+      row.switches.find("log") == std::string::npos)
+    line += " /LOG=\"" + log + "\"";
+  testenv::ProgramRun run(line);
+  for (const auto &answer : row.answers)
+    run.answers().Answer(Acp(v.Fill(answer.first)), winui::Press::Click, answer.second, 1);
+  if (!row.during.empty()) {
+    HWND dialog = winui::WaitForWindow(run.id(), "#32770", Acp(v.Fill(row.during)), 30000);
+    EXPECT_NE(nullptr, dialog) << row.during;
+    // Once the answerer has recorded it, so that the dialogs seen are complete.
+    for (DWORD start = GetTickCount(); dialog && GetTickCount() - start < 5000; Sleep(20))
+      if (winui::CountShown(run.answers().Seen(), Acp(v.Fill(row.during)))) break;
+    if (row.hook) row.hook(world);
+    if (dialog) winui::PressOn(dialog, winui::Press::Click, row.duringButton);
+  }
+  const DWORD code = run.Wait(30000);
+  // At once: the self-deletion may take the program and its folder any moment.
+  const std::vector<winui::WindowInfo> seen = run.answers().Seen();
+  std::vector<std::string> marker = testenv::ReadLines(dir / "marker.txt");
+  world.Release();
+  SetEnvironmentVariableA("TALLOWIN_PROBE", nullptr);
+  protect.reset();
+
+  // What must hold after.
+  EXPECT_EQ(row.exit, code);
+  const std::string all = winui::DescribeAll(seen);
+  EXPECT_EQ(row.dialogs.size(), seen.size()) << all;
+  for (size_t i = 0; i < seen.size() && i < row.dialogs.size(); ++i)
+    EXPECT_TRUE(seen[i].Contains(Acp(v.Fill(row.dialogs[i])))) << row.dialogs[i] << "\n" << all;
+  // Self-deletion: the program goes (with 2: every path the row lists as gone too), or
+  // stays.
+  for (int i = 0; i < 150 && row.selfDelete > 0; ++i, Sleep(100)) {
+    bool done = !testenv::PathExists(exe);
+    for (const std::string &k : row.gone)
+      done = done && (row.selfDelete < 2 || !testenv::PathExists(v.Path(k)));
+    if (done) break;
+  }
+  if (row.selfDelete < 0) Sleep(500);  // a script, if one were wrongly started, acts by now
+  if (row.selfDelete) {
+    EXPECT_EQ(row.selfDelete < 0, testenv::PathExists(exe)) << "self-deletion";
+  }
+  for (const std::string &k : row.kept) {
+    const DWORD attributes = GetFileAttributesA(v.Path(k.substr(0, k.find('|'))).c_str());
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes) << k << " was removed";
+    // "|ro": still read-only, whatever the run did to look at it.
+    EXPECT_TRUE(k.find("|ro") == std::string::npos || (attributes & FILE_ATTRIBUTE_READONLY)) << k;
+  }
+  for (const std::string &k : row.gone)
+    EXPECT_FALSE(testenv::PathExists(v.Path(k))) << k << " is still there";
+  for (const std::string &r : row.regKept) EXPECT_TRUE(RegistryHolds(r, v)) << r << " is not there";
+  for (const std::string &r : row.regGone) EXPECT_FALSE(RegistryHolds(r, v)) << r << " is there";
+  EXPECT_FALSE(row.noMarker && !marker.empty()) << "the pre-removal program ran";
+  if (!row.marker.empty()) {
+    std::vector<std::string> expected;
+    for (const std::string &m : row.marker) expected.push_back(Acp(v.Fill(m)));
+    EXPECT_EQ(expected, marker);
+  }
+  // Nothing is left to the restart but what a 3010 says.
+  EXPECT_EQ(code == 3010,
+            RegistrySnapshot(HKEY_LOCAL_MACHINE, kPending).find(dir.path()) != std::string::npos);
+  std::vector<std::string> lines = testenv::ReadLines(log);
+  if (lines.size() >= 4) {
+    EXPECT_EQ("exit " + std::to_string((int)code), lines.back());
+    lines = std::vector<std::string>(lines.begin() + 3, lines.end() - 1);
+    std::string text;
+    for (const std::string &l : lines) text += l + "\n";
+    auto at = lines.begin();
+    for (const std::string &expected : row.log) {
+      at = std::find(at, lines.end(), Acp(v.Fill(expected)));
+      EXPECT_NE(lines.end(), at) << "not logged in this order: " << expected << "\n" << text;
+      if (at == lines.end()) break;
+      ++at;
+    }
+    if (row.preview) {
+      EXPECT_EQ(AsRunLogs(preview), lines);
+    }
+  } else {
+    EXPECT_TRUE(row.log.empty()) << "no log";
+  }
+  for (const std::string &link : links) testenv::RemoveFolderLink(link);
+  // What the row made outside its folder.
+  for (const std::string &item : row.tree) {
+    std::string path = v.Path(item.substr(0, item.find('|')));
+    StripBackslash(&path[0]);
+    if (v.Fill(item).find(':') == 1) testenv::RemoveTree(path.c_str());
+  }
+  if (v.I.compare(0, v.T.size(), v.T) != 0) testenv::RemoveTree(Acp(v.I));
+  for (const std::string &key : linkKeys) DeleteLinkKeys(HKEY_CURRENT_USER, key);
+  testenv::DeleteRegTree(HKEY_CURRENT_USER, kTestKey);
+  testenv::DeleteRegTree(HKEY_LOCAL_MACHINE, kTestKey);
+  for (const std::string &item : row.registry)
+    if (item.compare(0, 7, "shared:") == 0)
+      RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kShared,
+                         Acp(v.Fill(item.substr(7, item.rfind('=') - 7))).c_str());
+}
+
+}  // namespace scenario
