@@ -48,6 +48,7 @@ struct UninstallState {
   DWORD quiet;
   DWORD noExternal;
   DWORD silent;       // /S: quiet, and no window at all; every question takes its default
+  DWORD elevated;     // the token is elevated: code the run loads must be administrators' own
   char *ownPath;      // 260 bytes
   char *scratchPath;  // 260 bytes
   char *installDir;   // 260 bytes, ends with a backslash

@@ -22,18 +22,6 @@ bool IsAccessDeniedClass(DWORD error) {
   }
 }
 
-void MakeWritable(const char *path) {
-  DWORD attributes = QueryAttributes(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  ActSetAttributes(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-}
-
-void MakeReadOnly(const char *path) {
-  DWORD attributes = QueryAttributes(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  ActSetAttributes(path, attributes | FILE_ATTRIBUTE_READONLY);
-}
-
 namespace {
 bool IsAbsentError(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;

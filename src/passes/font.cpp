@@ -109,18 +109,20 @@ void RemoveListedValue(const char *path, const char *name) {
 
 }  // namespace
 
-void ReadFontFullName(const char *path, char *name) {
+void ReadFontFullName(const char *path, char *name, HANDLE file) {
   name[0] = '\0';
-  HANDLE file = OpenExisting(path, ModeRead);
-  if (file == INVALID_HANDLE_VALUE) return;
+  HANDLE opened = file ? INVALID_HANDLE_VALUE : OpenExisting(path, ModeRead);
+  if (!file && opened == INVALID_HANDLE_VALUE) return;
+  if (file) SeekTo(file, 0);
   DWORD tableOffset = 0;
-  if (FindNameTable(file, &tableOffset)) ReadLastMacFullName(file, tableOffset, name);
-  CloseFile(file);
+  if (FindNameTable(file ? file : opened, &tableOffset))
+    ReadLastMacFullName(file ? file : opened, tableOffset, name);
+  if (!file) CloseFile(opened);
 }
 
-void RemoveFont(const char *path) {
+void RemoveFont(const char *path, HANDLE file) {
   char name[kNameBuf];
-  ReadFontFullName(path, name);
+  ReadFontFullName(path, name, file);
   ActRemoveFont(path);
   // ReadFontFullName leaves room for the suffix.
   if (name[0] != '\0') RemoveListedValue(path, lstrcatA(name, kTrueTypeSuffix));

@@ -37,6 +37,7 @@ const NativeCalls *Native() {
 constexpr ACCESS_MASK kHoldAccess =
     FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
 constexpr ULONG kHoldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr ULONG kFileBasicInformation = 4;
 constexpr ULONG kFileDispositionInformation = 13;
 constexpr ULONG kFileDispositionInformationEx = 64;
 constexpr ULONG kDispositionDelete = 1, kDispositionPosixSemantics = 2;
@@ -80,6 +81,15 @@ bool IsLink(HANDLE object, const char *path) {
   if (!path) return false;
   const DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// True when both handles stand for one file: same volume, same file index.
+bool IsSameItem(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION first, second;
+  return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
 }
 
 // The last name of `path` (after its last backslash), or null when it has none.
@@ -269,16 +279,50 @@ DWORD DeleteByHandle(HANDLE file) {
   return status >= 0 ? 0 : native->toError(status);
 }
 
-BOOL DeleteHeldFile(HANDLE folder, const char *name, ACCESS_MASK access, ULONG sharing) {
+BOOL DeleteHeldFile(HANDLE folder, const char *name, ACCESS_MASK access, ULONG sharing,
+                    HANDLE sameAs) {
   HANDLE file;
   DWORD error = OpenRelative(folder, name, access | DELETE | FILE_READ_ATTRIBUTES, sharing,
                              FILE_NON_DIRECTORY_FILE, false, &file);
   if (!error) {
-    error = ActDeleteByHandle(file);
+    if (sameAs && !IsSameItem(file, sameAs)) error = ERROR_FILE_INVALID;
+    if (!error) error = ActDeleteByHandle(file);
     CloseHandle(file);
   }
   SetLastError(error);
   return error == 0;
+}
+
+DWORD OpenHeldFile(HANDLE folder, const char *name, HANDLE *file) {
+  return OpenRelative(folder, name,
+                      FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | READ_CONTROL,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, false, file);
+}
+
+bool CanOpenHeldForWriting(HANDLE folder, const char *name) {
+  HANDLE file;
+  if (OpenRelative(folder, name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                   FILE_NON_DIRECTORY_FILE, false, &file) != 0)
+    return false;
+  CloseHandle(file);
+  return true;
+}
+
+BOOL SetAttributesByHandle(HANDLE file, DWORD attributes) {
+  const NativeCalls *native = Native();
+  if (!native) return FALSE;
+  // Times of zero stay as they are; attributes of zero would too, so none is "normal".
+  struct {
+    LARGE_INTEGER creation, access, write, change;
+    ULONG attributes;
+  } basic = {};
+  basic.attributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+  IO_STATUS_BLOCK io;
+  const LONG status =
+      native->setInformation(file, &io, &basic, sizeof basic, kFileBasicInformation);
+  if (status >= 0) return TRUE;
+  SetLastError(native->toError(status));
+  return FALSE;
 }
 
 BOOL RemoveHeldFolder(HANDLE folder, const char *name, const char *path, Outcome *refused) {

@@ -44,11 +44,23 @@ bool HeldPathIsAdminOnly();
 HANDLE OpenHeldSubfolder(HANDLE folder, const char *name, const char *path, Outcome *refused);
 /// Deletes the file `name` of the held folder `folder` through a handle opened relative to
 /// it (a link is deleted itself, never its target), opened with `access` besides delete
-/// access and sharing only `sharing`. Works like DeleteFileA: FALSE with the last error
+/// access and sharing only `sharing`; with `sameAs`, only when it is still the file behind
+/// that handle (else ERROR_FILE_INVALID). Works like DeleteFileA: FALSE with the last error
 /// (ERROR_ACCESS_DENIED for a read-only file, ERROR_SHARING_VIOLATION for one another
 /// process holds).
 BOOL DeleteHeldFile(HANDLE folder, const char *name, ACCESS_MASK access = 0,
-                    ULONG sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+                    ULONG sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    HANDLE sameAs = nullptr);
+/// Opens the item `name` of the held folder `folder` as itself, never what a link leads
+/// to, for reading its data and reading and changing its attributes, sharing everything so
+/// that no test of another process is disturbed (its descriptor can be read through it
+/// too): every later step on the item goes through it. The system error, 0 when opened.
+DWORD OpenHeldFile(HANDLE folder, const char *name, HANDLE *file);
+/// True when the file `name` of the held folder `folder` can be opened for reading and
+/// writing while others may only read (the locked-file test).
+bool CanOpenHeldForWriting(HANDLE folder, const char *name);
+/// Writes the attributes of the item behind `file` (opened by OpenHeldFile).
+BOOL SetAttributesByHandle(HANDLE file, DWORD attributes);
 /// Removes the empty folder `name` of the held folder `folder` through a handle opened
 /// relative to it, after the checks on that same handle (and on its full `path`, when
 /// given, for systems that show a link only by name): FALSE with *refused OUTCOME_AT_LINK

@@ -142,7 +142,7 @@ TEST_F(FilePassTest, PlainFilesGoUnlessHeld) {
     std::string path = dir_ / c.name;
     // The in-use check's flag must not keep a file from the common way out.
     AddFile(c.name, c.locked ? 0 : FE_CHECK_IN_USE);
-    if (c.readOnly) MakeReadOnly(path.c_str());
+    if (c.readOnly) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
     if (c.share != kNoHandle) {
       holds.push_back(Hold(path, c.share, c.access));
       ASSERT_NE(INVALID_HANDLE_VALUE, holds.back().get()) << c.name;
@@ -257,7 +257,8 @@ TEST_F(FilePassTest, ThePromptDecidesForReadOnlyFilesUnlessFontOrSelfRegistering
               d = AddFile("d.txt"), font = AddFile("f.fon", FE_FONT);
   state_.File(dir_.path(), "probe.dll", FE_SELFREG);
   std::string text = AddFile("text.dll", FE_SELFREG);
-  for (const std::string &p : {a, b, c, d, font, lib}) MakeReadOnly(p.c_str());
+  for (const std::string &p : {a, b, c, d, font, lib})
+    SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_READONLY);
   {
     DialogAnswerer answerer;
     answerer.Answer(d, Press::Command, IDC_PROMPT_YES);

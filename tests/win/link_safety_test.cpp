@@ -232,8 +232,9 @@ TEST(LinkSafetyTest, PathsAreHeldFolderByFolderAsWritten) {
 }
 
 // While the file pass waits on the prompt for a read-only file, the folders of its path
-// are held: another process can neither rename nor replace one, so the file that the
-// prompt names is the one that goes.
+// are held: another process can neither rename nor replace one. The file itself can be
+// swapped in its folder meanwhile; the delete then takes nothing, since only the file that
+// was checked (and made writable) may go.
 TEST(LinkSafetyTest, TheFoldersOfAnEntryCannotBeRenamedWhileThePassWorksInThem) {
   testenv::ScopedTestDir dir("held-rename");
   const std::string data = dir / "data", sub = data + "\\sub", file = sub + "\\ro.txt";
@@ -249,9 +250,12 @@ TEST(LinkSafetyTest, TheFoldersOfAnEntryCannotBeRenamedWhileThePassWorksInThem) 
   ASSERT_NE(nullptr, prompt);
   EXPECT_FALSE(MoveFileA(sub.c_str(), (data + "\\moved").c_str()));
   EXPECT_FALSE(MoveFileA(data.c_str(), (dir / "moved").c_str()));
+  ASSERT_TRUE(MoveFileA(file.c_str(), (sub + "\\checked.txt").c_str()));
+  ASSERT_TRUE(testenv::WriteText(file, "swapped in"));
   ASSERT_TRUE(winui::PressOn(prompt, winui::Press::Click, IDYES));
   EXPECT_EQ(0u, run.Wait());
-  testenv::ExpectTree(dir.path(), {"data\\keep.txt"}, {"data\\sub", "data\\moved", "moved"});
+  testenv::ExpectTree(dir.path(), {"data\\keep.txt", "data\\sub\\ro.txt", "data\\sub\\checked.txt"},
+                      {"data\\moved", "moved"});
 }
 
 }  // namespace
