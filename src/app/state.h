@@ -40,6 +40,8 @@ struct HeldPath {
   DWORD ends[kMaxHeldLevels];  // where each level's text ends (level 0: the root)
   HANDLE handles[kMaxHeldLevels];
   DWORD count;
+  // Where the text of a level found missing right below the held ones ends (0: none).
+  DWORD missingEnd;
 };
 
 struct UninstallState {

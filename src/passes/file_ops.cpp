@@ -60,7 +60,9 @@ void NoteHeldFile(const char *path, unsigned char flags, bool listed) {
 
 void NoteFileDeletion(const char *path, BOOL deleted, unsigned char flags, bool listed) {
   const DWORD error = deleted ? 0 : GetLastError();
-  const DWORD attributes = deleted ? INVALID_FILE_ATTRIBUTES : QueryAttributes(path);
+  // A file not there needs no second look.
+  const DWORD attributes =
+      deleted || IsAbsentError(error) ? INVALID_FILE_ATTRIBUTES : QueryAttributes(path);
   if (deleted)
     NoteOutcome(path, OUTCOME_REMOVED);
   else if (IsAbsentError(error))

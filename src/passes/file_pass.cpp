@@ -68,19 +68,15 @@ BOOL DeleteListed(const ListedFile &listed) {
                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, listed.file);
 }
 
-// Opens the listed file at `path` for the steps: false when it cannot be reached (its
-// folder cannot be held, or the file cannot be opened in it), with the reason in *refused
-// and, for OUTCOME_FAILED, the system error as the last error. The 9x family only resolves.
-bool ReachListedFile(const char *path, char *full, ListedFile *listed, Outcome *refused) {
+// Opens the listed file at `path` (resolved as `full`, whose folder HoldFileFolder holds)
+// for the steps; returns the system error of that open (0 when opened, and always on the
+// 9x family, which has nothing to open).
+DWORD OpenListed(const char *path, const char *full, ListedFile *listed) {
   *listed = {path, nullptr, nullptr, nullptr};
-  if (!HoldFileFolder(path, full, refused)) return false;
-  if (!g.isNT) return true;
+  if (!g.isNT) return 0;
   listed->folder = HeldLevel(0);
-  listed->name = FindLastBackslash(full) + 1;
-  const DWORD error = OpenHeldFile(listed->folder, listed->name, &listed->file);
-  *refused = OUTCOME_FAILED;
-  SetLastError(error);
-  return error == 0;
+  listed->name = FindLastBackslash(const_cast<char *>(full)) + 1;
+  return OpenHeldFile(listed->folder, listed->name, &listed->file);
 }
 
 void CloseListed(ListedFile *listed) {
@@ -217,9 +213,9 @@ void RemoveListedFile(const ListedFile &listed, unsigned char flags, DWORD openE
 // through that handle. The answers are those of the full steps: the open succeeds only
 // where the test's open would, and never for a read-only file or a folder; a link is
 // opened as itself, so only its name goes, as DeleteFileA would do. The file opened is
-// the file that goes. True when done; false leaves everything to the full steps.
-bool DeletePlainFile(const char *full, unsigned char flags) {
-  if (!g.isNT || (flags & (FE_SHARED | FE_FONT | FE_SELFREG))) return false;
+// the file that goes. True when done; false, with the last error, leaves everything to the
+// full steps (or, for a file not there, decides).
+bool DeletePlainFile(const char *full) {
   return DeleteHeldFile(HeldLevel(0), FindLastBackslash(const_cast<char *>(full)) + 1,
                         GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ) != FALSE;
 }
@@ -246,11 +242,10 @@ BOOL IsFileLocked(const char *path) {
   char full[kPathBuf];
   ListedFile listed;
   Outcome refused;
-  if (!ReachListedFile(path, full, &listed, &refused)) {
+  if (!HoldFileFolder(path, full, &refused)) return FALSE;
+  if (const DWORD error = OpenListed(path, full, &listed)) {
     // Held open by another process without read sharing: locked whatever else it is.
-    const DWORD error = GetLastError();
-    return refused == OUTCOME_FAILED &&
-           (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION);
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
   }
   // A folder in a file's place is no file that anything holds.
   const BOOL locked = WriteAccessError(listed) != ERROR_DIRECTORY && IsLocked(listed);
@@ -278,6 +273,8 @@ void RemoveFiles() {
     char full[kPathBuf];
     Outcome refused = OUTCOME_FAILED;
     ListedFile listed;
+    // A file with nothing to do but the delete (the NT family) goes the short way.
+    const bool plain = g.isNT && !(entry->flags & (FE_SHARED | FE_FONT | FE_SELFREG));
     if (!BuildFilePath(entry)) {
       NoteOutcome(entry->name, OUTCOME_FAILED, ERROR_FILENAME_EXCED_RANGE);
     } else if (entry->name[0] == '\0') {
@@ -298,13 +295,15 @@ void RemoveFiles() {
         NoteOutcome(path, refused);
       else
         NoteFileDeletion(path, FALSE, entry->flags, true);
-    } else if (DeletePlainFile(full, entry->flags)) {
+    } else if (plain && DeletePlainFile(full)) {
       NoteOutcome(path, OUTCOME_REMOVED);
-    } else if (ReachListedFile(path, full, &listed, &refused) || refused == OUTCOME_FAILED) {
-      RemoveListedFile(listed, entry->flags, listed.file || !g.isNT ? 0 : GetLastError());
-      CloseListed(&listed);
+    } else if (plain && GetLastError() == ERROR_FILE_NOT_FOUND) {
+      // The first "not found" decides: nothing of a plain file is left to do.
+      NoteOutcome(path, OUTCOME_ABSENT);
     } else {
-      NoteOutcome(path, refused);
+      const DWORD openError = OpenListed(path, full, &listed);
+      RemoveListedFile(listed, entry->flags, openError);
+      CloseListed(&listed);
     }
     ReportProgress(PROGRESS_FILES, k);
   }

@@ -101,6 +101,7 @@ const char *LeafName(const char *path) {
 void DropLevels(DWORD keep) {
   if (!g.held) return;
   HeldPath &held = *g.held;
+  held.missingEnd = 0;
   while (held.count > keep) {
     --held.count;
     CloseHandle(held.handles[held.count]);
@@ -140,6 +141,13 @@ bool HoldFolder(const char *folder, bool lastMayBeLink, Outcome *refused) {
     if (keep == 0 ? end != root : (path[end] != '\0' && path[end] != '\\')) break;
     ++keep;
   }
+  // A level just found missing below the levels still held is missing for every path
+  // through it, without asking again: it was looked for with its parent held, and any
+  // hold elsewhere forgets it.
+  const DWORD missing = held.missingEnd;
+  if (missing && keep == held.count && missing <= length && memcmp(path, held.text, missing) == 0 &&
+      (path[missing] == '\0' || path[missing] == '\\'))
+    return Refuse(refused, OUTCOME_FAILED, ERROR_PATH_NOT_FOUND);
   DropLevels(keep);
   memcpy(held.text, path, length + 1);
 
@@ -162,7 +170,7 @@ bool HoldFolder(const char *folder, bool lastMayBeLink, Outcome *refused) {
     if (start > root) ++start;  // past the separator
     DWORD end = start;
     while (path[end] && path[end] != '\\')
-      end += static_cast<DWORD>(CharNextA(path + end) - (path + end));
+      end += static_cast<DWORD>(NextCharacter(path + end) - (path + end));
     char name[kPathBuf];
     memcpy(name, path + start, end - start);
     name[end - start] = '\0';
@@ -178,8 +186,13 @@ bool HoldFolder(const char *folder, bool lastMayBeLink, Outcome *refused) {
         OpenRelative(parent, name, kHoldAccess, kHoldSharing, FILE_DIRECTORY_FILE, false, &level);
     if (error) {
       DropLevels(held.count);
-      // A missing level is reported as a missing path, whatever the system said.
-      if (error == ERROR_FILE_NOT_FOUND) error = ERROR_PATH_NOT_FOUND;
+      // A missing level is reported as a missing path, whatever the system said, and
+      // remembered (its text stays) for the paths through it that follow.
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        error = ERROR_PATH_NOT_FOUND;
+        memcpy(held.text, path, length + 1);
+        held.missingEnd = end;
+      }
       return Refuse(refused, OUTCOME_FAILED, error);
     }
     const char saved = path[end];
@@ -282,11 +295,17 @@ DWORD DeleteByHandle(HANDLE file) {
 BOOL DeleteHeldFile(HANDLE folder, const char *name, ACCESS_MASK access, ULONG sharing,
                     HANDLE sameAs) {
   HANDLE file;
-  DWORD error = OpenRelative(folder, name, access | DELETE | FILE_READ_ATTRIBUTES, sharing,
-                             FILE_NON_DIRECTORY_FILE, false, &file);
+  // Where the system lacks the newer delete call, the older one only marks the file to go
+  // at its last close: an open that asks for that itself is the same delete, with one
+  // call less. Not where the file must be compared first, nor in a run that holds back.
+  const NativeCalls *native = Native();
+  const bool onClose = !sameAs && !g.holdBack && native && native->olderDisposition;
+  DWORD error =
+      OpenRelative(folder, name, access | DELETE | FILE_READ_ATTRIBUTES, sharing,
+                   FILE_NON_DIRECTORY_FILE | (onClose ? FILE_DELETE_ON_CLOSE : 0), false, &file);
   if (!error) {
     if (sameAs && !IsSameItem(file, sameAs)) error = ERROR_FILE_INVALID;
-    if (!error) error = ActDeleteByHandle(file);
+    if (!error && !onClose) error = ActDeleteByHandle(file);
     CloseHandle(file);
   }
   SetLastError(error);

@@ -12,7 +12,10 @@
 
 /// Holds every folder of `folder` (a full path as ResolveFullPath gives it). The levels
 /// held for the previous call stay as far as the two paths agree, so consecutive entries
-/// of one folder cost nothing; levels below `folder` are let go. A level that is a link is
+/// of one folder cost nothing; levels below `folder` are let go. A level found missing
+/// below the levels still held is missing, without a call, for the paths through it that
+/// follow, until a path is held elsewhere: only failed holds come in between, and the run
+/// waits for nothing there. A level that is a link is
 /// passed only when its owner and its own descriptor show that no standard user made it
 /// (the last level never, unless `lastMayBeLink`). False, with the reason in *refused
 /// (OUTCOME_AT_LINK, OUTCOME_ODD_NAME, or OUTCOME_FAILED with the system error as the last

@@ -108,7 +108,7 @@ bool TranslatePattern(const char *pattern, char *out) {
   for (size_t i = 0; i < kept;) {
     char c = pattern[i];
     if ((unsigned char)c < ' ') return false;
-    size_t n = CharNextA(pattern + i) - (pattern + i);
+    size_t n = NextCharacter(pattern + i) - (pattern + i);
     char next = i + 1 < kept ? pattern[i + 1] : '\0';
     if (n == 2) {
       out[i] = c;
@@ -142,7 +142,7 @@ bool MatchesPattern(const char *pattern, const char *name) {
   bool next[kPathBuf + 1];
   live[0] = true;
   for (const char *at = name;;) {
-    const size_t size = CharNextA(at) - at;  // 0 at the end of the name
+    const size_t size = NextCharacter(at) - at;  // 0 at the end of the name
     char c = size == 1 ? FoldAscii(*at) : *at;
     bool ended = size == 0;
     // The marks that can match nothing here pass the point on to the next position.
@@ -159,7 +159,7 @@ bool MatchesPattern(const char *pattern, const char *name) {
     for (size_t p = 0; p < length; ++p) {
       if (!live[p]) continue;
       char m = marks[p];
-      const size_t markSize = CharNextA(marks + p) - (marks + p);
+      const size_t markSize = NextCharacter(marks + p) - (marks + p);
       if (m == kAnyPart || (m == kNoDot && c != '.')) {
         next[p] = true;
       } else if ((m == kOneOrNone && c != '.') || (m == kDotOrEnd && c == '.')) {

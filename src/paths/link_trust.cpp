@@ -117,7 +117,7 @@ bool HandleIsAdminOnly(HANDLE object, DWORD rights) {
 DWORD RootLength(const char *path) {
   if (path[0] == '\\' && path[1] == '\\') {
     DWORD slashes = 0;
-    for (const char *p = path; *p; p = CharNextA(p)) {
+    for (const char *p = path; *p; p = NextCharacter(p)) {
       if (*p == '\\' && ++slashes == 4) return static_cast<DWORD>(p - path) + 1;
     }
     return 0;

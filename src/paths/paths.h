@@ -9,6 +9,12 @@ constexpr DWORD kExpandWorkSize = 65500;
 // lead byte and a trail byte that may be 0x5C): every scan below moves by characters,
 // so the second byte of a character is never taken for a backslash or a letter.
 
+/// The character after the one at `p` (`p` itself at the terminator), as CharNextA tells
+/// it, without a call per character where the code page has only single-byte characters.
+const char *NextCharacter(const char *p);
+inline char *NextCharacter(char *p) {
+  return const_cast<char *>(NextCharacter(const_cast<const char *>(p)));
+}
 /// Length in bytes, terminator not counted.
 DWORD TextLength(const char *text);
 /// A to Z to a to z; every other byte unchanged.
