@@ -194,8 +194,12 @@ void RemoveListedFile(const ListedFile &listed, unsigned char flags, DWORD openE
     return NoteOutcome(path, OUTCOME_NOT_LOADED);
   if (flags & FE_SHARED) ok = UpdateSharedCount(path, ok, locked, &kept);
   if (ok && missing) {
-    // Nothing to load; the font's resource may still be the system's by that path.
-    if (flags & FE_FONT) RemoveFont(path);
+    // Nothing to load, and no name to read: only the font resource that the system may
+    // still hold by that path goes.
+    if (flags & FE_FONT) {
+      ActRemoveFont(path);
+      ActBroadcastFontChange();
+    }
     NoteOutcome(path, OUTCOME_ABSENT);
   } else if (ok) {
     if (flags & FE_FONT) RemoveFont(path, listed.file);
@@ -272,7 +276,6 @@ void RemoveFiles() {
     char *path = g.scratchPath;
     char full[kPathBuf];
     Outcome refused = OUTCOME_FAILED;
-    ListedFile listed;
     // A file with nothing to do but the delete (the NT family) goes the short way.
     const bool plain = g.isNT && !(entry->flags & (FE_SHARED | FE_FONT | FE_SELFREG));
     if (!BuildFilePath(entry)) {
@@ -301,6 +304,7 @@ void RemoveFiles() {
       // The first "not found" decides: nothing of a plain file is left to do.
       NoteOutcome(path, OUTCOME_ABSENT);
     } else {
+      ListedFile listed;
       const DWORD openError = OpenListed(path, full, &listed);
       RemoveListedFile(listed, entry->flags, openError);
       CloseListed(&listed);

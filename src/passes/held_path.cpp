@@ -335,6 +335,7 @@ BOOL SetAttributesByHandle(HANDLE file, DWORD attributes) {
     LARGE_INTEGER creation, access, write, change;
     ULONG attributes;
   } basic = {};
+  static_assert(sizeof basic == 40, "the system's basic information, on both architectures");
   basic.attributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
   IO_STATUS_BLOCK io;
   const LONG status =
