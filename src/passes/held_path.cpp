@@ -20,6 +20,7 @@ typedef ULONG(NTAPI *StatusToErrorFn)(LONG);
 struct NativeCalls {
   NtOpenFileFn open;
   NtSetInformationFileFn setInformation;
+  NtSetInformationFileFn queryInformation;  // the same parameters
   StatusToErrorFn toError;
   bool olderDisposition;  // the newer delete call was refused once: not asked again
 };
@@ -27,7 +28,8 @@ NativeCalls nativeCalls;
 const NativeCalls *Native() {
   NativeCalls &calls = nativeCalls;
   if (!calls.toError && FindSystemCall("ntdll.dll", "NtOpenFile", calls.open) &&
-      FindSystemCall("ntdll.dll", "NtSetInformationFile", calls.setInformation))
+      FindSystemCall("ntdll.dll", "NtSetInformationFile", calls.setInformation) &&
+      FindSystemCall("ntdll.dll", "NtQueryInformationFile", calls.queryInformation))
     FindSystemCall("ntdll.dll", "RtlNtStatusToDosError", calls.toError);
   return calls.toError ? &calls : nullptr;
 }
@@ -38,6 +40,7 @@ constexpr ACCESS_MASK kHoldAccess =
     FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
 constexpr ULONG kHoldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr ULONG kFileBasicInformation = 4;
+constexpr ULONG kFileAttributeTagInformation = 35;
 constexpr ULONG kFileDispositionInformation = 13;
 constexpr ULONG kFileDispositionInformationEx = 64;
 constexpr ULONG kDispositionDelete = 1, kDispositionPosixSemantics = 2;
@@ -75,9 +78,17 @@ DWORD OpenRelative(HANDLE folder, const char *name, ACCESS_MASK access, ULONG sh
 // open it as itself, and show what it is only by name: the name is asked too, which is
 // sound only because every folder above it is held.
 bool IsLink(HANDLE object, const char *path) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(object, &info)) return true;
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+  // The attributes alone: a query that also asks for the volume costs a round trip to
+  // another process on some systems, once per folder of every path.
+  struct {
+    ULONG attributes, tag;
+  } info;
+  IO_STATUS_BLOCK io;
+  const NativeCalls *native = Native();
+  if (!native ||
+      native->queryInformation(object, &io, &info, sizeof info, kFileAttributeTagInformation) < 0)
+    return true;
+  if (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
   if (!path) return false;
   const DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
