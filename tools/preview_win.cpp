@@ -424,6 +424,7 @@ int Preview(const std::string &program, const std::string &output, std::string *
   EnableRedirectionTrust();
   ResetRunState();
   DetectOsFamily();
+  g.elevated = RunsElevated() ? 1 : 0;
   g.instance = GetModuleHandleA(nullptr);
   g.silent = g.quiet = 1;
   g.filePromptAnswer = 1;

@@ -223,6 +223,7 @@ int RunUninstall(HINSTANCE instance, const char *commandLine) {
   RestrictDllSearch();
   EnableRedirectionTrust();
   DetectOsFamily();
+  g.elevated = RunsElevated() ? 1 : 0;
   InitRun(instance);
   ParseSwitches(commandLine);
   if (g.silent) {

@@ -47,7 +47,12 @@ bool StartsWithNoCase(const char *text, const char *prefix);
 bool IsPlainName(const char *name);
 
 // ---- header only: where a path's root ends, for ANSI and UTF-16 text alike.
-inline const char *NextCharacter(const char *p) { return CharNextA(p); }
+/// The character after the one at `p` (`p` itself at the terminator), as CharNextA tells
+/// it, without a call per character where the code page has only single-byte characters.
+const char *NextCharacter(const char *p);
+inline char *NextCharacter(char *p) {
+  return const_cast<char *>(NextCharacter(const_cast<const char *>(p)));
+}
 inline const wchar_t *NextCharacter(const wchar_t *p) { return p + 1; }
 /// Where the folders below the drive begin: the length of "X:\", "\\server\share\" or
 /// "\\?\X:\" at the start of `path`; 0 for anything else.

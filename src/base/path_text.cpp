@@ -4,10 +4,21 @@
 
 #include "base/base.h"
 
+const char *NextCharacter(const char *p) {
+  // Asked once: the run's code page does not change while it runs.
+  static int doubleBytes = -1;
+  if (doubleBytes < 0) {
+    CPINFO info;
+    doubleBytes = GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1 ? 0 : 1;
+  }
+  if (doubleBytes) return CharNextA(p);
+  return *p ? p + 1 : p;
+}
+
 namespace {
 
 // True when the character at p is a lead byte with its trail byte after it.
-bool IsDoubleByte(const char *p) { return CharNextA(p) - p == 2; }
+bool IsDoubleByte(const char *p) { return NextCharacter(p) - p == 2; }
 
 // Compares the characters of `prefix` with those at the start of `text`, A to Z folded in
 // single-byte characters only. *rest points past the compared part of text when equal.
@@ -29,7 +40,7 @@ bool SameStart(const char *text, const char *prefix, const char **rest) {
 
 bool EndsWithBackslash(const char *text) {
   bool ends = false;
-  for (const char *p = text; *p != '\0'; p = CharNextA(p)) ends = *p == '\\';
+  for (const char *p = text; *p != '\0'; p = NextCharacter(p)) ends = *p == '\\';
   return ends;
 }
 
@@ -45,7 +56,7 @@ char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - '
 
 char *FindLastBackslash(char *path) {
   char *last = nullptr;
-  for (char *p = path; *p != '\0'; p = CharNextA(p)) {
+  for (char *p = path; *p != '\0'; p = NextCharacter(p)) {
     if (*p == '\\') last = p;
   }
   return last;
@@ -108,7 +119,7 @@ bool JoinPath(char *dst, DWORD cap, const char *folder, const char *name) {
 DWORD WholeCharacters(const char *text, DWORD n, DWORD room) {
   DWORD fit = 0;
   for (const char *p = text; fit < n;) {
-    const DWORD next = static_cast<DWORD>(CharNextA(p) - text);
+    const DWORD next = static_cast<DWORD>(NextCharacter(p) - text);
     if (next == fit || next > n || next > room) break;
     fit = next;
     p = text + fit;
@@ -130,9 +141,9 @@ bool StartsWithNoCase(const char *text, const char *prefix) {
 bool IsPlainName(const char *name) {
   bool dotsOnly = true;
   unsigned char last = 0;
-  for (const char *p = name; *p; p = CharNextA(p)) {
+  for (const char *p = name; *p; p = NextCharacter(p)) {
     unsigned char c = static_cast<unsigned char>(*p);
-    if (CharNextA(p) - p == 2) {
+    if (NextCharacter(p) - p == 2) {
       dotsOnly = false;
       last = 'x';
       continue;

@@ -22,18 +22,6 @@ bool IsAccessDeniedClass(DWORD error) {
   }
 }
 
-void MakeWritable(const char *path) {
-  DWORD attributes = QueryAttributes(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  ActSetAttributes(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-}
-
-void MakeReadOnly(const char *path) {
-  DWORD attributes = QueryAttributes(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  ActSetAttributes(path, attributes | FILE_ATTRIBUTE_READONLY);
-}
-
 namespace {
 bool IsAbsentError(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -72,7 +60,9 @@ void KeepOrScheduleHeldFile(const char *path, unsigned char flags, bool listed) 
 
 void NoteFileDeletion(const char *path, BOOL deleted, unsigned char flags, bool listed) {
   const DWORD error = deleted ? 0 : GetLastError();
-  const DWORD attributes = deleted ? INVALID_FILE_ATTRIBUTES : QueryAttributes(path);
+  // A file not there needs no second look.
+  const DWORD attributes =
+      deleted || IsAbsentError(error) ? INVALID_FILE_ATTRIBUTES : QueryAttributes(path);
   if (deleted)
     NoteOutcome(path, OUTCOME_REMOVED);
   else if (IsAbsentError(error))

@@ -14,18 +14,77 @@ using blockfmt::FE_SHARED;
 
 namespace {
 
-const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+// A listed file as every step of the pass reaches it. On the NT family the file is opened
+// once, relative to its held folder and never through a link: its attributes are read and
+// changed through that handle, the locked-file test and the delete open it relative to the
+// folder, and the delete takes it only while it is still that file. So the file checked is
+// the file acted on. The 9x family has no links: there every step works on the name.
+struct ListedFile {
+  const char *path;  // as listed: the log, the shared count, the font and the 9x family
+  HANDLE folder;     // its held folder; null on the 9x family
+  const char *name;  // its name in that folder
+  HANDLE file;       // opened in that folder; null on the 9x family
+};
 
 // The write-access test: 0 when the file exists and is not read-only, else the system error
 // (ERROR_ACCESS_DENIED for a read-only file, ERROR_DIRECTORY for a folder, which is no file
 // that anything holds).
-DWORD WriteAccessError(const char *path) {
-  DWORD attributes = QueryAttributes(path);
+DWORD WriteAccessError(const ListedFile &listed) {
+  DWORD attributes = QueryAttributes(listed.path, listed.file);
   if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_DIRECTORY;
   if (attributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
   return 0;
 }
+
+// Sets or clears the read-only bit, every other bit kept; failures are ignored.
+void SetReadOnly(const ListedFile &listed, bool readOnly) {
+  DWORD attributes = QueryAttributes(listed.path, listed.file);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  ActSetAttributes(listed.file, listed.path,
+                   readOnly ? attributes | FILE_ATTRIBUTE_READONLY : attributes);
+}
+
+bool CanOpenForWriting(const ListedFile &listed) {
+  return ::CanOpenForWriting(listed.folder, listed.name, listed.path);
+}
+
+BOOL IsLocked(const ListedFile &listed) {
+  DWORD error = WriteAccessError(listed);
+  if (error == 0) return CanOpenForWriting(listed) ? FALSE : TRUE;
+  if (!IsAccessDeniedClass(error)) return FALSE;
+  SetReadOnly(listed, false);
+  error = WriteAccessError(listed);
+  if (error != 0 && IsAccessDeniedClass(error)) return TRUE;
+  bool opened = CanOpenForWriting(listed);
+  SetReadOnly(listed, true);
+  return opened ? FALSE : TRUE;
+}
+
+BOOL DeleteListed(const ListedFile &listed) {
+  if (!listed.folder) return ActDeleteFile(listed.path);
+  return DeleteHeldFile(listed.folder, listed.name, 0,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, listed.file);
+}
+
+// Opens the listed file at `path` (resolved as `full`, whose folder HoldFileFolder holds)
+// for the steps; returns the system error of that open (0 when opened, and always on the
+// 9x family, which has nothing to open).
+DWORD OpenListed(const char *path, const char *full, ListedFile *listed) {
+  *listed = {path, nullptr, nullptr, nullptr};
+  if (!g.isNT) return 0;
+  listed->folder = HeldLevel(0);
+  listed->name = FindLastBackslash(const_cast<char *>(full)) + 1;
+  return OpenHeldFile(listed->folder, listed->name, &listed->file);
+}
+
+void CloseListed(ListedFile *listed) {
+  if (listed->file) CloseHandle(listed->file);
+  listed->file = nullptr;
+}
+
+const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
 // Counts the shared file's use down; returns false when the file must stay, with the
 // reason in *kept (left as it was when only the lock keeps it).
@@ -69,35 +128,87 @@ bool UpdateSharedCount(const char *path, bool ok, bool locked, Outcome *kept) {
   return ok;
 }
 
-// `full` is the path resolved, whose folder the pass holds: every delete goes through it.
-void DeleteAndRetry(const char *path, const char *full, unsigned char flags) {
+void DeleteAndRetry(const ListedFile &listed, unsigned char flags) {
+  const char *path = listed.path;
   for (;;) {
-    if (DeleteFileHeld(full)) return NoteOutcome(path, OUTCOME_REMOVED);
+    if (DeleteListed(listed)) return NoteOutcome(path, OUTCOME_REMOVED);
     const DWORD deleteError = GetLastError();
     if (!IsAccessDeniedClass(deleteError)) {
       SetLastError(deleteError);
       return NoteFileDeletion(path, FALSE, flags, true);
     }
-    DWORD error = WriteAccessError(path);
+    DWORD error = WriteAccessError(listed);
     if (error == 0 || !IsAccessDeniedClass(error)) {
       SetLastError(deleteError);
       return NoteFileDeletion(path, FALSE, flags, true);
     }
     if ((flags & (FE_FONT | FE_SELFREG)) || g.filePromptAnswer == 1) {
-      MakeWritable(path);
-      return NoteFileDeletion(path, DeleteFileHeld(full), flags, true);
+      SetReadOnly(listed, false);
+      return NoteFileDeletion(path, DeleteListed(listed), flags, true);
     }
     if (g.filePromptAnswer == 0) return NoteOutcome(path, OUTCOME_KEPT_BY_ANSWER);
     int answer = AskDeleteFile(path);
     if (answer == IDC_PROMPT_YES_ALL) {
       g.filePromptAnswer = 1;
-      MakeWritable(path);
-      return NoteFileDeletion(path, DeleteFileHeld(full), flags, true);
+      SetReadOnly(listed, false);
+      return NoteFileDeletion(path, DeleteListed(listed), flags, true);
     }
     if (answer == IDC_PROMPT_NO_ALL) g.filePromptAnswer = 0;
     if (answer != IDYES) return NoteOutcome(path, OUTCOME_KEPT_BY_ANSWER);
     // The next delete decides: a file still read-only comes back to the prompt.
-    MakeWritable(path);
+    SetReadOnly(listed, false);
+  }
+}
+
+// A library's own DllUnregisterServer runs with this run's rights. An elevated run loads
+// it only from a path that no standard user can change (nor the file: it is checked as a
+// folder of the path is); anywhere else a user could have put his code there.
+bool MayLoad(const ListedFile &listed) {
+  if (!g.elevated) return true;
+  if (!g.isNT || !HeldPathIsAdminOnly()) return false;
+  // A link in the file's place would load whatever it leads to.
+  const DWORD attributes = QueryAttributes(listed.path, listed.file);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         HandleIsAdminOnly(listed.file, kPathChangeRights);
+}
+
+// The full steps for a file that the plain delete did not take: the locked-file test,
+// the shared count, the font, the registration, the delete with its prompt. `openError` is
+// the system error of the file's open in its held folder (0: opened, and always on the 9x
+// family): a file not there still has its shared count counted down; one that another
+// process holds so that not even this open is let in is locked.
+void RemoveListedFile(const ListedFile &listed, unsigned char flags, DWORD openError) {
+  const char *path = listed.path;
+  const bool missing = openError == ERROR_FILE_NOT_FOUND;
+  if (openError && !missing && !IsAccessDeniedClass(openError))
+    return NoteOutcome(path, OUTCOME_FAILED, openError);
+  if (!openError && WriteAccessError(listed) == ERROR_DIRECTORY) {
+    // A folder where the file should be is not the file: no count, font or
+    // registration of the file is touched, and it is no file held by another process.
+    return NoteOutcome(path, OUTCOME_NOT_FILE);
+  }
+  bool locked = openError ? !missing : IsLocked(listed) != FALSE;
+  bool ok = !locked;
+  Outcome kept = OUTCOME_IN_USE;
+  if (ok && !missing && (flags & FE_SELFREG) && !MayLoad(listed))
+    return NoteOutcome(path, OUTCOME_NOT_LOADED);
+  if (flags & FE_SHARED) ok = UpdateSharedCount(path, ok, locked, &kept);
+  if (ok && missing) {
+    // Nothing to load, and no name to read: only the font resource that the system may
+    // still hold by that path goes.
+    if (flags & FE_FONT) {
+      ActRemoveFont(path);
+      ActBroadcastFontChange();
+    }
+    NoteOutcome(path, OUTCOME_ABSENT);
+  } else if (ok) {
+    if (flags & FE_FONT) RemoveFont(path, listed.file);
+    if (flags & FE_SELFREG) ActUnregister(path);
+    DeleteAndRetry(listed, flags);
+  } else if (kept == OUTCOME_IN_USE) {
+    KeepOrScheduleHeldFile(path, flags, true);
+  } else {
+    NoteOutcome(path, kept);
   }
 }
 
@@ -106,9 +217,9 @@ void DeleteAndRetry(const char *path, const char *full, unsigned char flags) {
 // through that handle. The answers are those of the full steps: the open succeeds only
 // where the test's open would, and never for a read-only file or a folder; a link is
 // opened as itself, so only its name goes, as DeleteFileA would do. The file opened is
-// the file that goes. True when done; false leaves everything to the full steps.
-bool DeletePlainFile(const char *full, unsigned char flags) {
-  if (!g.isNT || (flags & (FE_SHARED | FE_FONT | FE_SELFREG))) return false;
+// the file that goes. True when done; false, with the last error, leaves everything to the
+// full steps (or, for a file not there, decides).
+bool DeletePlainFile(const char *full) {
   return DeleteHeldFile(HeldLevel(0), FindLastBackslash(const_cast<char *>(full)) + 1,
                         GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ) != FALSE;
 }
@@ -126,25 +237,31 @@ bool BuildFilePath(const FileEntry *entry) {
 }
 
 BOOL IsFileLocked(const char *path) {
-  DWORD error = WriteAccessError(path);
-  if (error == 0) return CanOpenForWriting(path) ? FALSE : TRUE;
-  if (!IsAccessDeniedClass(error)) return FALSE;
-  MakeWritable(path);
-  error = WriteAccessError(path);
-  if (error != 0 && IsAccessDeniedClass(error)) return TRUE;
-  bool opened = CanOpenForWriting(path);
-  MakeReadOnly(path);
-  return opened ? FALSE : TRUE;
+  char full[kPathBuf];
+  ListedFile listed;
+  Outcome refused;
+  if (!HoldFileFolder(path, full, &refused)) return FALSE;
+  if (const DWORD error = OpenListed(path, full, &listed)) {
+    // Held open by another process without read sharing: locked whatever else it is.
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+  }
+  // A folder in a file's place is no file that anything holds.
+  const BOOL locked = WriteAccessError(listed) != ERROR_DIRECTORY && IsLocked(listed);
+  CloseListed(&listed);
+  return locked;
 }
 
 BOOL AnyFileInUse() {
-  for (DWORD i = 0; i < g.fileCount; ++i) {
+  BOOL any = FALSE;
+  for (DWORD i = 0; i < g.fileCount && !any; ++i) {
     const FileEntry *entry = g.files[i];
     if (entry->name[0] == '\0' || !(entry->flags & FE_CHECK_IN_USE)) continue;
     if (!BuildFilePath(entry)) continue;
-    if (IsFileLocked(g.scratchPath)) return TRUE;
+    any = IsFileLocked(g.scratchPath);
   }
-  return FALSE;
+  // The warning that follows waits for a person: nothing is held meanwhile.
+  ReleaseHeldPath();
+  return any;
 }
 
 void RemoveFiles() {
@@ -153,6 +270,8 @@ void RemoveFiles() {
     char *path = g.scratchPath;
     char full[kPathBuf];
     Outcome refused = OUTCOME_FAILED;
+    // A file with nothing to do but the delete (the NT family) goes the short way.
+    const bool plain = g.isNT && !(entry->flags & (FE_SHARED | FE_FONT | FE_SELFREG));
     if (!BuildFilePath(entry)) {
       NoteOutcome(entry->name, OUTCOME_FAILED, ERROR_FILENAME_EXCED_RANGE);
     } else if (entry->name[0] == '\0') {
@@ -173,26 +292,16 @@ void RemoveFiles() {
         NoteOutcome(path, refused);
       else
         NoteFileDeletion(path, FALSE, entry->flags, true);
-    } else if (DeletePlainFile(full, entry->flags)) {
+    } else if (plain && DeletePlainFile(full)) {
       NoteOutcome(path, OUTCOME_REMOVED);
-    } else if (WriteAccessError(path) == ERROR_DIRECTORY) {
-      // A folder where the file should be is not the file: no count, font or
-      // registration of the file is touched, and it is no file held by another process.
-      NoteOutcome(path, OUTCOME_NOT_FILE);
+    } else if (plain && GetLastError() == ERROR_FILE_NOT_FOUND) {
+      // The first "not found" decides: nothing of a plain file is left to do.
+      NoteOutcome(path, OUTCOME_ABSENT);
     } else {
-      bool locked = IsFileLocked(path) != FALSE;
-      bool ok = !locked;
-      Outcome kept = OUTCOME_IN_USE;
-      if (entry->flags & FE_SHARED) ok = UpdateSharedCount(path, ok, locked, &kept);
-      if (ok) {
-        if (entry->flags & FE_FONT) RemoveFont(path);
-        if (entry->flags & FE_SELFREG) ActUnregister(path);
-        DeleteAndRetry(path, full, entry->flags);
-      } else if (kept == OUTCOME_IN_USE) {
-        KeepOrScheduleHeldFile(path, entry->flags, true);
-      } else {
-        NoteOutcome(path, kept);
-      }
+      ListedFile listed;
+      const DWORD openError = OpenListed(path, full, &listed);
+      RemoveListedFile(listed, entry->flags, openError);
+      CloseListed(&listed);
     }
     ReportProgress(PROGRESS_FILES, k);
   }

@@ -16,7 +16,7 @@ void LeaveToSelfDeletion(const char *folder) {
   const char *below = g.installDir + length;
   if (length < 3 || !StartsWithNoCase(g.installDir, folder) || *below != '\\') return;
   DWORD levels = 0;
-  for (const char *p = below + 1; *p; p = CharNextA(p))
+  for (const char *p = below + 1; *p; p = NextCharacter(p))
     if (*p == '\\') ++levels;
   if (levels > g.parentLevels) g.parentLevels = levels;
 }

@@ -109,17 +109,19 @@ void RemoveListedValue(const char *path, const char *name) {
 
 }  // namespace
 
-void ReadFontFullName(const char *path, char *name) {
+void ReadFontFullName(const char *path, char *name, HANDLE file) {
   name[0] = '\0';
-  ScopedHandle file(OpenExisting(path, ModeRead));
-  if (!file) return;
+  ScopedHandle opened(file ? nullptr : OpenExisting(path, ModeRead));
+  if (!file && !opened) return;
+  HANDLE from = file ? file : opened.Get();
+  if (file) SeekTo(file, 0);
   DWORD tableOffset = 0;
-  if (FindNameTable(file, &tableOffset)) ReadLastMacFullName(file, tableOffset, name);
+  if (FindNameTable(from, &tableOffset)) ReadLastMacFullName(from, tableOffset, name);
 }
 
-void RemoveFont(const char *path) {
+void RemoveFont(const char *path, HANDLE file) {
   char name[kNameBuf];
-  ReadFontFullName(path, name);
+  ReadFontFullName(path, name, file);
   ActRemoveFont(path);
   // ReadFontFullName leaves room for the suffix.
   if (name[0] != '\0') RemoveListedValue(path, lstrcatA(name, kTrueTypeSuffix));

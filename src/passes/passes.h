@@ -20,10 +20,12 @@ BOOL AnyFileInUse();
 void RemoveFiles();
 
 // ---- font.cpp
-/// Unregisters the font at `path` and broadcasts WM_FONTCHANGE.
-void RemoveFont(const char *path);
-/// Reads the Macintosh full name of a TrueType file into a 520-byte buffer ("" when none).
-void ReadFontFullName(const char *path, char *name);
+/// Unregisters the font at `path` and broadcasts WM_FONTCHANGE. Its name is read through
+/// `file` (open for reading) where given, so that it comes from the file the pass checked.
+void RemoveFont(const char *path, HANDLE file = nullptr);
+/// Reads the Macintosh full name of a TrueType file into a 520-byte buffer ("" when none):
+/// from `file`, from its start, where given, else from the file at `path`.
+void ReadFontFullName(const char *path, char *name, HANDLE file = nullptr);
 
 // ---- registry_pass.cpp
 /// The registry pass.
@@ -60,7 +62,3 @@ void NoteFolderRemoval(const char *path, BOOL removed);
 
 /// Access-denied class of system errors (read-only or held by another process).
 bool IsAccessDeniedClass(DWORD error);
-/// Clears the read-only attribute of `path` (through ActSetAttributes).
-void MakeWritable(const char *path);
-/// Sets the read-only attribute of `path` again (through ActSetAttributes).
-void MakeReadOnly(const char *path);

@@ -19,7 +19,7 @@ HKEY RootKey(DWORD root) { return (HKEY)(ULONG_PTR)(LONG)root; }
 int ValueSeparator(const char *path) {
   int separator = -1;
   const char *previous = nullptr;
-  for (const char *p = path; *p; previous = p, p = CharNextA(p)) {
+  for (const char *p = path; *p; previous = p, p = NextCharacter(p)) {
     if (*p == '\\') separator = previous && *previous == '\\' ? int(previous - path) : -1;
   }
   return separator;
@@ -71,7 +71,8 @@ LONG OpenKeyWithoutLinks(HKEY parent, const char *path, int length, REGSAM acces
   ScopedKey current;
   for (int start = 0; start < length || !current;) {
     int end = start;
-    while (end < length && path[end] != '\\') end = static_cast<int>(CharNextA(path + end) - path);
+    while (end < length && path[end] != '\\')
+      end = static_cast<int>(NextCharacter(path + end) - path);
     // No key has a longer name: there is no such key.
     if (end - start >= static_cast<int>(sizeof part)) return ERROR_FILE_NOT_FOUND;
     lstrcpynA(part, path + start, end - start + 1);
@@ -196,7 +197,7 @@ bool IsUninstallEntryKey(const RegistryEntry *entry) {
     return false;
   const char *id = entry->path + sizeof kUninstall - 1;
   if (!*id) return false;
-  for (const char *p = id; *p; p = CharNextA(p))
+  for (const char *p = id; *p; p = NextCharacter(p))
     if (*p == '\\') return false;
   return true;
 }

@@ -25,14 +25,24 @@ const char *InFolder(const char *folder, const char *name, char *full) {
   return fits ? full : name;
 }
 
-// Empty when a search finds nothing at all, or only "." and "..".
-bool CurrentFolderIsEmpty() {
+// A search of `folder` for `pattern`; an invalid handle when the text would not fit (a cut
+// one could search another folder) or nothing is found.
+HANDLE SearchIn(const char *folder, const char *pattern, WIN32_FIND_DATAA *found) {
+  char text[kPathBuf];
+  if (!JoinPath(text, kPathBuf, folder, pattern)) return INVALID_HANDLE_VALUE;
+  return FindFirstFileA(text, found);
+}
+
+// Empty when a search finds nothing at all, or only "." and "..". Anything it cannot tell
+// counts as a name that is there.
+bool FolderIsEmpty(const char *folder) {
   WIN32_FIND_DATAA found;
-  ScopedFind search(FindFirstFileA("*.*", &found));
-  if (!search) return true;
+  char full[kPathBuf];
+  ScopedFind search(SearchIn(folder, "*.*", &found));
+  if (!search) return GetLastError() != ERROR_FILENAME_EXCED_RANGE;
   do {
     if ((!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsDotName(found.cFileName)) &&
-        !IsGone(found.cFileName))
+        (!JoinPath(full, kPathBuf, folder, found.cFileName) || !IsGone(full)))
       return false;
   } while (FindNextFileA(search, &found));
   return true;
@@ -48,36 +58,24 @@ const char *LeafOf(const char *path) {
   return last ? last + 1 : path;
 }
 
-// Makes `path` the current folder when it is the plain, unprotected folder `name` of the
-// held folder `parentHeld`, and returns its held handle in `held` (none on the 9x family,
-// where folders cannot be opened and there are no links). On failure the current folder is
-// `back`, and *refused says why (OUTCOME_FAILED: with the last error).
-bool EnterFolder(const char *path, const char *back, HANDLE parentHeld, HANDLE *held,
-                 Outcome *refused) {
+// Holds `path` when it is the plain, unprotected folder of that name in the held folder
+// `parentHeld`, and returns its handle in `held` (none on the 9x family, where folders
+// cannot be opened and there are no links: there it only has to be a folder). Every folder
+// above it is held too, so its full path names this folder for the walk's searches. On
+// failure *refused says why (OUTCOME_FAILED: with the last error).
+bool EnterFolder(const char *path, HANDLE parentHeld, HANDLE *held, Outcome *refused) {
   *held = INVALID_HANDLE_VALUE;
   *refused = OUTCOME_FAILED;
-  if (!g.isNT) return SetCurrentDirectoryA(path) != 0;
-  ScopedHandle folder(OpenHeldSubfolder(parentHeld, LeafOf(path), path, refused));
-  if (!folder) return false;
-  // The searches and the names of the walk work in the current folder: it must be the
-  // folder held.
-  if (SetCurrentDirectoryA(path)) {
-    BY_HANDLE_FILE_INFORMATION before, after;
-    ScopedHandle here(CreateFileA(".", FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (here && GetFileInformationByHandle(folder, &before) &&
-        GetFileInformationByHandle(here, &after) &&
-        after.dwVolumeSerialNumber == before.dwVolumeSerialNumber &&
-        after.nFileIndexHigh == before.nFileIndexHigh &&
-        after.nFileIndexLow == before.nFileIndexLow) {
-      *held = folder.Release();
-      return true;
-    }
-    SetCurrentDirectoryA(back);
+  if (!g.isNT) {
+    const DWORD attributes = QueryAttributes(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+      SetLastError(ERROR_DIRECTORY);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
   }
-  SetLastError(ERROR_CANT_ACCESS_FILE);
-  return false;
+  HANDLE folder = OpenHeldSubfolder(parentHeld, LeafOf(path), path, refused);
+  if (!folder) return false;
+  *held = folder;
+  return true;
 }
 
 // The full wildcard path of one pattern text; false when it would not fit.
@@ -110,7 +108,7 @@ bool TranslatePattern(const char *pattern, char *out) {
   for (size_t i = 0; i < kept;) {
     char c = pattern[i];
     if ((unsigned char)c < ' ') return false;
-    size_t n = CharNextA(pattern + i) - (pattern + i);
+    size_t n = NextCharacter(pattern + i) - (pattern + i);
     char next = i + 1 < kept ? pattern[i + 1] : '\0';
     if (n == 2) {
       out[i] = c;
@@ -144,7 +142,7 @@ bool MatchesPattern(const char *pattern, const char *name) {
   bool next[kPathBuf + 1];
   live[0] = true;
   for (const char *at = name;;) {
-    const size_t size = CharNextA(at) - at;  // 0 at the end of the name
+    const size_t size = NextCharacter(at) - at;  // 0 at the end of the name
     char c = size == 1 ? FoldAscii(*at) : *at;
     bool ended = size == 0;
     // The marks that can match nothing here pass the point on to the next position.
@@ -161,7 +159,7 @@ bool MatchesPattern(const char *pattern, const char *name) {
     for (size_t p = 0; p < length; ++p) {
       if (!live[p]) continue;
       char m = marks[p];
-      const size_t markSize = CharNextA(marks + p) - (marks + p);
+      const size_t markSize = NextCharacter(marks + p) - (marks + p);
       if (m == kAnyPart || (m == kNoDot && c != '.')) {
         next[p] = true;
       } else if ((m == kOneOrNone && c != '.') || (m == kDotOrEnd && c == '.')) {
@@ -177,20 +175,21 @@ bool MatchesPattern(const char *pattern, const char *name) {
 
 namespace {
 
-// Cleans the current folder `folder` (entered by EnterFolder, which gave `held`) and
-// returns in `parent`: subfolders first, then the matching files, then the folder itself
-// when it is left empty. Folders and files are taken only by plain names, and a subfolder
-// only when it is a plain folder and not protected.
-void CleanFolder(const char *folder, const char *parent, const char *pattern, HANDLE held,
-                 HANDLE parentHeld, int depth) {
+// Cleans `folder` (entered by EnterFolder, which gave `held`, and let go here): subfolders
+// first, then the matching files, then the folder itself when it is left empty. Folders
+// and files are taken only by plain names, and a subfolder only when it is a plain folder
+// and not protected. Deletes go through the held handles; searches name the folder by its
+// full path, which the held chain keeps naming this folder.
+void CleanFolder(const char *folder, const char *pattern, HANDLE held, HANDLE parentHeld,
+                 int depth) {
   WIN32_FIND_DATAA found;
   char full[kPathBuf];
-  ScopedFind search(FindFirstFileA("*.*", &found));
+  ScopedFind search(SearchIn(folder, "*.*", &found));
   if (search) {
     do {
       const DWORD attributes = found.dwFileAttributes;
       if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || IsDotName(found.cFileName) ||
-          depth >= kMaxWalkDepth || IsGone(found.cFileName)) {
+          depth >= kMaxWalkDepth || IsGone(InFolder(folder, found.cFileName, full))) {
         continue;
       }
       // A junction or symbolic link leads into another tree: neither it nor anything
@@ -214,8 +213,8 @@ void CleanFolder(const char *folder, const char *parent, const char *pattern, HA
       }
       HANDLE childHeld;
       Outcome refused;
-      if (EnterFolder(child, folder, held, &childHeld, &refused))
-        CleanFolder(child, folder, pattern, childHeld, held, depth + 1);
+      if (EnterFolder(child, held, &childHeld, &refused))
+        CleanFolder(child, pattern, childHeld, held, depth + 1);
       else if (refused != OUTCOME_FAILED)
         NoteOutcome(child, refused);
       else
@@ -224,28 +223,31 @@ void CleanFolder(const char *folder, const char *parent, const char *pattern, HA
   }
 
   // What the search for the pattern returns, less what it found by a short name only.
-  search.Reset(pattern[0] ? FindFirstFileA(pattern, &found) : INVALID_HANDLE_VALUE);
+  search.Reset(pattern[0] ? SearchIn(folder, pattern, &found) : INVALID_HANDLE_VALUE);
   if (search) {
     do {
       if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-          !MatchesPattern(pattern, found.cFileName) || IsGone(found.cFileName)) {
+          !MatchesPattern(pattern, found.cFileName)) {
         continue;
       }
+      // The name alone when the whole does not fit: the 9x family's delete then fails.
+      const char *path = InFolder(folder, found.cFileName, full);
+      if (IsGone(path)) continue;
       if (!IsPlainName(found.cFileName)) {
-        NoteOutcome(InFolder(folder, found.cFileName, full), OUTCOME_ODD_NAME);
+        NoteOutcome(path, OUTCOME_ODD_NAME);
         continue;
       }
-      const BOOL deleted =
-          g.isNT ? DeleteHeldFile(held, found.cFileName) : ActDeleteFile(found.cFileName);
-      NoteFileDeletion(InFolder(folder, found.cFileName, full), deleted, 0, false);
+      const BOOL deleted = g.isNT         ? DeleteHeldFile(held, found.cFileName)
+                           : path == full ? ActDeleteFile(full)
+                                          : FALSE;
+      NoteFileDeletion(path, deleted, 0, false);
     } while (FindNextFileA(search, &found));
     search.Reset();
   }
 
-  bool empty = CurrentFolderIsEmpty();
-  // The folder cannot be removed while it is held or current.
+  bool empty = FolderIsEmpty(folder);
+  // The folder cannot be removed while it is held.
   CloseHeld(held);
-  SetCurrentDirectoryA(parent);
   if (!empty) return;
   Outcome refused = OUTCOME_FAILED;
   const BOOL removed = g.isNT ? RemoveHeldFolder(parentHeld, LeafOf(folder), folder, &refused)
@@ -300,15 +302,16 @@ void RemoveWildcardMatches() {
     HANDLE held;
     Outcome refused;
     if (!HoldFolder(parent, true, &refused) ||
-        !EnterFolder(folder, installFolder, HeldLevel(0), &held, &refused)) {
+        !EnterFolder(folder, HeldLevel(0), &held, &refused)) {
       if (refused != OUTCOME_FAILED)
         NoteOutcome(folder, refused);
       else
         NoteFolderRemoval(folder, FALSE);  // absent, or failed with the reason
       continue;
     }
-    CleanFolder(folder, parent, pattern, held, HeldLevel(0), 0);
+    CleanFolder(folder, pattern, held, HeldLevel(0), 0);
 
+    // The passes after this one find the current folder where the walk always left it.
     SetCurrentDirectoryA(installFolder);
     // Usually gone already, and reported, when the walk left it empty.
     if (RemoveFolderHeld(folder, &refused)) NoteOutcome(folder, OUTCOME_REMOVED);

@@ -150,7 +150,7 @@ void CopyCut(char *dest, DWORD capacity, const char *text, DWORD n) {
 
 // The next '#' character of text, or its terminator.
 const char *NextHash(const char *text) {
-  while (*text != '\0' && *text != '#') text = CharNextA(text);
+  while (*text != '\0' && *text != '#') text = NextCharacter(text);
   return text;
 }
 

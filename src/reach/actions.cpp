@@ -21,9 +21,9 @@ BOOL ActRemoveFolder(const char *path) {
   return g.holdBack ? g.holdBack->removeFolder(path) : RemoveDirectoryA(path);
 }
 
-BOOL ActSetAttributes(const char *path, DWORD attributes) {
-  return g.holdBack ? g.holdBack->setAttributes(path, attributes)
-                    : SetFileAttributesA(path, attributes);
+BOOL ActSetAttributes(HANDLE file, const char *path, DWORD attributes) {
+  if (g.holdBack) return g.holdBack->setAttributes(path, attributes);
+  return file ? SetAttributesByHandle(file, attributes) : SetFileAttributesA(path, attributes);
 }
 
 BOOL ActScheduleAtRestart(const char *path) {
@@ -91,8 +91,11 @@ void ActUnregister(const char *path) {
   FreeLibrary(library);
 }
 
-DWORD QueryAttributes(const char *path) {
-  return g.holdBack ? g.holdBack->attributes(path) : GetFileAttributesA(path);
+DWORD QueryAttributes(const char *path, HANDLE file) {
+  if (g.holdBack) return g.holdBack->attributes(path);
+  if (!file) return GetFileAttributesA(path);
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(file, &info) ? info.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
 }
 
 bool IsGone(const char *path) { return g.holdBack && g.holdBack->isGone(path); }
@@ -101,8 +104,9 @@ bool IsGoneIn(HANDLE folder, const char *name) {
   return g.holdBack && g.holdBack->isGoneIn(folder, name);
 }
 
-bool CanOpenForWriting(const char *path) {
+bool CanOpenForWriting(HANDLE folder, const char *name, const char *path) {
   if (g.holdBack) return g.holdBack->canOpenForWriting(path);
+  if (folder) return CanOpenHeldForWriting(folder, name);
   ScopedHandle file(OpenExisting(path, ModeReadWrite));
   return static_cast<bool>(file);
 }

@@ -25,9 +25,9 @@ BOOL ActDeleteFile(const char *path);
 DWORD ActDeleteByHandle(HANDLE item);
 /// RemoveDirectoryA.
 BOOL ActRemoveFolder(const char *path);
-/// SetFileAttributesA.
-BOOL ActSetAttributes(const char *path, DWORD attributes);
-/// MoveFileExA(path, null, MOVEFILE_DELAY_UNTIL_REBOOT): deletion at the next restart.
+/// Writes the attributes of the file at `path`: through `file` where the pass holds it open
+/// (the NT family), else by name.
+BOOL ActSetAttributes(HANDLE file, const char *path, DWORD attributes);
 BOOL ActScheduleAtRestart(const char *path);
 /// RegSetValueExA.
 LONG ActSetValue(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size);
@@ -44,15 +44,15 @@ void ActBroadcastFontChange();
 /// Loads the library and calls its DllUnregisterServer.
 void ActUnregister(const char *path);
 
-/// GetFileAttributesA.
-DWORD QueryAttributes(const char *path);
+/// The attributes of the file at `path`: read through `file` where given, else by name.
+DWORD QueryAttributes(const char *path, HANDLE file = nullptr);
 /// True when the run has already taken `path` (relative to the current folder or full).
 bool IsGone(const char *path);
 /// True when the run has already taken `name` in the held folder `folder` (or the folder).
 bool IsGoneIn(HANDLE folder, const char *name);
-/// True when the file can be opened for reading and writing with read sharing only.
-bool CanOpenForWriting(const char *path);
-/// RegQueryValueExA.
+/// True when the file can be opened for reading and writing with read sharing only: as
+/// `name` of the held folder `folder` where given, else by its full `path`.
+bool CanOpenForWriting(HANDLE folder, const char *name, const char *path);
 LONG QueryValue(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD *size);
 /// True when the run has already deleted the key behind `key` (or one above it).
 bool KeyIsGone(HKEY key);

@@ -20,6 +20,7 @@ typedef ULONG(NTAPI *StatusToErrorFn)(LONG);
 struct NativeCalls {
   NtOpenFileFn open;
   NtSetInformationFileFn setInformation;
+  NtSetInformationFileFn queryInformation;  // the same parameters
   StatusToErrorFn toError;
   bool olderDisposition;  // the newer delete call was refused once: not asked again
 };
@@ -27,7 +28,8 @@ NativeCalls nativeCalls;
 const NativeCalls *Native() {
   NativeCalls &calls = nativeCalls;
   if (!calls.toError && FindSystemCall("ntdll.dll", "NtOpenFile", calls.open) &&
-      FindSystemCall("ntdll.dll", "NtSetInformationFile", calls.setInformation))
+      FindSystemCall("ntdll.dll", "NtSetInformationFile", calls.setInformation) &&
+      FindSystemCall("ntdll.dll", "NtQueryInformationFile", calls.queryInformation))
     FindSystemCall("ntdll.dll", "RtlNtStatusToDosError", calls.toError);
   return calls.toError ? &calls : nullptr;
 }
@@ -37,6 +39,8 @@ const NativeCalls *Native() {
 constexpr ACCESS_MASK kHoldAccess =
     FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
 constexpr ULONG kHoldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr ULONG kFileBasicInformation = 4;
+constexpr ULONG kFileAttributeTagInformation = 35;
 constexpr ULONG kFileDispositionInformation = 13;
 constexpr ULONG kFileDispositionInformationEx = 64;
 constexpr ULONG kDispositionDelete = 1, kDispositionPosixSemantics = 2;
@@ -74,12 +78,29 @@ DWORD OpenRelative(HANDLE folder, const char *name, ACCESS_MASK access, ULONG sh
 // open it as itself, and show what it is only by name: the name is asked too, which is
 // sound only because every folder above it is held.
 bool IsLink(HANDLE object, const char *path) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(object, &info)) return true;
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+  // The attributes alone: a query that also asks for the volume costs a round trip to
+  // another process on some systems, once per folder of every path.
+  struct {
+    ULONG attributes, tag;
+  } info;
+  IO_STATUS_BLOCK io;
+  const NativeCalls *native = Native();
+  if (!native ||
+      native->queryInformation(object, &io, &info, sizeof info, kFileAttributeTagInformation) < 0)
+    return true;
+  if (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
   if (!path) return false;
   const DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// True when both handles stand for one file: same volume, same file index.
+bool IsSameItem(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION first, second;
+  return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
 }
 
 // The last name of `path` (after its last backslash), or null when it has none.
@@ -91,6 +112,7 @@ const char *LeafName(const char *path) {
 void DropLevels(DWORD keep) {
   if (!g.held) return;
   HeldPath &held = *g.held;
+  held.missingEnd = 0;
   while (held.count > keep) {
     --held.count;
     CloseHandle(held.handles[held.count]);
@@ -130,6 +152,13 @@ bool HoldFolder(const char *folder, bool lastMayBeLink, Outcome *refused) {
     if (keep == 0 ? end != root : (path[end] != '\0' && path[end] != '\\')) break;
     ++keep;
   }
+  // A level just found missing below the levels still held is missing for every path
+  // through it, without asking again: it was looked for with its parent held, and any
+  // hold elsewhere forgets it.
+  const DWORD missing = held.missingEnd;
+  if (missing && keep == held.count && missing <= length && memcmp(path, held.text, missing) == 0 &&
+      (path[missing] == '\0' || path[missing] == '\\'))
+    return Refuse(refused, OUTCOME_FAILED, ERROR_PATH_NOT_FOUND);
   DropLevels(keep);
   memcpy(held.text, path, length + 1);
 
@@ -152,7 +181,7 @@ bool HoldFolder(const char *folder, bool lastMayBeLink, Outcome *refused) {
     if (start > root) ++start;  // past the separator
     DWORD end = start;
     while (path[end] && path[end] != '\\')
-      end += static_cast<DWORD>(CharNextA(path + end) - (path + end));
+      end += static_cast<DWORD>(NextCharacter(path + end) - (path + end));
     char name[kPathBuf];
     memcpy(name, path + start, end - start);
     name[end - start] = '\0';
@@ -168,8 +197,13 @@ bool HoldFolder(const char *folder, bool lastMayBeLink, Outcome *refused) {
         OpenRelative(parent, name, kHoldAccess, kHoldSharing, FILE_DIRECTORY_FILE, false, &level);
     if (error) {
       DropLevels(held.count);
-      // A missing level is reported as a missing path, whatever the system said.
-      if (error == ERROR_FILE_NOT_FOUND) error = ERROR_PATH_NOT_FOUND;
+      // A missing level is reported as a missing path, whatever the system said, and
+      // remembered (its text stays) for the paths through it that follow.
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        error = ERROR_PATH_NOT_FOUND;
+        memcpy(held.text, path, length + 1);
+        held.missingEnd = end;
+      }
       return Refuse(refused, OUTCOME_FAILED, error);
     }
     const char saved = path[end];
@@ -267,16 +301,57 @@ DWORD DeleteByHandle(HANDLE file) {
   return status >= 0 ? 0 : native->toError(status);
 }
 
-BOOL DeleteHeldFile(HANDLE folder, const char *name, ACCESS_MASK access, ULONG sharing) {
+BOOL DeleteHeldFile(HANDLE folder, const char *name, ACCESS_MASK access, ULONG sharing,
+                    HANDLE sameAs) {
   HANDLE file;
-  DWORD error = OpenRelative(folder, name, access | DELETE | FILE_READ_ATTRIBUTES, sharing,
-                             FILE_NON_DIRECTORY_FILE, false, &file);
+  // Where the system lacks the newer delete call, the older one only marks the file to go
+  // at its last close: an open that asks for that itself is the same delete, with one
+  // call less. Not where the file must be compared first, nor in a run that holds back.
+  const NativeCalls *native = Native();
+  const bool onClose = !sameAs && !g.holdBack && native && native->olderDisposition;
+  DWORD error =
+      OpenRelative(folder, name, access | DELETE | FILE_READ_ATTRIBUTES, sharing,
+                   FILE_NON_DIRECTORY_FILE | (onClose ? FILE_DELETE_ON_CLOSE : 0), false, &file);
   if (!error) {
-    error = ActDeleteByHandle(file);
+    if (sameAs && !IsSameItem(file, sameAs)) error = ERROR_FILE_INVALID;
+    if (!error && !onClose) error = ActDeleteByHandle(file);
     CloseHandle(file);
   }
   SetLastError(error);
   return error == 0;
+}
+
+DWORD OpenHeldFile(HANDLE folder, const char *name, HANDLE *file) {
+  return OpenRelative(folder, name,
+                      FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | READ_CONTROL,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, false, file);
+}
+
+bool CanOpenHeldForWriting(HANDLE folder, const char *name) {
+  HANDLE file;
+  if (OpenRelative(folder, name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                   FILE_NON_DIRECTORY_FILE, false, &file) != 0)
+    return false;
+  CloseHandle(file);
+  return true;
+}
+
+BOOL SetAttributesByHandle(HANDLE file, DWORD attributes) {
+  const NativeCalls *native = Native();
+  if (!native) return FALSE;
+  // Times of zero stay as they are; attributes of zero would too, so none is "normal".
+  struct {
+    LARGE_INTEGER creation, access, write, change;
+    ULONG attributes;
+  } basic = {};
+  static_assert(sizeof basic == 40, "the system's basic information, on both architectures");
+  basic.attributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+  IO_STATUS_BLOCK io;
+  const LONG status =
+      native->setInformation(file, &io, &basic, sizeof basic, kFileBasicInformation);
+  if (status >= 0) return TRUE;
+  SetLastError(native->toError(status));
+  return FALSE;
 }
 
 BOOL RemoveHeldFolder(HANDLE folder, const char *name, const char *path, Outcome *refused) {

@@ -16,7 +16,10 @@
 // ---- held_path.cpp
 /// Holds every folder of `folder` (a full path as ResolveFullPath gives it). The levels
 /// held for the previous call stay as far as the two paths agree, so consecutive entries
-/// of one folder cost nothing; levels below `folder` are let go. A level that is a link is
+/// of one folder cost nothing; levels below `folder` are let go. A level found missing
+/// below the levels still held is missing, without a call, for the paths through it that
+/// follow, until a path is held elsewhere: only failed holds come in between, and the run
+/// waits for nothing there. A level that is a link is
 /// passed only when its owner and its own descriptor show that no standard user made it
 /// (the last level never, unless `lastMayBeLink`). False, with the reason in *refused
 /// (OUTCOME_AT_LINK, OUTCOME_ODD_NAME, or OUTCOME_FAILED with the system error as the last
@@ -48,11 +51,23 @@ bool HeldPathIsAdminOnly();
 HANDLE OpenHeldSubfolder(HANDLE folder, const char *name, const char *path, Outcome *refused);
 /// Deletes the file `name` of the held folder `folder` through a handle opened relative to
 /// it (a link is deleted itself, never its target), opened with `access` besides delete
-/// access and sharing only `sharing`. Works like DeleteFileA: FALSE with the last error
+/// access and sharing only `sharing`; with `sameAs`, only when it is still the file behind
+/// that handle (else ERROR_FILE_INVALID). Works like DeleteFileA: FALSE with the last error
 /// (ERROR_ACCESS_DENIED for a read-only file, ERROR_SHARING_VIOLATION for one another
 /// process holds).
 BOOL DeleteHeldFile(HANDLE folder, const char *name, ACCESS_MASK access = 0,
-                    ULONG sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+                    ULONG sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    HANDLE sameAs = nullptr);
+/// Opens the item `name` of the held folder `folder` as itself, never what a link leads
+/// to, for reading its data and reading and changing its attributes, sharing everything so
+/// that no test of another process is disturbed (its descriptor can be read through it
+/// too): every later step on the item goes through it. The system error, 0 when opened.
+DWORD OpenHeldFile(HANDLE folder, const char *name, HANDLE *file);
+/// True when the file `name` of the held folder `folder` can be opened for reading and
+/// writing while others may only read (the locked-file test).
+bool CanOpenHeldForWriting(HANDLE folder, const char *name);
+/// Writes the attributes of the item behind `file` (opened by OpenHeldFile).
+BOOL SetAttributesByHandle(HANDLE file, DWORD attributes);
 /// Removes the empty folder `name` of the held folder `folder` through a handle opened
 /// relative to it, after the checks on that same handle (and on its full `path`, when
 /// given, for systems that show a link only by name): FALSE with *refused OUTCOME_AT_LINK

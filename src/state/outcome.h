@@ -21,6 +21,7 @@ enum Outcome {
   OUTCOME_ODD_NAME,    // a name the system would read as another one: never touched (fails)
   OUTCOME_IN_USE,      // held by another process and not scheduled: stays (fails the run)
   OUTCOME_NOT_FILE,    // a folder stands where a listed file should be: stays (fails)
+  OUTCOME_NOT_LOADED,  // a library an elevated run may not load to unregister: stays (fails)
   OUTCOME_RESTART,     // scheduled for deletion at the next restart
   OUTCOME_FAILED,      // stays, with the system's error number (fails the run)
   OUTCOME_UNREADABLE,  // the removal data block could not be read

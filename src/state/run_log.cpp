@@ -5,10 +5,10 @@
 
 namespace {
 
-const char *const kKeywords[] = {"removed",     "absent",     "kept-answer", "kept-default",
-                                 "kept-shared", "kept-other", "not-empty",   "protected",
-                                 "link",        "odd-name",   "in-use",      "not-a-file",
-                                 "restart",     "failed",     "unreadable",  "cancelled"};
+const char *const kKeywords[] = {
+    "removed",    "absent",    "kept-answer", "kept-default", "kept-shared", "kept-other",
+    "not-empty",  "protected", "link",        "odd-name",     "in-use",      "not-a-file",
+    "not-loaded", "restart",   "failed",      "unreadable",   "cancelled"};
 static_assert(sizeof kKeywords / sizeof kKeywords[0] == OUTCOME_CANCELLED + 1,
               "one keyword per outcome");
 
@@ -31,9 +31,9 @@ void WriteLine(const char *head, const char *root, const char *text) {
 
 void Note(const char *root, const char *text, Outcome what, DWORD error) {
   // What stays against the removal: an error, another process, a link or an odd name
-  // that stopped it, a folder in a file's place.
+  // that stopped it, a folder in a file's place, a library an elevated run may not load.
   if (what == OUTCOME_FAILED || what == OUTCOME_IN_USE || what == OUTCOME_AT_LINK ||
-      what == OUTCOME_ODD_NAME || what == OUTCOME_NOT_FILE)
+      what == OUTCOME_ODD_NAME || what == OUTCOME_NOT_FILE || what == OUTCOME_NOT_LOADED)
     ++g.failedCount;
   if (what == OUTCOME_RESTART) ++g.scheduledCount;
   if (!g.log) return;  // the line is made only for a log: the passes call this per entry

@@ -71,6 +71,8 @@ struct HeldPath {
   DWORD ends[kMaxHeldLevels];  // where each level's text ends (level 0: the root)
   HANDLE handles[kMaxHeldLevels];
   DWORD count;
+  // Where the text of a level found missing right below the held ones ends (0: none).
+  DWORD missingEnd;
 };
 
 struct UninstallState {
@@ -79,6 +81,7 @@ struct UninstallState {
   DWORD quiet;
   DWORD noExternal;
   DWORD silent;       // /S: quiet, and no window at all; every question takes its default
+  DWORD elevated;     // the token is elevated: code the run loads must be administrators' own
   char *ownPath;      // 260 bytes
   char *scratchPath;  // 260 bytes
   char *installDir;   // 260 bytes, ends with a backslash

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "format/block_format.h"
+#include "passes/passes.h"
+#include "state/state.h"
 #include "support/testenv.h"
 
 namespace {
@@ -83,6 +86,27 @@ TEST(DllPlanting, TheProgramLoadsNoLibraryFromItsOwnOrItsCurrentFolder) {
             testenv::RunAndWait("\"" + install + "\\uninstall.exe\" /X", 60000, current.c_str()));
   for (const std::string &folder : {install, current})
     EXPECT_EQ("", Loaded(folder, kRuntimeNames) + Loaded(folder, kImportNames)) << folder;
+}
+
+// A library listed to unregister itself is loaded only where its code would not run with
+// more rights than its folder's users have: an unelevated run unregisters and deletes it;
+// an elevated one leaves it, and its registration, when a standard user could change its
+// folder (under Wine every owner is the user, so the elevated case is always refused).
+TEST(DllPlanting, AListedLibraryIsLoadedOnlyWhereNoStandardUserCouldChangeIt) {
+  testenv::ScopedTestDir dir("selfreg");
+  const std::string probe = testenv::TestProgramDir() + "\\selfreg_probe.dll";
+  for (DWORD elevated : {0u, 1u}) {
+    SCOPED_TRACE(elevated ? "elevated" : "not elevated");
+    ASSERT_TRUE(CopyFileA(probe.c_str(), (dir / "reg.dll").c_str(), FALSE));
+    DeleteFileA((dir / "reg.dll.unregistered").c_str());
+    testenv::RunState state(dir.path());
+    state.File(dir.path(), "reg.dll", blockfmt::FE_SELFREG);
+    g.elevated = elevated;
+    RemoveFiles();
+    EXPECT_EQ(!elevated, testenv::FileExists(dir / "reg.dll.unregistered"));
+    EXPECT_EQ(!!elevated, testenv::FileExists(dir / "reg.dll"));
+    EXPECT_EQ(elevated, g.failedCount);
+  }
 }
 
 }  // namespace

@@ -111,7 +111,8 @@ TEST(LinkSafetyTest, PathsAreHeldFolderByFolderAsWritten) {
   testenv::ScopedTestDir dir("link-check");
   ResetRunState();
   g.isNT = 1;
-  ASSERT_TRUE(testenv::MakeTree(dir.path(), {"a long folder name\\sub\\", "target\\sub\\"}));
+  ASSERT_TRUE(testenv::MakeTree(dir.path(), {"a long folder name\\sub\\",
+                                             "a long folder name\\missing2\\", "target\\sub\\"}));
   ASSERT_TRUE(testenv::MakeFolderLink(dir / "link", "target"));
   char shortPath[MAX_PATH];
   DWORD n = GetShortPathNameA((dir / "a long folder name\\sub").c_str(), shortPath, MAX_PATH);
@@ -127,6 +128,9 @@ TEST(LinkSafetyTest, PathsAreHeldFolderByFolderAsWritten) {
       {shortPath, false, OUTCOME_REMOVED, 0},
       {dir / "target\\sub\\", false, OUTCOME_REMOVED, 0},
       {dir / "a long folder name\\missing\\deeper", true, OUTCOME_FAILED, ERROR_PATH_NOT_FOUND},
+      // Answered by the level just found missing; a name that only begins like it is not.
+      {dir / "a long folder name\\missing", true, OUTCOME_FAILED, ERROR_PATH_NOT_FOUND},
+      {dir / "a long folder name\\missing2", true, OUTCOME_REMOVED, 0},
       {dir / "link", true, OUTCOME_AT_LINK, 0},  // Wine: every owner is the user
       {dir / "link\\sub", true, OUTCOME_AT_LINK, 0},
       {dir / "target\\\\sub", true, OUTCOME_ODD_NAME, 0},

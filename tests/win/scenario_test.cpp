@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/testenv.h"
 #include "ui/resource_ids.h"
 
 namespace {
@@ -128,7 +129,8 @@ TEST(WholeRun, Unattended) {
 // What the run would do, seen first by the tool's preview: the preview changes nothing,
 // and the run then logs the same lines. The entries lean on each other: a file listed and
 // matched by a wildcard, a folder that only the run empties, a key listed below one deleted
-// before it; a library is unregistered by the run, not by the preview.
+// before it; a library in a folder its user can change is loaded by neither: the run is
+// elevated (under Wine every owner is the user), so its code would run with the run's rights.
 TEST(WholeRun, ThePreviewShowsTheRun) {
   const std::string key = "HKCU\\Software\\TallowinTests\\Preview",
                     logged = "HKEY_CURRENT_USER\\Software\\TallowinTests\\Preview";
@@ -149,10 +151,12 @@ TEST(WholeRun, ThePreviewShowsTheRun) {
        .switches = "/S",
        .preview = true,
        .exit = 1603,  // the link under logs fails the run
-       .kept = {"target\\x.log", "inst\\reg.dll.unregistered"},
-       .log = {"in-use ${I}\\held\\held.txt", "removed ${I}\\shared1.dll",
-               "kept-shared ${I}\\shared2.dll", "link ${I}\\logs\\linked", "protected ${W}",
-               "absent " + logged + "\\Product\\Sub", "absent " + logged + "\\Settings\\\\Last"},
+       .kept = {"target\\x.log", "inst\\reg.dll"},
+       .gone = {"inst\\reg.dll.unregistered"},
+       .log = {"not-loaded ${I}\\reg.dll", "in-use ${I}\\held\\held.txt",
+               "removed ${I}\\shared1.dll", "kept-shared ${I}\\shared2.dll",
+               "link ${I}\\logs\\linked", "protected ${W}", "absent " + logged + "\\Product\\Sub",
+               "absent " + logged + "\\Settings\\\\Last"},
        .selfDelete = 1});
 }
 
@@ -241,23 +245,28 @@ TEST(WholeRun, PlantedLinksAndNames) {
     scenario::Run(row);
   }
   // While the file pass waits on the prompt for a read-only file, the folders of its path
-  // are held: no other process can rename or replace one, so the file that the prompt
-  // names is the one that goes.
-  scenario::Run({.name = "the folders of an entry cannot be renamed meanwhile",
-                 .tree = {"data\\sub\\ro.txt|ro", "data\\keep.txt"},
-                 .files = {"${T}\\data\\sub|ro.txt"},
-                 .switches = "/X",
-                 .during = "<9>",
-                 .hook =
-                     [](World &w) {
-                       EXPECT_FALSE(MoveFileA((w.T + "\\data\\sub").c_str(),
-                                              (w.T + "\\data\\moved").c_str()));
-                       EXPECT_FALSE(MoveFileA((w.T + "\\data").c_str(), (w.T + "\\moved").c_str()));
-                     },
-                 .duringButton = IDYES,
-                 .kept = {"data\\keep.txt"},
-                 .gone = {"data\\sub", "data\\moved", "moved"},
-                 .dialogs = {"<9>"}});
+  // are held: no other process can rename or replace one. The file itself can be swapped in
+  // its folder meanwhile; the delete then takes nothing, since only the file that was
+  // checked (and made writable) may go.
+  scenario::Run(
+      {.name = "the folders of an entry cannot be renamed meanwhile",
+       .tree = {"data\\sub\\ro.txt|ro", "data\\keep.txt"},
+       .files = {"${T}\\data\\sub|ro.txt"},
+       .switches = "/X",
+       .during = "<9>",
+       .hook =
+           [](World &w) {
+             EXPECT_FALSE(
+                 MoveFileA((w.T + "\\data\\sub").c_str(), (w.T + "\\data\\moved").c_str()));
+             EXPECT_FALSE(MoveFileA((w.T + "\\data").c_str(), (w.T + "\\moved").c_str()));
+             const std::string file = w.T + "\\data\\sub\\ro.txt";
+             ASSERT_TRUE(MoveFileA(file.c_str(), (w.T + "\\data\\sub\\checked.txt").c_str()));
+             ASSERT_TRUE(testenv::WriteText(file, "swapped in"));
+           },
+       .duringButton = IDYES,
+       .kept = {"data\\keep.txt", "data\\sub\\ro.txt", "data\\sub\\checked.txt"},
+       .gone = {"data\\moved", "moved"},
+       .dialogs = {"<9>"}});
 }
 
 // Started without quotes from folders with names beyond ASCII; in the double-byte code
@@ -453,8 +462,9 @@ TEST(WholeRun, FilesAndTheirQuestions) {
                    "shared:${I}\\heldnone.dll"},
        .dialogs = {"<10> ${I}\\empty.dll", "<10> ${I}\\novalue.dll", "<10> ${I}\\zero.dll",
                    "<10> ${I}\\oneno.dll"}},
-      // Handled last first: a file that is no library, the library (unregistered), the font,
-      // then d, c, b, a; "No to all" keeps a without asking.
+      // Handled last first: a file that is no library and the library (neither loaded by an
+      // elevated run from a folder its user can change), the font, then d, c, b, a; "No to
+      // all" keeps a without asking.
       {.name = "the prompt decides for read-only files unless font or self-registering",
        .tree = {"inst\\a.txt|ro", "inst\\b.txt|ro", "inst\\c.txt|ro", "inst\\d.txt|ro",
                 "inst\\f.fon|ro", "inst\\probe.dll|copy:selfreg_probe.dll,ro", "inst\\text.dll"},
@@ -463,8 +473,9 @@ TEST(WholeRun, FilesAndTheirQuestions) {
                  ".|text.dll|selfRegister"}, .switches = "/X",
        .answers = {{"${I}\\d.txt", IDC_PROMPT_YES}, {"${I}\\c.txt", IDNO},
                    {"${I}\\b.txt", IDC_PROMPT_NO_ALL}},
-       .kept = {"inst\\probe.dll.unregistered", "inst\\a.txt", "inst\\b.txt", "inst\\c.txt"},
-       .gone = {"inst\\probe.dll", "inst\\text.dll", "inst\\f.fon", "inst\\d.txt"},
+       .kept = {"inst\\probe.dll", "inst\\text.dll", "inst\\a.txt", "inst\\b.txt", "inst\\c.txt"},
+       .gone = {"inst\\probe.dll.unregistered", "inst\\f.fon", "inst\\d.txt"},
+       .log = {"not-loaded ${I}\\text.dll", "not-loaded ${I}\\probe.dll"},
        .dialogs = {"<9> ${I}\\d.txt", "<9> ${I}\\c.txt", "<9> ${I}\\b.txt"}},
       {.name = "yes to all",
        .tree = {"inst\\a.txt|ro", "inst\\b.txt|ro", "inst\\c.txt|ro"},
