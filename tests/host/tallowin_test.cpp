@@ -528,6 +528,7 @@ TEST(CommandLine, HelpVersionAndUsageErrors) {
       {{"--version", "x"}, 2, "tallowin: --version takes no arguments\n"},
       {{"--help"}, 0, "usage: tallowin pack"},
       {{"help", "check"}, 0, "usage: tallowin check"},
+      {{"uninstall-entry", "--help"}, 0, "usage: tallowin uninstall-entry"},
       {{"pack", "m.json", "--set", "1X=a"}, 2, "tallowin: --set 1X=a: expected NAME=VALUE"},
       {{"pack", "m.json", "--set", "X=a", "--set", "X=b"}, 2, "tallowin: --set X given twice"},
       {{"scan", "st", "-o", "o.json"}, 2, "tallowin: scan needs one staging folder"},
