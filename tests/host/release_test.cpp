@@ -171,7 +171,9 @@ TEST(Release, UninstallEntryOfTheSampleProduct) {
         "TallowinSampleNotes]\r\n",
         "\r\n\"QuietUninstallString\"=\"\\\"C:\\\\Sample Notes\\\\uninstall.exe\\\" /S\"\r\n",
         "\r\n\"InstallLocation\"=\"C:\\\\Sample Notes\"\r\n",
-        "\r\n\"EstimatedSize\"=dword:00000040\r\n"})
+        "\r\n\"UninstallString\"=\"\\\"C:\\\\Sample Notes\\\\uninstall.exe\\\"\"\r\n",
+        "\r\n\"EstimatedSize\"=dword:00000040\r\n\"NoModify\"=dword:00000001\r\n"
+        "\"NoRepair\"=dword:00000001\r\n"})
     EXPECT_NE(out.find(Utf16(line).substr(2)), std::string::npos) << line;
   // Per machine, the view of the stub's architecture: a 32-bit installer's reg.exe would
   // import into the 32-bit view unless told.
