@@ -10,7 +10,6 @@
 #include <stdexcept>
 
 #include "format/block_format.h"
-#include "tallowin.h"
 
 namespace hosttest {
 
@@ -51,15 +50,6 @@ bool WriteFile(const std::string &path, const std::vector<uint8_t> &bytes) {
 std::vector<uint8_t> ReadFile(const std::string &path) {
   std::ifstream f(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
-}
-
-int Tool(std::vector<std::string> args, std::string *out, std::string *err) {
-  std::string o, e;
-  args.insert(args.begin(), "tallowin");
-  const int code = tallowin::RunCommandLine(args, &o, &e);
-  if (out) *out = o;
-  if (err) *err = e;
-  return code;
 }
 
 }  // namespace hosttest

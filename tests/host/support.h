@@ -1,9 +1,12 @@
-// Helpers of the host tests: a scratch folder, a minimal stub image, whole files.
+// Helpers of the tool's tests (the tool's command line also on Windows): a scratch folder, a
+// minimal stub image, whole files.
 #pragma once
 #include <stdint.h>
 
 #include <string>
 #include <vector>
+
+#include "tallowin.h"
 
 namespace hosttest {
 
@@ -32,6 +35,14 @@ inline bool WriteFile(const std::string &path, const std::string &text) {
 std::vector<uint8_t> ReadFile(const std::string &path);
 
 /// Runs the tool's command line (args without the program name); returns the exit code.
-int Tool(std::vector<std::string> args, std::string *out = nullptr, std::string *err = nullptr);
+inline int Tool(std::vector<std::string> args, std::string *out = nullptr,
+                std::string *err = nullptr) {
+  std::string o, e;
+  args.insert(args.begin(), "tallowin");
+  const int code = tallowin::RunCommandLine(args, &o, &e);
+  if (out) *out = o;
+  if (err) *err = e;
+  return code;
+}
 
 }  // namespace hosttest
