@@ -66,10 +66,9 @@ void RemoveFolderLevels(FolderEntry *entry) {
   }
 }
 
-// The folder that held the file entry's file, in the scratch path; false when the
+// The folder that held the file entry's file, in `path` (260 bytes); false when the
 // entry gives no folder or its path would not fit.
-bool BuildEntryFolder(const FileEntry *entry) {
-  char *path = g.scratchPath;
+bool BuildEntryFolder(const FileEntry *entry, char *path) {
   const char *folder = entry->folder ? entry->folder : "";
   if (!EntryFolderPath(path, folder)) return false;
   if (entry->name && entry->name[0]) {
@@ -79,6 +78,49 @@ bool BuildEntryFolder(const FileEntry *entry) {
   }
   StripBackslash(path);
   return true;
+}
+
+// True when the climb of the file entry `index`, the next one of the empty-folder pass,
+// starts inside `folder`: a removal of `folder` before it could only fail.
+bool NextClimbsInside(DWORD index, const char *folder) {
+  const FileEntry *entry = g.files && index < g.fileCount ? g.files[index] : nullptr;
+  char next[kPathBuf];
+  const DWORD length = TextLength(folder);
+  return entry && !(entry->flags & blockfmt::FE_FONT) && BuildEntryFolder(entry, next) &&
+         StartsWithNoCase(next, folder) && next[length] == '\\';
+}
+
+// Removes `path` (written as the entry gives it) and the folders above it while they come
+// out empty; `own` when `path` held a listed file. A parent that the next entry's folder
+// lies in is not tried yet but left in `putOff`: it still holds that folder, and trying it
+// would cost a removal attempt and the hold of it again for each folder inside it.
+void ClimbEmpty(char *path, bool own, DWORD next, char *putOff) {
+  for (;; own = false) {
+    if (!own && NextClimbsInside(next, path)) {
+      CopyBounded(putOff, kPathBuf, path);
+      return;
+    }
+    if (EqualsNoCase(path, putOff)) putOff[0] = '\0';  // reached: tried now
+    char resolved[kPathBuf];
+    if (!ResolveUnprotected(path, resolved)) return;
+    // A folder that still holds something, or is gone, ends the climb without a word:
+    // no folder of it was listed. A link stops it with its report, and any other error
+    // on the folder that held the listed file leaves it behind for a reason: it is
+    // reported. Above it the climb only tidies up, and the parent that is the current
+    // folder cannot go anyway.
+    Outcome refused;
+    if (!RemoveFolderHeld(resolved, &refused)) {
+      const DWORD error = GetLastError();
+      if (refused != OUTCOME_FAILED && refused != OUTCOME_PROTECTED)
+        NoteOutcome(resolved, refused);
+      else if (refused == OUTCOME_FAILED && own && error != ERROR_DIR_NOT_EMPTY &&
+               error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        NoteOutcome(resolved, OUTCOME_FAILED, error);
+      return;
+    }
+    NoteOutcome(resolved, OUTCOME_REMOVED);
+    if (!CutAtLastBackslash(path)) return;
+  }
 }
 
 }  // namespace
@@ -124,33 +166,21 @@ void RemoveEmptyFolders() {
   char lastTried[kPathBuf];
   lastTried[0] = '\0';
   char *path = g.scratchPath;
+  char putOff[kPathBuf];
+  putOff[0] = '\0';
   for (DWORD i = 0; g.files && i < g.fileCount; ++i) {
     const FileEntry *entry = g.files[i];
     // Fonts stay registered elsewhere: their folders are left, but they count for progress.
-    if (entry && !(entry->flags & blockfmt::FE_FONT) && BuildEntryFolder(entry) &&
+    if (entry && !(entry->flags & blockfmt::FE_FONT) && BuildEntryFolder(entry, path) &&
         !EqualsNoCase(path, lastTried)) {
       CopyBounded(lastTried, kPathBuf, path);
-      for (bool own = true;; own = false) {
-        char resolved[kPathBuf];
-        if (!ResolveUnprotected(path, resolved)) break;
-        // A folder that still holds something, or is gone, ends the climb without a word:
-        // no folder of it was listed. A link stops it with its report, and any other error
-        // on the folder that held the listed file leaves it behind for a reason: it is
-        // reported. Above it the climb only tidies up, and the parent that is the current
-        // folder cannot go anyway.
-        Outcome refused;
-        if (!RemoveFolderHeld(resolved, &refused)) {
-          const DWORD error = GetLastError();
-          if (refused != OUTCOME_FAILED && refused != OUTCOME_PROTECTED)
-            NoteOutcome(resolved, refused);
-          else if (refused == OUTCOME_FAILED && own && error != ERROR_DIR_NOT_EMPTY &&
-                   error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-            NoteOutcome(resolved, OUTCOME_FAILED, error);
-          break;
-        }
-        NoteOutcome(resolved, OUTCOME_REMOVED);
-        if (!CutAtLastBackslash(path)) break;
-      }
+      ClimbEmpty(path, true, i + 1, putOff);
+    }
+    // A folder put off is tried once the entry after this one no longer lies in it.
+    if (putOff[0] && !NextClimbsInside(i + 1, putOff)) {
+      CopyBounded(path, kPathBuf, putOff);
+      putOff[0] = '\0';
+      ClimbEmpty(path, false, i + 1, putOff);
     }
     ReportProgress(PROGRESS_EMPTY_FOLDERS, i);
   }

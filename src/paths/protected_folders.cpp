@@ -1,6 +1,7 @@
 // The protected folder test: folders of the system and of the user's shell are never removed.
 #include <shlobj.h>
 #include <string.h>
+#include <winternl.h>
 
 #include "base/base.h"
 #include "paths/paths.h"
@@ -26,6 +27,22 @@ bool ReadIdentity(HANDLE folder, DWORD *id) {
   id[0] = info.dwVolumeSerialNumber;
   id[1] = info.nFileIndexHigh;
   id[2] = info.nFileIndexLow;
+  return true;
+}
+
+// The file index alone, without the volume serial: asking for the volume costs a round
+// trip to another process on some systems, and the walk asks for every folder it meets.
+typedef LONG(NTAPI *QueryFileFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+QueryFileFn queryFile;
+bool ReadFileIndex(HANDLE folder, DWORD *high, DWORD *low) {
+  constexpr ULONG kFileInternalInformation = 6;
+  LARGE_INTEGER index;
+  IO_STATUS_BLOCK io;
+  if ((!queryFile && !FindSystemCall("ntdll.dll", "NtQueryInformationFile", queryFile)) ||
+      queryFile(folder, &io, &index, sizeof index, kFileInternalInformation) < 0)
+    return false;
+  *high = static_cast<DWORD>(index.HighPart);
+  *low = index.LowPart;
   return true;
 }
 
@@ -112,10 +129,13 @@ bool IsProtectedFolder(char *path) {
 
 bool IsProtectedIdentity(HANDLE folder) {
   if (!g.protectedListReady) BuildProtectedList();
-  DWORD id[3];
-  if (!protectedIds || !ReadIdentity(folder, id)) return true;  // unknown: not removed
-  for (int i = 0; i < protectedIdCount; ++i)
-    if (memcmp(id, protectedIds[i], sizeof id) == 0) return true;
+  // The index first: the whole identity, volume and all, is read only when it matches.
+  DWORD high, low, id[3];
+  if (!protectedIds || !ReadFileIndex(folder, &high, &low)) return true;  // unknown: not removed
+  for (int i = 0; i < protectedIdCount; ++i) {
+    if (protectedIds[i][1] != high || protectedIds[i][2] != low) continue;
+    if (!ReadIdentity(folder, id) || memcmp(id, protectedIds[i], sizeof id) == 0) return true;
+  }
   return false;
 }
 

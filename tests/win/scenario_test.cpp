@@ -387,13 +387,16 @@ TEST(WholeRun, FolderEntries) {
        .gone = {"two\\top", "held\\top\\mid\\leaf", "zero\\leaf", "pair", "deep", "ff\\named.txt"}},
       // Built in full the long name is a file in "cut"; cut short it would end in a
       // backslash after "cut" and remove it. A folder held open by another program stays.
+      // A parent whose try waits for the next entry in it is still tried when that
+      // entry's folder is gone ("m").
       {.name = "the empty-folder pass climbs from each file's folder",
        .tree = {"inst\\a\\b\\", "inst\\fonts\\", "inst\\n\\sub\\", "abs\\p\\q\\", "abs\\keep.txt",
-                "cut\\", "inst\\held\\|held"},
+                "cut\\", "inst\\held\\|held", "inst\\m\\x\\", "inst\\m\\y\\z\\"},
        .files = {".\\a\\b|one.dll", ".\\a\\b|two.dll", ".\\fonts|f.ttf|font", ".\\n|sub\\deep.txt",
-                 "${T}\\abs\\p\\q|", "${T}\\cut|" + std::string(300, 'y'), ".\\held|x.dll"},
+                 "${T}\\abs\\p\\q|", "${T}\\cut|" + std::string(300, 'y'), ".\\held|x.dll",
+                 ".\\m\\x|a.dll", ".\\m\\y\\z|b.dll", ".\\m\\gone|c.dll"},
        .switches = "/X", .kept = {"inst\\fonts", "abs\\keep.txt", "cut", "inst\\held"},
-       .gone = {"inst\\a", "inst\\n", "abs\\p\\q"}, .log = {"failed:32 ${I}\\held"}},
+       .gone = {"inst\\a", "inst\\n", "abs\\p\\q", "inst\\m"}, .log = {"failed:32 ${I}\\held"}},
       // Written with "..", trailing dots, forward slashes, another letter case or a short
       // name, an entry reaches a protected folder only as the folder it is: a climb stops
       // there, an entry for the folder keeps it, and only the file an entry names goes.
