@@ -80,23 +80,26 @@ bool BuildEntryFolder(const FileEntry *entry, char *path) {
   return true;
 }
 
-// True when the climb of the file entry `index`, the next one of the empty-folder pass,
-// starts inside `folder`: a removal of `folder` before it could only fail.
-bool NextClimbsInside(DWORD index, const char *folder) {
+// The folder that the climb of file entry `index` starts from, in `path` (260 bytes); false
+// when there is none: past the list, a font (its folder stays), or a path that would not fit.
+bool ClimbStart(DWORD index, char *path) {
   const FileEntry *entry = g.files && index < g.fileCount ? g.files[index] : nullptr;
-  char next[kPathBuf];
-  const DWORD length = TextLength(folder);
-  return entry && !(entry->flags & blockfmt::FE_FONT) && BuildEntryFolder(entry, next) &&
-         StartsWithNoCase(next, folder) && next[length] == '\\';
+  return entry && !(entry->flags & blockfmt::FE_FONT) && BuildEntryFolder(entry, path);
+}
+
+// True when `next`, where the next climb starts ("" for none), lies inside `folder`: a
+// removal of `folder` before that climb could only fail.
+bool LiesInside(const char *next, const char *folder) {
+  return StartsWithNoCase(next, folder) && next[TextLength(folder)] == '\\';
 }
 
 // Removes `path` (written as the entry gives it) and the folders above it while they come
-// out empty; `own` when `path` held a listed file. A parent that the next entry's folder
-// lies in is not tried yet but left in `putOff`: it still holds that folder, and trying it
-// would cost a removal attempt and the hold of it again for each folder inside it.
-void ClimbEmpty(char *path, bool own, DWORD next, char *putOff) {
+// out empty; `own` when `path` held a listed file. A parent that `next` (where the next
+// climb starts) lies in is not tried yet but left in `putOff`: it still holds that folder,
+// and trying it would cost a removal attempt and the hold of it again for each folder inside.
+void ClimbEmpty(char *path, bool own, const char *next, char *putOff) {
   for (;; own = false) {
-    if (!own && NextClimbsInside(next, path)) {
+    if (!own && LiesInside(next, path)) {
       CopyBounded(putOff, kPathBuf, path);
       return;
     }
@@ -168,19 +171,19 @@ void RemoveEmptyFolders() {
   char *path = g.scratchPath;
   char putOff[kPathBuf];
   putOff[0] = '\0';
+  char next[kPathBuf];
   for (DWORD i = 0; g.files && i < g.fileCount; ++i) {
-    const FileEntry *entry = g.files[i];
+    if (!ClimbStart(i + 1, next)) next[0] = '\0';
     // Fonts stay registered elsewhere: their folders are left, but they count for progress.
-    if (entry && !(entry->flags & blockfmt::FE_FONT) && BuildEntryFolder(entry, path) &&
-        !EqualsNoCase(path, lastTried)) {
+    if (ClimbStart(i, path) && !EqualsNoCase(path, lastTried)) {
       CopyBounded(lastTried, kPathBuf, path);
-      ClimbEmpty(path, true, i + 1, putOff);
+      ClimbEmpty(path, true, next, putOff);
     }
     // A folder put off is tried once the entry after this one no longer lies in it.
-    if (putOff[0] && !NextClimbsInside(i + 1, putOff)) {
+    if (putOff[0] && !LiesInside(next, putOff)) {
       CopyBounded(path, kPathBuf, putOff);
       putOff[0] = '\0';
-      ClimbEmpty(path, false, i + 1, putOff);
+      ClimbEmpty(path, false, next, putOff);
     }
     ReportProgress(PROGRESS_EMPTY_FOLDERS, i);
   }
