@@ -102,6 +102,9 @@ bool ReadExact(HANDLE file, void *buffer, DWORD n);
 DWORD TellPosition(HANDLE file);
 /// Moves the file pointer to `position` from the start.
 void SeekTo(HANDLE file, DWORD position);
+/// The identity of the file behind `file`: its volume serial, file index high and low in
+/// id[0..2]. Two handles stand for one file exactly when these agree. False when unread.
+bool ReadFileIdentity(HANDLE file, DWORD *id);
 
 // ---- memory.cpp: the one allocator, on the process heap, with one retry after compacting
 // the heap. False (and null) on failure.

@@ -22,3 +22,12 @@ DWORD TellPosition(HANDLE file) { return SetFilePointer(file, 0, nullptr, FILE_C
 void SeekTo(HANDLE file, DWORD position) {
   SetFilePointer(file, static_cast<LONG>(position), nullptr, FILE_BEGIN);
 }
+
+bool ReadFileIdentity(HANDLE file, DWORD *id) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) return false;
+  id[0] = info.dwVolumeSerialNumber;
+  id[1] = info.nFileIndexHigh;
+  id[2] = info.nFileIndexLow;
+  return true;
+}

@@ -21,15 +21,6 @@ typedef DWORD Identity[3];
 Identity *protectedIds = nullptr;
 int protectedIdCount = 0;
 
-bool ReadIdentity(HANDLE folder, DWORD *id) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(folder, &info)) return false;
-  id[0] = info.dwVolumeSerialNumber;
-  id[1] = info.nFileIndexHigh;
-  id[2] = info.nFileIndexLow;
-  return true;
-}
-
 // The file index alone, without the volume serial: asking for the volume costs a round
 // trip to another process on some systems, and the walk asks for every folder it meets.
 typedef LONG(NTAPI *QueryFileFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
@@ -56,7 +47,7 @@ void AddFolder(const char *folder) {
   ScopedHandle handle(CreateFileA(folder, FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (handle && ReadIdentity(handle, protectedIds[protectedIdCount])) ++protectedIdCount;
+  if (handle && ReadFileIdentity(handle, protectedIds[protectedIdCount])) ++protectedIdCount;
 }
 
 // A shell folder, and with `quickLaunch` its Quick Launch folder; neither when the folder
@@ -134,7 +125,7 @@ bool IsProtectedIdentity(HANDLE folder) {
   if (!protectedIds || !ReadFileIndex(folder, &high, &low)) return true;  // unknown: not removed
   for (int i = 0; i < protectedIdCount; ++i) {
     if (protectedIds[i][1] != high || protectedIds[i][2] != low) continue;
-    if (!ReadIdentity(folder, id) || memcmp(id, protectedIds[i], sizeof id) == 0) return true;
+    if (!ReadFileIdentity(folder, id) || memcmp(id, protectedIds[i], sizeof id) == 0) return true;
   }
   return false;
 }

@@ -96,11 +96,9 @@ bool IsLink(HANDLE object, const char *path) {
 
 // True when both handles stand for one file: same volume, same file index.
 bool IsSameItem(HANDLE a, HANDLE b) {
-  BY_HANDLE_FILE_INFORMATION first, second;
-  return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&
-         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-         first.nFileIndexHigh == second.nFileIndexHigh &&
-         first.nFileIndexLow == second.nFileIndexLow;
+  DWORD first[3], second[3];
+  return ReadFileIdentity(a, first) && ReadFileIdentity(b, second) &&
+         memcmp(first, second, sizeof first) == 0;
 }
 
 // The last name of `path` (after its last backslash), or null when it has none.
