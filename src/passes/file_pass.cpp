@@ -20,10 +20,10 @@ namespace {
 // folder, and the delete takes it only while it is still that file. So the file checked is
 // the file acted on. The 9x family has no links: there every step works on the name.
 struct ListedFile {
-  const char *path;  // as listed: the log, the shared count, the font and the 9x family
-  HANDLE folder;     // its held folder; null on the 9x family
-  const char *name;  // its name in that folder
-  HANDLE file;       // opened in that folder; null on the 9x family
+  const char *path = nullptr;  // as listed: the log, the shared count, the font and the 9x family
+  HANDLE folder = nullptr;     // its held folder; null on the 9x family
+  const char *name = nullptr;  // its name in that folder
+  ScopedHandle file;           // opened in that folder; null on the 9x family
 };
 
 // The write-access test: 0 when the file exists and is not read-only, else the system error
@@ -72,16 +72,11 @@ BOOL DeleteListed(const ListedFile &listed) {
 // for the steps; returns the system error of that open (0 when opened, and always on the
 // 9x family, which has nothing to open).
 DWORD OpenListed(const char *path, const char *full, ListedFile *listed) {
-  *listed = {path, nullptr, nullptr, nullptr};
+  listed->path = path;
   if (!g.isNT) return 0;
   listed->folder = HeldLevel(0);
   listed->name = FindLastBackslash(const_cast<char *>(full)) + 1;
-  return OpenHeldFile(listed->folder, listed->name, &listed->file);
-}
-
-void CloseListed(ListedFile *listed) {
-  if (listed->file) CloseHandle(listed->file);
-  listed->file = nullptr;
+  return OpenHeldFile(listed->folder, listed->name, listed->file.Receive());
 }
 
 const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
@@ -246,9 +241,7 @@ BOOL IsFileLocked(const char *path) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
   }
   // A folder in a file's place is no file that anything holds.
-  const BOOL locked = WriteAccessError(listed) != ERROR_DIRECTORY && IsLocked(listed);
-  CloseListed(&listed);
-  return locked;
+  return WriteAccessError(listed) != ERROR_DIRECTORY && IsLocked(listed);
 }
 
 BOOL AnyFileInUse() {
@@ -301,7 +294,6 @@ void RemoveFiles() {
       ListedFile listed;
       const DWORD openError = OpenListed(path, full, &listed);
       RemoveListedFile(listed, entry->flags, openError);
-      CloseListed(&listed);
     }
     ReportProgress(PROGRESS_FILES, k);
   }

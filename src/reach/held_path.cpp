@@ -190,9 +190,9 @@ bool HoldFolder(const char *folder, bool lastMayBeLink, Outcome *refused) {
                  : Refuse(refused, OUTCOME_ODD_NAME);
     }
     HANDLE parent = held.handles[held.count - 1];
-    HANDLE level;
-    DWORD error =
-        OpenRelative(parent, name, kHoldAccess, kHoldSharing, FILE_DIRECTORY_FILE, false, &level);
+    ScopedHandle level;
+    DWORD error = OpenRelative(parent, name, kHoldAccess, kHoldSharing, FILE_DIRECTORY_FILE, false,
+                               level.Receive());
     if (error) {
       DropLevels(held.count);
       // A missing level is reported as a missing path, whatever the system said, and
@@ -211,19 +211,19 @@ bool HoldFolder(const char *folder, bool lastMayBeLink, Outcome *refused) {
     if (link) {
       // Followed only where no standard user could have made it or could change it; the
       // link stays held until what it leads to is.
-      HANDLE target = nullptr;
+      ScopedHandle target;
       const bool trusted =
           (lastMayBeLink || end < length) && HandleIsAdminOnly(level, kLinkChangeRights);
       if (trusted)
-        OpenRelative(parent, name, kHoldAccess, kHoldSharing, FILE_DIRECTORY_FILE, true, &target);
-      CloseHandle(level);
+        OpenRelative(parent, name, kHoldAccess, kHoldSharing, FILE_DIRECTORY_FILE, true,
+                     target.Receive());
       if (!target) {
         DropLevels(held.count);
         return Refuse(refused, OUTCOME_AT_LINK);
       }
-      level = target;
+      level.Reset(target.Release());
     }
-    held.handles[held.count] = level;
+    held.handles[held.count] = level.Release();
     held.ends[held.count] = end;
     ++held.count;
     start = end;
@@ -261,9 +261,9 @@ bool HeldPathIsAdminOnly() {
 }
 
 HANDLE OpenHeldSubfolder(HANDLE folder, const char *name, const char *path, Outcome *refused) {
-  HANDLE level;
-  DWORD error =
-      OpenRelative(folder, name, kHoldAccess, kHoldSharing, FILE_DIRECTORY_FILE, false, &level);
+  ScopedHandle level;
+  DWORD error = OpenRelative(folder, name, kHoldAccess, kHoldSharing, FILE_DIRECTORY_FILE, false,
+                             level.Receive());
   if (error) {
     Refuse(refused, OUTCOME_FAILED, error);
     return nullptr;
@@ -271,8 +271,8 @@ HANDLE OpenHeldSubfolder(HANDLE folder, const char *name, const char *path, Outc
   Outcome why = IsLink(level, path)          ? OUTCOME_AT_LINK
                 : IsProtectedIdentity(level) ? OUTCOME_PROTECTED
                                              : OUTCOME_REMOVED;
-  if (why == OUTCOME_REMOVED) return level;
-  CloseHandle(level);
+  if (why == OUTCOME_REMOVED) return level.Release();
+  level.Reset();
   Refuse(refused, why);
   return nullptr;
 }
@@ -301,20 +301,20 @@ DWORD DeleteByHandle(HANDLE file) {
 
 BOOL DeleteHeldFile(HANDLE folder, const char *name, ACCESS_MASK access, ULONG sharing,
                     HANDLE sameAs) {
-  HANDLE file;
+  ScopedHandle file;
   // Where the system lacks the newer delete call, the older one only marks the file to go
   // at its last close: an open that asks for that itself is the same delete, with one
   // call less. Not where the file must be compared first, nor in a run that holds back.
   const NativeCalls *native = Native();
   const bool onClose = !sameAs && !g.holdBack && native && native->olderDisposition;
-  DWORD error =
-      OpenRelative(folder, name, access | DELETE | FILE_READ_ATTRIBUTES, sharing,
-                   FILE_NON_DIRECTORY_FILE | (onClose ? FILE_DELETE_ON_CLOSE : 0), false, &file);
+  DWORD error = OpenRelative(folder, name, access | DELETE | FILE_READ_ATTRIBUTES, sharing,
+                             FILE_NON_DIRECTORY_FILE | (onClose ? FILE_DELETE_ON_CLOSE : 0), false,
+                             file.Receive());
   if (!error) {
     if (sameAs && !IsSameItem(file, sameAs)) error = ERROR_FILE_INVALID;
     if (!error && !onClose) error = ActDeleteByHandle(file);
-    CloseHandle(file);
   }
+  file.Reset();  // a delete on close is done here, before the result is told
   SetLastError(error);
   return error == 0;
 }
@@ -326,12 +326,9 @@ DWORD OpenHeldFile(HANDLE folder, const char *name, HANDLE *file) {
 }
 
 bool CanOpenHeldForWriting(HANDLE folder, const char *name) {
-  HANDLE file;
-  if (OpenRelative(folder, name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                   FILE_NON_DIRECTORY_FILE, false, &file) != 0)
-    return false;
-  CloseHandle(file);
-  return true;
+  ScopedHandle file;
+  return OpenRelative(folder, name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                      FILE_NON_DIRECTORY_FILE, false, file.Receive()) == 0;
 }
 
 BOOL SetAttributesByHandle(HANDLE file, DWORD attributes) {
@@ -353,16 +350,16 @@ BOOL SetAttributesByHandle(HANDLE file, DWORD attributes) {
 }
 
 BOOL RemoveHeldFolder(HANDLE folder, const char *name, const char *path, Outcome *refused) {
-  HANDLE level;
+  ScopedHandle level;
   DWORD error = OpenRelative(folder, name, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             FILE_DIRECTORY_FILE, false, &level);
+                             FILE_DIRECTORY_FILE, false, level.Receive());
   if (error) return Refuse(refused, OUTCOME_FAILED, error);
   Outcome why = IsLink(level, path)          ? OUTCOME_AT_LINK
                 : IsProtectedIdentity(level) ? OUTCOME_PROTECTED
                                              : OUTCOME_FAILED;
   if (why == OUTCOME_FAILED) error = ActDeleteByHandle(level);
-  CloseHandle(level);
+  level.Reset();
   if (why != OUTCOME_FAILED) return Refuse(refused, why);
   *refused = OUTCOME_FAILED;
   SetLastError(error);
