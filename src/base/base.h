@@ -19,6 +19,8 @@ DWORD TextLength(const char *text);
 char FoldAscii(char c);
 /// The last backslash character of `path`, or null.
 char *FindLastBackslash(char *path);
+/// The name after the last backslash of `path`; the whole text when it holds none.
+const char *LastName(const char *path);
 /// Cuts `path` at its last backslash; false (text unchanged) when it holds none.
 bool CutAtLastBackslash(char *path);
 /// Appends one backslash unless the text is empty or already ends with one.

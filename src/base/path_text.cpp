@@ -62,6 +62,11 @@ char *FindLastBackslash(char *path) {
   return last;
 }
 
+const char *LastName(const char *path) {
+  const char *last = FindLastBackslash(const_cast<char *>(path));
+  return last ? last + 1 : path;
+}
+
 bool CutAtLastBackslash(char *path) {
   char *cut = FindLastBackslash(path);
   if (cut == nullptr) return false;

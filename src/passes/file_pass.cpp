@@ -75,7 +75,7 @@ DWORD OpenListed(const char *path, const char *full, ListedFile *listed) {
   listed->path = path;
   if (!g.isNT) return 0;
   listed->folder = HeldLevel(0);
-  listed->name = FindLastBackslash(const_cast<char *>(full)) + 1;
+  listed->name = LastName(full);
   return OpenHeldFile(listed->folder, listed->name, listed->file.Receive());
 }
 
@@ -215,8 +215,8 @@ void RemoveListedFile(const ListedFile &listed, unsigned char flags, DWORD openE
 // the file that goes. True when done; false, with the last error, leaves everything to the
 // full steps (or, for a file not there, decides).
 bool DeletePlainFile(const char *full) {
-  return DeleteHeldFile(HeldLevel(0), FindLastBackslash(const_cast<char *>(full)) + 1,
-                        GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ) != FALSE;
+  return DeleteHeldFile(HeldLevel(0), LastName(full), GENERIC_READ | GENERIC_WRITE,
+                        FILE_SHARE_READ) != FALSE;
 }
 
 }  // namespace

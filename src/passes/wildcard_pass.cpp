@@ -52,12 +52,6 @@ void CloseHeld(HANDLE held) {
   if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
 }
 
-// The last name of a full folder path.
-const char *LeafOf(const char *path) {
-  const char *last = FindLastBackslash(const_cast<char *>(path));
-  return last ? last + 1 : path;
-}
-
 // Holds `path` when it is the plain, unprotected folder of that name in the held folder
 // `parentHeld`, and returns its handle in `held` (none on the 9x family, where folders
 // cannot be opened and there are no links: there it only has to be a folder). Every folder
@@ -72,7 +66,7 @@ bool EnterFolder(const char *path, HANDLE parentHeld, HANDLE *held, Outcome *ref
       SetLastError(ERROR_DIRECTORY);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
   }
-  HANDLE folder = OpenHeldSubfolder(parentHeld, LeafOf(path), path, refused);
+  HANDLE folder = OpenHeldSubfolder(parentHeld, LastName(path), path, refused);
   if (!folder) return false;
   *held = folder;
   return true;
@@ -250,7 +244,7 @@ void CleanFolder(const char *folder, const char *pattern, HANDLE held, HANDLE pa
   CloseHeld(held);
   if (!empty) return;
   Outcome refused = OUTCOME_FAILED;
-  const BOOL removed = g.isNT ? RemoveHeldFolder(parentHeld, LeafOf(folder), folder, &refused)
+  const BOOL removed = g.isNT ? RemoveHeldFolder(parentHeld, LastName(folder), folder, &refused)
                               : ActRemoveFolder(folder);
   if (refused != OUTCOME_FAILED)
     NoteOutcome(folder, refused);

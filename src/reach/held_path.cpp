@@ -101,12 +101,6 @@ bool IsSameItem(HANDLE a, HANDLE b) {
          memcmp(first, second, sizeof first) == 0;
 }
 
-// The last name of `path` (after its last backslash), or null when it has none.
-const char *LeafName(const char *path) {
-  const char *last = FindLastBackslash(const_cast<char *>(path));
-  return last && last[1] ? last + 1 : nullptr;
-}
-
 void DropLevels(DWORD keep) {
   if (!g.held) return;
   HeldPath &held = *g.held;
@@ -374,7 +368,7 @@ BOOL DeleteFileHeld(const char *path) {
     if (refused != OUTCOME_FAILED) SetLastError(ERROR_CANT_ACCESS_FILE);
     return FALSE;
   }
-  return DeleteHeldFile(HeldLevel(0), FindLastBackslash(full) + 1);
+  return DeleteHeldFile(HeldLevel(0), LastName(full));
 }
 
 BOOL RemoveFolderHeld(const char *path, Outcome *refused) {
@@ -384,8 +378,8 @@ BOOL RemoveFolderHeld(const char *path, Outcome *refused) {
   if (!CopyBounded(folder, kPathBuf, path) || !CopyBounded(parent, kPathBuf, path))
     return Refuse(refused, OUTCOME_FAILED, ERROR_BAD_PATHNAME);
   StripBackslash(folder);
-  const char *name = LeafName(folder);
-  if (!name) return Refuse(refused, OUTCOME_FAILED, ERROR_BAD_PATHNAME);
+  const char *name = LastName(folder);
+  if (name == folder || name[0] == '\0') return Refuse(refused, OUTCOME_FAILED, ERROR_BAD_PATHNAME);
   parent[name - folder] = '\0';
   if (!HoldFolder(parent, true, refused)) return FALSE;
   return RemoveHeldFolder(HeldLevel(0), name, folder, refused);
