@@ -1,6 +1,7 @@
-// Damaged removal data blocks, one row each, read by both readers: the stub's in the
-// Windows fuzzer, the tool's in the host fuzzer. Header-only and portable, with the small
-// byte builders that the reader tests share.
+// Removal data blocks, one row each, read by both readers: the stub's in the Windows
+// fuzzer, which holds its lists against the tool's, the tool's in the host fuzzer. Damaged
+// ones with their reason, and readable ones that merge records in every way the stub does.
+// Header-only and portable, with the small byte builders that the reader tests share.
 #pragma once
 #include <stdint.h>
 
@@ -49,14 +50,14 @@ inline Bytes Block(const std::vector<Rec> &records, bool end = true) {
   return w.bytes();
 }
 
-// The stub reader's codes: a damaged block, a body marked not loadable.
-constexpr int kDamaged = 8, kNotLoadable = 1;
+// The stub reader's codes: a block read, a damaged block, a body marked not loadable.
+constexpr int kRead = 0, kDamaged = 8, kNotLoadable = 1;
 
 struct Case {
   const char *what;
   Bytes block;
   int stubCode;
-  const char *reason;  // a part of the tool's report
+  const char *reason;  // a part of the tool's report ("" for a block read)
 };
 
 inline std::vector<Case> Cases() {
@@ -67,6 +68,38 @@ inline std::vector<Case> Cases() {
   };
   const Bytes one = Cat({U32(1), File(".", "a", 0)});
   const Bytes key = Cat({U32(ROOT_HKCU), Str("k")});
+  const Rec pattern = {TAG_PATTERNS, {'b', 0, 0}};
+  // Entries of every length from 1 to 517 bytes, so that fields fall across the stub's
+  // reading buffer's edges at every offset; the record behind is read from its own start.
+  // One byte short, the last flag would come from the next record.
+  Bytes files = U32(600);
+  for (int i = 0; i < 600; ++i) {
+    std::string name = std::to_string(i) + std::string(1 + (i * 37) % 510, char('a' + i % 26));
+    files = Cat({files, File(".\\d" + std::to_string(i % 7), name, uint8_t(i))});
+  }
+  // Lists in file order across records, one marked not loadable, which means nothing on a
+  // list; unknown tags and empty records are skipped. Of two message tables in one body
+  // only the first is read, and a table without strings keeps it; an empty options record
+  // keeps the options. An end record's body is skipped, never read, even one that runs
+  // past the file's end, and nothing behind it is read.
+  RecordWriter lists;
+  lists.Record(TAG_FILES, files);
+  lists.Record(0x4242, {9});
+  lists.Record(TAG_FILES, EncodeFiles({{".", "a", 1}, {".\\sub", "b", 2}, {"C:\\x", "", 8}}));
+  lists.Record(TAG_FILES, EncodeFiles({{"D:\\y", "d", 4}}), RF_NOT_LOADABLE);
+  lists.Record(TAG_FOLDERS, EncodeFolders({{2, "C:\\p\\q", "C:\\r", "n"}}));
+  lists.Record(TAG_REGISTRY, EncodeRegistry({{ROOT_HKCU, "Software\\\\V"}}));
+  lists.Record(TAG_REGISTRY, EncodeRegistry({{ROOT_HKLM, "S"}}));
+  lists.Record(TAG_PATTERNS, {'*', '.', 't'});
+  lists.Record(TAG_PATTERNS, {'x', 0, 0});
+  lists.Record(TAG_MESSAGES, {});
+  lists.Record(TAG_MESSAGES,
+               Cat({U16(2), U16(3), Str("cap"), Str(""), Str("two"), U16(1), Str("other")}));
+  lists.Record(TAG_MESSAGES, Cat({U16(1), U16(0)}));
+  lists.Record(TAG_OPTIONS, EncodeOptions({2, "", "doc.htm"}));
+  lists.Record(TAG_OPTIONS, {});
+  lists.RawRecord(TAG_END, 0, 1000, {1, 2});
+  lists.Record(TAG_FILES, EncodeFiles({{".", "after the end", 0}}));
   return {
       {"no end record", Block({{TAG_FILES, one}}, false), kDamaged, "header cut short"},
       {"size past the file's end", Block({{TAG_SKIPPED, U32(0), 0, 1000}}), kDamaged,
@@ -127,6 +160,17 @@ inline std::vector<Case> Cases() {
        Block({{TAG_REGISTRY, Cat({U32(1), key})},
               {TAG_REGISTRY, Cat({U32(2), key, U32(ROOT_HKCU), U16(0xFFFF), Bytes(16, 0)})}}),
        kDamaged, "registry entry runs past"},
+      {"a long list one byte short", Block({{TAG_FILES, Bytes(files.begin(), files.end() - 1)}}),
+       kDamaged, "file entry runs past"},
+      {"records of every kind in turn", lists.bytes(), kRead, ""},
+      // The program ends a list that lacks its closing empty text, or the last text's NUL,
+      // with its spare NUL bytes. Text after the closing empty text stays hidden; the next
+      // body takes the place of the last NUL; an unterminated list takes no further bodies.
+      {"patterns: text after the end", Block({{TAG_PATTERNS, {'a', 0, 0, 'h', 0, 0}}, pattern}),
+       kRead, ""},
+      {"patterns: no closing text", Block({{TAG_PATTERNS, {'a', 0, 'b', 'c'}}}), kRead, ""},
+      {"patterns: bodies joined", Block({{TAG_PATTERNS, {'a', 0}}, pattern}), kRead, ""},
+      {"patterns: unterminated", Block({{TAG_PATTERNS, {'a'}}, pattern}), kRead, ""},
   };
 }
 

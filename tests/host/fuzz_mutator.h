@@ -69,32 +69,14 @@ inline std::vector<Bytes> SeedBlocks() {
   return seeds;
 }
 
-inline uint32_t U32At(const Bytes &b, size_t at) {
-  return static_cast<uint32_t>(b[at]) | static_cast<uint32_t>(b[at + 1]) << 8 |
-         static_cast<uint32_t>(b[at + 2]) << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
-
-// Start offsets of the records of a block (the end record's too), as far as they parse.
-inline std::vector<size_t> RecordStarts(const Bytes &b) {
-  std::vector<size_t> starts;
-  size_t pos = 0;
-  while (pos + blockfmt::kHeaderSize <= b.size() && starts.size() < 64) {
-    starts.push_back(pos);
-    if ((b[pos] | b[pos + 1] << 8) == blockfmt::TAG_END) break;
-    const uint32_t size = U32At(b, pos + 4);
-    if (size > b.size() - pos - blockfmt::kHeaderSize) break;
-    pos += blockfmt::kHeaderSize + size;
-  }
-  return starts;
-}
-
 // Stores the low `width` bytes of v at `at`, unless they would run past the end.
 inline void Put(Bytes *b, size_t at, uint32_t v, size_t width) {
   if (at + width > b->size()) return;
   for (size_t i = 0; i < width; ++i) (*b)[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// Boundary values for a field, or one either side of `near` (a size).
+// Boundary values for a field, or one either side of `near` (the value that was there: a
+// record's size or an entry's count or length when the field is one).
 inline uint32_t Boundary(Rng &rng, uint32_t near) {
   static const uint32_t kValues[] = {0,      1,      0x7F,    0x80,       0xFF,        0x100,
                                      0x7FFF, 0xFFFF, 0x10000, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu};
@@ -104,35 +86,27 @@ inline uint32_t Boundary(Rng &rng, uint32_t near) {
 
 inline void MutateOnce(Rng &rng, Bytes *b) {
   if (b->empty()) return b->push_back(static_cast<uint8_t>(rng.Next()));
-  const size_t n = b->size();
-  const std::vector<size_t> starts = RecordStarts(*b);
-  const size_t record = starts.empty() ? 0 : starts[rng.Below(starts.size())];
-  const uint32_t size = starts.empty() ? 0 : U32At(*b, record + 4);
-  switch (rng.Below(6)) {
+  const size_t n = b->size(), at = rng.Below(n);
+  switch (rng.Below(4)) {
     case 0: {  // one byte: a flipped bit, 0, 0xFF or any value
-      uint8_t &byte = (*b)[rng.Below(n)];
+      uint8_t &byte = (*b)[at];
       const uint8_t values[] = {static_cast<uint8_t>(byte ^ 1u << rng.Below(8)), 0, 0xFF,
                                 static_cast<uint8_t>(rng.Next())};
       byte = values[rng.Below(4)];
       break;
     }
-    case 1:  // a u16 or a u32 anywhere
-      Put(b, rng.Below(n), Boundary(rng, static_cast<uint32_t>(rng.Below(0x400))),
-          rng.Below(2) ? 2 : 4);
+    case 1: {  // a u16 or a u32, near what it held
+      const size_t width = rng.Below(2) ? 2 : 4;
+      uint32_t held = 0;
+      for (size_t i = 0; i < width && at + i < n; ++i) held |= uint32_t{(*b)[at + i]} << (8 * i);
+      Put(b, at, Boundary(rng, held), width);
       break;
-    case 2:  // a record's declared size
-      Put(b, record + 4, Boundary(rng, size), 4);
+    }
+    case 2:
+      b->resize(at);
       break;
-    case 3:  // a count or length near the start of a body
-      Put(b, record + blockfmt::kHeaderSize + rng.Below(24), Boundary(rng, size),
-          rng.Below(2) ? 2 : 4);
-      break;
-    case 4:
-      b->resize(rng.Below(n));
-      break;
-    case 5: {  // a run of 1 to 4 bytes, now and then of up to 64, inserted or erased
-      const size_t at = rng.Below(n),
-                   count = std::min(1 + rng.Below(rng.Below(4) ? 4 : 64), n - at);
+    case 3: {  // a run of 1 to 4 bytes, now and then of up to 64, inserted or erased
+      const size_t count = std::min(1 + rng.Below(rng.Below(4) ? 4 : 64), n - at);
       if (rng.Below(2)) {
         b->erase(b->begin() + static_cast<long>(at), b->begin() + static_cast<long>(at + count));
       } else {

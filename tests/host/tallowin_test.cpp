@@ -12,6 +12,7 @@
 
 #include "codepage.h"
 #include "codepage_cases.h"
+#include "damaged_blocks.h"
 #include "format/block_writer.h"
 #include "pe_image.h"
 #include "preview.h"
@@ -105,16 +106,21 @@ class ToolTest : public ::testing::Test {
   const std::string stub = dir / "uninstall.exe", manifest = dir / "m.json", out = dir / "out.exe";
 };
 
-TEST_F(ToolTest, DumpGivesTheManifestBack) {
+// Every field the writer wrote, as the reader reads it back; a program checks as its
+// manifest, its texts read by characters in the code page given.
+TEST_F(ToolTest, DumpAndCheckReadTheProgramAsItsManifest) {
   for (const auto &[cp, text] : {std::pair("1252", kManifest), kDoubleByte[0], kDoubleByte[1]}) {
     ASSERT_TRUE(WriteFile(manifest, std::string(text)));
     ASSERT_EQ(Pack(), 0);
-    std::string json, err;
+    std::string json, err, fromManifest, report;
     ASSERT_EQ(Tool({"dump", "--code-page", cp, out}, &json, &err), 0) << err;
     EXPECT_NE(err.find("block at offset 4096"), std::string::npos) << err;
-    // Every field the writer wrote, as the reader reads it back.
     const nlohmann::json dumped = nlohmann::json::parse(json), given = nlohmann::json::parse(text);
     for (const auto &[key, value] : given.items()) EXPECT_EQ(dumped[key], value) << key;
+    if (text == kManifest) continue;  // its short table: a program's report cannot name roles
+    const int code = Tool({"check", manifest}, &fromManifest);
+    EXPECT_EQ(Tool({"check", "--code-page", cp, out}, &report), code);
+    EXPECT_EQ(report, std::regex_replace(fromManifest, std::regex(manifest), out));
   }
 }
 
@@ -129,7 +135,6 @@ TEST_F(ToolTest, BadManifestsAreRefusedQuicklyWithTheirJsonPathAndNothingWritten
       {wide, "$.k0: unknown key"},
       {std::string(10 << 20, ' '), "10485760 bytes, more than the 8 MiB"},
       {"[]", "$: a manifest is a JSON object"},
-      {R"({"files": 1})", "$.files: expected an array, found number"},
       {R"({"files": [{"folder": ".", "nmae": "x"}]})", "$.files[0].nmae: unknown key"},
       {R"({"files": [{"name": "x"}]})", "$.files[0].folder: required key missing"},
       {R"({"files": [{"folder": 3}]})", "$.files[0].folder: expected a string, found number"},
@@ -149,24 +154,18 @@ TEST_F(ToolTest, BadManifestsAreRefusedQuicklyWithTheirJsonPathAndNothingWritten
        "$.files[0].name: character U+00A5 at byte 1 cannot be written in code page 932"},
       {R"({"codePage": 65001})", "$.codePage: code page 65001 is not supported"},
       {R"({"codePage": 4294968548})", "$.codePage: code page 4294968548 is not supported"},
-      {R"({"files": [], "files": []})", "$.files: key given twice"},
       {R"({"files": [{"folder": "."}, {"folder": ".", "name": "a", "name": "b"}]})",
        "$.files[1].name: key given twice"},
       {R"({"patterns": [""]})", "$.patterns[0]: an empty pattern"},
       {R"({"options": {"wait": 1}})", "$.options.wait: expected true or false"},
-      {R"({"options": {"themed": true}})", "$.options.themed: unknown key"},
       {R"({"files": [{"folder": ".", "name": "\u0000"}]})", "$.files[0].name: texts"},
       {R"({"uninstallEntry": {"id": "a\\b", "displayName": "d", "displayVersion": "1",
           "publisher": "p"}})",
        "$.uninstallEntry.id: must be one key name"},
-      {R"({"uninstallEntry": {"id": "a", "displayVersion": "1", "publisher": "p"}})",
-       "$.uninstallEntry.displayName: required key missing"},
       {R"({"uninstallEntry": {"id": "a", "displayName": "d", "displayVersion": "1",
           "publisher": "p", "installDate": "2026-12-08"}})",
        "$.uninstallEntry.installDate: expected a date as YYYYMMDD"},
       // An acknowledged warning says why.
-      {R"({"registry": [{"root": "HKCR", "key": "V.Doc", "accept": [{"finding": "shared-key"}]}]})",
-       "$.registry[0].accept[0].why: required key missing"},
       {R"({"patterns": [{"path": "*.x", "accept": [{"finding": "f", "why": " "}]}]})",
        "$.patterns[0].accept[0].why: must not be empty"},
       {R"({"files": [{"folder": "${INSTDIR}\\x", "name": "a"}]})",
@@ -188,16 +187,25 @@ TEST_F(ToolTest, BadManifestsAreRefusedQuicklyWithTheirJsonPathAndNothingWritten
   }
 }
 
+// A failed pack leaves the output and the stub as they were. A stub too large to be one is
+// refused by its size, without being read; a FIFO would hold the read until someone writes
+// to it, and a folder is no program; an output that is an input, under another name too,
+// is refused before anything is read.
 TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
   ASSERT_EQ(Pack(), 0);
-  const Bytes good = ReadFile(out);
   Bytes notPe = FakeStub(4096), arm = FakeStub(4096);
   notPe[0] = 'Z';
   arm[0x44] = 0xC4;
   arm[0x45] = 0x01;
-  const std::string missing = dir / "nothere.exe";
+  const std::string missing = dir / "nothere.exe", big = dir / "big", fifo = dir / "fifo",
+                    folder = dir / "folder", alias = dir / "alias.json";
+  ASSERT_TRUE(WriteFile(big, std::string()));
+  ASSERT_EQ(truncate(big.c_str(), off_t(2) << 30), 0);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  ASSERT_EQ(symlink(manifest.c_str(), alias.c_str()), 0);
   const struct {
-    Bytes stubBytes;
+    Bytes stubBytes;  // written to stubPath first unless empty
     std::string stubPath, output, error;
   } cases[] = {
       {notPe, stub, out, stub + ": not a PE program"},  // a stub fault names the stub
@@ -208,80 +216,50 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
       {EditedStub(4096, 4096, 4096, 0x800), stub, out,
        stub + ": its certificate table (16 bytes at offset 2048) starts inside"},
       {FakeStub(4096), stub, dir / "missing/out.exe", dir / "missing/out.exe: cannot write"},
+      {{}, big, out, big + ": 2147483648 bytes, more than the 256 MiB"},
+      {{}, fifo, out, fifo + ": not a regular file"},
+      {{}, folder, out, folder + ": not a regular file"},
+      {{}, stub, stub, stub + ": is the stub itself: write the output to another file\n"},
+      {{}, stub, alias, alias + ": is the manifest itself: write the output to another file\n"},
   };
   for (const auto &c : cases) {
     ASSERT_TRUE(c.stubBytes.empty() || WriteFile(c.stubPath, c.stubBytes));
+    const Bytes before = ReadFile(c.output), good = ReadFile(out);
     Refused({"pack", manifest, "--stub", c.stubPath, "-o", c.output}, c.error);
     EXPECT_EQ(ReadFile(out), good) << c.error;
-    EXPECT_EQ(ReadFile(c.stubPath), c.stubBytes) << c.error;
-    EXPECT_EQ(ReadFile(c.output), c.output == out ? good : Bytes()) << c.error;
+    EXPECT_EQ(ReadFile(c.output), before) << c.error;
+    EXPECT_TRUE(c.stubBytes.empty() || ReadFile(c.stubPath) == c.stubBytes) << c.error;
   }
-  // A stub too large to be one is refused by its size, without being read.
-  const std::string big = dir / "big";
-  ASSERT_TRUE(WriteFile(big, std::string()));
-  ASSERT_EQ(truncate(big.c_str(), off_t(2) << 30), 0);
-  Refused({"pack", manifest, "--stub", big, "-o", out},
-          big + ": 2147483648 bytes, more than the 256 MiB");
-  EXPECT_EQ(ReadFile(out), good);
-  // A FIFO would hold the read until someone writes to it, and a folder is no program: both
-  // are refused at once for what they are.
-  const std::string fifo = dir / "fifo", folder = dir / "folder";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  ASSERT_TRUE(std::filesystem::create_directory(folder));
-  for (const std::string &input : {fifo, folder})
-    Refused({"pack", manifest, "--stub", input, "-o", out}, input + ": not a regular file");
-  EXPECT_EQ(ReadFile(out), good);
-  // An output that is an input, under another name too, is refused before anything is read.
-  const std::string alias = dir / "alias.json";
-  ASSERT_EQ(symlink(manifest.c_str(), alias.c_str()), 0);
-  for (const auto &[o, what] : {std::pair(stub, "stub"), std::pair(alias, "manifest")}) {
-    Refused({"pack", manifest, "--stub", stub, "-o", o},
-            o + ": is the " + what + " itself: write the output to another file\n");
-  }
-  EXPECT_EQ(ReadFile(stub), FakeStub(4096));
-  EXPECT_EQ(ReadFile(manifest), Bytes(kManifest, kManifest + strlen(kManifest)));
-}
-
-TEST_F(ToolTest, LinkAtTheOutputIsReplacedNotFollowed) {
+  // A link at the output is replaced, not followed; the temporary file was renamed, so
+  // nothing else is left in the folder (stub, manifest, output, the four inputs refused
+  // above that are there, victim, link).
   const std::string victim = dir / "victim", link = dir / "link.exe";
   ASSERT_TRUE(WriteFile(victim, std::string("keep")));
   ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
   ASSERT_EQ(Tool({"pack", manifest, "--stub", stub, "-o", link}), 0);
   EXPECT_EQ(ReadFile(victim), Bytes({'k', 'e', 'e', 'p'}));
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(link)));
-  // Nothing else is left in the folder (stub, manifest, victim, link): the temporary file
-  // was renamed.
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / ""), {}), 4);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / ""), {}), 9);
 }
 
 TEST_F(ToolTest, DumpAndCheckReportDamageWithOffsetAndRecord) {
-  blockfmt::RecordWriter w;
-  w.Record(blockfmt::TAG_OPTIONS, Bytes(12, 0));
-  w.Record(blockfmt::TAG_FILES, {1, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0});
-  w.End();
   Bytes image;
   std::string json, err;
-  ASSERT_TRUE(blockfmt::AppendBlockToStub(FakeStub(4096), w.bytes(), &image, &err));
+  const Bytes files = damaged::Block({{blockfmt::TAG_FILES, {1, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0}}});
+  ASSERT_TRUE(blockfmt::AppendBlockToStub(FakeStub(4096), files, &image, &err));
   ASSERT_TRUE(WriteFile(out, image));
   Refused({"dump", out},
-          out + ": damaged block: record 1 (tag 0x1235) at offset 4116 (0x00001014)");
+          out + ": damaged block: record 0 (tag 0x1235) at offset 4096 (0x00001000)");
   EXPECT_EQ(Tool({"check", out}, &json), 2);
-  EXPECT_EQ(json.find(out + ": error: damaged block: record 1"), 0u) << json;
+  EXPECT_EQ(json.find(out + ": error: damaged block: record 0"), 0u) << json;
 
   // A block that another writer put inside the program's sections.
-  blockfmt::RecordWriter options;
-  options.Record(blockfmt::TAG_OPTIONS, Bytes(12, 0));
-  options.End();
-  ASSERT_TRUE(
-      blockfmt::AppendBlockToStub(EditedStub(8192, 4096, 8192, 0), options.bytes(), &image, &err));
+  ASSERT_TRUE(blockfmt::AppendBlockToStub(EditedStub(8192, 4096, 8192, 0), damaged::Block({}),
+                                          &image, &err));
   ASSERT_TRUE(WriteFile(out, image));
   EXPECT_EQ(Tool({"check", out}, &json), 2);
   EXPECT_NE(json.find(": error: $: the block starts at offset 4096, inside"), std::string::npos)
       << json;
-
-  ASSERT_TRUE(WriteFile(out, FakeStub(4096)));  // stamped, nothing appended
-  Refused({"dump", out},
-          out + ": damaged block: record 0 at offset 4096 (0x00001000): header cut short");
 }
 
 // 0 clean, 1 warnings, 2 errors or warnings under --strict. A program reports as its
@@ -322,35 +300,16 @@ TEST_F(ToolTest, CheckExitCodes) {
     EXPECT_EQ(Tool(args, &report), r.code) << r.registry << report;
     EXPECT_NE(report.find(r.says), std::string::npos) << report;
   }
-  std::string report;
-  // Texts read by characters, a program's in the code page given. A program of the built stub
-  // would add the per-machine level's findings, which a manifest without an entry has not.
-  ASSERT_TRUE(WriteFile(stub, FakeStub(4096)));
-  for (const auto &[cp, text] : kDoubleByte) {
-    ASSERT_TRUE(WriteFile(manifest, std::string(text)));
-    ASSERT_EQ(Pack(), 0);
-    std::string fromManifest;
-    EXPECT_EQ(Tool({"check", manifest}, &fromManifest), 2);
-    EXPECT_EQ(Tool({"check", "--code-page", cp, out}, &report), 2);
-    EXPECT_EQ(report, std::regex_replace(fromManifest, std::regex(manifest), out));
-  }
 }
 
+// --set fills the uninstall entry's texts as it fills the block's (which the Windows tool's
+// test packs); "$$" stands for the character itself.
 TEST_F(ToolTest, SetFillsVariablesInEveryText) {
-  UseBuiltStub();
-  ASSERT_TRUE(WriteFile(manifest, R"({"folders": [{"folder": "${INSTDIR}\\Data"}],
-      "uninstallEntry": {"id": "P", "displayName": "P ${VERSION}", "displayVersion": "${VERSION}",
-      "publisher": "$${VERSION}"}})"));
-  std::string json, reg, err;
-  ASSERT_EQ(Tool({"pack", manifest, "--stub", stub, "-o", out, "--set", "VERSION=2.1", "--set",
-                  "INSTDIR=C:\\Program Files\\P"},
-                 nullptr, &err),
-            0)
-      << err;
-  ASSERT_EQ(Tool({"dump", out}, &json), 0);
-  EXPECT_EQ(nlohmann::json::parse(json)["folders"][0]["folder"], "C:\\Program Files\\P\\Data");
+  ASSERT_TRUE(WriteFile(manifest, R"({"uninstallEntry": {"id": "P", "displayName": "P ${VERSION}",
+      "displayVersion": "${VERSION}", "publisher": "$${VERSION}"}})"));
+  std::string reg;
   ASSERT_EQ(Tool({"uninstall-entry", manifest, "--exe", "C:\\P\\u.exe", "-o", "-", "--set",
-                  "VERSION=2.1", "--set", "INSTDIR=C:\\P"},
+                  "VERSION=2.1"},
                  &reg),
             0);
   const std::u16string text(reinterpret_cast<const char16_t *>(reg.data()), reg.size() / 2);
@@ -399,11 +358,7 @@ TEST_F(ToolTest, ScanListsTheTreeInRemovalOrderWhateverTheListingOrder) {
                  nullptr, &err),
             0)
       << err;
-  const auto took = std::chrono::steady_clock::now() - start;
-  printf(
-      "scan of %zu files: %lld ms\n", names.size(),
-      static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
-  EXPECT_LT(took, std::chrono::milliseconds(500));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
   ASSERT_EQ(Tool({"scan", dir / "two", "--base", manifest, "-o", dir / "two.json", "--exclude",
                   "logs/*", "--exclude", "*.PDB"}),
             0);
@@ -508,7 +463,6 @@ TEST(CommandLine, HelpVersionAndUsageErrors) {
       {{"pack", "m.json", "--stub"}, 2, "tallowin: --stub needs a value\n"},
       {{"dump", "--code-page", "42", "x.exe"}, 2, "tallowin: --code-page 42: not supported"},
       {{"dump", "--bogus", "x.exe"}, 2, "tallowin: unknown option --bogus\nusage: tallowin dump"},
-      {{"uninstall-entry", "m.json", "--exe", "C:\\u.exe"}, 2, "tallowin: uninstall-entry needs"},
       {{"uninstall-entry", "m.json", "--exe", "C:\\u.exe", "--write", "-o", "-"}, 2, "tallowin: "},
       {{"help", "frob"}, 2, "tallowin: no command frob\n"},
       {{"--version", "x"}, 2, "tallowin: --version takes no arguments\n"},
@@ -517,9 +471,7 @@ TEST(CommandLine, HelpVersionAndUsageErrors) {
       {{"uninstall-entry", "--help"}, 0, "usage: tallowin uninstall-entry"},
       {{"pack", "m.json", "--set", "1X=a"}, 2, "tallowin: --set 1X=a: expected NAME=VALUE"},
       {{"pack", "m.json", "--set", "X=a", "--set", "X=b"}, 2, "tallowin: --set X given twice"},
-      {{"scan", "st", "-o", "o.json"}, 2, "tallowin: scan needs one staging folder"},
       {{"scan", "st", "--install-dir-length", "2"}, 2, "tallowin: --install-dir-length 2: "},
-      {{"preview"}, 2, "tallowin: preview needs one program\nusage:"},
       {{"preview", "uninstall.exe"}, 2, "tallowin: preview runs on Windows only"},
   };
   for (const auto &c : cases) {
@@ -535,29 +487,18 @@ TEST(CommandLine, HelpVersionAndUsageErrors) {
 }
 
 // Each Windows tool previews only programs of its own architecture (the i686 tool cannot
-// run here: its side of the rule is held by these rows).
+// run here: its side of the rule is held here, on the stubs of this build).
 TEST(Preview, EachToolRefusesTheOtherArchitectureNamingTheToolToUse) {
-  std::vector<uint8_t> i686 = FakeStub();
-  memcpy(&i686[0x44], "\x4C\x01", 2);
-  memcpy(&i686[0x58], "\x0B\x01", 2);
-  i686[0x54] = 96 + 5 * 8;
-  i686[0xB4] = 5;
-  i686[0xC4] = 0;
-  const struct {
-    const std::vector<uint8_t> &program;
-    bool tool64;
-    const char *refusal;
-  } cases[] = {{i686, true, "preview it with the 32-bit tool, win32\\tallowin.exe"},
-               {FakeStub(), false, "preview it with the 64-bit tool, win64\\tallowin.exe"},
-               {i686, false, ""},
-               {FakeStub(), true, ""}};
-  for (const auto &c : cases) {
+  for (const std::string bits : {"32", "64"}) {
     tallowin::PeHeaders h;
     tallowin::Fault fault;
-    ASSERT_TRUE(tallowin::ReadPeHeaders(c.program, &h, &fault)) << fault.Text();
-    const std::string why = tallowin::PreviewArchitectureRefusal(h, c.tool64);
-    EXPECT_EQ(c.refusal[0] == 0, why.empty()) << why;
-    EXPECT_NE(std::string::npos, why.find(c.refusal)) << why;
+    const Bytes stub = ReadFile(TALLOWIN_BUILD_ROOT "/win" + bits + "/uninstall.exe");
+    ASSERT_TRUE(tallowin::ReadPeHeaders(stub, &h, &fault)) << fault.Text();
+    EXPECT_EQ(tallowin::PreviewArchitectureRefusal(h, bits == "64"), "");
+    const std::string why = tallowin::PreviewArchitectureRefusal(h, bits == "32");
+    EXPECT_NE(why.find("preview it with the " + bits + "-bit tool, win" + bits + "\\tallowin.exe"),
+              std::string::npos)
+        << why;
   }
 }
 
