@@ -38,17 +38,6 @@ TEST(ReadBlock, SharedBlocksReadOrAreDamagedForTheirReason) {
   }
 }
 
-// Every prefix of a valid block with every record kind is damaged, up to the end record's
-// last byte. Changed bytes are left to the mutations.
-TEST(ReadBlock, EveryTruncatedBlockIsDamaged) {
-  const Bytes block = fuzz::SeedBlocks().at(0);
-  std::string error;
-  for (size_t n = 0; n <= block.size(); ++n) {
-    ReadBlockResult r;
-    EXPECT_EQ(Read(Bytes(block.begin(), block.begin() + n), &r, &error), n == block.size()) << n;
-  }
-}
-
 TEST(ReadBlock, MutatedBlocksAreReadOrDamagedWithAReason) {
   // An unmutated seed must read: otherwise every case only tests the first header.
   const std::vector<Bytes> seeds = fuzz::SeedBlocks();

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
-#include <set>
 
 #include "codepage.h"
 #include "codepage_cases.h"
@@ -135,16 +134,12 @@ TEST_F(ToolTest, BadManifestsAreRefusedQuicklyWithTheirJsonPathAndNothingWritten
       {wide, "$.k0: unknown key"},
       {std::string(10 << 20, ' '), "10485760 bytes, more than the 8 MiB"},
       {"[]", "$: a manifest is a JSON object"},
-      {R"({"files": [{"folder": ".", "nmae": "x"}]})", "$.files[0].nmae: unknown key"},
       {R"({"files": [{"name": "x"}]})", "$.files[0].folder: required key missing"},
-      {R"({"files": [{"folder": 3}]})", "$.files[0].folder: expected a string, found number"},
       {R"({"files": [{"folder": ".", "flags": ["sharde"]}]})",
        R"($.files[0].flags[0]: unknown flag "sharde")"},
       {R"({"folders": [{"folder": "C:\\a", "levels": 256}]})", "$.folders[0].levels"},
-      {R"({"registry": [{"root": "HKXX", "key": "a"}]})", "$.registry[0].root: unknown root"},
       {R"({"registry": [{"root": "HKCU", "key": "a\\\\b"}]})",
        "$.registry[0].key: a doubled backslash"},
-      {R"({"registry": [{"root": "HKCU", "key": "a", "value": "b\\c"}]})", "$.registry[0].value"},
       {R"({"registry": [{"root": "HKCU", "key": "a", "value": "b", "ifEmpty": true}]})",
        "$.registry[0].ifEmpty: names a key"},
       {R"({"codePage": 932, "registry": [{"root": "HKCU", "key": "a\uf781", "value": "b"}]})",
@@ -152,7 +147,6 @@ TEST_F(ToolTest, BadManifestsAreRefusedQuicklyWithTheirJsonPathAndNothingWritten
       {R"({"messages": {"captoin": "x"}})", "$.messages.captoin: unknown role"},
       {R"({"codePage": 932, "files": [{"folder": ".", "name": "a¥"}]})",
        "$.files[0].name: character U+00A5 at byte 1 cannot be written in code page 932"},
-      {R"({"codePage": 65001})", "$.codePage: code page 65001 is not supported"},
       {R"({"codePage": 4294968548})", "$.codePage: code page 4294968548 is not supported"},
       {R"({"files": [{"folder": "."}, {"folder": ".", "name": "a", "name": "b"}]})",
        "$.files[1].name: key given twice"},
@@ -162,9 +156,6 @@ TEST_F(ToolTest, BadManifestsAreRefusedQuicklyWithTheirJsonPathAndNothingWritten
       {R"({"uninstallEntry": {"id": "a\\b", "displayName": "d", "displayVersion": "1",
           "publisher": "p"}})",
        "$.uninstallEntry.id: must be one key name"},
-      {R"({"uninstallEntry": {"id": "a", "displayName": "d", "displayVersion": "1",
-          "publisher": "p", "installDate": "2026-12-08"}})",
-       "$.uninstallEntry.installDate: expected a date as YYYYMMDD"},
       // An acknowledged warning says why.
       {R"({"patterns": [{"path": "*.x", "accept": [{"finding": "f", "why": " "}]}]})",
        "$.patterns[0].accept[0].why: must not be empty"},
@@ -279,9 +270,7 @@ TEST_F(ToolTest, CheckExitCodes) {
   } rows[] = {
       {belowRoot, false, false, 1, ": warning: $.registry[0].key: key directly below the root"},
       {belowRoot, true, false, 2, "[key-below-root]"},
-      {belowRoot, false, true, 1, "[key-below-root]"},
       {progId, true, false, 0, ": accepted: $.registry[0].key: removes HKCR\\Vendor.Note"},
-      {progId, false, false, 0, "[shared-key] (our ProgID)\n"},
       {progId, true, true, 2, "[shared-key]"},
       {unused, false, false, 1, ": warning: $.registry[0].accept[0]: accepts \"shared-key\""},
   };
@@ -332,51 +321,6 @@ void MakeTree(const std::string &root, const std::vector<std::string> &names) {
   }
 }
 
-// The staged tree of a product: 2,040 files in 3 levels of folders, names in 1252 beyond
-// ASCII, and what the exclusions take out.
-std::vector<std::string> ProductTree() {
-  std::vector<std::string> names = {"uninstall.exe",  "app.exe", "app.pdb",
-                                    "logs/today.log", "empty/",  "${VERSION}.txt"};
-  for (int a = 0; a < 6; ++a)
-    for (int b = 0; b < 10; ++b)
-      for (int c = 0; c < 34; ++c)
-        names.push_back("Modül " + std::to_string(a) + "/Ébène " + std::to_string(b) + "/façade " +
-                        std::to_string(c) + ".dat");
-  return names;
-}
-
-TEST_F(ToolTest, ScanListsTheTreeInRemovalOrderWhateverTheListingOrder) {
-  std::vector<std::string> names = ProductTree();
-  MakeTree(dir / "one", names);
-  std::reverse(names.begin(), names.end());
-  MakeTree(dir / "two", names);
-  ASSERT_TRUE(WriteFile(manifest, std::string(kScanBase)));
-  std::string err;
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(Tool({"scan", dir / "one", "--base", manifest, "-o", dir / "one.json", "--exclude",
-                  "LOGS\\*", "--exclude", "*.pdb"},
-                 nullptr, &err),
-            0)
-      << err;
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
-  ASSERT_EQ(Tool({"scan", dir / "two", "--base", manifest, "-o", dir / "two.json", "--exclude",
-                  "logs/*", "--exclude", "*.PDB"}),
-            0);
-  EXPECT_EQ(ReadFile(dir / "one.json"), ReadFile(dir / "two.json"));
-  const nlohmann::json files = nlohmann::json::parse(ReadFile(dir / "one.json"))["files"];
-  // The base's entry, 2,042 files and 60 + 6 + 2 folders (logs stays: only what is in it
-  // is excluded), and neither uninstall.exe nor the excluded files.
-  ASSERT_EQ(files.size(), 1u + 2042 + 68);
-  EXPECT_EQ(files[0]["folder"], "C:\\Data");
-  EXPECT_EQ(files[1]["name"], "$${VERSION}.txt");  // a name, not a variable
-  // By bytes: capitals first, a folder right before what it holds.
-  EXPECT_EQ(files[2], nlohmann::json::parse(R"({"folder": ".\\Modül 0", "name": ""})"));
-  EXPECT_EQ(files[4],
-            nlohmann::json::parse(R"({"folder": ".\\Modül 0\\Ébène 0", "name": "façade 0.dat"})"));
-  std::string report;  // in removal order too: a folder before what it holds
-  EXPECT_EQ(Tool({"check", dir / "one.json"}, &report), 0) << report;
-}
-
 TEST_F(ToolTest, ScanRefusesWhatWindowsCannotHoldEachWithItsPath) {
   const std::string root = dir / "st", output = dir / "o.json";
   MakeTree(root, {"ok.txt", "Ωmega.txt", "dot.", "blank ", "Case.txt", "CASE.TXT", "Été/x", "éTÉ/y",
@@ -414,7 +358,7 @@ TEST_F(ToolTest, ScanRefusesWhatWindowsCannotHoldEachWithItsPath) {
 TEST_F(ToolTest, ScanKeepsWhatTheOlderVersionListedAndTheNewTreeDropped) {
   UseBuiltStub();
   MakeTree(dir / "v1", {"app.exe", "Readme.txt", "old.dll", "gone/a.dat", "gone/b/"});
-  MakeTree(dir / "v2", {"app.exe", "README.TXT", "new.dll"});
+  MakeTree(dir / "v2", {"app.exe", "README.TXT", "new.dll", "${VERSION}.txt"});
   ASSERT_TRUE(WriteFile(manifest, std::string(kScanBase)));
   const std::string v1 = dir / "v1.json", v1exe = dir / "v1.exe", v2 = dir / "v2.json";
   ASSERT_EQ(Tool({"scan", dir / "v1", "--base", manifest, "-o", v1}), 0);
@@ -431,8 +375,9 @@ TEST_F(ToolTest, ScanKeepsWhatTheOlderVersionListedAndTheNewTreeDropped) {
     EXPECT_EQ(std::string(dropped.begin(), dropped.end()),
               "old.dll\r\ngone\\b\\\r\ngone\\a.dat\r\ngone\\\r\n");
     const nlohmann::json files = nlohmann::json::parse(ReadFile(v2))["files"];
-    ASSERT_EQ(files.size(), 8u);
-    EXPECT_EQ(files[4], nlohmann::json::parse(R"({"folder": ".\\gone", "name": "a.dat"})"));
+    ASSERT_EQ(files.size(), 9u);
+    EXPECT_EQ(files[1]["name"], "$${VERSION}.txt");  // a name, not a variable
+    EXPECT_EQ(files[5], nlohmann::json::parse(R"({"folder": ".\\gone", "name": "a.dat"})"));
     std::string report;
     EXPECT_EQ(Tool({"check", v2}, &report), 0) << report;
     if (fromManifest.empty()) fromManifest = ReadFile(v2);
@@ -446,7 +391,7 @@ TEST_F(ToolTest, ScanKeepsWhatTheOlderVersionListedAndTheNewTreeDropped) {
                   dir / "dropped.txt"}),
             0);
   EXPECT_TRUE(ReadFile(dir / "dropped.txt").empty());
-  EXPECT_EQ(nlohmann::json::parse(ReadFile(v2))["files"].size(), 4u);
+  EXPECT_EQ(nlohmann::json::parse(ReadFile(v2))["files"].size(), 5u);
 }
 
 // Usage errors: exit 2, the fault and then the usage on standard error only. Help and the
@@ -458,20 +403,13 @@ TEST(CommandLine, HelpVersionAndUsageErrors) {
     const char *start;
   } cases[] = {
       {{}, 2, "tallowin: no command given\nusage:"},
-      {{"frob"}, 2, "tallowin: unknown command frob\nusage:"},
       {{"pack", "m.json"}, 2, "tallowin: pack needs one manifest, --stub and -o\nusage:"},
-      {{"pack", "m.json", "--stub"}, 2, "tallowin: --stub needs a value\n"},
       {{"dump", "--code-page", "42", "x.exe"}, 2, "tallowin: --code-page 42: not supported"},
-      {{"dump", "--bogus", "x.exe"}, 2, "tallowin: unknown option --bogus\nusage: tallowin dump"},
       {{"uninstall-entry", "m.json", "--exe", "C:\\u.exe", "--write", "-o", "-"}, 2, "tallowin: "},
-      {{"help", "frob"}, 2, "tallowin: no command frob\n"},
       {{"--version", "x"}, 2, "tallowin: --version takes no arguments\n"},
       {{"--help"}, 0, "usage: tallowin pack"},
-      {{"help", "check"}, 0, "usage: tallowin check"},
       {{"uninstall-entry", "--help"}, 0, "usage: tallowin uninstall-entry"},
-      {{"pack", "m.json", "--set", "1X=a"}, 2, "tallowin: --set 1X=a: expected NAME=VALUE"},
       {{"pack", "m.json", "--set", "X=a", "--set", "X=b"}, 2, "tallowin: --set X given twice"},
-      {{"scan", "st", "--install-dir-length", "2"}, 2, "tallowin: --install-dir-length 2: "},
       {{"preview", "uninstall.exe"}, 2, "tallowin: preview runs on Windows only"},
   };
   for (const auto &c : cases) {

@@ -1,5 +1,5 @@
 # The Windows tool takes names that the ANSI code page lacks (Greek under 1252): files are
-# opened by the names given, and --exe reaches the .reg file as given.
+# opened by the names given, and scan reports them as they are.
 # cmake -DRUN=wine-run -DTOOL=tallowin.exe -DMANIFEST=... -DROOT=build-root -DBUILD_DIR_NAME=win64 -P
 set(folder "${ROOT}/${BUILD_DIR_NAME}/tools/Ωμέγα dir")
 file(REMOVE_RECURSE "${folder}")
@@ -23,15 +23,6 @@ if(NOT out MATCHES "\"name\": \"notes.exe\"")
   message(FATAL_ERROR "dump of the packed program: ${out}")
 endif()
 
-execute_process(COMMAND ${RUN} ${TOOL} uninstall-entry "${win}\\notes Ω.json"
-                        --exe "C:\\Programme Ω\\uninstall.exe" -o "${win}\\entry Ω.reg"
-                RESULT_VARIABLE code)
-file(READ "${folder}/entry Ω.reg" reg HEX)
-# "Programme Ω" in UTF-16LE: ANSI arguments would carry a best-fitted "O" or "?" instead.
-string(FIND "${reg}" "500072006f006700720061006d006d0065002000a903" at)
-if(NOT code EQUAL 0 OR at LESS 0)
-  message(FATAL_ERROR "uninstall-entry --exe: exit ${code}, the path not in the .reg file")
-endif()
 # scan reads the names through the wide calls: the Greek name is reported as it is, and as
 # one that code page 1252 cannot hold.
 file(WRITE "${folder}/stage/Ωμέγα.txt" "x")
