@@ -141,6 +141,7 @@ TEST(Check, FindingsOfManifests) {
       {R"("patterns": ["#AppData#\\Microsoft\\Windows\\Start Menu\\Programs\\*.lnk"])",
        "patterns[0]"},
       // The file pass runs from the end: the folder would be tried before its contents.
+      {R"("files": [{"folder": ".\\p", "name": "a"}, {"folder": ".\\p", "name": ""}])", "files[1]"},
       {R"("files": [{"folder": "C:\\V\\App\\Sub", "name": "a"}, {"folder": "c:\\v\\app\\",
           "name": ""}])",
        "files[1]"},
