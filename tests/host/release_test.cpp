@@ -171,6 +171,9 @@ TEST(Release, UninstallEntryOfTheSampleProduct) {
     EXPECT_NE(first, std::string::npos) << build;
     EXPECT_EQ(first == last, *build != 0) << build;  // both views when the stub is not named
   }
+  // A path beyond ASCII, in UTF-16 as reg import reads it ("\Ω\": 5C 00 A9 03 5C 00).
+  ASSERT_EQ(Tool({"uninstall-entry", kSample, "--exe", "C:\\Ω\\u.exe", "-o", "-"}, &out), 0);
+  EXPECT_NE(out.find(std::string("\\\0\xA9\x03\\\0", 6)), std::string::npos);
   for (const char *bad : {"uninstall.exe", "C:\\a\"b.exe", "C:/x/u.exe", "C:\\"}) {
     EXPECT_EQ(Tool({"uninstall-entry", kSample, "--exe", bad, "-o", "-"}, &out, &err), 2);
     EXPECT_EQ(err.find("tallowin: " + kSample + ": --exe: \""), 0u) << err;
