@@ -95,24 +95,19 @@ class FontTest : public ::testing::Test {
 
 TEST_F(FontTest, TheNameIsTheLastMacintoshFullNameReadWithinTheFile) {
   const std::string n508(508, 'n'), n509(509, 'n');
-  struct Case {
-    const char *what;
-    std::vector<uint8_t> font;
-    std::string expected;
-  } cases[] = {
-      {"after other records", MakeFont({{3, 4, "W"}, {1, 1, "Family"}, {1, 4, "Sample Sans Bold"}}),
-       "Sample Sans Bold"},
-      {"the last of two",
-       MakeFont({{1, 4, "First"}, {1, 2, "Regular"}, {1, 4, "Zweite"}, {3, 4, "x"}}), "Zweite"},
-      {"Windows records only", MakeFont({{3, 4, "Windows only"}, {3, 1, "Family"}}), ""},
-      {"naming table 40th of the table records", MakeFont({{1, 4, "Forty"}}, 45, 39), "Forty"},
-      {"naming table 41st", MakeFont({{1, 4, "Late"}}, 45, 40), ""},
-      {"naming table past the counted records", MakeFont({{1, 4, "Beyond"}}, 2, 2), ""},
-      // 508 bytes fit with " (TrueType)" and the terminator, 509 do not.
-      {"508 bytes", MakeFont({{1, 4, n508}}), n508},
-      {"509 bytes", MakeFont({{1, 4, n509}}), ""},
-      {"a later name too long", MakeFont({{1, 4, "Short"}, {1, 4, std::string(4000, 'n')}}), ""}};
-  for (const Case &c : cases) EXPECT_EQ(c.expected, Name(c.font)) << c.what;
+  const std::pair<std::vector<uint8_t>, std::string> cases[] = {
+      {MakeFont({{3, 4, "W"}, {1, 1, "Family"}, {1, 4, "Sample Sans Bold"}}), "Sample Sans Bold"},
+      {MakeFont({{1, 4, "First"}, {1, 2, "Regular"}, {1, 4, "Zweite"}, {3, 4, "x"}}), "Zweite"},
+      {MakeFont({{3, 4, "Windows only"}, {3, 1, "Family"}}), ""},
+      // The naming table as the 40th of the table records, the 41st, and past those counted.
+      {MakeFont({{1, 4, "Forty"}}, 45, 39), "Forty"},
+      {MakeFont({{1, 4, "Late"}}, 45, 40), ""},
+      {MakeFont({{1, 4, "Beyond"}}, 2, 2), ""},
+      // 508 bytes fit with " (TrueType)" and the terminator, 509 do not; nor a later name.
+      {MakeFont({{1, 4, n508}}), n508},
+      {MakeFont({{1, 4, n509}}), ""},
+      {MakeFont({{1, 4, "Short"}, {1, 4, std::string(4000, 'n')}}), ""}};
+  for (const auto &c : cases) EXPECT_EQ(c.second, Name(c.first));
   EXPECT_EQ("", Name(dir_ / "missing.ttf"));
 
   // Every cut before the last byte of the Macintosh string leaves no name, whether records
@@ -134,7 +129,6 @@ TEST_F(FontTest, ARealTrueTypeFontGivesItsMacintoshFullName) {
 // by name; any other stays, logged, and a silent run does not fail for it. The file goes,
 // and every window hears of each removal.
 TEST_F(FontTest, TheListsValueGoesOnlyWhenItNamesTheListedFile) {
-  ASSERT_NE(nullptr, window_);
   g.isNT = 1;
   g.silent = 1;
   char fonts[MAX_PATH];

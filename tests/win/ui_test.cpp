@@ -40,9 +40,8 @@ class UiTest : public ::testing::Test {
   testenv::RunState state_{"C:\\x"};
 };
 
-// Nothing closes the progress dialog while the run goes on. A quit message taken by the
-// pump is dropped; closing the main window still ends, on the quit message of its
-// destruction, and leaves nothing queued.
+// Nothing closes the progress dialog while the run goes on. Closing the main window ends,
+// on the quit message of its destruction, and leaves nothing queued.
 TEST_F(UiTest, TheProgressCannotBeClosedAndTheMainWindowEndsOnce) {
   ASSERT_TRUE(RegisterMainWindowClass() && CreateMainWindow());
   EXPECT_FALSE(IsWindowVisible(g.mainWindow));
@@ -56,12 +55,9 @@ TEST_F(UiTest, TheProgressCannotBeClosedAndTheMainWindowEndsOnce) {
   DestroyWindow(g.progressDialog);
   g.progressDialog = g.progressBar = nullptr;
 
-  MSG msg;
-  PostQuitMessage(5);
-  PumpMessages();
-  EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
   CloseMainWindow();
   EXPECT_EQ(nullptr, g.mainWindow);
+  MSG msg;
   EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
   CloseMainWindow();  // no window: nothing to wait for, so it returns at once
   EXPECT_TRUE(UnregisterClassA("TallowinClass", g.instance)) << "a window of the class is left";
@@ -90,11 +86,8 @@ TEST_F(UiTest, FilePromptShowsItsTextsAndAnswersByKey) {
     }
   }
 
-  // Without the templates (this program holds neither) there is no progress dialog, and
-  // the prompt says no.
+  // A prompt that cannot be shown (here without its template) keeps the file.
   g.instance = GetModuleHandleA(nullptr);
-  CreateProgressDialog();
-  EXPECT_EQ(nullptr, g.progressDialog);
   EXPECT_EQ(IDNO, AskDeleteFile("C:\\x\\file.txt"));
 
   // Without message 9 the composed text is empty: yes to all, and no dialog.
