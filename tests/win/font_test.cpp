@@ -10,7 +10,6 @@
 #include "app/run.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
-#include "state/outcome.h"
 #include "state/state.h"
 #include "support/testenv.h"
 
