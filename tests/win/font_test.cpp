@@ -20,11 +20,6 @@ const char k9xFonts[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
 // Family names of the test's own, unlike any installed font's.
 const std::string kOwnFont = "Tallowin Probe " + std::to_string(GetCurrentProcessId()) + " ";
 
-// `bytes` bytes of `v`, most significant first.
-void Put(std::vector<uint8_t> *out, uint32_t v, int bytes = 2) {
-  while (bytes--) out->push_back(uint8_t(v >> (8 * bytes)));
-}
-
 struct NameRecord {
   unsigned platform, nameId;
   std::string text;
@@ -34,20 +29,24 @@ struct NameRecord {
 std::vector<uint8_t> MakeFont(const std::vector<NameRecord> &records, unsigned tables = 3,
                               unsigned nameIndex = 1) {
   std::vector<uint8_t> f;
-  Put(&f, 0x00010000, 4);
-  for (unsigned v : {tables, 0u, 0u, 0u}) Put(&f, v);
+  // `bytes` bytes of `v`, most significant first.
+  auto put = [&f](uint32_t v, int bytes = 2) {
+    while (bytes--) f.push_back(uint8_t(v >> (8 * bytes)));
+  };
+  put(0x00010000, 4);
+  for (unsigned v : {tables, 0u, 0u, 0u}) put(v);
   for (unsigned i = 0; i < tables; ++i) {
     const char *tag = i == nameIndex ? "name" : "glyf";
     f.insert(f.end(), tag, tag + 4);
-    for (uint32_t v : {0u, i == nameIndex ? 12 + 16 * tables : 0u, 0u}) Put(&f, v, 4);
+    for (uint32_t v : {0u, i == nameIndex ? 12 + 16 * tables : 0u, 0u}) put(v, 4);
   }
-  for (size_t v : {size_t(0), records.size(), 6 + 12 * records.size()}) Put(&f, unsigned(v));
+  for (size_t v : {size_t(0), records.size(), 6 + 12 * records.size()}) put(unsigned(v));
   unsigned at = 0;
   for (const NameRecord &r : records) {
     bool windows = r.platform == 3;
     for (unsigned v : {r.platform, windows ? 1u : 0u, windows ? 0x409u : 0u, r.nameId,
                        unsigned(r.text.size()), at})
-      Put(&f, v);
+      put(v);
     at += unsigned(r.text.size());
   }
   for (const NameRecord &r : records) f.insert(f.end(), r.text.begin(), r.text.end());

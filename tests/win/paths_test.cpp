@@ -134,10 +134,6 @@ TEST_F(PathsTest, ListedFoldersAreProtectedInAnySpellingAndTheTextIsKept) {
         CSIDL_COMMON_PROGRAMS, CSIDL_STARTMENU, CSIDL_COMMON_STARTMENU, CSIDL_STARTUP,
         CSIDL_COMMON_STARTUP, CSIDL_APPDATA, CSIDL_COMMON_APPDATA, CSIDL_COMMON_DOCUMENTS})
     listed.push_back(ShellFolder(csidl));
-  auto mapped = [](std::string s, int (*map)(int)) {
-    for (char &c : s) c = static_cast<char>(map(static_cast<unsigned char>(c)));
-    return s;
-  };
   auto protectedAsGiven = [](const std::string &form) {
     char buf[kPathBuf];
     lstrcpyA(buf, form.c_str());
@@ -147,8 +143,9 @@ TEST_F(PathsTest, ListedFoldersAreProtectedInAnySpellingAndTheTextIsKept) {
   };
   for (const std::string &folder : listed) {
     ASSERT_NE("", folder);
-    for (const std::string &form :
-         {folder, mapped(folder, ::tolower), mapped(folder, ::toupper), folder + "\\"})
+    std::string upper = folder;
+    for (char &c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    for (const std::string &form : {folder, upper, folder + "\\"})
       EXPECT_EQ(1, protectedAsGiven(form)) << form;
     EXPECT_EQ(0, protectedAsGiven(folder + "\\sub")) << folder;
     EXPECT_EQ(0, protectedAsGiven(folder + "\\\\")) << folder;
