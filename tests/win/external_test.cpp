@@ -39,7 +39,7 @@ class ExternalTest : public ::testing::Test {
   ExternalTest() { SetCurrentDirectoryA(dir_.path().c_str()); }
   ~ExternalTest() override {
     SetCurrentDirectoryA(startFolder_.c_str());
-    for (const char *key : {".tallowindoc", "TallowinTest.Document", "TallowinTest.Read"})
+    for (const char *key : {".tallowindoc", "TallowinTest.Document"})
       for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
         testenv::DeleteRegTree(root, kClasses + key);
   }
@@ -124,15 +124,6 @@ TEST_F(ExternalTest, ElevatedOnlyTheDesktopsShellOpensTheDocument) {
   // The probe may still be ending in that folder; let it go before the cleanup.
   DeleteFileA(document.c_str());
   for (int i = 0; i < 100 && !RemoveDirectoryA(folder.c_str()); ++i) Sleep(50);
-}
-
-// A class's value is read whole or not at all.
-TEST_F(ExternalTest, ReadKeyDefaultReadsWholeValuesOnly) {
-  const std::string key = kClasses + "TallowinTest.Read";
-  char buffer[520] = "unchanged";
-  ASSERT_TRUE(testenv::SetRegString(HKEY_CURRENT_USER, key, "", std::string(300, 'v')));
-  EXPECT_NE(ERROR_SUCCESS, ReadKeyDefault(HKEY_CURRENT_USER, key.c_str(), buffer));
-  EXPECT_STREQ("unchanged", buffer);
 }
 
 // What the interpreter would be given for `program`, or "" when nothing would start.

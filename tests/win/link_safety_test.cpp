@@ -38,7 +38,6 @@ TEST(LinkSafetyTest, OnlyDescriptorsThatNoStandardUserCanChangeAreTrusted) {
       {"O:S-1-16-18D:", false, false},           // another authority, same number
       {"D:", false, false},                      // no owner
       {"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)", true, true},
-      {"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", true, true},
       {"O:BA", false, false},                               // no DACL: all may
       {"O:BAD:(A;;FA;;;SY)(A;;0x2;;;BU)", false, false},    // users write data
       {"O:BAD:(A;;FA;;;SY)(A;;0x100;;;AU)", false, false},  // write attributes
