@@ -65,7 +65,6 @@ TEST_F(PathsTest, EveryMacroResolvesToTheSystemsFolderWithinItsBuffers) {
       {"#InstallDir#", dir_.path()},
       {"#Program Files#", programFiles.text()},
       {"#CommonFiles#", commonFiles.text()},
-      {"#Desktop#", ""},
       // Macros by any case, and '#' that opens none, one that opens an unknown name.
       {"#windows#\\Fonts", ShellFolder(CSIDL_WINDOWS) + "\\Fonts"},
       {"x##y", "xy"},
