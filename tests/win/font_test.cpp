@@ -115,6 +115,15 @@ TEST_F(FontTest, TheNameIsTheLastMacintoshFullNameReadWithinTheFile) {
     EXPECT_EQ("", Name(std::vector<uint8_t>(whole.begin(), whole.begin() + cut))) << cut;
 }
 
+// A real font, as the synthetic ones cannot show that the format is read as fonts have it.
+TEST_F(FontTest, ARealTrueTypeFontGivesItsMacintoshFullName) {
+  const char *path = "T:\\fonts\\DejaVuSans.ttf";
+  if (!testenv::FileExists(path)) GTEST_SKIP() << path << " was not copied into the harness";
+  char name[520];
+  ReadFontFullName(path, name);
+  EXPECT_STREQ("DejaVu Sans", name);
+}
+
 // The name comes from a file that may not be the product's (a user could have written it):
 // the list's value goes only when it names that file, by full path or, in the Fonts folder,
 // by name; any other stays, logged, and a silent run does not fail for it. The file goes,
