@@ -1,18 +1,16 @@
-// Path text in the ANSI code page, by characters. ctest runs this program under code page
-// 1252, 932 and 950 (TALLOWIN_EXPECT_ACP).
+// Path text, the wildcard matcher and composed texts in the ANSI code page, by characters.
+// ctest runs this program under code page 1252, 932 and 950 (TALLOWIN_EXPECT_ACP).
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
 
 #include "app/run.h"
+#include "base/base.h"
 #include "data/data.h"
 #include "passes/passes.h"
 #include "paths/paths.h"
-#include "reach/held_path.h"
-#include "state/outcome.h"
-#include "support/program_run.h"
-#include "support/testenv.h"
+#include "state/state.h"
 
 namespace {
 
@@ -31,22 +29,49 @@ TEST(CodePage, TheTestRunsUnderTheCodePageItWasGivenAndFindsTheArgumentText) {
   for (auto &c : cases) EXPECT_STREQ(c[1], ArgumentText(c[0])) << c[0];
 }
 
+// Each helper touches one character at most, a double-byte one whole; roots keep their
+// backslash. A copy that does not fit leaves the buffer as it was.
 TEST(CodePage, PathTextMovesByCharacters) {
-  if (!DoubleByte()) GTEST_SKIP() << "single-byte code page";
-  auto apply = [](void (*helper)(char *), std::string text) {
-    helper(&text[0]);
-    return std::string(text.c_str());
-  };
   auto cut = [](char *p) { CutAtLastBackslash(p); };
   const struct {
     void (*helper)(char *);
     std::string text, result;
-  } cases[] = {{AppendBackslash, "C:\\" + X, "C:\\" + X + "\\"},
-               {StripBackslash, "C:\\a" + X, "C:\\a" + X},
-               {StripBackslash, "C:\\" + X + "\\", "C:\\" + X},
-               {cut, "C:\\" + X + "\\" + X, "C:\\" + X},
-               {cut, X + X, X + X}};
-  for (auto &c : cases) EXPECT_EQ(c.result, apply(c.helper, c.text)) << c.text;
+    bool doubleByte;
+  } cases[] = {{StripBackslash, "C:\\", "C:\\", false},
+               {StripBackslash, "C:\\a\\\\", "C:\\a\\", false},
+               {AppendBackslash, "", "", false},
+               {AppendBackslash, "C:\\a", "C:\\a\\", false},
+               {AppendBackslash, "C:\\a\\", "C:\\a\\", false},
+               {AppendBackslash, "C:\\" + X, "C:\\" + X + "\\", true},
+               {StripBackslash, "C:\\a" + X, "C:\\a" + X, true},
+               {StripBackslash, "C:\\" + X + "\\", "C:\\" + X, true},
+               {cut, "C:\\" + X + "\\" + X, "C:\\" + X, true},
+               {cut, X + X, X + X, true}};
+  for (const auto &c : cases) {
+    char p[16];
+    lstrcpyA(p, c.text.c_str());
+    if (c.doubleByte && !DoubleByte()) continue;
+    c.helper(p);
+    EXPECT_EQ(c.result, std::string(p)) << c.text;
+  }
+  char buf[9] = "";
+  buf[8] = 'X';
+  EXPECT_TRUE(CopyBounded(buf, 8, "1234567"));
+  EXPECT_FALSE(CopyBounded(buf, 8, "12345678"));  // 8 characters need 9 bytes
+  EXPECT_TRUE(CopyBounded(buf, 8, "abc"));
+  EXPECT_FALSE(AppendBounded(buf, 8, "defgh"));
+  EXPECT_STREQ("abc", buf);
+  EXPECT_TRUE(AppendBounded(buf, 8, "defg"));
+  EXPECT_STREQ("abcdefg", buf);
+  EXPECT_EQ('X', buf[8]);  // nothing past the capacity
+  char unterminated[4] = {'a', 'b', 'c', 'd'};
+  EXPECT_FALSE(AppendBounded(unterminated, 4, ""));
+  EXPECT_FALSE(EqualsNoCase("\xC4", "\xE4"));  // A-umlaut in code page 1252
+  EXPECT_FALSE(EqualsNoCase("[", "{"));        // 0x5B and 0x7B differ by the case bit only
+  EXPECT_TRUE(StartsWithNoCase("HTTP://x", "http://"));
+  EXPECT_FALSE(StartsWithNoCase("http", "http://"));
+  if (!DoubleByte()) return;
+
   char joined[8];
   EXPECT_TRUE(JoinPath(joined, 8, ("C:" + X).c_str(), "ab"));
   EXPECT_EQ("C:" + X + "\\ab", std::string(joined));
@@ -57,12 +82,46 @@ TEST(CodePage, PathTextMovesByCharacters) {
   char cutShort[3];
   EXPECT_EQ(3u, ExpandFolderMacros(cutShort, ("a" + X).c_str(), 3));
   EXPECT_STREQ("a", cutShort);  // never half a character
-  char *table[] = {const_cast<char *>("%s"), nullptr};
+  // Neither the argument nor the text is cut inside a character.
+  const std::string last = std::string(1022, 'a') + X;
+  char *table[] = {const_cast<char *>("%s"), const_cast<char *>(last.c_str()), nullptr};
   g.messages = table;
   std::string composed(blockfmt::kComposedMax, 'X');
-  ComposeMessage(&composed[0], 0, (std::string(1022, 'a') + X).c_str());
-  EXPECT_EQ(std::string(1022, 'a'), composed.c_str());
+  for (DWORD number : {0u, 1u}) {
+    ComposeMessage(&composed[0], number, last.c_str());
+    EXPECT_EQ(std::string(1022, 'a'), composed.c_str()) << number;
+  }
   g.messages = nullptr;
+}
+
+// Names as the directory search reads its patterns, by long names. Only A to Z fold: not
+// the A-umlaut of code page 1252.
+TEST(MatchesPatternTest, WildcardsAsTheSearchReadsThemOnLongNames) {
+  const struct {
+    const char *pattern, *name;
+    bool matches;
+  } cases[] = {{"*.HTM", "Page.htm", true},
+               {"a?c.txt", "abc.txt", true},
+               {"a*b*c", "aXbYbZc", true},
+               {"*.*", "noextension", true},
+               {"readme.", "README", true},
+               {"readme.*", "readme", true},
+               {"log?.txt", "log.txt", true},
+               {"a*.", "abc", true},
+               {"*.tar.gz", "x.y.tar.gz", true},
+               {"?*?*?*?*?*?*?*?*?x", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaax", true},
+               {"*.htm", "x.html", false},
+               {"a?c.txt", "ac.txt", false},
+               {"a?c", "a.c", false},
+               {"a*b*c", "aXbYc.d", false},
+               {"*.", "a.b", false},
+               {"a*.", "ab.c", false},
+               {"..", "a", false},
+               {"\xC4*.log", "\xE4x.log", false},
+               {"?*?*?*?*?*?*?*?*?x", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaay", false},
+               {"", "a", false}};
+  for (const auto &c : cases)
+    EXPECT_EQ(c.matches, MatchesPattern(c.pattern, c.name)) << c.pattern << " / " << c.name;
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The pre-removal program and the closing document, with a probe program of ours that
-// records how it was started.
+// records how it was started (what a whole run gives it, the table's rows show); the
+// self-deletion's command line read back, and the 9x family's OEM paths and script name.
 #include "external/external.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <windows.h>
 // After windows.h, which it needs.
 #include <ole2.h>
@@ -13,8 +15,6 @@
 #include "app/run.h"
 #include "state/outcome.h"
 #include "support/testenv.h"
-
-using testenv::CurrentFolder;
 
 namespace {
 
@@ -30,158 +30,187 @@ Lines WaitForMarker(const std::string &path, DWORD timeoutMs = 15000) {
   return testenv::ReadLines(path);
 }
 
-// A file class of the test's own. Windows merges HKCU\Software\Classes into the classes
-// root; Wine 8 does not, so the class goes under both users' roots.
 const std::string kClasses = "Software\\Classes\\";
-const HKEY kClassRoots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
 
-// A folder of the test's own, the probe's marker in it and the current folder there.
+// A folder of the test's own, the probe's marker in it and the current folder there; the
+// test's classes go at the end.
 class ExternalTest : public ::testing::Test {
  protected:
   ExternalTest() { SetCurrentDirectoryA(dir_.path().c_str()); }
   ~ExternalTest() override {
     SetCurrentDirectoryA(startFolder_.c_str());
-    for (const std::string &key : keys_)
-      for (HKEY root : kClassRoots) testenv::DeleteRegTree(root, key);
+    for (const char *key : {".tallowindoc", "TallowinTest.Document"})
+      for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+        testenv::DeleteRegTree(root, kClasses + key);
   }
-  void RegisterClass(const std::string &extension, const std::string &name,
-                     const std::string &command,
-                     std::vector<HKEY> roots = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-    keys_.push_back(kClasses + extension);
-    keys_.push_back(kClasses + name);
-    for (HKEY root : roots) {
-      ASSERT_TRUE(testenv::SetRegString(root, kClasses + extension, "", name));
-      if (command.empty()) continue;
-      ASSERT_TRUE(
-          testenv::SetRegString(root, kClasses + name + "\\shell\\open\\command", "", command));
-    }
-  }
-
   testenv::ScopedTestDir dir_{"external"};
-  std::string marker_ = dir_ / "marker.txt", startFolder_ = CurrentFolder(),
-              probe_ = "\"" + testenv::TestProgramDir() + "\\preremoval_probe.exe\"";
-  std::vector<std::string> keys_;
+  std::string marker_ = dir_ / "marker.txt", startFolder_ = testenv::CurrentFolder();
 };
 
-// The probe as the product's pre-removal program, in a folder of its own.
-class PreRemovalTest : public ExternalTest {
- protected:
-  PreRemovalTest() {
-    testenv::MakeDirs(programFolder_);
-    CopyFileA((testenv::TestProgramDir() + "\\preremoval_probe.exe").c_str(), program_.c_str(),
-              FALSE);
-  }
-  std::string programFolder_ = dir_ / "Product Tools",
-              program_ = programFolder_ + "\\pre removal.exe";
-};
-
-// The wait pumps this thread's messages; the program starts in its own folder, and this
-// one's current folder comes back (what it is given, the whole runs show).
-TEST_F(PreRemovalTest, TheWaitPumpsMessagesAndTheCurrentFolderComesBack) {
+// The program starts in its own folder with its command line whole, or not at all when the
+// line would be cut; the wait pumps this thread's messages, and its current folder comes
+// back.
+TEST_F(ExternalTest, ThePreRemovalProgramStartsWholeOrNotAtAll) {
+  const std::string folder = dir_ / "Product Tools", program = folder + "\\pre removal.exe";
+  ASSERT_TRUE(testenv::MakeDirs(folder));
+  ASSERT_TRUE(CopyFileA((testenv::TestProgramDir() + "\\preremoval_probe.exe").c_str(),
+                        program.c_str(), FALSE));
   testenv::ProbeEnv env(marker_, 1500);
+  EXPECT_EQ(0, StartPreRemovalProgram((folder + "\\missing.exe").c_str(), "", 1));
+  std::string arguments(520 - program.size() - 3, 'a');
+  EXPECT_EQ(0, StartPreRemovalProgram(program.c_str(), arguments.c_str(), 1));
+  arguments.pop_back();
   MSG msg;
   PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // give the thread its queue
   ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_APP + 7, 0, 0));
-  EXPECT_EQ(1, StartPreRemovalProgram(program_.c_str(), "", 1));
+  EXPECT_EQ(1, StartPreRemovalProgram(program.c_str(), arguments.c_str(), 1));
   EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_APP + 7, WM_APP + 7, PM_REMOVE));
-  EXPECT_EQ(programFolder_, WaitForMarker(marker_, 0).at(0));
-  EXPECT_EQ(dir_.path(), CurrentFolder());
-}
-
-TEST_F(PreRemovalTest, MissingOrTooLongCommandStartsNothing) {
-  testenv::ProbeEnv env(marker_, 0);
-  std::string missing = programFolder_ + "\\missing.exe";
-  HANDLE process = reinterpret_cast<HANDLE>(1);
-  EXPECT_EQ(0, LaunchProgram(missing.c_str(), "x", &process));
-  EXPECT_EQ(nullptr, process);
-  EXPECT_EQ(0, StartPreRemovalProgram(missing.c_str(), "", 1));
-  EXPECT_EQ(dir_.path(), CurrentFolder());
-
-  // Would start the probe if the command line were cut to fit.
-  std::string arguments(520 - program_.size() - 3, 'a');
-  EXPECT_EQ(0, StartPreRemovalProgram(program_.c_str(), arguments.c_str(), 1));
-  arguments.resize(520 - program_.size() - 4);
-  EXPECT_EQ(1, StartPreRemovalProgram(program_.c_str(), arguments.c_str(), 1));
-  EXPECT_EQ(Lines({programFolder_, "\"" + program_ + "\" " + arguments, arguments}),
+  EXPECT_EQ(Lines({folder, "\"" + program + "\" " + arguments, arguments}),
             WaitForMarker(marker_, 0));
-  EXPECT_EQ(dir_.path(), CurrentFolder());
+  EXPECT_EQ(dir_.path(), testenv::CurrentFolder());
 }
 
-using ClosingDocumentTest = ExternalTest;
+DWORD WINAPI OpenWithoutCom(void *document) {
+  OpenClosingDocument(static_cast<const char *>(document), ".tallowindoc");
+  return 0;
+}
 
 // Elevated, as the test prefix runs, the document is handed to the desktop's shell. Its
 // handler starts without this process's environment, where the probe's settings name
 // another marker: it is the shell's child, not ours. It opens in the document's folder.
-TEST_F(ClosingDocumentTest, ElevatedTheDesktopsShellOpensTheDocumentInItsFolder) {
+// When that shell cannot be asked (on a thread without COM, where the first call fails),
+// nothing opens, not through the shell and not through the class's command, and the log
+// says so.
+TEST_F(ExternalTest, ElevatedOnlyTheDesktopsShellOpensTheDocument) {
   ASSERT_TRUE(RunsElevated());
-  ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));  // as the run does at its start
-  RegisterClass(".tallowindoc", "TallowinTest.Document", probe_ + " \"%1\"");
-  std::string folder = dir_ / "Read Me", document = folder + "\\closing notes.tallowindoc";
-  testenv::MakeDirs(folder);
-  testenv::WriteText(document, "notes");
+  // A class whose open command starts the probe. Windows merges HKCU\Software\Classes into
+  // the classes root; Wine 8 does not, so the class goes under both users' roots.
+  const std::string probe = "\"" + testenv::TestProgramDir() + "\\preremoval_probe.exe\" \"%1\"";
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    ASSERT_TRUE(
+        testenv::SetRegString(root, kClasses + ".tallowindoc", "", "TallowinTest.Document"));
+    ASSERT_TRUE(testenv::SetRegString(
+        root, kClasses + "TallowinTest.Document\\shell\\open\\command", "", probe));
+  }
+  const std::string folder = dir_ / "Read Me", document = folder + "\\closing notes.tallowindoc",
+                    log = dir_ / "run.log", ours = marker_ + ".ours";
+  ASSERT_TRUE(testenv::MakeDirs(folder) && testenv::WriteText(document, "notes"));
   const std::string settings = testenv::TestProgramDir() + "\\preremoval_probe.exe.settings";
   ASSERT_TRUE(testenv::WriteText(settings, "0 0 " + marker_));
-  testenv::ProbeEnv env(marker_ + ".ours", 0);
-  OpenClosingDocument(document.c_str(), ".tallowinnone");
+  testenv::ProbeEnv env(ours, 0);
+  testenv::PrepareRunState(dir_.path());
+  lstrcpyA(g.logPath, log.c_str());
+  OpenRunLog("");
+  HANDLE thread =
+      CreateThread(nullptr, 0, OpenWithoutCom, const_cast<char *>(document.c_str()), 0, nullptr);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 15000));
+  CloseHandle(thread);
+  FinishRun(0);
+  testenv::ReleaseRunState();
+  EXPECT_TRUE(WaitForMarker(ours, 1500).empty());
+  const Lines logged = testenv::ReadLines(log);
+  ASSERT_EQ(5u, logged.size());
+  EXPECT_EQ("document-not-opened " + document, logged[3]);
+
+  ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));  // as the run does at its start
+  OpenClosingDocument(document.c_str(), ".tallowindoc");
   Lines lines = WaitForMarker(marker_);
   DeleteFileA(settings.c_str());
   OleUninitialize();
   ASSERT_EQ(3u, lines.size());
   EXPECT_EQ(folder, lines[0]);
   EXPECT_EQ(document, lines[2]);
-  EXPECT_FALSE(testenv::FileExists(marker_ + ".ours"));
+  EXPECT_FALSE(testenv::FileExists(ours));
   // The probe may still be ending in that folder; let it go before the cleanup.
   DeleteFileA(document.c_str());
   for (int i = 0; i < 100 && !RemoveDirectoryA(folder.c_str()); ++i) Sleep(50);
 }
 
-DWORD WINAPI OpenWithoutCom(void *document) {
-  OpenClosingDocument(static_cast<const char *>(document), ".tallowinfb");
-  return 0;
+// What the interpreter would be given for `program`, or "" when nothing would start.
+std::wstring CommandFor(const std::wstring &program, DWORD parents = 0) {
+  wchar_t line[2048];
+  return BuildSelfDeletionCommand(line, 2048, L"C:\\windows\\system32", program.c_str(), parents)
+             ? line
+             : L"";
 }
 
-// When the desktop's shell cannot be asked (here on a thread without COM, where the first
-// call fails), an elevated run opens nothing itself, not through the shell and not through
-// the machine's class command, and logs the document as not opened.
-TEST_F(ClosingDocumentTest, ElevatedWithoutTheDesktopsShellNothingOpensAndTheLogSaysSo) {
-  ASSERT_TRUE(RunsElevated());
-  RegisterClass(".tallowinfb", "TallowinTest.Fallback", probe_ + " \"%1\"", {HKEY_LOCAL_MACHINE});
-  const std::string document = dir_ / "page.tallowinfb", log = dir_ / "run.log";
-  ASSERT_TRUE(testenv::WriteText(document, "page"));
-  testenv::ProbeEnv env(marker_, 0);
-  testenv::PrepareRunState(dir_.path());
-  lstrcpyA(g.logPath, log.c_str());
-  OpenRunLog("");
-  HANDLE thread =
-      CreateThread(nullptr, 0, OpenWithoutCom, const_cast<char *>(document.c_str()), 0, nullptr);
-  ASSERT_NE(nullptr, thread);
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 15000));
-  CloseHandle(thread);
-  FinishRun(0);
-  testenv::ReleaseRunState();
-  EXPECT_TRUE(WaitForMarker(marker_, 1500).empty());
-  const Lines lines = testenv::ReadLines(log);
-  ASSERT_EQ(5u, lines.size());
-  EXPECT_EQ("document-not-opened " + document, lines[3]);
+bool Has(const std::wstring &line, const std::wstring &part) {
+  return line.find(part) != std::wstring::npos;
 }
 
-TEST_F(ClosingDocumentTest, ReadKeyDefaultReadsWholeValuesOnly) {
-  std::string key = kClasses + "TallowinTest.Read";
-  keys_.push_back(key);
-  char buffer[520] = "unchanged";
-  EXPECT_NE(ERROR_SUCCESS, ReadKeyDefault(HKEY_CURRENT_USER, key.c_str(), buffer));
-  EXPECT_STREQ("unchanged", buffer);
+// Each try deletes the program only while its path is no folder, then removes its folder.
+TEST(SelfDeletionCommand, GivesEachPathLiterallyOrInItsShortForm) {
+  testenv::ScopedTestDir dir("selfdelete-line");
+  wchar_t root[MAX_PATH];
+  ASSERT_TRUE(MultiByteToWideChar(CP_ACP, 0, dir.path().c_str(), -1, root, MAX_PATH));
+  // Quoted, the first is literal. A '%' could name a variable: then the short form is
+  // given, but "100%" is its own short name.
+  enum Given { kLiteral, kShort, kNothing };
+  const struct {
+    std::wstring folder;
+    Given given;
+  } cases[] = {{L"A&B (x) ^y !z! \u201Cq\u201D S\u00E3o \u00E9", kLiteral},
+               {L"Tools and more 100%", kShort},
+               {L"100%", kNothing}};
+  for (const auto &c : cases) {
+    const std::wstring folder = std::wstring(root) + L"\\" + c.folder,
+                       program = folder + L"\\uninstall.exe";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    HANDLE file = CreateFileW(program.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    wchar_t shortPath[MAX_PATH] = L"";
+    GetShortPathNameW(program.c_str(), shortPath, MAX_PATH);
+    const std::wstring given = c.given == kShort ? shortPath : program, line = CommandFor(program);
+    EXPECT_EQ(c.given == kNothing, line.empty());
+    if (c.given == kNothing) continue;
+    EXPECT_TRUE(Has(line, L"(if exist \"" + given + L"\\*\" exit) & del \"" + given + L"\""));
+    EXPECT_TRUE(Has(line, L"(rmdir \"" + given.substr(0, given.rfind(L'\\')) + L"\" "));
+  }
+  // No short form to fall back on: nothing starts. A drive root stays a root.
+  EXPECT_EQ(L"", CommandFor(std::wstring(root) + L"\\missing 100%\\uninstall.exe"));
+  EXPECT_TRUE(Has(CommandFor(L"C:\\uninstall.exe"), L"(rmdir \"C:\\\" "));
+  // Parents after the folder, never up to the drive root.
+  const std::wstring line = CommandFor(L"C:\\P F\\Vendor\\Product\\uninstall.exe", 5);
+  EXPECT_TRUE(Has(line,
+                  L"(rmdir \"C:\\P F\\Vendor\\Product\" >nul 2>nul && rmdir \"C:\\P F\\Vendor\" "
+                  L">nul 2>nul && rmdir \"C:\\P F\" >nul 2>nul & exit)"))
+      << line;
+}
 
-  ASSERT_TRUE(testenv::SetRegString(HKEY_CURRENT_USER, key, "", "Software\\Classes"));
-  lstrcpyA(buffer, key.c_str());
-  // The key path and the destination are one buffer.
-  EXPECT_EQ(ERROR_SUCCESS, ReadKeyDefault(HKEY_CURRENT_USER, buffer, buffer));
-  EXPECT_STREQ("Software\\Classes", buffer);
+// The 9x family's script is read in the OEM code page: a character that has no OEM form
+// would be best-fitted to another (a quote that breaks the quoting, "Sao" for "São").
+TEST(SelfDeletionOnNineX, PathsThatChangeInTheOemCodePageTakeTheirShortForm) {
+  testenv::ScopedTestDir dir("selfdelete-oem");
+  ASSERT_EQ(437u, GetOEMCP()) << "the cases assume the OEM code page 437";
+  const struct {
+    std::string name;
+    bool survives;
+  } cases[] = {{"caf\xe9 & 100%", true}, {"S\xe3o", false}, {"\x93q\x94", false}};
+  for (const auto &c : cases) {
+    const std::string path = dir / c.name;
+    ASSERT_TRUE(testenv::MakeDirs(path));
+    char expected[MAX_PATH], buffer[MAX_PATH];
+    ASSERT_TRUE(c.survives || GetShortPathNameA(path.c_str(), expected, MAX_PATH));
+    CharToOemA(c.survives ? path.c_str() : expected, expected);
+    lstrcpyA(buffer, path.c_str());
+    ASSERT_TRUE(ToOemPath(buffer)) << c.name;
+    EXPECT_STREQ(expected, buffer) << c.name;
+  }
+  char missing[MAX_PATH];
+  lstrcpyA(missing, (dir / "S\xe3o missing").c_str());
+  EXPECT_FALSE(ToOemPath(missing));
 
-  ASSERT_TRUE(testenv::SetRegString(HKEY_CURRENT_USER, key, "", std::string(300, 'v')));
-  lstrcpyA(buffer, "unchanged");
-  EXPECT_NE(ERROR_SUCCESS, ReadKeyDefault(HKEY_CURRENT_USER, key.c_str(), buffer));
-  EXPECT_STREQ("unchanged", buffer);
+  // Its script takes the first free name in the temporary folder.
+  testenv::WriteText(dir / "delme1.bat", "one");
+  const std::string saved = getenv("TMP") ? getenv("TMP") : "";
+  SetEnvironmentVariableA("TMP", dir.path().c_str());  // read before TEMP
+  char path[MAX_PATH];
+  HANDLE file = CreateBatchFile(path, "delme%d.bat");
+  SetEnvironmentVariableA("TMP", saved.empty() ? nullptr : saved.c_str());
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  CloseHandle(file);
+  EXPECT_EQ(dir / "delme2.bat", std::string(path));
 }
 
 }  // namespace

@@ -2,18 +2,11 @@
 // file beside the library (its own path plus ".unregistered") so a test can see the call.
 #include <windows.h>
 
-namespace {
-HMODULE self = nullptr;
-}
-
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) self = instance;
-  return TRUE;
-}
+extern "C" IMAGE_DOS_HEADER __ImageBase;  // this library's own module
 
 extern "C" __declspec(dllexport) HRESULT __stdcall DllUnregisterServer() {
   char path[MAX_PATH + 16];
-  DWORD n = GetModuleFileNameA(self, path, MAX_PATH);
+  DWORD n = GetModuleFileNameA(reinterpret_cast<HMODULE>(&__ImageBase), path, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return E_FAIL;
   lstrcatA(path, ".unregistered");
   HANDLE marker = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
