@@ -37,6 +37,13 @@ std::vector<std::string> Files(int n, const std::string &prefix, const std::stri
   return out;
 }
 
+// Keys below the test key.
+std::vector<std::string> Keys(const std::vector<std::string> &relative) {
+  std::vector<std::string> out;
+  for (const std::string &r : relative) out.push_back("HKCU\\Software\\TallowinTests\\R\\" + r);
+  return out;
+}
+
 TEST(CodePage, TheTableRunsUnderTheCodePageItWasGiven) {
   char expected[8] = "1252";
   GetEnvironmentVariableA("TALLOWIN_EXPECT_ACP", expected, sizeof expected);
@@ -68,18 +75,17 @@ TEST(WholeRun, APersonAnswers) {
                    "<2>"}, .selfDelete = 1, .marker = {"${I}", "\"${I}\\probe.exe\""}},
       // Confirmation; progress, whose status line opens with message 11; the prompt for the
       // read-only file, answered while the progress shows; the closing message.
+      // A folder where a listed file should be is no file that anything holds: no warning.
       {.name = "a run asks, shows its progress and ends",
-       .tree = Files(30, "inst\\", "") + std::vector<std::string>{"inst\\f0.txt|ro"},
-       .files = Files(30, ".|", ""), .answers = {{"<1>", IDOK}, {"<2>", IDOK}}, .during = "<9>",
+       .tree = Files(30, "inst\\", "") + std::vector<std::string>{"inst\\f0.txt|ro",
+                                                               "inst\\folder.dll\\"},
+       .files = Files(30, ".|", "") + std::vector<std::string>{".|folder.dll|checkInUse"}, .answers = {{"<1>", IDOK}, {"<2>", IDOK}}, .during = "<9>",
        .duringButton = IDC_PROMPT_YES, .gone = Files(30, "inst\\", ""),
        .dialogs = {"<1>", "<11>", "<9>", "<2>"}, .selfDelete = 1},
       {.name = "a cancelled confirmation", .tree = {"inst\\f0.txt"}, .files = {".|f0.txt"},
        .answers = {{"<1>", IDCANCEL}}, .kept = {"inst\\f0.txt"}, .log = {"cancelled"},
        .dialogs = {"<1>"}, .selfDelete = -1},
       // The questions of the file pass still come up when quiet.
-      {.name = "X", .tree = {"inst\\f0.txt|ro"}, .files = {".|f0.txt"}, .switches = "/X",
-       .answers = {{"<9>", IDC_PROMPT_YES}}, .gone = {"inst\\f0.txt"}, .dialogs = {"<9>"},
-       .selfDelete = -1},
       {.name = "Q", .tree = {"inst\\f0.txt|ro"}, .files = {".|f0.txt"},
        .switches = "/Q", .answers = {{"<9>", IDC_PROMPT_YES}}, .gone = {"inst\\f0.txt"},
        .dialogs = {"<9>"}, .selfDelete = 1},
@@ -108,9 +114,6 @@ TEST(WholeRun, Unattended) {
                "in-use ${I}\\held\\held.txt", "removed ${I}\\readonly.txt",
                "removed ${I}\\shared1.dll", "kept-shared ${I}\\shared2.dll",
                "in-use ${I}\\walk\\user\\cache.txt"}, .selfDelete = -1},
-      {.name = "nothing fails",
-       .tree = {"inst\\a.txt"}, .files = {".|a.txt"}, .switches = "/S /X", .gone = {"inst\\a.txt"},
-       .selfDelete = -1},
       {.name = "a name the system refuses fails the run",
        .files = {".|bad<name>.txt"}, .switches = "/VERYSILENT", .exit = 1603,
        .log = {"failed:123 ${I}\\bad<name>.txt"}},
@@ -171,35 +174,27 @@ TEST(WholeRun, Rerun) {
       "inst\\f\\b.dat",       "inst\\f\\junk.tmp",         "inst\\bin\\plugins\\p.dll",
       "inst\\logs\\run1.log", "inst\\logs\\old\\run0.log", "inst\\cache\\sub\\c2.bin",
       "extra\\e1\\inner\\",   "extra\\e1\\lock.tmp"};
-  Row row = {.name = "a partly removed product",
-             .tree = left + listed,
-             .registry = {"HKCU\\Software\\TallowinTests\\Rerun\\Product\\Sub\\\\v",
-                          "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\v1",
-                          "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\v3",
-                          "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\keepme"},
-             .files = {".\\bin\\plugins|p.dll", ".\\f|b.dat", ".\\f|a.dat", ".|readme.txt"},
-             .folders = {"0|${T}\\extra\\e0\\inner||", "1|${T}\\extra\\e0||lock.tmp",
-                         "0|${T}\\extra\\e1\\inner||", "1|${T}\\extra\\e1||lock.tmp"},
-             .patterns = {"*.tmp", "logs\\*.log", "cache\\*.*"},
-             .keys = {"HKCU\\Software\\TallowinTests\\Rerun\\Product",
-                      "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\v0",
-                      "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\v1",
-                      "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\v2",
-                      "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\v3"},
-             .switches = "/Q",
-             .kept = left,
-             .gone = {"inst\\f\\b.dat", "inst\\f\\junk.tmp", "inst\\bin", "inst\\logs\\old",
-                      "inst\\cache", "extra\\e0", "extra\\e1"},
-             .regKept = {"HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\keepme"},
-             .regGone = {"HKCU\\Software\\TallowinTests\\Rerun\\Product",
-                         "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\v1",
-                         "HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\v3"},
-             .selfDelete = 1};
+  Row row = {
+      .name = "a partly removed product",
+      .tree = left + listed,
+      .registry = Keys({"Product\\Sub\\\\v", "Shared\\\\v1", "Shared\\\\v3", "Shared\\\\keepme"}),
+      .files = {".\\bin\\plugins|p.dll", ".\\f|b.dat", ".\\f|a.dat", ".|readme.txt"},
+      .folders = {"0|${T}\\extra\\e0\\inner||", "1|${T}\\extra\\e0||lock.tmp",
+                  "0|${T}\\extra\\e1\\inner||", "1|${T}\\extra\\e1||lock.tmp"},
+      .patterns = {"*.tmp", "logs\\*.log", "cache\\*.*"},
+      .keys = Keys({"Product", "Shared\\\\v0", "Shared\\\\v1", "Shared\\\\v2", "Shared\\\\v3"}),
+      .switches = "/Q",
+      .kept = left,
+      .gone = {"inst\\f\\b.dat", "inst\\f\\junk.tmp", "inst\\bin", "inst\\logs\\old", "inst\\cache",
+               "extra\\e0", "extra\\e1"},
+      .regKept = Keys({"Shared\\\\keepme"}),
+      .regGone = Keys({"Product", "Shared\\\\v1", "Shared\\\\v3"}),
+      .selfDelete = 1};
   scenario::Run(row);
   // Over a product already removed: quiet, 0, nothing else changes.
   row.name = "a removed product";
   row.tree = left;
-  row.registry = {"HKCU\\Software\\TallowinTests\\Rerun\\Shared\\\\keepme"};
+  row.registry = Keys({"Shared\\\\keepme"});
   scenario::Run(row);
 }
 
@@ -337,30 +332,29 @@ TEST(WholeRun, Wildcards) {
                 "inst\\ro\\a\\loose.tmp"}},
       // Texts written with "..", trailing dots, forward slashes or another letter case reach
       // a protected folder only in the form the system resolves it to: nothing in it goes; a
-      // walk goes on with its siblings, and the list with its next text.
+      // walk goes on with its siblings, and the list with its next text. The same route to an
+      // unprotected folder takes what it names.
       {.name = "routes into a protected folder delete nothing",
        .tree = {"prot\\marker.log", "prot\\deep\\inner.log", "prot\\two.tmp", "a-sib\\one.tmp",
-                "z-sib\\three.tmp"},
+                "z-sib\\three.tmp", "open\\marker.log"},
        .patterns = {"..\\prot\\*.log", "..\\prot.\\*.log", "../prot/*.log",
                     "..\\inst\\..\\prot\\*.log", "..\\PrOt\\*.*", "..\\.\\prot..\\*.log",
-                    "#InstallDir#\\..\\prot\\*.log", "..\\*.tmp"}, .protect = "prot",
-       .switches = "/X", .kept = {"prot\\marker.log", "prot\\deep\\inner.log", "prot\\two.tmp"},
-       .gone = {"a-sib", "z-sib"}},
-      {.name = "the same route to an unprotected folder",
-       .tree = {"open\\marker.log"}, .patterns = {"../inst\\..\\open./*.log"}, .switches = "/X",
-       .gone = {"open"}},
-      // Cut at 259 characters the second text would end in "*???...", matching every file.
-      {.name = "a missing folder or a text too long is skipped",
-       .tree = {"inst\\sub\\a.tmp", "inst\\sub\\keep.txt"},
-       .patterns = {"missing\\*.tmp", "sub\\*" + std::string(300, '?') + ".tmp"}, .switches = "/X",
-       .kept = {"inst\\sub\\a.tmp", "inst\\sub\\keep.txt"}},
-      // The search for *.htm by itself also returns x.html through its short name.
+                    "#InstallDir#\\..\\prot\\*.log", "..\\*.tmp", "../inst\\..\\open./*.log"},
+       .protect = "prot", .switches = "/X",
+       .kept = {"prot\\marker.log", "prot\\deep\\inner.log", "prot\\two.tmp"},
+       .gone = {"a-sib", "z-sib", "open"}},
+      // The search for *.htm by itself also returns x.html through its short name. A missing
+      // folder or a text too long is skipped: cut at 259 characters the last text would end
+      // in "*???...", matching every file.
       {.name = "short names do not widen the match",
        .tree = {"inst\\x.html", "inst\\y.htm", "inst\\sub\\Z.HTM", "inst\\sub\\long name.htmlx",
-                "inst\\keep.txt", "inst\\readme", "inst\\readme.txt", "inst\\readmefirst"},
-       .patterns = {"*.htm", "readme.*"}, .switches = "/S /X",
+                "inst\\keep.txt", "inst\\readme", "inst\\readme.txt", "inst\\readmefirst",
+                "inst\\sub\\a.tmp"},
+       .patterns = {"*.htm", "readme.*", "missing\\*.tmp",
+                    "sub\\*" + std::string(300, '?') + ".tmp"},
+       .switches = "/X",
        .kept = {"inst\\x.html", "inst\\sub\\long name.htmlx", "inst\\keep.txt",
-                "inst\\readmefirst"},
+                "inst\\readmefirst", "inst\\sub\\a.tmp"},
        .gone = {"inst\\y.htm", "inst\\sub\\Z.HTM", "inst\\readme", "inst\\readme.txt"}},
   };
   // clang-format on
@@ -434,11 +428,6 @@ TEST(WholeRun, FilesAndTheirQuestions) {
        .gone = {"inst\\free.dat", "inst\\reader.dat", "inst\\sub"},
        .regKept = {"shared:${I}\\folder.dll=2"}, .log = {"not-a-file ${I}\\folder.dll"},
        .dialogs = {"<9> ${I}\\readonly.dat"}},
-      // A folder where a listed file should be is no file that anything holds.
-      {.name = "a folder is no file in use", .tree = {"inst\\folder.dll\\"},
-       .files = {".|folder.dll|checkInUse"}, .answers = {{"<1>", IDOK}, {"<2>", IDOK}},
-       .dialogs = {"<1>", "", "<2>"},  // the progress, its status text passing
-       .selfDelete = 1},
       // A short value fills the low bytes of the preset count 1 only; a locked file's count
       // that would reach 0 is not written; held files carry every flag and none asks.
       {.name = "shared counts decide and locked files never ask",
@@ -495,15 +484,9 @@ TEST(WholeRun, FilesAndTheirQuestions) {
   for (const Row &row : rows) scenario::Run(row);
 }
 
-// ${R} below is the test key.
-std::vector<std::string> Keys(const std::vector<std::string> &relative) {
-  std::vector<std::string> out;
-  for (const std::string &r : relative) out.push_back("HKCU\\Software\\TallowinTests\\R\\" + r);
-  return out;
-}
-
 TEST(WholeRun, Registry) {
-  const std::string R = "HKEY_CURRENT_USER\\Software\\TallowinTests\\R\\";
+  const std::string R = "HKEY_CURRENT_USER\\Software\\TallowinTests\\R\\",
+                    kTarget = "HKLM\\Software\\TallowinTests\\Target";
   // clang-format off
   const Row rows[] = {
       // Values in a row share their key but never across other keys: "PA" and "PB" have key
@@ -526,25 +509,25 @@ TEST(WholeRun, Registry) {
        .regKept = Keys({"Neighbour\\\\v"}), .regGone = Keys({"Tree"}),
        .log = {"removed " + R + "Tree", "absent " + R + "Missing", "absent " + R + "Missing\\\\v"}},
       // Only if empty: a key with a value or a subkey stays whole, an empty one goes, and a
-      // vendor key goes once the product key listed before it has gone.
+      // vendor key goes once the last product key listed before it has gone.
       {.name = "keys marked if empty go only when they hold nothing",
-       .registry = Keys({"Vendor\\Product\\\\v", "Vendor\\Other\\\\v", "Valued\\\\x", "Empty"}),
-       .keys = Keys({"Vendor\\Product", "Vendor?", "Valued?", "Empty?", "Missing?"}),
+       .registry = Keys({"Vendor\\Product\\\\v", "Vendor\\Other\\\\v", "Valued\\\\x", "Empty",
+                         "Vendor2\\Last\\\\v"}),
+       .keys = Keys({"Vendor\\Product", "Vendor?", "Valued?", "Empty?", "Missing?", "Vendor2\\Last",
+                     "Vendor2?"}),
        .switches = "/S /X", .regKept = Keys({"Vendor\\Other\\\\v", "Valued\\\\x"}),
-       .regGone = Keys({"Vendor\\Product", "Empty"})},
-      {.name = "a vendor key goes once its last product has",
-       .registry = Keys({"Vendor\\Other\\\\v"}), .keys = Keys({"Vendor\\Other", "Vendor?"}),
-       .switches = "/S /X", .regGone = Keys({"Vendor"})},
-      // A user's link key in his own hive: neither a tree holding it, nor a key listed
-      // through it, nor a value through it reaches the link's target; the tree goes up to
-      // the link, and each entry fails the run.
+       .regGone = Keys({"Vendor\\Product", "Empty", "Vendor2"})},
+      // A user's link key in his own hive, to the machine's keys: neither a tree holding it,
+      // nor a key listed through it, nor a value through it reaches the link's target; the
+      // tree goes up to the link, and each entry fails the run.
       {.name = "link keys are left and nothing behind them is touched",
-       .registry = Keys({"Target\\Inner\\\\v", "Target\\\\v", "Tree\\Before\\\\v", "Tree\\Z\\\\v",
-                         "Tree\\Link=>\\Registry\\User\\${SID}\\Software\\TallowinTests\\R"
-                         "\\Target"}),
+       .registry = Keys({"Tree\\Before\\\\v", "Tree\\Z\\\\v",
+                         "Tree\\Link=>\\Registry\\Machine\\Software\\TallowinTests\\Target"}) +
+                   std::vector<std::string>{kTarget + "\\Inner\\\\v", kTarget + "\\\\v"},
        .keys = Keys({"Tree\\Link\\Inner", "Tree\\Link\\\\v", "Tree"}), .switches = "/S /X",
        .exit = 1603,
-       .regKept = Keys({"Target\\Inner\\\\v", "Target\\\\v", "Tree\\Z", "Tree\\Link"}),
+       .regKept = Keys({"Tree\\Z", "Tree\\Link"}) +
+                  std::vector<std::string>{kTarget + "\\Inner\\\\v", kTarget + "\\\\v"},
        .regGone = Keys({"Tree\\Before"}),
        .log = {"link " + R + "Tree\\Link\\Inner", "link " + R + "Tree\\Link\\\\v",
                "link " + R + "Tree"}},

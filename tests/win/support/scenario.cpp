@@ -1,11 +1,8 @@
 #include "support/scenario.h"
 
 #include <gtest/gtest.h>
-// After windows.h, which it needs.
-#include <sddl.h>
 
 #include <algorithm>
-#include <memory>
 
 #include "data/data.h"
 #include "manifest.h"
@@ -45,39 +42,22 @@ std::string Acp(const std::string &utf8) {
   return out.c_str();
 }
 
-std::string Utf8(const wchar_t *wide) {
-  char out[64];
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, sizeof out, nullptr, nullptr);
-  return out;
-}
-
 // The row's variables, each given in UTF-8.
 struct Vars {
-  std::string T, I, W, P, names[4], Q, SID;
+  std::string T, I, W, P, names[4], Q;
 
   explicit Vars(const std::string &folder, const std::string &install) : T(folder) {
     char windows[MAX_PATH];
     W = std::string(windows, GetWindowsDirectoryA(windows, MAX_PATH));
     ExpandEnvironmentStringsA("%ProgramFiles%", windows, MAX_PATH);
     P = windows;
+    static const char *const kNames[][4] = {
+        {u8"D\u00e9", u8"\u00e8s", u8"\u00eaz", u8"\u00eb\u00ef"},
+        {u8"\u30bd", u8"\u8868", u8"\u80fd", u8"\u4e88"},
+        {u8"\u8a31", u8"\u529f", u8"\u84cb", u8"\u9910"}};
     const unsigned page = CurrentPage();
-    const wchar_t *n = page == k932   ? L"\u30bd\u8868\u80fd\u4e88"
-                       : page == k950 ? L"\u8a31\u529f\u84cb\u9910"
-                                      : L"D\u00e9\u00e8s\u00eaz\u00eb\u00ef";
-    const int width = page == k1252 ? 2 : 1;  // characters in one name
-    for (int i = 0; i < 4; ++i) names[i] = Utf8(std::wstring(n + i * width, width).c_str());
+    for (int i = 0; i < 4; ++i) names[i] = kNames[page / 2][i];
     Q = page == k1252 ? "??" : "?";
-    HANDLE token;
-    BYTE user[256];
-    DWORD size = 0;
-    char *sid = nullptr;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-      if (GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
-          ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(user)->User.Sid, &sid))
-        SID = sid;
-      LocalFree(sid);
-      CloseHandle(token);
-    }
     I = Absolute(Fill(install));
   }
   // `text` with its variables put in; for JSON, the values escaped, and with `all` the rest
@@ -97,7 +77,6 @@ struct Vars {
                           : name == "W"   ? W
                           : name == "P"   ? P
                           : name == "Q"   ? Q
-                          : name == "SID" ? SID
                                           : "";
       if (name.size() == 1 && name[0] >= 'A' && name[0] <= 'D') value = names[name[0] - 'A'];
       if (name.compare(0, 6, "short:") == 0) {
@@ -251,9 +230,8 @@ std::string Snapshot(const std::string &folder) {
     if (name == "." || name == "..") continue;
     std::vector<uint8_t> bytes;
     testenv::ReadBytes(full, &bytes);
-    unsigned long long hash = 14695981039346656037ull;
-    for (uint8_t b : bytes) hash = (hash ^ b) * 1099511628211ull;
-    s += full + " " + std::to_string(found.dwFileAttributes) + " " + std::to_string(hash) + "\n";
+    s += full + " " + std::to_string(found.dwFileAttributes) + " " +
+         std::string(bytes.begin(), bytes.end()) + "\n";
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
         !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
       s += Snapshot(full);
@@ -375,13 +353,16 @@ void Run(const Row &row) {
   for (const std::string &item : row.tree) ASSERT_TRUE(MakeItem(item, v, &world, &links)) << item;
   for (const std::string &item : row.registry) {
     ASSERT_TRUE(MakeRegistry(item, v)) << item;
-    std::string path;
     const size_t link = item.find("=>");
     if (link != std::string::npos) linkKeys.push_back(Acp(v.Fill(item.substr(5, link - 5))));
   }
-  SetEnvironmentVariableA("TALLOWIN_PROBE", (row.probe + " " + dir / "marker.txt").c_str());
-  std::unique_ptr<testenv::ScopedProtectedFolder> protect;
-  if (!row.protect.empty()) protect.reset(new testenv::ScopedProtectedFolder(v.Path(row.protect)));
+  const testenv::ProbeEnv probe(dir / "marker.txt", std::stoul(row.probe),
+                                std::stoul(row.probe.substr(row.probe.find(' '))));
+  // The run reads the folder that the system protects from where the system keeps it.
+  testenv::ScopedVersionValue common("CommonFilesDir");
+  const std::string protect = v.Path(row.protect);
+  ASSERT_TRUE(row.protect.empty() ||
+              common.Put(protect.c_str(), DWORD(protect.size() + 1), REG_SZ));
 
   // The preview first: it changes nothing.
   std::vector<std::string> preview;
@@ -403,22 +384,15 @@ void Run(const Row &row) {
   testenv::ProgramRun run(line);
   for (const auto &answer : row.answers)
     run.answers().Answer(Acp(v.Fill(answer.first)), winui::Press::Click, answer.second, 1);
-  if (!row.during.empty()) {
-    HWND dialog = winui::WaitForWindow(run.id(), "#32770", Acp(v.Fill(row.during)), 30000);
-    EXPECT_NE(nullptr, dialog) << row.during;
-    // Once the answerer has recorded it, so that the dialogs seen are complete.
-    for (DWORD start = GetTickCount(); dialog && GetTickCount() - start < 5000; Sleep(20))
-      if (winui::CountShown(run.answers().Seen(), Acp(v.Fill(row.during)))) break;
-    if (row.hook) row.hook(world);
-    if (dialog) winui::PressOn(dialog, winui::Press::Click, row.duringButton);
-  }
+  if (!row.during.empty())
+    run.answers().Answer(Acp(v.Fill(row.during)), winui::Press::Click, row.duringButton, 1, [&] {
+      if (row.hook) row.hook(world);
+    });
   const DWORD code = run.Wait(30000);
   // At once: the self-deletion may take the program and its folder any moment.
   const std::vector<winui::WindowInfo> seen = run.answers().Seen();
   std::vector<std::string> marker = testenv::ReadLines(dir / "marker.txt");
   world.Release();
-  SetEnvironmentVariableA("TALLOWIN_PROBE", nullptr);
-  protect.reset();
 
   // What must hold after.
   EXPECT_EQ(row.exit, code);

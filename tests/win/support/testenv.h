@@ -20,9 +20,7 @@ inline HMODULE StubResources() {
   static HMODULE module = LoadLibraryExA(StubPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   return module;
 }
-/// Full path of the running test program, and its folder (helper programs and test DLLs
-/// lie beside it).
-std::string OwnPath();
+/// Folder of the running test program (helper programs and test DLLs lie beside it).
 std::string TestProgramDir();
 /// Copies this test program to `copy` and runs there only the tests that `filter` names,
 /// with the environment variable `variable` set (its child tests run only then), in
@@ -190,19 +188,6 @@ class ScopedVersionValue {
   bool present_ = false;
   DWORD type_ = 0, size_ = sizeof data_;
   BYTE data_[1024] = {};
-};
-
-/// Points the protected "CommonFilesDir" at `folder` for the object's lifetime, so a test
-/// can own a protected folder.
-class ScopedProtectedFolder {
- public:
-  explicit ScopedProtectedFolder(const std::string &folder);
-  ~ScopedProtectedFolder();
-  bool ok() const { return ok_; }
-
- private:
-  ScopedVersionValue saved_{"CommonFilesDir"};
-  bool ok_;
 };
 
 }  // namespace testenv
