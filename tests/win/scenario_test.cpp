@@ -30,10 +30,10 @@ std::vector<T> operator+(std::vector<T> a, const std::vector<T> &b) {
   return a;
 }
 
-// `n` files f0 ... below the install folder, and their entries.
-std::vector<std::string> Files(int n, const std::string &prefix, const std::string &suffix) {
+// `n` files f0 ... below the install folder, or their entries.
+std::vector<std::string> Files(int n, const std::string &prefix) {
   std::vector<std::string> out;
-  for (int i = 0; i < n; ++i) out.push_back(prefix + "f" + std::to_string(i) + ".txt" + suffix);
+  for (int i = 0; i < n; ++i) out.push_back(prefix + "f" + std::to_string(i) + ".txt");
   return out;
 }
 
@@ -77,10 +77,10 @@ TEST(WholeRun, APersonAnswers) {
       // read-only file, answered while the progress shows; the closing message.
       // A folder where a listed file should be is no file that anything holds: no warning.
       {.name = "a run asks, shows its progress and ends",
-       .tree = Files(30, "inst\\", "") + std::vector<std::string>{"inst\\f0.txt|ro",
+       .tree = Files(30, "inst\\") + std::vector<std::string>{"inst\\f0.txt|ro",
                                                                "inst\\folder.dll\\"},
-       .files = Files(30, ".|", "") + std::vector<std::string>{".|folder.dll|checkInUse"}, .answers = {{"<1>", IDOK}, {"<2>", IDOK}}, .during = "<9>",
-       .duringButton = IDC_PROMPT_YES, .gone = Files(30, "inst\\", ""),
+       .files = Files(30, ".|") + std::vector<std::string>{".|folder.dll|checkInUse"}, .answers = {{"<1>", IDOK}, {"<2>", IDOK}}, .during = "<9>",
+       .duringButton = IDC_PROMPT_YES, .gone = Files(30, "inst\\"),
        .dialogs = {"<1>", "<11>", "<9>", "<2>"}, .selfDelete = 1},
       {.name = "a cancelled confirmation", .tree = {"inst\\f0.txt"}, .files = {".|f0.txt"},
        .answers = {{"<1>", IDCANCEL}}, .kept = {"inst\\f0.txt"}, .log = {"cancelled"},

@@ -72,12 +72,12 @@ struct Vars {
         continue;
       }
       const std::string name = text.substr(i + 2, end - i - 2);
-      std::string value = name == "T"     ? T
-                          : name == "I"   ? I
-                          : name == "W"   ? W
-                          : name == "P"   ? P
-                          : name == "Q"   ? Q
-                                          : "";
+      std::string value = name == "T"   ? T
+                          : name == "I" ? I
+                          : name == "W" ? W
+                          : name == "P" ? P
+                          : name == "Q" ? Q
+                                        : "";
       if (name.size() == 1 && name[0] >= 'A' && name[0] <= 'D') value = names[name[0] - 'A'];
       if (name.compare(0, 6, "short:") == 0) {
         char shortPath[MAX_PATH] = "";
@@ -209,14 +209,6 @@ bool RegistryHolds(std::string item, const Vars &v) {
   const size_t value = path.find("\\\\");
   if (value == std::string::npos) return testenv::RegKeyExists(root, Acp(path));
   return testenv::RegValueExists(root, Acp(path.substr(0, value)), Acp(path.substr(value + 2)));
-}
-
-void DeleteLinkKeys(HKEY root, const std::string &path) {
-  HKEY key;
-  if (RegOpenKeyExA(root, path.c_str(), REG_OPTION_OPEN_LINK, DELETE, &key) == ERROR_SUCCESS) {
-    RegDeleteKeyA(key, "");
-    RegCloseKey(key);
-  }
 }
 
 // Everything the rows may change: the tree below `folder`, the test keys, the shared counts
@@ -458,7 +450,13 @@ void Run(const Row &row) {
     if (v.Fill(item).find(':') == 1) testenv::RemoveTree(path.c_str());
   }
   if (v.I.compare(0, v.T.size(), v.T) != 0) testenv::RemoveTree(Acp(v.I));
-  for (const std::string &key : linkKeys) DeleteLinkKeys(HKEY_CURRENT_USER, key);
+  for (const std::string &path : linkKeys) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), REG_OPTION_OPEN_LINK, DELETE, &key) == 0) {
+      RegDeleteKeyA(key, "");
+      RegCloseKey(key);
+    }
+  }
   testenv::DeleteRegTree(HKEY_CURRENT_USER, kTestKey);
   testenv::DeleteRegTree(HKEY_LOCAL_MACHINE, kTestKey);
   for (const std::string &item : row.registry)
