@@ -174,28 +174,22 @@ TEST(WholeRun, Rerun) {
       "inst\\f\\b.dat",       "inst\\f\\junk.tmp",         "inst\\bin\\plugins\\p.dll",
       "inst\\logs\\run1.log", "inst\\logs\\old\\run0.log", "inst\\cache\\sub\\c2.bin",
       "extra\\e1\\inner\\",   "extra\\e1\\lock.tmp"};
-  Row row = {
-      .name = "a partly removed product",
-      .tree = left + listed,
-      .registry = Keys({"Product\\Sub\\\\v", "Shared\\\\v1", "Shared\\\\v3", "Shared\\\\keepme"}),
-      .files = {".\\bin\\plugins|p.dll", ".\\f|b.dat", ".\\f|a.dat", ".|readme.txt"},
-      .folders = {"0|${T}\\extra\\e0\\inner||", "1|${T}\\extra\\e0||lock.tmp",
-                  "0|${T}\\extra\\e1\\inner||", "1|${T}\\extra\\e1||lock.tmp"},
-      .patterns = {"*.tmp", "logs\\*.log", "cache\\*.*"},
-      .keys = Keys({"Product", "Shared\\\\v0", "Shared\\\\v1", "Shared\\\\v2", "Shared\\\\v3"}),
-      .switches = "/Q",
-      .kept = left,
-      .gone = {"inst\\f\\b.dat", "inst\\f\\junk.tmp", "inst\\bin", "inst\\logs\\old", "inst\\cache",
-               "extra\\e0", "extra\\e1"},
-      .regKept = Keys({"Shared\\\\keepme"}),
-      .regGone = Keys({"Product", "Shared\\\\v1", "Shared\\\\v3"}),
-      .selfDelete = 1};
-  scenario::Run(row);
-  // Over a product already removed: quiet, 0, nothing else changes.
-  row.name = "a removed product";
-  row.tree = left;
-  row.registry = Keys({"Shared\\\\keepme"});
-  scenario::Run(row);
+  scenario::Run(
+      {.name = "a partly removed product",
+       .tree = left + listed,
+       .registry = Keys({"Product\\Sub\\\\v", "Shared\\\\v1", "Shared\\\\v3", "Shared\\\\keepme"}),
+       .files = {".\\bin\\plugins|p.dll", ".\\f|b.dat", ".\\f|a.dat", ".|readme.txt"},
+       .folders = {"0|${T}\\extra\\e0\\inner||", "1|${T}\\extra\\e0||lock.tmp",
+                   "0|${T}\\extra\\e1\\inner||", "1|${T}\\extra\\e1||lock.tmp"},
+       .patterns = {"*.tmp", "logs\\*.log", "cache\\*.*"},
+       .keys = Keys({"Product", "Shared\\\\v0", "Shared\\\\v1", "Shared\\\\v2", "Shared\\\\v3"}),
+       .switches = "/Q",
+       .kept = left,
+       .gone = {"inst\\f\\b.dat", "inst\\f\\junk.tmp", "inst\\bin", "inst\\logs\\old",
+                "inst\\cache", "extra\\e0", "extra\\e1"},
+       .regKept = Keys({"Shared\\\\keepme"}),
+       .regGone = Keys({"Product", "Shared\\\\v1", "Shared\\\\v3"}),
+       .selfDelete = 1});
 }
 
 // What a standard user can plant in the folders that the program walks or names (links,

@@ -116,11 +116,6 @@ std::vector<std::string> Split(const std::string &text, char by) {
   }
 }
 
-HKEY RootOf(const std::string &path, std::string *rest) {
-  *rest = path.substr(5);
-  return path.compare(0, 4, "HKLM") == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-}
-
 // The manifest of the row's lists; its block goes behind the stub.
 std::string ManifestJson(const Row &row, const Vars &v) {
   std::string json = "{\"codePage\":" + std::to_string(GetACP()) + ",\"messages\":[";
@@ -158,58 +153,62 @@ std::string ManifestJson(const Row &row, const Vars &v) {
   return json + "}";
 }
 
-bool MakeRegistry(std::string item, const Vars &v) {
-  item = v.Fill(item);
-  if (item.compare(0, 7, "shared:") == 0) {
-    const size_t eq = item.rfind('=');
-    const std::vector<uint8_t> bytes = CountBytes(item.substr(eq + 1));
-    return testenv::SetRegValue(HKEY_LOCAL_MACHINE, kShared, Acp(item.substr(7, eq - 7)),
-                                bytes.size() == 4 ? REG_DWORD : REG_BINARY, bytes.data(),
-                                DWORD(bytes.size()));
-  }
-  std::string path;
-  HKEY root = RootOf(item, &path);
-  const size_t link = path.find("=>");
-  if (link != std::string::npos) {
-    HKEY key;
-    if (RegCreateKeyExA(root, Acp(path.substr(0, link)).c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
-                        KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &key, nullptr))
-      return false;
-    const std::wstring target = Wide(path.substr(link + 2));
-    RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, (const BYTE *)target.c_str(),
-                   DWORD(target.size() * sizeof(wchar_t)));
-    RegCloseKey(key);
-    return true;
-  }
-  const size_t value = path.find("\\\\");
-  HKEY key;
-  if (RegCreateKeyW(root, Wide(path.substr(0, value)).c_str(), &key)) return false;
-  if (value != std::string::npos)
-    RegSetValueExW(key, Wide(path.substr(value + 2)).c_str(), 0, REG_SZ, (const BYTE *)L"1", 4);
-  RegCloseKey(key);
-  return true;
-}
+// A registry item of a row (see Row::registry), its variables put in. A link key is made
+// with the value that links it.
+struct RegItem {
+  HKEY root = HKEY_LOCAL_MACHINE;
+  std::wstring key = Wide(kShared), value;
+  bool named = true;    // a value, not a key alone
+  DWORD type = REG_SZ;  // a count's or a link's; REG_SZ: the text "1", whose bytes go unchecked
+  std::vector<uint8_t> bytes = {'1', 0, 0, 0};
 
-// A key ("HKCU\\key"), a value ("HKCU\\key\\\\value") or a count ("shared:PATH=COUNT", or
-// "shared:PATH" for the value alone): true when it is there as written.
-bool RegistryHolds(std::string item, const Vars &v) {
-  item = v.Fill(item);
-  if (item.compare(0, 7, "shared:") == 0) {
-    const size_t eq = item.rfind('=');
-    const std::string name = Acp(item.substr(7, eq == std::string::npos ? eq : eq - 7));
+  RegItem(const std::string &text, const Vars &v) {
+    const std::string item = v.Fill(text);
+    const size_t eq = item.rfind('='), link = item.find("=>"), at = item.find("\\\\");
+    if (item.compare(0, 7, "shared:") == 0) {
+      value = Wide(item.substr(7, eq == std::string::npos ? eq : eq - 7));
+      if (eq != std::string::npos) bytes = CountBytes(item.substr(eq + 1));
+      if (eq != std::string::npos) type = bytes.size() == 4 ? REG_DWORD : REG_BINARY;
+      return;
+    }
+    if (item.compare(0, 4, "HKCU") == 0) root = HKEY_CURRENT_USER;
+    named = at != std::string::npos || link != std::string::npos;
+    key = Wide(item.substr(5, std::min(at, link) - 5));
+    value = link != std::string::npos ? L"SymbolicLinkValue"
+            : named                   ? Wide(item.substr(at + 2))
+                                      : L"";
+    if (link == std::string::npos) return;
+    const std::wstring target = Wide(item.substr(link + 2));
+    bytes.assign((const uint8_t *)target.c_str(),
+                 (const uint8_t *)(target.c_str() + target.size()));
+    type = REG_LINK;
+  }
+  bool Make() const {
+    HKEY handle;
+    if (RegCreateKeyExW(root, key.c_str(), 0, nullptr,
+                        type == REG_LINK ? REG_OPTION_CREATE_LINK : 0,
+                        KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &handle, nullptr))
+      return false;
+    const LONG made =
+        named ? RegSetValueExW(handle, value.c_str(), 0, type, bytes.data(), DWORD(bytes.size()))
+              : 0;
+    RegCloseKey(handle);
+    return made == ERROR_SUCCESS;
+  }
+  // There as written: the key, the value, and a count's bytes.
+  bool Holds() const {
     BYTE data[16];
     DWORD size = sizeof data;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, kShared, name.c_str(), RRF_RT_ANY, nullptr, data, &size))
-      return false;
-    return eq == std::string::npos ||
-           CountBytes(item.substr(eq + 1)) == std::vector<uint8_t>(data, data + size);
+    HKEY handle;
+    if (named)
+      return RegGetValueW(root, key.c_str(), value.c_str(), RRF_RT_ANY | RRF_NOEXPAND, nullptr,
+                          data, &size) == ERROR_SUCCESS &&
+             (type == REG_SZ || bytes == std::vector<uint8_t>(data, data + size));
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle)) return false;
+    RegCloseKey(handle);
+    return true;
   }
-  std::string path;
-  HKEY root = RootOf(item, &path);
-  const size_t value = path.find("\\\\");
-  if (value == std::string::npos) return testenv::RegKeyExists(root, Acp(path));
-  return testenv::RegValueExists(root, Acp(path.substr(0, value)), Acp(path.substr(value + 2)));
-}
+};
 
 // Everything the rows may change: the tree below `folder`, the test keys, the shared counts
 // and the restart list.
@@ -220,12 +219,10 @@ std::string Snapshot(const std::string &folder) {
   for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
     const std::string name = found.cFileName, full = folder + "\\" + name;
     if (name == "." || name == "..") continue;
-    std::vector<uint8_t> bytes;
-    testenv::ReadBytes(full, &bytes);
-    // A hash, not the bytes: a failure shows the lines that differ, programs among them.
-    unsigned long long hash = 14695981039346656037ull;
-    for (uint8_t b : bytes) hash = (hash ^ b) * 1099511628211ull;
-    s += full + " " + std::to_string(found.dwFileAttributes) + " " + std::to_string(hash) + "\n";
+    // A file written over gets a new time, whatever its size.
+    s += full + " " + std::to_string(found.dwFileAttributes) + " " +
+         std::to_string(found.nFileSizeLow) + " " +
+         std::to_string(found.ftLastWriteTime.dwLowDateTime) + "\n";
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
         !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
       s += Snapshot(full);
@@ -330,7 +327,7 @@ void Run(const Row &row) {
   const Vars v(dir.path(), row.install);
   World world{dir.path(), {}};
   const std::string exe = Acp(v.I) + "\\uninstall.exe", log = dir / "run.log";
-  std::vector<std::string> links, linkKeys;
+  std::vector<std::string> links;
 
   // The world before.
   tallowin::Manifest manifest;
@@ -345,10 +342,10 @@ void Run(const Row &row) {
               : row.bare ? testenv::InstallStubRaw(exe, noEnd.bytes())
                          : testenv::InstallStub(exe, manifest.block));
   for (const std::string &item : row.tree) ASSERT_TRUE(MakeItem(item, v, &world, &links)) << item;
+  std::vector<RegItem> made;
   for (const std::string &item : row.registry) {
-    ASSERT_TRUE(MakeRegistry(item, v)) << item;
-    const size_t link = item.find("=>");
-    if (link != std::string::npos) linkKeys.push_back(Acp(v.Fill(item.substr(5, link - 5))));
+    made.emplace_back(item, v);
+    ASSERT_TRUE(made.back().Make()) << item;
   }
   const testenv::ProbeEnv probe(dir / "marker.txt", std::stoul(row.probe),
                                 std::stoul(row.probe.substr(row.probe.find(' '))));
@@ -390,7 +387,12 @@ void Run(const Row &row) {
 
   // What must hold after.
   EXPECT_EQ(row.exit, code);
-  const std::string all = winui::DescribeAll(seen);
+  std::string all;  // each dialog's texts, for failure messages
+  for (const winui::WindowInfo &w : seen) {
+    all += w.caption;
+    for (const winui::ControlInfo &c : w.controls) all += " [" + c.text + "]";
+    all += "\n";
+  }
   EXPECT_EQ(row.dialogs.size(), seen.size()) << all;
   for (size_t i = 0; i < seen.size() && i < row.dialogs.size(); ++i)
     EXPECT_TRUE(seen[i].Contains(Acp(v.Fill(row.dialogs[i])))) << row.dialogs[i] << "\n" << all;
@@ -414,8 +416,9 @@ void Run(const Row &row) {
   }
   for (const std::string &k : row.gone)
     EXPECT_FALSE(testenv::PathExists(v.Path(k))) << k << " is still there";
-  for (const std::string &r : row.regKept) EXPECT_TRUE(RegistryHolds(r, v)) << r << " is not there";
-  for (const std::string &r : row.regGone) EXPECT_FALSE(RegistryHolds(r, v)) << r << " is there";
+  for (const std::string &r : row.regKept)
+    EXPECT_TRUE(RegItem(r, v).Holds()) << r << " is not there";
+  for (const std::string &r : row.regGone) EXPECT_FALSE(RegItem(r, v).Holds()) << r << " is there";
   EXPECT_FALSE(row.noMarker && !marker.empty()) << "the pre-removal program ran";
   if (!row.marker.empty()) {
     std::vector<std::string> expected;
@@ -452,19 +455,17 @@ void Run(const Row &row) {
     if (v.Fill(item).find(':') == 1) testenv::RemoveTree(path.c_str());
   }
   if (v.I.compare(0, v.T.size(), v.T) != 0) testenv::RemoveTree(Acp(v.I));
-  for (const std::string &path : linkKeys) {
+  for (const RegItem &r : made) {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), REG_OPTION_OPEN_LINK, DELETE, &key) == 0) {
-      RegDeleteKeyA(key, "");
+    if (r.type == REG_LINK &&
+        RegOpenKeyExW(r.root, r.key.c_str(), REG_OPTION_OPEN_LINK, DELETE, &key) == 0) {
+      RegDeleteKeyW(key, L"");
       RegCloseKey(key);
     }
+    if (r.key == Wide(kShared)) RegDeleteKeyValueW(r.root, r.key.c_str(), r.value.c_str());
   }
   testenv::DeleteRegTree(HKEY_CURRENT_USER, kTestKey);
   testenv::DeleteRegTree(HKEY_LOCAL_MACHINE, kTestKey);
-  for (const std::string &item : row.registry)
-    if (item.compare(0, 7, "shared:") == 0)
-      RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kShared,
-                         Acp(v.Fill(item.substr(7, item.rfind('=') - 7))).c_str());
 }
 
 }  // namespace scenario

@@ -196,13 +196,6 @@ bool SetRegValue(HKEY root, const std::string &key, const std::string &name, DWO
   return RegSetKeyValueA(root, key.c_str(), name.c_str(), type, data, size) == ERROR_SUCCESS;
 }
 
-bool RegKeyExists(HKEY root, const std::string &key) {
-  HKEY handle;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-  RegCloseKey(handle);
-  return true;
-}
-
 const char kCurrentVersion[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 
 ScopedVersionValue::ScopedVersionValue(const char *name) : name_(name) {

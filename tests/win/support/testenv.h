@@ -134,7 +134,6 @@ inline bool SetRegString(HKEY root, const std::string &key, const std::string &n
                          const std::string &value) {
   return SetRegValue(root, key, name, REG_SZ, value.c_str(), DWORD(value.size() + 1));
 }
-bool RegKeyExists(HKEY root, const std::string &key);
 inline bool RegValueExists(HKEY root, const std::string &key, const std::string &name) {
   return RegGetValueA(root, key.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, nullptr, nullptr,
                       nullptr) == ERROR_SUCCESS;

@@ -77,19 +77,6 @@ bool WindowInfo::Contains(const std::string &text) const {
          });
 }
 
-std::string DescribeAll(const std::vector<WindowInfo> &seen) {
-  std::string out;
-  for (const WindowInfo &w : seen) {
-    out += "window class=" + w.className + " caption=\"" + w.caption + "\"" +
-           (w.visible ? "" : " hidden") + "\n";
-    for (const ControlInfo &control : w.controls)
-      out += "  control id=" + std::to_string(control.id) + " class=" + control.className +
-             " text=\"" + control.text + "\"" +
-             (control.progressPos >= 0 ? " pos=" + std::to_string(control.progressPos) : "") + "\n";
-  }
-  return out;
-}
-
 WindowInfo ReadWindow(HWND window) {
   bool answers = true;
   WindowInfo info{ClassOf(window), TextOf(window, &answers), IsWindowVisible(window) != FALSE, {}};

@@ -32,10 +32,6 @@ struct WindowInfo {
   bool Contains(const std::string &text) const;
 };
 
-/// Every window of `seen` described, a line for its caption and one per control, for
-/// failure messages.
-std::string DescribeAll(const std::vector<WindowInfo> &seen);
-
 /// Reads a window's class, caption and the texts of its child controls.
 WindowInfo ReadWindow(HWND window);
 
