@@ -243,14 +243,12 @@ std::string RegistrySnapshot(HKEY root, const std::string &path) {
     s += " " + std::string(name, nameSize) + "=" + std::to_string(type) + ":" +
          std::string((char *)data, dataSize) + "\n";
   }
-  std::vector<std::string> children;
   for (DWORD i = 0;; ++i) {
     DWORD nameSize = sizeof name;
     if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr)) break;
-    children.push_back(path + "\\" + std::string(name, nameSize));
+    s += RegistrySnapshot(root, path + "\\" + std::string(name, nameSize));
   }
   RegCloseKey(key);
-  for (const std::string &child : children) s += RegistrySnapshot(root, child);
   return s;
 }
 
