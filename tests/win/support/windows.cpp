@@ -33,11 +33,6 @@ std::string ClassOf(HWND window) {
   return std::string(buffer, GetClassNameA(window, buffer, sizeof buffer));  // 0 on failure
 }
 
-BOOL CALLBACK CollectTopWindow(HWND window, LPARAM windows) {
-  reinterpret_cast<std::vector<HWND> *>(windows)->push_back(window);
-  return TRUE;
-}
-
 // A message box or dialog can become visible before its static texts are filled in; an
 // empty text static (icons and bitmaps have no text) means it is not done yet.
 bool TextsSet(const WindowInfo &info) {
@@ -48,16 +43,15 @@ bool TextsSet(const WindowInfo &info) {
   });
 }
 
-// Visible top-level dialogs of `processId`.
+// Visible top-level dialogs of `processId`. One closed meanwhile ends the search early;
+// the next poll goes on.
 std::vector<HWND> FindTopWindows(DWORD processId) {
-  std::vector<HWND> all, found;
-  EnumWindows(CollectTopWindow, reinterpret_cast<LPARAM>(&all));
-  for (HWND window : all) {
+  std::vector<HWND> found;
+  for (HWND window = FindWindowExA(nullptr, nullptr, "#32770", nullptr); window;
+       window = FindWindowExA(nullptr, window, "#32770", nullptr)) {
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner == processId && IsWindowVisible(window) &&
-        _stricmp(ClassOf(window).c_str(), "#32770") == 0)
-      found.push_back(window);
+    if (owner == processId && IsWindowVisible(window)) found.push_back(window);
   }
   return found;
 }
