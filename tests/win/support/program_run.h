@@ -28,7 +28,6 @@ class ProgramRun {
     CloseHandle(process_.hProcess);
   }
   bool started() const { return answerer_ != nullptr; }
-  DWORD id() const { return process_.dwProcessId; }
   winui::DialogAnswerer &answers() { return *answerer_; }
   /// The exit code; 0xDEADBEEF when it did not start or did not end in time (it is then
   /// killed).

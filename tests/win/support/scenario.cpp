@@ -1,11 +1,8 @@
 #include "support/scenario.h"
 
 #include <gtest/gtest.h>
-// After windows.h, which it needs.
-#include <sddl.h>
 
 #include <algorithm>
-#include <memory>
 
 #include "data/data.h"
 #include "manifest.h"
@@ -45,39 +42,22 @@ std::string Acp(const std::string &utf8) {
   return out.c_str();
 }
 
-std::string Utf8(const wchar_t *wide) {
-  char out[64];
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, sizeof out, nullptr, nullptr);
-  return out;
-}
-
 // The row's variables, each given in UTF-8.
 struct Vars {
-  std::string T, I, W, P, names[4], Q, SID;
+  std::string T, I, W, P, names[4], Q;
 
   explicit Vars(const std::string &folder, const std::string &install) : T(folder) {
     char windows[MAX_PATH];
     W = std::string(windows, GetWindowsDirectoryA(windows, MAX_PATH));
     ExpandEnvironmentStringsA("%ProgramFiles%", windows, MAX_PATH);
     P = windows;
+    static const char *const kNames[][4] = {
+        {u8"D\u00e9", u8"\u00e8s", u8"\u00eaz", u8"\u00eb\u00ef"},
+        {u8"\u30bd", u8"\u8868", u8"\u80fd", u8"\u4e88"},
+        {u8"\u8a31", u8"\u529f", u8"\u84cb", u8"\u9910"}};
     const unsigned page = CurrentPage();
-    const wchar_t *n = page == k932   ? L"\u30bd\u8868\u80fd\u4e88"
-                       : page == k950 ? L"\u8a31\u529f\u84cb\u9910"
-                                      : L"D\u00e9\u00e8s\u00eaz\u00eb\u00ef";
-    const int width = page == k1252 ? 2 : 1;  // characters in one name
-    for (int i = 0; i < 4; ++i) names[i] = Utf8(std::wstring(n + i * width, width).c_str());
+    for (int i = 0; i < 4; ++i) names[i] = kNames[page / 2][i];
     Q = page == k1252 ? "??" : "?";
-    HANDLE token;
-    BYTE user[256];
-    DWORD size = 0;
-    char *sid = nullptr;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-      if (GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
-          ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(user)->User.Sid, &sid))
-        SID = sid;
-      LocalFree(sid);
-      CloseHandle(token);
-    }
     I = Absolute(Fill(install));
   }
   // `text` with its variables put in; for JSON, the values escaped, and with `all` the rest
@@ -92,13 +72,12 @@ struct Vars {
         continue;
       }
       const std::string name = text.substr(i + 2, end - i - 2);
-      std::string value = name == "T"     ? T
-                          : name == "I"   ? I
-                          : name == "W"   ? W
-                          : name == "P"   ? P
-                          : name == "Q"   ? Q
-                          : name == "SID" ? SID
-                                          : "";
+      std::string value = name == "T"   ? T
+                          : name == "I" ? I
+                          : name == "W" ? W
+                          : name == "P" ? P
+                          : name == "Q" ? Q
+                                        : "";
       if (name.size() == 1 && name[0] >= 'A' && name[0] <= 'D') value = names[name[0] - 'A'];
       if (name.compare(0, 6, "short:") == 0) {
         char shortPath[MAX_PATH] = "";
@@ -135,11 +114,6 @@ std::vector<std::string> Split(const std::string &text, char by) {
     parts.push_back(text.substr(at, text.find(by, at) - at));
     if (text.find(by, at) == std::string::npos) return parts;
   }
-}
-
-HKEY RootOf(const std::string &path, std::string *rest) {
-  *rest = path.substr(5);
-  return path.compare(0, 4, "HKLM") == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
 }
 
 // The manifest of the row's lists; its block goes behind the stub.
@@ -179,66 +153,62 @@ std::string ManifestJson(const Row &row, const Vars &v) {
   return json + "}";
 }
 
-bool MakeRegistry(std::string item, const Vars &v) {
-  item = v.Fill(item);
-  if (item.compare(0, 7, "shared:") == 0) {
-    const size_t eq = item.rfind('=');
-    const std::vector<uint8_t> bytes = CountBytes(item.substr(eq + 1));
-    return testenv::SetRegValue(HKEY_LOCAL_MACHINE, kShared, Acp(item.substr(7, eq - 7)),
-                                bytes.size() == 4 ? REG_DWORD : REG_BINARY, bytes.data(),
-                                DWORD(bytes.size()));
-  }
-  std::string path;
-  HKEY root = RootOf(item, &path);
-  const size_t link = path.find("=>");
-  if (link != std::string::npos) {
-    HKEY key;
-    if (RegCreateKeyExA(root, Acp(path.substr(0, link)).c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
-                        KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &key, nullptr))
-      return false;
-    const std::wstring target = Wide(path.substr(link + 2));
-    RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, (const BYTE *)target.c_str(),
-                   DWORD(target.size() * sizeof(wchar_t)));
-    RegCloseKey(key);
-    return true;
-  }
-  const size_t value = path.find("\\\\");
-  HKEY key;
-  if (RegCreateKeyW(root, Wide(path.substr(0, value)).c_str(), &key)) return false;
-  if (value != std::string::npos)
-    RegSetValueExW(key, Wide(path.substr(value + 2)).c_str(), 0, REG_SZ, (const BYTE *)L"1", 4);
-  RegCloseKey(key);
-  return true;
-}
+// A registry item of a row (see Row::registry), its variables put in. A link key is made
+// with the value that links it.
+struct RegItem {
+  HKEY root = HKEY_LOCAL_MACHINE;
+  std::wstring key = Wide(kShared), value;
+  bool named = true;    // a value, not a key alone
+  DWORD type = REG_SZ;  // a count's or a link's; REG_SZ: the text "1", whose bytes go unchecked
+  std::vector<uint8_t> bytes = {'1', 0, 0, 0};
 
-// A key ("HKCU\\key"), a value ("HKCU\\key\\\\value") or a count ("shared:PATH=COUNT", or
-// "shared:PATH" for the value alone): true when it is there as written.
-bool RegistryHolds(std::string item, const Vars &v) {
-  item = v.Fill(item);
-  if (item.compare(0, 7, "shared:") == 0) {
-    const size_t eq = item.rfind('=');
-    const std::string name = Acp(item.substr(7, eq == std::string::npos ? eq : eq - 7));
+  RegItem(const std::string &text, const Vars &v) {
+    const std::string item = v.Fill(text);
+    const size_t eq = item.rfind('='), link = item.find("=>"), at = item.find("\\\\");
+    if (item.compare(0, 7, "shared:") == 0) {
+      value = Wide(item.substr(7, eq == std::string::npos ? eq : eq - 7));
+      if (eq != std::string::npos) bytes = CountBytes(item.substr(eq + 1));
+      if (eq != std::string::npos) type = bytes.size() == 4 ? REG_DWORD : REG_BINARY;
+      return;
+    }
+    if (item.compare(0, 4, "HKCU") == 0) root = HKEY_CURRENT_USER;
+    named = at != std::string::npos || link != std::string::npos;
+    key = Wide(item.substr(5, std::min(at, link) - 5));
+    value = link != std::string::npos ? L"SymbolicLinkValue"
+            : named                   ? Wide(item.substr(at + 2))
+                                      : L"";
+    if (link == std::string::npos) return;
+    const std::wstring target = Wide(item.substr(link + 2));
+    bytes.assign((const uint8_t *)target.c_str(),
+                 (const uint8_t *)(target.c_str() + target.size()));
+    type = REG_LINK;
+  }
+  bool Make() const {
+    HKEY handle;
+    if (RegCreateKeyExW(root, key.c_str(), 0, nullptr,
+                        type == REG_LINK ? REG_OPTION_CREATE_LINK : 0,
+                        KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &handle, nullptr))
+      return false;
+    const LONG made =
+        named ? RegSetValueExW(handle, value.c_str(), 0, type, bytes.data(), DWORD(bytes.size()))
+              : 0;
+    RegCloseKey(handle);
+    return made == ERROR_SUCCESS;
+  }
+  // There as written: the key, the value, and a count's bytes.
+  bool Holds() const {
     BYTE data[16];
     DWORD size = sizeof data;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, kShared, name.c_str(), RRF_RT_ANY, nullptr, data, &size))
-      return false;
-    return eq == std::string::npos ||
-           CountBytes(item.substr(eq + 1)) == std::vector<uint8_t>(data, data + size);
+    HKEY handle;
+    if (named)
+      return RegGetValueW(root, key.c_str(), value.c_str(), RRF_RT_ANY | RRF_NOEXPAND, nullptr,
+                          data, &size) == ERROR_SUCCESS &&
+             (type == REG_SZ || bytes == std::vector<uint8_t>(data, data + size));
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle)) return false;
+    RegCloseKey(handle);
+    return true;
   }
-  std::string path;
-  HKEY root = RootOf(item, &path);
-  const size_t value = path.find("\\\\");
-  if (value == std::string::npos) return testenv::RegKeyExists(root, Acp(path));
-  return testenv::RegValueExists(root, Acp(path.substr(0, value)), Acp(path.substr(value + 2)));
-}
-
-void DeleteLinkKeys(HKEY root, const std::string &path) {
-  HKEY key;
-  if (RegOpenKeyExA(root, path.c_str(), REG_OPTION_OPEN_LINK, DELETE, &key) == ERROR_SUCCESS) {
-    RegDeleteKeyA(key, "");
-    RegCloseKey(key);
-  }
-}
+};
 
 // Everything the rows may change: the tree below `folder`, the test keys, the shared counts
 // and the restart list.
@@ -249,11 +219,10 @@ std::string Snapshot(const std::string &folder) {
   for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
     const std::string name = found.cFileName, full = folder + "\\" + name;
     if (name == "." || name == "..") continue;
-    std::vector<uint8_t> bytes;
-    testenv::ReadBytes(full, &bytes);
-    unsigned long long hash = 14695981039346656037ull;
-    for (uint8_t b : bytes) hash = (hash ^ b) * 1099511628211ull;
-    s += full + " " + std::to_string(found.dwFileAttributes) + " " + std::to_string(hash) + "\n";
+    // A file written over gets a new time, whatever its size.
+    s += full + " " + std::to_string(found.dwFileAttributes) + " " +
+         std::to_string(found.nFileSizeLow) + " " +
+         std::to_string(found.ftLastWriteTime.dwLowDateTime) + "\n";
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
         !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
       s += Snapshot(full);
@@ -274,14 +243,12 @@ std::string RegistrySnapshot(HKEY root, const std::string &path) {
     s += " " + std::string(name, nameSize) + "=" + std::to_string(type) + ":" +
          std::string((char *)data, dataSize) + "\n";
   }
-  std::vector<std::string> children;
   for (DWORD i = 0;; ++i) {
     DWORD nameSize = sizeof name;
     if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr)) break;
-    children.push_back(path + "\\" + std::string(name, nameSize));
+    s += RegistrySnapshot(root, path + "\\" + std::string(name, nameSize));
   }
   RegCloseKey(key);
-  for (const std::string &child : children) s += RegistrySnapshot(root, child);
   return s;
 }
 
@@ -358,7 +325,7 @@ void Run(const Row &row) {
   const Vars v(dir.path(), row.install);
   World world{dir.path(), {}};
   const std::string exe = Acp(v.I) + "\\uninstall.exe", log = dir / "run.log";
-  std::vector<std::string> links, linkKeys;
+  std::vector<std::string> links;
 
   // The world before.
   tallowin::Manifest manifest;
@@ -373,15 +340,18 @@ void Run(const Row &row) {
               : row.bare ? testenv::InstallStubRaw(exe, noEnd.bytes())
                          : testenv::InstallStub(exe, manifest.block));
   for (const std::string &item : row.tree) ASSERT_TRUE(MakeItem(item, v, &world, &links)) << item;
+  std::vector<RegItem> made;
   for (const std::string &item : row.registry) {
-    ASSERT_TRUE(MakeRegistry(item, v)) << item;
-    std::string path;
-    const size_t link = item.find("=>");
-    if (link != std::string::npos) linkKeys.push_back(Acp(v.Fill(item.substr(5, link - 5))));
+    made.emplace_back(item, v);
+    ASSERT_TRUE(made.back().Make()) << item;
   }
-  SetEnvironmentVariableA("TALLOWIN_PROBE", (row.probe + " " + dir / "marker.txt").c_str());
-  std::unique_ptr<testenv::ScopedProtectedFolder> protect;
-  if (!row.protect.empty()) protect.reset(new testenv::ScopedProtectedFolder(v.Path(row.protect)));
+  const testenv::ProbeEnv probe(dir / "marker.txt", std::stoul(row.probe),
+                                std::stoul(row.probe.substr(row.probe.find(' '))));
+  // The run reads the folder that the system protects from where the system keeps it.
+  testenv::ScopedVersionValue common("CommonFilesDir");
+  const std::string protect = v.Path(row.protect);
+  ASSERT_TRUE(row.protect.empty() ||
+              common.Put(protect.c_str(), DWORD(protect.size() + 1), REG_SZ));
 
   // The preview first: it changes nothing.
   std::vector<std::string> preview;
@@ -403,26 +373,24 @@ void Run(const Row &row) {
   testenv::ProgramRun run(line);
   for (const auto &answer : row.answers)
     run.answers().Answer(Acp(v.Fill(answer.first)), winui::Press::Click, answer.second, 1);
-  if (!row.during.empty()) {
-    HWND dialog = winui::WaitForWindow(run.id(), "#32770", Acp(v.Fill(row.during)), 30000);
-    EXPECT_NE(nullptr, dialog) << row.during;
-    // Once the answerer has recorded it, so that the dialogs seen are complete.
-    for (DWORD start = GetTickCount(); dialog && GetTickCount() - start < 5000; Sleep(20))
-      if (winui::CountShown(run.answers().Seen(), Acp(v.Fill(row.during)))) break;
-    if (row.hook) row.hook(world);
-    if (dialog) winui::PressOn(dialog, winui::Press::Click, row.duringButton);
-  }
+  if (!row.during.empty())
+    run.answers().Answer(Acp(v.Fill(row.during)), winui::Press::Click, row.duringButton, 1, [&] {
+      if (row.hook) row.hook(world);
+    });
   const DWORD code = run.Wait(30000);
   // At once: the self-deletion may take the program and its folder any moment.
   const std::vector<winui::WindowInfo> seen = run.answers().Seen();
   std::vector<std::string> marker = testenv::ReadLines(dir / "marker.txt");
   world.Release();
-  SetEnvironmentVariableA("TALLOWIN_PROBE", nullptr);
-  protect.reset();
 
   // What must hold after.
   EXPECT_EQ(row.exit, code);
-  const std::string all = winui::DescribeAll(seen);
+  std::string all;  // each dialog's texts, for failure messages
+  for (const winui::WindowInfo &w : seen) {
+    all += w.caption;
+    for (const winui::ControlInfo &c : w.controls) all += " [" + c.text + "]";
+    all += "\n";
+  }
   EXPECT_EQ(row.dialogs.size(), seen.size()) << all;
   for (size_t i = 0; i < seen.size() && i < row.dialogs.size(); ++i)
     EXPECT_TRUE(seen[i].Contains(Acp(v.Fill(row.dialogs[i])))) << row.dialogs[i] << "\n" << all;
@@ -446,8 +414,9 @@ void Run(const Row &row) {
   }
   for (const std::string &k : row.gone)
     EXPECT_FALSE(testenv::PathExists(v.Path(k))) << k << " is still there";
-  for (const std::string &r : row.regKept) EXPECT_TRUE(RegistryHolds(r, v)) << r << " is not there";
-  for (const std::string &r : row.regGone) EXPECT_FALSE(RegistryHolds(r, v)) << r << " is there";
+  for (const std::string &r : row.regKept)
+    EXPECT_TRUE(RegItem(r, v).Holds()) << r << " is not there";
+  for (const std::string &r : row.regGone) EXPECT_FALSE(RegItem(r, v).Holds()) << r << " is there";
   EXPECT_FALSE(row.noMarker && !marker.empty()) << "the pre-removal program ran";
   if (!row.marker.empty()) {
     std::vector<std::string> expected;
@@ -484,13 +453,17 @@ void Run(const Row &row) {
     if (v.Fill(item).find(':') == 1) testenv::RemoveTree(path.c_str());
   }
   if (v.I.compare(0, v.T.size(), v.T) != 0) testenv::RemoveTree(Acp(v.I));
-  for (const std::string &key : linkKeys) DeleteLinkKeys(HKEY_CURRENT_USER, key);
+  for (const RegItem &r : made) {
+    HKEY key;
+    if (r.type == REG_LINK &&
+        RegOpenKeyExW(r.root, r.key.c_str(), REG_OPTION_OPEN_LINK, DELETE, &key) == 0) {
+      RegDeleteKeyW(key, L"");
+      RegCloseKey(key);
+    }
+    if (r.key == Wide(kShared)) RegDeleteKeyValueW(r.root, r.key.c_str(), r.value.c_str());
+  }
   testenv::DeleteRegTree(HKEY_CURRENT_USER, kTestKey);
   testenv::DeleteRegTree(HKEY_LOCAL_MACHINE, kTestKey);
-  for (const std::string &item : row.registry)
-    if (item.compare(0, 7, "shared:") == 0)
-      RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kShared,
-                         Acp(v.Fill(item.substr(7, item.rfind('=') - 7))).c_str());
 }
 
 }  // namespace scenario

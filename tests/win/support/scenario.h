@@ -37,7 +37,7 @@ struct Row {
   // beside the test program).
   std::vector<std::string> tree = {};
   // "HKCU\\key" (made empty), "HKCU\\key\\\\value" (made with "1"), "HKCU\\key=>\\Registry\\.."
-  // (a link key; ${SID} is the user's), "shared:PATH=COUNT" (a SharedDLLs count; "=xHEX" for
+  // (a link key), "shared:PATH=COUNT" (a SharedDLLs count; "=xHEX" for
   // bytes of another size).
   std::vector<std::string> registry = {};
   // The block's lists: files "folder|name|flag,flag"; folders "levels|folder|second|name";

@@ -23,15 +23,15 @@ std::string EnvOr(const char *name, const char *fallback) {
 
 // The folder part of `path`, cut by characters (a second byte may be 0x5C); "" for none.
 std::string Parent(std::string path) { return CutAtLastBackslash(&path[0]) ? path.c_str() : ""; }
-}  // namespace
-
-std::string BinDir() { return EnvOr("TALLOWIN_BIN", ""); }
 
 std::string OwnPath() {
   char path[MAX_PATH];
   DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
   return std::string(path, n < MAX_PATH ? n : 0);
 }
+}  // namespace
+
+std::string BinDir() { return EnvOr("TALLOWIN_BIN", ""); }
 
 std::string TestProgramDir() { return Parent(OwnPath()); }
 
@@ -196,13 +196,6 @@ bool SetRegValue(HKEY root, const std::string &key, const std::string &name, DWO
   return RegSetKeyValueA(root, key.c_str(), name.c_str(), type, data, size) == ERROR_SUCCESS;
 }
 
-bool RegKeyExists(HKEY root, const std::string &key) {
-  HKEY handle;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-  RegCloseKey(handle);
-  return true;
-}
-
 const char kCurrentVersion[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 
 ScopedVersionValue::ScopedVersionValue(const char *name) : name_(name) {
@@ -220,13 +213,6 @@ bool ScopedVersionValue::Put(const void *data, DWORD size, DWORD type) const {
   if (data) return SetRegValue(HKEY_LOCAL_MACHINE, kCurrentVersion, name_, type, data, size);
   return RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kCurrentVersion, name_) == ERROR_SUCCESS;
 }
-
-ScopedProtectedFolder::ScopedProtectedFolder(const std::string &folder)
-    : ok_(saved_.Put(folder.c_str(), static_cast<DWORD>(folder.size()) + 1, REG_SZ)) {
-  ResetProtectedFolders();
-}
-
-ScopedProtectedFolder::~ScopedProtectedFolder() { ResetProtectedFolders(); }
 
 namespace {
 // Wine cannot make links itself (its CreateSymbolicLinkA does nothing), but it shows a

@@ -20,9 +20,7 @@ inline HMODULE StubResources() {
   static HMODULE module = LoadLibraryExA(StubPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   return module;
 }
-/// Full path of the running test program, and its folder (helper programs and test DLLs
-/// lie beside it).
-std::string OwnPath();
+/// Folder of the running test program (helper programs and test DLLs lie beside it).
 std::string TestProgramDir();
 /// Copies this test program to `copy` and runs there only the tests that `filter` names,
 /// with the environment variable `variable` set (its child tests run only then), in
@@ -136,7 +134,6 @@ inline bool SetRegString(HKEY root, const std::string &key, const std::string &n
                          const std::string &value) {
   return SetRegValue(root, key, name, REG_SZ, value.c_str(), DWORD(value.size() + 1));
 }
-bool RegKeyExists(HKEY root, const std::string &key);
 inline bool RegValueExists(HKEY root, const std::string &key, const std::string &name) {
   return RegGetValueA(root, key.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, nullptr, nullptr,
                       nullptr) == ERROR_SUCCESS;
@@ -190,19 +187,6 @@ class ScopedVersionValue {
   bool present_ = false;
   DWORD type_ = 0, size_ = sizeof data_;
   BYTE data_[1024] = {};
-};
-
-/// Points the protected "CommonFilesDir" at `folder` for the object's lifetime, so a test
-/// can own a protected folder.
-class ScopedProtectedFolder {
- public:
-  explicit ScopedProtectedFolder(const std::string &folder);
-  ~ScopedProtectedFolder();
-  bool ok() const { return ok_; }
-
- private:
-  ScopedVersionValue saved_{"CommonFilesDir"};
-  bool ok_;
 };
 
 }  // namespace testenv

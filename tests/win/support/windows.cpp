@@ -8,6 +8,14 @@ namespace winui {
 
 namespace {
 
+// Under Wine, a window that a window manager manages is awaited, each time it is hidden,
+// for up to two seconds for the manager to confirm; the test display has none, so each
+// dialog answered would cost that. Set before any window or started program reads it.
+[[maybe_unused]] const bool kUnmanagedUnderWine =
+    GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") &&
+    RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", "Managed", REG_SZ, "N", 2) ==
+        ERROR_SUCCESS;
+
 // Texts are read with a timeout so that a hung or dying process never stalls the caller,
 // and once one read has gone unanswered (*answers false) the next ones are not tried: each
 // would wait as long (Wine does not tell a hung thread).
@@ -25,11 +33,6 @@ std::string ClassOf(HWND window) {
   return std::string(buffer, GetClassNameA(window, buffer, sizeof buffer));  // 0 on failure
 }
 
-BOOL CALLBACK CollectTopWindow(HWND window, LPARAM windows) {
-  reinterpret_cast<std::vector<HWND> *>(windows)->push_back(window);
-  return TRUE;
-}
-
 // A message box or dialog can become visible before its static texts are filled in; an
 // empty text static (icons and bitmaps have no text) means it is not done yet.
 bool TextsSet(const WindowInfo &info) {
@@ -38,6 +41,19 @@ bool TextsSet(const WindowInfo &info) {
     return _stricmp(control.className.c_str(), "Static") == 0 && type != SS_ICON &&
            type != SS_BITMAP && control.text.empty();
   });
+}
+
+// Visible top-level dialogs of `processId`. One closed meanwhile ends the search early;
+// the next poll goes on.
+std::vector<HWND> FindTopWindows(DWORD processId) {
+  std::vector<HWND> found;
+  for (HWND window = FindWindowExA(nullptr, nullptr, "#32770", nullptr); window;
+       window = FindWindowExA(nullptr, window, "#32770", nullptr)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == processId && IsWindowVisible(window)) found.push_back(window);
+  }
+  return found;
 }
 
 }  // namespace
@@ -55,31 +71,9 @@ bool WindowInfo::Contains(const std::string &text) const {
          });
 }
 
-std::string WindowInfo::Describe() const {
-  std::string out = "window class=" + className + " caption=\"" + caption + "\"" +
-                    (visible ? "" : " hidden") + "\n";
-  for (const ControlInfo &control : controls)
-    out += "  control id=" + std::to_string(control.id) + " class=" + control.className +
-           " text=\"" + control.text + "\"" +
-           (control.progressPos >= 0 ? " pos=" + std::to_string(control.progressPos) : "") + "\n";
-  return out;
-}
-
-int CountShown(const std::vector<WindowInfo> &seen, const std::string &text) {
-  return static_cast<int>(std::count_if(seen.begin(), seen.end(),
-                                        [&text](const WindowInfo &w) { return w.Contains(text); }));
-}
-
-std::string DescribeAll(const std::vector<WindowInfo> &seen) {
-  std::string out;
-  for (const WindowInfo &w : seen) out += w.Describe();
-  return out;
-}
-
 WindowInfo ReadWindow(HWND window) {
   bool answers = true;
-  WindowInfo info{
-      window, ClassOf(window), TextOf(window, &answers), IsWindowVisible(window) != FALSE, {}};
+  WindowInfo info{ClassOf(window), TextOf(window, &answers), IsWindowVisible(window) != FALSE, {}};
   for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     ControlInfo control{GetDlgCtrlID(child), ClassOf(child), TextOf(child, &answers),
                         GetWindowLongA(child, GWL_STYLE)};
@@ -90,27 +84,6 @@ WindowInfo ReadWindow(HWND window) {
     info.controls.push_back(control);
   }
   return info;
-}
-
-std::vector<HWND> FindTopWindows(DWORD processId, const char *className) {
-  std::vector<HWND> all, found;
-  EnumWindows(CollectTopWindow, reinterpret_cast<LPARAM>(&all));
-  for (HWND window : all) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == (processId ? processId : GetCurrentProcessId()) && IsWindowVisible(window) &&
-        (!className || _stricmp(ClassOf(window).c_str(), className) == 0))
-      found.push_back(window);
-  }
-  return found;
-}
-
-HWND WaitForWindow(DWORD processId, const char *className, const std::string &text,
-                   DWORD timeoutMs) {
-  for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(20))
-    for (HWND window : FindTopWindows(processId, className))
-      if (ReadWindow(window).Contains(text)) return window;
-  return nullptr;
 }
 
 bool PressOn(HWND dialog, Press how, int buttonId) {
@@ -127,10 +100,7 @@ bool PressOn(HWND dialog, Press how, int buttonId) {
            PostMessageA(target, WM_KEYUP, key, down | 0xC0000000u);
   }
   HWND button = GetDlgItem(dialog, buttonId);
-  if (!button) return false;
-  if (how == Press::Click) return PostMessageA(button, BM_CLICK, 0, 0);
-  return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
-                      reinterpret_cast<LPARAM>(button));
+  return button && PostMessageA(button, BM_CLICK, 0, 0);
 }
 
 void DialogAnswerer::Poll() {
@@ -154,6 +124,7 @@ void DialogAnswerer::Poll() {
     });
     if (rule == rules_.end()) continue;
     if (rule->times > 0) --rule->times;
+    if (rule->meanwhile) rule->meanwhile();
     PressOn(window, rule->how, rule->buttonId);
     seen_[t.seenIndex] = info;
     t.answered = true;

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -21,7 +22,6 @@ struct ControlInfo {
 };
 
 struct WindowInfo {
-  HWND window = nullptr;
   std::string className;
   std::string caption;
   bool visible = false;
@@ -30,36 +30,19 @@ struct WindowInfo {
   const ControlInfo *Control(int id) const;
   /// True when the caption or a control text contains `text` (an empty text always).
   bool Contains(const std::string &text) const;
-  /// One line for the caption, one per control.
-  std::string Describe() const;
 };
-
-/// How many of `seen` contain `text`.
-int CountShown(const std::vector<WindowInfo> &seen, const std::string &text);
-/// Every window of `seen` described, for failure messages.
-std::string DescribeAll(const std::vector<WindowInfo> &seen);
 
 /// Reads a window's class, caption and the texts of its child controls.
 WindowInfo ReadWindow(HWND window);
 
-/// Visible top-level windows of `processId` (0: this process) of class `className`
-/// (null: any class).
-std::vector<HWND> FindTopWindows(DWORD processId, const char *className = "#32770");
-
-/// Waits up to timeoutMs for a visible top-level window of the process whose class is
-/// `className` and that contains `text`; null on timeout.
-HWND WaitForWindow(DWORD processId, const char *className, const std::string &text,
-                   DWORD timeoutMs);
-
 enum class Press {
-  Click,    // BM_CLICK on the button
-  Command,  // WM_COMMAND with the button's id, as the dialog manager would send it
-  Enter,    // the Enter key, to the focused control
-  Escape,   // the Escape key
-  Close,    // the close box (WM_SYSCOMMAND SC_CLOSE)
+  Click,   // BM_CLICK on the button
+  Enter,   // the Enter key, to the focused control
+  Escape,  // the Escape key
+  Close,   // the close box (WM_SYSCOMMAND SC_CLOSE)
 };
 
-/// Presses `buttonId` (for Click and Command) or the key or close box on `dialog`.
+/// Presses `buttonId` (for Click) or the key or close box on `dialog`.
 /// Posts only, so it never waits for the dialog's thread. False when no such button.
 bool PressOn(HWND dialog, Press how, int buttonId = 0);
 
@@ -77,11 +60,13 @@ class DialogAnswerer {
         }) {}
   ~DialogAnswerer() { Stop(); }  // not copied: it holds a thread and a lock
 
-  /// A dialog that contains `text` (empty: any) gets `how` / `buttonId`; a rule with
-  /// times >= 0 is used that many times only.
-  void Answer(const std::string &text, Press how, int buttonId = 0, int times = -1) {
+  /// A dialog that contains `text` (empty: any) gets `how` / `buttonId`, after `meanwhile`
+  /// has run (on the answerer's thread) while the dialog waits; a rule with times >= 0 is
+  /// used that many times only.
+  void Answer(const std::string &text, Press how, int buttonId = 0, int times = -1,
+              std::function<void()> meanwhile = nullptr) {
     std::lock_guard<std::mutex> hold(lock_);
-    rules_.push_back({text, how, buttonId, times});
+    rules_.push_back({text, how, buttonId, times, meanwhile});
   }
   /// The dialogs seen so far, in the order they were first seen, as they looked when
   /// answered (or, if never answered, once their texts were set).
@@ -101,6 +86,7 @@ class DialogAnswerer {
     std::string text;
     Press how;
     int buttonId, times;
+    std::function<void()> meanwhile;
   };
   void Poll();
 
