@@ -35,15 +35,6 @@ std::string BinDir() { return EnvOr("TALLOWIN_BIN", ""); }
 
 std::string TestProgramDir() { return Parent(OwnPath()); }
 
-DWORD RunCopyOfThisProgram(const std::string &copy, const std::string &filter, const char *variable,
-                           const char *currentDir) {
-  if (!CopyFileA(OwnPath().c_str(), copy.c_str(), FALSE)) return 0xDEADBEEF;
-  SetEnvironmentVariableA(variable, "1");
-  DWORD code = RunAndWait("\"" + copy + "\" --gtest_filter=" + filter, 60000, currentDir);
-  SetEnvironmentVariableA(variable, nullptr);
-  return code;
-}
-
 ScopedTestDir::ScopedTestDir(const std::string &name) {
   static unsigned counter = 0;
   path_ = EnvOr("TALLOWIN_TEST_ROOT", "C:\\tallowin-tests") + "\\" + name + "-" +

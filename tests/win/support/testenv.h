@@ -22,11 +22,6 @@ inline HMODULE StubResources() {
 }
 /// Folder of the running test program (helper programs and test DLLs lie beside it).
 std::string TestProgramDir();
-/// Copies this test program to `copy` and runs there only the tests that `filter` names,
-/// with the environment variable `variable` set (its child tests run only then), in
-/// `currentDir` (null: this one's); the exit code.
-DWORD RunCopyOfThisProgram(const std::string &copy, const std::string &filter, const char *variable,
-                           const char *currentDir = nullptr);
 
 /// A fresh folder below C:\tallowin-tests, removed with all it holds on destruction.
 class ScopedTestDir {

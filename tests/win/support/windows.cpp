@@ -1,7 +1,5 @@
 #include "support/windows.h"
 
-#include <commctrl.h>
-
 #include <algorithm>
 
 namespace winui {
@@ -71,20 +69,17 @@ bool WindowInfo::Contains(const std::string &text) const {
          });
 }
 
+namespace {
+// Reads a window's class, caption and the texts of its child controls.
 WindowInfo ReadWindow(HWND window) {
   bool answers = true;
   WindowInfo info{ClassOf(window), TextOf(window, &answers), IsWindowVisible(window) != FALSE, {}};
-  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-    ControlInfo control{GetDlgCtrlID(child), ClassOf(child), TextOf(child, &answers),
-                        GetWindowLongA(child, GWL_STYLE)};
-    DWORD_PTR pos = 0;
-    if (answers && _stricmp(control.className.c_str(), PROGRESS_CLASSA) == 0 &&
-        SendMessageTimeoutA(child, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &pos))
-      control.progressPos = static_cast<int>(pos);
-    info.controls.push_back(control);
-  }
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    info.controls.push_back({GetDlgCtrlID(child), ClassOf(child), TextOf(child, &answers),
+                             GetWindowLongA(child, GWL_STYLE)});
   return info;
 }
+}  // namespace
 
 bool PressOn(HWND dialog, Press how, int buttonId) {
   if (how == Press::Close) return PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);

@@ -18,7 +18,6 @@ struct ControlInfo {
   std::string className;
   std::string text;
   LONG style = 0;
-  int progressPos = -1;  // the bar's position; -1 for other controls
 };
 
 struct WindowInfo {
@@ -31,9 +30,6 @@ struct WindowInfo {
   /// True when the caption or a control text contains `text` (an empty text always).
   bool Contains(const std::string &text) const;
 };
-
-/// Reads a window's class, caption and the texts of its child controls.
-WindowInfo ReadWindow(HWND window);
 
 enum class Press {
   Click,   // BM_CLICK on the button
