@@ -12,7 +12,7 @@ namespace {
 // An unelevated run loads it, unregisters and deletes it. (An elevated one may not, from a
 // folder that a standard user could change: under Wine every owner is the user, and the
 // whole runs show the library left.)
-TEST(DllPlanting, AnUnelevatedRunUnregistersAListedLibrary) {
+TEST(SelfRegistration, AnUnelevatedRunUnregistersAListedLibrary) {
   testenv::ScopedTestDir dir("selfreg");
   ASSERT_TRUE(CopyFileA((testenv::TestProgramDir() + "\\selfreg_probe.dll").c_str(),
                         (dir / "reg.dll").c_str(), FALSE));
