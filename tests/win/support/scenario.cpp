@@ -167,8 +167,10 @@ struct RegItem {
     const size_t eq = item.rfind('='), link = item.find("=>"), at = item.find("\\\\");
     if (item.compare(0, 7, "shared:") == 0) {
       value = Wide(item.substr(7, eq == std::string::npos ? eq : eq - 7));
-      if (eq != std::string::npos) bytes = CountBytes(item.substr(eq + 1));
-      if (eq != std::string::npos) type = bytes.size() == 4 ? REG_DWORD : REG_BINARY;
+      if (eq != std::string::npos) {
+        bytes = CountBytes(item.substr(eq + 1));
+        type = bytes.size() == 4 ? REG_DWORD : REG_BINARY;
+      }
       return;
     }
     if (item.compare(0, 4, "HKCU") == 0) root = HKEY_CURRENT_USER;
