@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "data/data.h"
 #include "manifest.h"
@@ -349,11 +350,14 @@ void Run(const Row &row) {
   }
   const testenv::ProbeEnv probe(dir / "marker.txt", std::stoul(row.probe),
                                 std::stoul(row.probe.substr(row.probe.find(' '))));
-  // The run reads the folder that the system protects from where the system keeps it.
-  testenv::ScopedVersionValue common("CommonFilesDir");
-  const std::string protect = v.Path(row.protect);
-  ASSERT_TRUE(row.protect.empty() ||
-              common.Put(protect.c_str(), DWORD(protect.size() + 1), REG_SZ));
+  // The run reads the folder that the system protects from where the system keeps it;
+  // only a row that names one changes it.
+  std::optional<testenv::ScopedVersionValue> common;
+  if (!row.protect.empty()) {
+    const std::string protect = v.Path(row.protect);
+    ASSERT_TRUE(
+        common.emplace("CommonFilesDir").Put(protect.c_str(), DWORD(protect.size() + 1), REG_SZ));
+  }
 
   // The preview first: it changes nothing.
   std::vector<std::string> preview;
