@@ -70,6 +70,21 @@ TEST(CodePage, PathTextMovesByCharacters) {
   EXPECT_FALSE(EqualsNoCase("[", "{"));        // 0x5B and 0x7B differ by the case bit only
   EXPECT_TRUE(StartsWithNoCase("HTTP://x", "http://"));
   EXPECT_FALSE(StartsWithNoCase("http", "http://"));
+  // A composed text takes its argument as it is, never as a format; stray conversions stay.
+  // A message past the table's end is empty; the text stops within its buffer.
+  char first[] = "remove %s now? 100%% sure %d";
+  char *table[] = {first, nullptr, nullptr};
+  g.messages = table;
+  std::string composed(blockfmt::kComposedMax + 1, 'X');
+  ComposeMessage(&composed[0], 0, "C:\\a%s%d");
+  EXPECT_STREQ("remove C:\\a%s%d now? 100% sure %d", composed.c_str());
+  ComposeMessage(&composed[0], 1, "x");
+  EXPECT_STREQ("", composed.c_str());
+  composed.assign(blockfmt::kComposedMax + 1, 'X');
+  ComposeMessage(&composed[0], 0, std::string(3000, 'p').c_str());
+  EXPECT_EQ("remove " + std::string(1016, 'p'), composed.c_str());
+  EXPECT_EQ('X', composed[blockfmt::kComposedMax]);
+  g.messages = nullptr;
   if (!DoubleByte()) return;
 
   char joined[8];
@@ -83,10 +98,11 @@ TEST(CodePage, PathTextMovesByCharacters) {
   EXPECT_EQ(3u, ExpandFolderMacros(cutShort, ("a" + X).c_str(), 3));
   EXPECT_STREQ("a", cutShort);  // never half a character
   // Neither the argument nor the text is cut inside a character.
-  const std::string last = std::string(1022, 'a') + X;
-  char *table[] = {const_cast<char *>("%s"), const_cast<char *>(last.c_str()), nullptr};
+  std::string last = std::string(1022, 'a') + X;
+  char argumentOnly[] = "%s";
+  table[0] = argumentOnly;
+  table[1] = &last[0];
   g.messages = table;
-  std::string composed(blockfmt::kComposedMax, 'X');
   for (DWORD number : {0u, 1u}) {
     ComposeMessage(&composed[0], number, last.c_str());
     EXPECT_EQ(std::string(1022, 'a'), composed.c_str()) << number;
