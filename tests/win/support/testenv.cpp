@@ -173,11 +173,6 @@ DWORD RunAndWait(const std::string &commandLine, DWORD timeoutMs, const char *cu
   return ProgramRun(commandLine, currentDir).Wait(timeoutMs);
 }
 
-bool SetRegValue(HKEY root, const std::string &key, const std::string &name, DWORD type,
-                 const void *data, DWORD size) {
-  return RegSetKeyValueA(root, key.c_str(), name.c_str(), type, data, size) == ERROR_SUCCESS;
-}
-
 const char kCurrentVersion[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 
 ScopedVersionValue::ScopedVersionValue(const char *name) : name_(name) {

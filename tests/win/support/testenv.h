@@ -102,8 +102,10 @@ DWORD RunAndWait(const std::string &commandLine, DWORD timeoutMs = 60000,
                  const char *currentDir = nullptr);
 
 /// Registry helpers on real keys (an empty name is the key's default value).
-bool SetRegValue(HKEY root, const std::string &key, const std::string &name, DWORD type,
-                 const void *data, DWORD size);
+inline bool SetRegValue(HKEY root, const std::string &key, const std::string &name, DWORD type,
+                        const void *data, DWORD size) {
+  return RegSetKeyValueA(root, key.c_str(), name.c_str(), type, data, size) == ERROR_SUCCESS;
+}
 inline bool SetRegString(HKEY root, const std::string &key, const std::string &name,
                          const std::string &value) {
   return SetRegValue(root, key, name, REG_SZ, value.c_str(), DWORD(value.size() + 1));
