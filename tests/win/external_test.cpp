@@ -67,8 +67,9 @@ DWORD WINAPI OpenWithoutCom(void *document) {
 }
 
 // Elevated, as the test prefix runs, the document is handed to the desktop's shell. Its
-// handler starts without this process's environment, where the probe's settings name
-// another marker: it is the shell's child, not ours. It opens in the document's folder.
+// handler starts without this process's environment, so the probe writes beside the
+// document, not to the marker the test's settings name: it is the shell's child, not
+// ours. It opens in the document's folder.
 // When that shell cannot be asked (on a thread without COM, where the first call fails),
 // nothing opens, not through the shell and not through the class's command.
 TEST_F(ExternalTest, ElevatedOnlyTheDesktopsShellOpensTheDocument) {
