@@ -6,14 +6,6 @@ namespace winui {
 
 namespace {
 
-// Under Wine, a window that a window manager manages is awaited, each time it is hidden,
-// for up to two seconds for the manager to confirm; the test display has none, so each
-// dialog answered would cost that. Set before any window or started program reads it.
-[[maybe_unused]] const bool kUnmanagedUnderWine =
-    GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") &&
-    RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", "Managed", REG_SZ, "N", 2) ==
-        ERROR_SUCCESS;
-
 // Texts are read with a timeout so that a hung or dying process never stalls the caller,
 // and once one read has gone unanswered (*answers false) the next ones are not tried: each
 // would wait as long (Wine does not tell a hung thread).
@@ -73,7 +65,7 @@ namespace {
 // Reads a window's class, caption and the texts of its child controls.
 WindowInfo ReadWindow(HWND window) {
   bool answers = true;
-  WindowInfo info{ClassOf(window), TextOf(window, &answers), IsWindowVisible(window) != FALSE, {}};
+  WindowInfo info{TextOf(window, &answers), {}};
   for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
     info.controls.push_back({GetDlgCtrlID(child), ClassOf(child), TextOf(child, &answers),
                              GetWindowLongA(child, GWL_STYLE)});

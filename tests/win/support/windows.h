@@ -21,9 +21,7 @@ struct ControlInfo {
 };
 
 struct WindowInfo {
-  std::string className;
   std::string caption;
-  bool visible = false;
   std::vector<ControlInfo> controls;
 
   const ControlInfo *Control(int id) const;
