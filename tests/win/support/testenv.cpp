@@ -23,17 +23,15 @@ std::string EnvOr(const char *name, const char *fallback) {
 
 // The folder part of `path`, cut by characters (a second byte may be 0x5C); "" for none.
 std::string Parent(std::string path) { return CutAtLastBackslash(&path[0]) ? path.c_str() : ""; }
-
-std::string OwnPath() {
-  char path[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return std::string(path, n < MAX_PATH ? n : 0);
-}
 }  // namespace
 
 std::string BinDir() { return EnvOr("TALLOWIN_BIN", ""); }
 
-std::string TestProgramDir() { return Parent(OwnPath()); }
+std::string TestProgramDir() {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return Parent(std::string(path, n < MAX_PATH ? n : 0));
+}
 
 ScopedTestDir::ScopedTestDir(const std::string &name) {
   static unsigned counter = 0;
@@ -141,26 +139,19 @@ RunState::~RunState() {
   // The test's own lists and texts are not the allocator's to free.
   g.files = nullptr;
   g.fileCount = 0;
-  if (!messageSlots_.empty()) g.messages = nullptr;
   ReleaseRunState();
-}
-
-char *RunState::Text(const std::string &text) {
-  texts_.push_back(text);
-  return &texts_.back()[0];
 }
 
 std::string RunState::File(const std::string &folder, const std::string &name,
                            unsigned char flags) {
-  files_.Add({Text(folder), Text(name), flags}, &g.files, &g.fileCount);
+  texts_.push_back(folder);
+  char *folderText = &texts_.back()[0];
+  texts_.push_back(name);
+  files_.push_back({folderText, &texts_.back()[0], flags});
+  pointers_.push_back(&files_.back());
+  g.files = pointers_.data();
+  g.fileCount = static_cast<DWORD>(pointers_.size());
   return folder + "\\" + name;
-}
-
-void RunState::Messages(const std::vector<std::string> &texts) {
-  messageSlots_.clear();
-  for (const std::string &text : texts) messageSlots_.push_back(Text(text));
-  messageSlots_.push_back(nullptr);
-  g.messages = messageSlots_.data();
 }
 
 bool InstallStubRaw(const std::string &exePath, const std::vector<uint8_t> &blockBytes) {
@@ -182,22 +173,11 @@ DWORD RunAndWait(const std::string &commandLine, DWORD timeoutMs, const char *cu
   return ProgramRun(commandLine, currentDir).Wait(timeoutMs);
 }
 
-bool SetRegValue(HKEY root, const std::string &key, const std::string &name, DWORD type,
-                 const void *data, DWORD size) {
-  return RegSetKeyValueA(root, key.c_str(), name.c_str(), type, data, size) == ERROR_SUCCESS;
-}
-
 const char kCurrentVersion[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 
 ScopedVersionValue::ScopedVersionValue(const char *name) : name_(name) {
   present_ = RegGetValueA(HKEY_LOCAL_MACHINE, kCurrentVersion, name, RRF_RT_ANY | RRF_NOEXPAND,
                           &type_, data_, &size_) == ERROR_SUCCESS;
-}
-
-std::string ScopedVersionValue::text() const {
-  std::string s = present_ ? reinterpret_cast<const char *>(data_) : "";
-  if (s.size() >= 4 && s.back() == '\\') s.pop_back();
-  return s;
 }
 
 bool ScopedVersionValue::Put(const void *data, DWORD size, DWORD type) const {

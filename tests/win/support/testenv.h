@@ -15,11 +15,6 @@ namespace testenv {
 std::string BinDir();
 /// Full path of the stub under test (BinDir()\uninstall.exe).
 inline std::string StubPath() { return BinDir() + "\\uninstall.exe"; }
-/// The built stub loaded as data (once), so that dialogs come from its shipped templates.
-inline HMODULE StubResources() {
-  static HMODULE module = LoadLibraryExA(StubPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  return module;
-}
 /// Folder of the running test program (helper programs and test DLLs lie beside it).
 std::string TestProgramDir();
 
@@ -74,10 +69,9 @@ void PrepareRunState(const std::string &installDir);
 /// Releases what PrepareRunState and a test's reading left in the run state.
 void ReleaseRunState();
 
-/// A prepared run state whose files and messages the test gives: each file adds to the list
-/// (the messages replace the table) and points the run state at it. The texts and
-/// entries are the test's own and stay in place; they are taken out of the run state
-/// again before it is released.
+/// A prepared run state whose file list the test gives: each file adds to the list and
+/// points the run state at it. The texts and entries are the test's own and stay in place;
+/// they are taken out of the run state again before it is released.
 class RunState {
  public:
   explicit RunState(const std::string &installDir) { PrepareRunState(installDir); }
@@ -87,26 +81,11 @@ class RunState {
 
   /// Returns the entry's full path as the file pass builds it from an absolute folder.
   std::string File(const std::string &folder, const std::string &name, unsigned char flags = 0);
-  void Messages(const std::vector<std::string> &texts);
 
  private:
-  // The entries, and the pointers to them that the run state's list is.
-  template <class T>
-  struct List {
-    std::deque<T> items;
-    std::vector<T *> pointers;
-    T &Add(const T &item, T ***list, DWORD *count) {
-      items.push_back(item);
-      pointers.push_back(&items.back());
-      *list = pointers.data();
-      *count = static_cast<DWORD>(pointers.size());
-      return items.back();
-    }
-  };
-  char *Text(const std::string &text);
   std::deque<std::string> texts_;
-  List<FileEntry> files_;
-  std::vector<char *> messageSlots_;
+  std::deque<FileEntry> files_;
+  std::vector<FileEntry *> pointers_;  // the run state's list
 };
 
 /// A sixteen-message table whose texts name their numbers in brackets, so that none is a
@@ -123,8 +102,10 @@ DWORD RunAndWait(const std::string &commandLine, DWORD timeoutMs = 60000,
                  const char *currentDir = nullptr);
 
 /// Registry helpers on real keys (an empty name is the key's default value).
-bool SetRegValue(HKEY root, const std::string &key, const std::string &name, DWORD type,
-                 const void *data, DWORD size);
+inline bool SetRegValue(HKEY root, const std::string &key, const std::string &name, DWORD type,
+                        const void *data, DWORD size) {
+  return RegSetKeyValueA(root, key.c_str(), name.c_str(), type, data, size) == ERROR_SUCCESS;
+}
 inline bool SetRegString(HKEY root, const std::string &key, const std::string &name,
                          const std::string &value) {
   return SetRegValue(root, key, name, REG_SZ, value.c_str(), DWORD(value.size() + 1));
@@ -172,8 +153,6 @@ class ScopedVersionValue {
   ~ScopedVersionValue() { Put(present_ ? data_ : nullptr, size_, type_); }
   ScopedVersionValue(const ScopedVersionValue &) = delete;
   ScopedVersionValue &operator=(const ScopedVersionValue &) = delete;
-  /// The saved text, without a trailing backslash; "" when there was none.
-  std::string text() const;
   /// Writes the value (`size` bytes of `type`), or deletes it when `data` is null.
   bool Put(const void *data, DWORD size, DWORD type = REG_BINARY) const;
 
