@@ -378,9 +378,9 @@ void Run(const Row &row) {
     line += " /LOG=\"" + log + "\"";
   testenv::ProgramRun run(line);
   for (const auto &answer : row.answers)
-    run.answers().Answer(Acp(v.Fill(answer.first)), winui::Press::Click, answer.second, 1);
+    run.answers().Answer(Acp(v.Fill(answer.first)), answer.second, 1);
   if (!row.during.empty())
-    run.answers().Answer(Acp(v.Fill(row.during)), winui::Press::Click, row.duringButton, 1, [&] {
+    run.answers().Answer(Acp(v.Fill(row.during)), row.duringButton, 1, [&] {
       if (row.hook) row.hook(world);
     });
   const DWORD code = run.Wait(30000);

@@ -48,12 +48,6 @@ std::vector<HWND> FindTopWindows(DWORD processId) {
 
 }  // namespace
 
-const ControlInfo *WindowInfo::Control(int id) const {
-  for (const ControlInfo &control : controls)
-    if (control.id == id) return &control;
-  return nullptr;
-}
-
 bool WindowInfo::Contains(const std::string &text) const {
   return caption.find(text) != std::string::npos ||
          std::any_of(controls.begin(), controls.end(), [&text](const ControlInfo &control) {
@@ -67,28 +61,11 @@ WindowInfo ReadWindow(HWND window) {
   bool answers = true;
   WindowInfo info{TextOf(window, &answers), {}};
   for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-    info.controls.push_back({GetDlgCtrlID(child), ClassOf(child), TextOf(child, &answers),
-                             GetWindowLongA(child, GWL_STYLE)});
+    info.controls.push_back(
+        {ClassOf(child), TextOf(child, &answers), GetWindowLongA(child, GWL_STYLE)});
   return info;
 }
 }  // namespace
-
-bool PressOn(HWND dialog, Press how, int buttonId) {
-  if (how == Press::Close) return PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-  if (how == Press::Enter || how == Press::Escape) {
-    // The key goes where a person's key press would: to the focused control.
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
-    HWND target = info.hwndFocus && IsChild(dialog, info.hwndFocus) ? info.hwndFocus : dialog;
-    const WPARAM key = how == Press::Enter ? VK_RETURN : VK_ESCAPE;
-    const LPARAM down = 1 | (MapVirtualKeyA(static_cast<UINT>(key), 0) << 16);
-    return PostMessageA(target, WM_KEYDOWN, key, down) &&
-           PostMessageA(target, WM_KEYUP, key, down | 0xC0000000u);
-  }
-  HWND button = GetDlgItem(dialog, buttonId);
-  return button && PostMessageA(button, BM_CLICK, 0, 0);
-}
 
 void DialogAnswerer::Poll() {
   // Only this thread touches tracked_; the lock guards the rules and what was seen.
@@ -112,7 +89,8 @@ void DialogAnswerer::Poll() {
     if (rule == rules_.end()) continue;
     if (rule->times > 0) --rule->times;
     if (rule->meanwhile) rule->meanwhile();
-    PressOn(window, rule->how, rule->buttonId);
+    // Posted only, so that it never waits for the dialog's thread.
+    PostMessageA(GetDlgItem(window, rule->buttonId), BM_CLICK, 0, 0);
     seen_[t.seenIndex] = info;
     t.answered = true;
   }

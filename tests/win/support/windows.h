@@ -1,5 +1,5 @@
-// Answers message boxes and dialogs as a person would, and records what they showed.
-// Works on the top-level windows of this process or of another one.
+// Answers a program's message boxes and dialogs as a person would, and records what they
+// showed.
 #pragma once
 #include <windows.h>
 
@@ -14,7 +14,6 @@
 namespace winui {
 
 struct ControlInfo {
-  int id = 0;
   std::string className;
   std::string text;
   LONG style = 0;
@@ -24,21 +23,9 @@ struct WindowInfo {
   std::string caption;
   std::vector<ControlInfo> controls;
 
-  const ControlInfo *Control(int id) const;
   /// True when the caption or a control text contains `text` (an empty text always).
   bool Contains(const std::string &text) const;
 };
-
-enum class Press {
-  Click,   // BM_CLICK on the button
-  Enter,   // the Enter key, to the focused control
-  Escape,  // the Escape key
-  Close,   // the close box (WM_SYSCOMMAND SC_CLOSE)
-};
-
-/// Presses `buttonId` (for Click) or the key or close box on `dialog`.
-/// Posts only, so it never waits for the dialog's thread. False when no such button.
-bool PressOn(HWND dialog, Press how, int buttonId = 0);
 
 /// A background thread that watches a process's dialogs (class #32770) and answers each
 /// one by the first rule that matches it. A dialog can be shown before its texts are set,
@@ -47,20 +34,19 @@ bool PressOn(HWND dialog, Press how, int buttonId = 0);
 /// does (a rule added later still answers it). Every dialog it saw is recorded once.
 class DialogAnswerer {
  public:
-  /// 0: this process.
-  explicit DialogAnswerer(DWORD processId = 0)
-      : processId_(processId ? processId : GetCurrentProcessId()), thread_([this] {
+  explicit DialogAnswerer(DWORD processId)
+      : processId_(processId), thread_([this] {
           for (; !stop_; Sleep(20)) Poll();
         }) {}
   ~DialogAnswerer() { Stop(); }  // not copied: it holds a thread and a lock
 
-  /// A dialog that contains `text` (empty: any) gets `how` / `buttonId`, after `meanwhile`
+  /// A dialog that contains `text` (empty: any) gets `buttonId` clicked, after `meanwhile`
   /// has run (on the answerer's thread) while the dialog waits; a rule with times >= 0 is
   /// used that many times only.
-  void Answer(const std::string &text, Press how, int buttonId = 0, int times = -1,
+  void Answer(const std::string &text, int buttonId, int times = -1,
               std::function<void()> meanwhile = nullptr) {
     std::lock_guard<std::mutex> hold(lock_);
-    rules_.push_back({text, how, buttonId, times, meanwhile});
+    rules_.push_back({text, buttonId, times, meanwhile});
   }
   /// The dialogs seen so far, in the order they were first seen, as they looked when
   /// answered (or, if never answered, once their texts were set).
@@ -78,7 +64,6 @@ class DialogAnswerer {
  private:
   struct Rule {
     std::string text;
-    Press how;
     int buttonId, times;
     std::function<void()> meanwhile;
   };
