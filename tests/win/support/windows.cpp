@@ -67,11 +67,42 @@ WindowInfo ReadWindow(HWND window) {
 }
 }  // namespace
 
-void DialogAnswerer::Poll() {
+ProgramRun::ProgramRun(const std::string &commandLine) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  std::string line = commandLine;  // the call may write into it
+  started_ = CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process_);
+  if (started_)
+    thread_ = std::thread([this] {
+      for (; !stop_; Sleep(20)) Poll();
+    });
+}
+
+ProgramRun::~ProgramRun() {
+  if (!started_) return;
+  Wait(0);
+  CloseHandle(process_.hThread);
+  CloseHandle(process_.hProcess);
+}
+
+DWORD ProgramRun::Wait(DWORD timeoutMs) {
+  DWORD code = 0xDEADBEEF;
+  if (!started_) return code;
+  if (WaitForSingleObject(process_.hProcess, timeoutMs) == WAIT_OBJECT_0)
+    GetExitCodeProcess(process_.hProcess, &code);
+  else if (TerminateProcess(process_.hProcess, code))
+    WaitForSingleObject(process_.hProcess, 5000);
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  return code;
+}
+
+void ProgramRun::Poll() {
   // Only this thread touches tracked_; the lock guards the rules and what was seen.
   for (auto t = tracked_.begin(); t != tracked_.end();)
     t = IsWindow(t->first) ? std::next(t) : tracked_.erase(t);
-  for (HWND window : FindTopWindows(processId_)) {
+  for (HWND window : FindTopWindows(process_.dwProcessId)) {
     if (stop_) return;
     Tracked &t = tracked_.emplace(window, Tracked{GetTickCount(), -1, false}).first->second;
     if (t.answered) continue;

@@ -1,5 +1,5 @@
-// Answers a program's message boxes and dialogs as a person would, and records what they
-// showed.
+// Runs a program of ours as a person would: its message boxes and dialogs answered by
+// rules, and what they showed recorded.
 #pragma once
 #include <windows.h>
 
@@ -27,21 +27,19 @@ struct WindowInfo {
   bool Contains(const std::string &text) const;
 };
 
-/// A background thread that watches a process's dialogs (class #32770) and answers each
-/// one by the first rule that matches it. A dialog can be shown before its texts are set,
-/// so one with an empty static text is read again on each poll for up to 500 ms before
-/// rules are tried, and one that no rule matches is read again on each poll until one
-/// does (a rule added later still answers it). Every dialog it saw is recorded once.
-class DialogAnswerer {
+/// Starts a program and answers its dialogs (class #32770) as a person would, from a
+/// background thread, each by the first rule that matches it. A dialog can be shown before
+/// its texts are set, so one with an empty static text is read again on each poll for up to
+/// 500 ms before rules are tried, and one that no rule matches is read again on each poll
+/// until one does (a rule added later still answers it). Every dialog it saw is recorded
+/// once. The program is killed if it is still running when the object goes.
+class ProgramRun {
  public:
-  explicit DialogAnswerer(DWORD processId)
-      : processId_(processId), thread_([this] {
-          for (; !stop_; Sleep(20)) Poll();
-        }) {}
-  ~DialogAnswerer() { Stop(); }  // not copied: it holds a thread and a lock
+  explicit ProgramRun(const std::string &commandLine);
+  ~ProgramRun();  // not copied: it holds a process, a thread and a lock
 
   /// A dialog that contains `text` (empty: any) gets `buttonId` clicked, after `meanwhile`
-  /// has run (on the answerer's thread) while the dialog waits; a rule with times >= 0 is
+  /// has run (on the watching thread) while the dialog waits; a rule with times >= 0 is
   /// used that many times only.
   void Answer(const std::string &text, int buttonId, int times = -1,
               std::function<void()> meanwhile = nullptr) {
@@ -54,12 +52,10 @@ class DialogAnswerer {
     std::lock_guard<std::mutex> hold(lock_);
     return seen_;
   }
-  /// Stops watching (also done on destruction). It waits for no more than the window being
-  /// read, which is given up after a second when it does not answer.
-  void Stop() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-  }
+  /// The exit code; 0xDEADBEEF when it did not start or did not end in time (it is then
+  /// killed). Then stops watching: that waits for no more than the window being read,
+  /// which is given up after a second when it does not answer.
+  DWORD Wait(DWORD timeoutMs = 60000);
 
  private:
   struct Rule {
@@ -69,7 +65,8 @@ class DialogAnswerer {
   };
   void Poll();
 
-  DWORD processId_;
+  PROCESS_INFORMATION process_ = {};
+  bool started_ = false;
   std::atomic<bool> stop_{false};
   std::mutex lock_;
   std::vector<Rule> rules_;
@@ -80,7 +77,7 @@ class DialogAnswerer {
     bool answered;    // never read again
   };
   std::map<HWND, Tracked> tracked_;
-  std::thread thread_;  // last: it starts once the rest is there
+  std::thread thread_;
 };
 
 }  // namespace winui
