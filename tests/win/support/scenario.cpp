@@ -8,8 +8,8 @@
 #include "data/data.h"
 #include "manifest.h"
 #include "paths/paths.h"
-#include "support/program_run.h"
 #include "support/testenv.h"
+#include "support/windows.h"
 
 namespace scenario {
 
@@ -376,16 +376,15 @@ void Run(const Row &row) {
   if (row.switches.find("LOG") == std::string::npos &&
       row.switches.find("log") == std::string::npos)
     line += " /LOG=\"" + log + "\"";
-  testenv::ProgramRun run(line);
-  for (const auto &answer : row.answers)
-    run.answers().Answer(Acp(v.Fill(answer.first)), winui::Press::Click, answer.second, 1);
+  winui::ProgramRun run(line);
+  for (const auto &answer : row.answers) run.Answer(Acp(v.Fill(answer.first)), answer.second, 1);
   if (!row.during.empty())
-    run.answers().Answer(Acp(v.Fill(row.during)), winui::Press::Click, row.duringButton, 1, [&] {
+    run.Answer(Acp(v.Fill(row.during)), row.duringButton, 1, [&] {
       if (row.hook) row.hook(world);
     });
   const DWORD code = run.Wait(30000);
   // At once: the self-deletion may take the program and its folder any moment.
-  const std::vector<winui::WindowInfo> seen = run.answers().Seen();
+  const std::vector<winui::WindowInfo> seen = run.Seen();
   std::vector<std::string> marker = testenv::ReadLines(dir / "marker.txt");
   world.Release();
 

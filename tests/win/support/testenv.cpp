@@ -10,7 +10,7 @@
 #include "data/data.h"
 #include "paths/paths.h"
 #include "state/outcome.h"
-#include "support/program_run.h"
+#include "support/windows.h"
 
 namespace testenv {
 
@@ -169,8 +169,8 @@ bool InstallStub(const std::string &exePath, const blockfmt::Block &block) {
   return blockfmt::EncodeBlock(block, &bytes, &error) && InstallStubRaw(exePath, bytes);
 }
 
-DWORD RunAndWait(const std::string &commandLine, DWORD timeoutMs, const char *currentDir) {
-  return ProgramRun(commandLine, currentDir).Wait(timeoutMs);
+DWORD RunAndWait(const std::string &commandLine, DWORD timeoutMs) {
+  return winui::ProgramRun(commandLine).Wait(timeoutMs);
 }
 
 const char kCurrentVersion[] = "Software\\Microsoft\\Windows\\CurrentVersion";

@@ -98,8 +98,7 @@ bool InstallStubRaw(const std::string &exePath, const std::vector<uint8_t> &bloc
 
 /// Runs a command line and waits (at most timeoutMs); returns the exit code, or
 /// 0xDEADBEEF when it could not start or timed out (the process is then killed).
-DWORD RunAndWait(const std::string &commandLine, DWORD timeoutMs = 60000,
-                 const char *currentDir = nullptr);
+DWORD RunAndWait(const std::string &commandLine, DWORD timeoutMs = 60000);
 
 /// Registry helpers on real keys (an empty name is the key's default value).
 inline bool SetRegValue(HKEY root, const std::string &key, const std::string &name, DWORD type,

@@ -6,14 +6,6 @@ namespace winui {
 
 namespace {
 
-// Under Wine, a window that a window manager manages is awaited, each time it is hidden,
-// for up to two seconds for the manager to confirm; the test display has none, so each
-// dialog answered would cost that. Set before any window or started program reads it.
-[[maybe_unused]] const bool kUnmanagedUnderWine =
-    GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") &&
-    RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", "Managed", REG_SZ, "N", 2) ==
-        ERROR_SUCCESS;
-
 // Texts are read with a timeout so that a hung or dying process never stalls the caller,
 // and once one read has gone unanswered (*answers false) the next ones are not tried: each
 // would wait as long (Wine does not tell a hung thread).
@@ -56,12 +48,6 @@ std::vector<HWND> FindTopWindows(DWORD processId) {
 
 }  // namespace
 
-const ControlInfo *WindowInfo::Control(int id) const {
-  for (const ControlInfo &control : controls)
-    if (control.id == id) return &control;
-  return nullptr;
-}
-
 bool WindowInfo::Contains(const std::string &text) const {
   return caption.find(text) != std::string::npos ||
          std::any_of(controls.begin(), controls.end(), [&text](const ControlInfo &control) {
@@ -73,36 +59,50 @@ namespace {
 // Reads a window's class, caption and the texts of its child controls.
 WindowInfo ReadWindow(HWND window) {
   bool answers = true;
-  WindowInfo info{ClassOf(window), TextOf(window, &answers), IsWindowVisible(window) != FALSE, {}};
+  WindowInfo info{TextOf(window, &answers), {}};
   for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-    info.controls.push_back({GetDlgCtrlID(child), ClassOf(child), TextOf(child, &answers),
-                             GetWindowLongA(child, GWL_STYLE)});
+    info.controls.push_back(
+        {ClassOf(child), TextOf(child, &answers), GetWindowLongA(child, GWL_STYLE)});
   return info;
 }
 }  // namespace
 
-bool PressOn(HWND dialog, Press how, int buttonId) {
-  if (how == Press::Close) return PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-  if (how == Press::Enter || how == Press::Escape) {
-    // The key goes where a person's key press would: to the focused control.
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
-    HWND target = info.hwndFocus && IsChild(dialog, info.hwndFocus) ? info.hwndFocus : dialog;
-    const WPARAM key = how == Press::Enter ? VK_RETURN : VK_ESCAPE;
-    const LPARAM down = 1 | (MapVirtualKeyA(static_cast<UINT>(key), 0) << 16);
-    return PostMessageA(target, WM_KEYDOWN, key, down) &&
-           PostMessageA(target, WM_KEYUP, key, down | 0xC0000000u);
-  }
-  HWND button = GetDlgItem(dialog, buttonId);
-  return button && PostMessageA(button, BM_CLICK, 0, 0);
+ProgramRun::ProgramRun(const std::string &commandLine) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  std::string line = commandLine;  // the call may write into it
+  started_ = CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process_);
+  if (started_)
+    thread_ = std::thread([this] {
+      for (; !stop_; Sleep(20)) Poll();
+    });
 }
 
-void DialogAnswerer::Poll() {
+ProgramRun::~ProgramRun() {
+  if (!started_) return;
+  Wait(0);
+  CloseHandle(process_.hThread);
+  CloseHandle(process_.hProcess);
+}
+
+DWORD ProgramRun::Wait(DWORD timeoutMs) {
+  DWORD code = 0xDEADBEEF;
+  if (!started_) return code;
+  if (WaitForSingleObject(process_.hProcess, timeoutMs) == WAIT_OBJECT_0)
+    GetExitCodeProcess(process_.hProcess, &code);
+  else if (TerminateProcess(process_.hProcess, code))
+    WaitForSingleObject(process_.hProcess, 5000);
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  return code;
+}
+
+void ProgramRun::Poll() {
   // Only this thread touches tracked_; the lock guards the rules and what was seen.
   for (auto t = tracked_.begin(); t != tracked_.end();)
     t = IsWindow(t->first) ? std::next(t) : tracked_.erase(t);
-  for (HWND window : FindTopWindows(processId_)) {
+  for (HWND window : FindTopWindows(process_.dwProcessId)) {
     if (stop_) return;
     Tracked &t = tracked_.emplace(window, Tracked{GetTickCount(), -1, false}).first->second;
     if (t.answered) continue;
@@ -120,7 +120,8 @@ void DialogAnswerer::Poll() {
     if (rule == rules_.end()) continue;
     if (rule->times > 0) --rule->times;
     if (rule->meanwhile) rule->meanwhile();
-    PressOn(window, rule->how, rule->buttonId);
+    // Posted only, so that it never waits for the dialog's thread.
+    PostMessageA(GetDlgItem(window, rule->buttonId), BM_CLICK, 0, 0);
     seen_[t.seenIndex] = info;
     t.answered = true;
   }

@@ -1,5 +1,5 @@
-// Answers message boxes and dialogs as a person would, and records what they showed.
-// Works on the top-level windows of this process or of another one.
+// Runs a program of ours as a person would: its message boxes and dialogs answered by
+// rules, and what they showed recorded.
 #pragma once
 #include <windows.h>
 
@@ -14,55 +14,37 @@
 namespace winui {
 
 struct ControlInfo {
-  int id = 0;
   std::string className;
   std::string text;
   LONG style = 0;
 };
 
 struct WindowInfo {
-  std::string className;
   std::string caption;
-  bool visible = false;
   std::vector<ControlInfo> controls;
 
-  const ControlInfo *Control(int id) const;
   /// True when the caption or a control text contains `text` (an empty text always).
   bool Contains(const std::string &text) const;
 };
 
-enum class Press {
-  Click,   // BM_CLICK on the button
-  Enter,   // the Enter key, to the focused control
-  Escape,  // the Escape key
-  Close,   // the close box (WM_SYSCOMMAND SC_CLOSE)
-};
-
-/// Presses `buttonId` (for Click) or the key or close box on `dialog`.
-/// Posts only, so it never waits for the dialog's thread. False when no such button.
-bool PressOn(HWND dialog, Press how, int buttonId = 0);
-
-/// A background thread that watches a process's dialogs (class #32770) and answers each
-/// one by the first rule that matches it. A dialog can be shown before its texts are set,
-/// so one with an empty static text is read again on each poll for up to 500 ms before
-/// rules are tried, and one that no rule matches is read again on each poll until one
-/// does (a rule added later still answers it). Every dialog it saw is recorded once.
-class DialogAnswerer {
+/// Starts a program and answers its dialogs (class #32770) as a person would, from a
+/// background thread, each by the first rule that matches it. A dialog can be shown before
+/// its texts are set, so one with an empty static text is read again on each poll for up to
+/// 500 ms before rules are tried, and one that no rule matches is read again on each poll
+/// until one does (a rule added later still answers it). Every dialog it saw is recorded
+/// once. The program is killed if it is still running when the object goes.
+class ProgramRun {
  public:
-  /// 0: this process.
-  explicit DialogAnswerer(DWORD processId = 0)
-      : processId_(processId ? processId : GetCurrentProcessId()), thread_([this] {
-          for (; !stop_; Sleep(20)) Poll();
-        }) {}
-  ~DialogAnswerer() { Stop(); }  // not copied: it holds a thread and a lock
+  explicit ProgramRun(const std::string &commandLine);
+  ~ProgramRun();  // not copied: it holds a process, a thread and a lock
 
-  /// A dialog that contains `text` (empty: any) gets `how` / `buttonId`, after `meanwhile`
-  /// has run (on the answerer's thread) while the dialog waits; a rule with times >= 0 is
+  /// A dialog that contains `text` (empty: any) gets `buttonId` clicked, after `meanwhile`
+  /// has run (on the watching thread) while the dialog waits; a rule with times >= 0 is
   /// used that many times only.
-  void Answer(const std::string &text, Press how, int buttonId = 0, int times = -1,
+  void Answer(const std::string &text, int buttonId, int times = -1,
               std::function<void()> meanwhile = nullptr) {
     std::lock_guard<std::mutex> hold(lock_);
-    rules_.push_back({text, how, buttonId, times, meanwhile});
+    rules_.push_back({text, buttonId, times, meanwhile});
   }
   /// The dialogs seen so far, in the order they were first seen, as they looked when
   /// answered (or, if never answered, once their texts were set).
@@ -70,23 +52,21 @@ class DialogAnswerer {
     std::lock_guard<std::mutex> hold(lock_);
     return seen_;
   }
-  /// Stops watching (also done on destruction). It waits for no more than the window being
-  /// read, which is given up after a second when it does not answer.
-  void Stop() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-  }
+  /// The exit code; 0xDEADBEEF when it did not start or did not end in time (it is then
+  /// killed). Then stops watching: that waits for no more than the window being read,
+  /// which is given up after a second when it does not answer.
+  DWORD Wait(DWORD timeoutMs = 60000);
 
  private:
   struct Rule {
     std::string text;
-    Press how;
     int buttonId, times;
     std::function<void()> meanwhile;
   };
   void Poll();
 
-  DWORD processId_;
+  PROCESS_INFORMATION process_ = {};
+  bool started_ = false;
   std::atomic<bool> stop_{false};
   std::mutex lock_;
   std::vector<Rule> rules_;
@@ -97,7 +77,7 @@ class DialogAnswerer {
     bool answered;    // never read again
   };
   std::map<HWND, Tracked> tracked_;
-  std::thread thread_;  // last: it starts once the rest is there
+  std::thread thread_;
 };
 
 }  // namespace winui
