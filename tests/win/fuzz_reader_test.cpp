@@ -48,25 +48,23 @@ bool PatternsTerminated() {
 // The stub's lists against the tool's, compared in place: nothing is allocated while the
 // heap is counted.
 bool SameLists(const blockfmt::Block &tool) {
-  if (g.fileCount != tool.files.size() || g.folderCount != tool.folders.size() ||
-      g.registryCount != tool.registry.size())
-    return false;
-  for (DWORD i = 0; i < g.fileCount; ++i) {
+  bool same = g.fileCount == tool.files.size() && g.folderCount == tool.folders.size() &&
+              g.registryCount == tool.registry.size();
+  for (DWORD i = 0; same && i < g.fileCount; ++i) {
     const FileEntry &s = *g.files[i];
-    const blockfmt::FileItem &t = tool.files[i];
-    if (t.folder != s.folder || t.name != s.name || t.flags != s.flags) return false;
+    same = tool.files[i].folder == s.folder && tool.files[i].name == s.name &&
+           tool.files[i].flags == s.flags;
   }
-  for (DWORD i = 0; i < g.folderCount; ++i) {
+  for (DWORD i = 0; same && i < g.folderCount; ++i) {
     const FolderEntry &s = *g.folders[i];
     const blockfmt::FolderItem &t = tool.folders[i];
-    if (t.levels != s.levels || t.folder != s.folder || t.secondFolder != s.secondFolder ||
-        t.name != s.name)
-      return false;
+    same = t.levels == s.levels && t.folder == s.folder && t.secondFolder == s.secondFolder &&
+           t.name == s.name;
   }
-  for (DWORD i = 0; i < g.registryCount; ++i)
-    if (tool.registry[i].root != g.registryEntries[i]->root ||
-        tool.registry[i].path != g.registryEntries[i]->path)
-      return false;
+  for (DWORD i = 0; same && i < g.registryCount; ++i)
+    same = tool.registry[i].root == g.registryEntries[i]->root &&
+           tool.registry[i].path == g.registryEntries[i]->path;
+  if (!same) return false;
   // The wildcard pass reads the pattern list up to its first empty text.
   size_t n = 0;
   for (const char *p = g.patterns; p && *p; p += strlen(p) + 1, ++n)
@@ -135,13 +133,6 @@ TEST_F(FuzzReader, SeedsAndDamagedBlocksReadWithoutLeaksAndAsTheToolReadsThem) {
   // The warm-up: the file API's first use may keep allocations of its own.
   RunCase(seeds_[0], &code_);
   EXPECT_EQ(LOAD_NO_FILE, ReadBlockFile((dir_ / "absent.bin").c_str(), 0));
-  // A block at the file's start, and an offset past 2 GiB that the seek cannot reach: the
-  // walk must not read from the start instead.
-  ASSERT_TRUE(testenv::WriteBytes(path_, seeds_[0]));
-  testenv::PrepareRunState(dir_.path());
-  EXPECT_EQ(LOAD_READ_FAILED, ReadBlockFile(path_.c_str(), 0x80000000u));
-  testenv::ReleaseRunState();
-
   std::vector<damaged::Case> cases = damaged::Cases();
   for (const fuzz::Bytes &seed : seeds_) cases.push_back({"a seed", seed, LOAD_OK, ""});
   for (const damaged::Case &c : cases) {
