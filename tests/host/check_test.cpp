@@ -84,11 +84,6 @@ TEST(Check, FindingsOfManifests) {
       {With("", "readOnlyFile", "%s is %d%% done"), {"error $.messages.readOnlyFile"}},
       {With("", "sharedFile", "%s and %s"), {"error $.messages.sharedFile"}},
       {With("", "sharedFile", "100%% sure about %s?"), {}},
-      {With("", "confirm", "%d is shown as written"), {}},  // not composed
-      {With(
-           R"("registry": [{"root": "HKCU", "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\V"}])",
-           "", "", ""),
-       {}},
       {With(R"("options": {"preRemoval": "stop.exe", "closingDocument": "C:\\V\\bye.txt"})"), {}},
       // Read by characters: a second byte 0x5C is no backslash.
       {With(R"("codePage": 932, "folders": [{"folder": "C:\\データ\\能\\予", "levels": 2}],
