@@ -48,23 +48,6 @@ TEST(EncodeBlock, RefusesWhatTheReaderWouldOverflowCutOrMisread) {
   }
 }
 
-TEST(AppendBlockToStub, AppendsAtTheStubsEndAndReplacesACarriedBlock) {
-  Bytes unstamped = FakeStub(512);
-  memset(&unstamped[0x106], 0, 4);  // offset 0: appended at the end
-  // Another writer's block may hold the marker bytes; the first copy is the locator.
-  Bytes markerInBlock = FakeStub(512);
-  markerInBlock.insert(markerInBlock.end(), kMarker, kMarker + 6);
-  Bytes packed, expected = FakeStub(512);
-  std::string error;
-  ASSERT_TRUE(AppendBlockToStub(FakeStub(512), {1, 2, 3, 4}, &packed, &error)) << error;
-  expected.insert(expected.end(), {9, 8, 7});
-  for (const Bytes &stub : {FakeStub(512), unstamped, packed, markerInBlock}) {
-    Bytes out;
-    ASSERT_TRUE(AppendBlockToStub(stub, {9, 8, 7}, &out, &error)) << error;
-    EXPECT_EQ(out, expected);
-  }
-}
-
 TEST(AppendBlockToStub, RefusesBadStubsAndWritesNothing) {
   const struct {
     void (*change)(Bytes &);

@@ -144,31 +144,26 @@ TEST(Check, FindingsOfManifests) {
     EXPECT_EQ(CheckJson(With(w[0])), Findings{"warning $." + std::string(w[1])}) << w[0];
 
   // Held against the scope: what a user may not remove in a per-user product, what
-  // another account's elevation would misdirect in a per-machine one.
+  // another account's elevation would misdirect in a per-machine one; each beside what the
+  // scope allows.
   const struct {
     const char *scope, *lists;
     Findings findings;
   } scoped[] = {
       {"user",
-       R"("registry": [{"root": "HKCU", "key": "Software\\V"}],
+       R"("registry": [{"root": "HKCU", "key": "Software\\V"}, {"root": "HKLM", "key": "S\\V"}],
           "patterns": ["#LocalAppData#\\V\\*.log", "logs\\*.log"],
-          "folders": [{"folder": "C:\\Users\\bob\\AppData\\Local\\Programs\\V"}])",
-       {}},
-      {"user",
-       R"("registry": [{"root": "HKLM", "key": "Software\\V"}],
           "files": [{"folder": "C:\\Program Files\\V", "name": "a"},
                     {"folder": "D:\\V", "name": "v.dll", "flags": ["shared"]}],
-          "folders": [{"folder": "C:\\V", "secondFolder": "C:\\Windows\\V"}])",
-       {"error $.files[0].folder", "error $.files[1].flags", "error $.folders[0].secondFolder",
-        "error $.registry[0].root"}},
+          "folders": [{"folder": "C:\\Users\\bob\\AppData\\Local\\Programs\\V"},
+                      {"folder": "C:\\V", "secondFolder": "C:\\Windows\\V"}])",
+       {"error $.files[0].folder", "error $.files[1].flags", "error $.folders[1].secondFolder",
+        "error $.registry[1].root"}},
       {"machine",
-       R"("registry": [{"root": "HKLM", "key": "Software\\V"}],
-          "patterns": ["#Program Files#\\V\\*.log"])",
-       {}},
-      {"machine",
-       R"("registry": [{"root": "HKCU", "key": "Software\\V"}],
+       R"("registry": [{"root": "HKLM", "key": "Software\\V"}, {"root": "HKCU", "key": "S\\V"}],
+          "patterns": ["#Program Files#\\V\\*.log"],
           "options": {"preRemoval": "\"#AppData#\\V\\stop.exe\" /q"})",
-       {"warning $.registry[0].root", "warning $.options.preRemoval"}},
+       {"warning $.registry[1].root", "warning $.options.preRemoval"}},
   };
   for (const auto &c : scoped)
     EXPECT_EQ(CheckJson(With(c.lists, "", "", c.scope), true, true), c.findings)

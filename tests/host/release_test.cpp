@@ -28,15 +28,6 @@ bool Shell(const std::string &command) {
   return system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// The sample product installed per machine, written into `dir`; its path.
-std::string PerMachineSample(const hosttest::ScopedDir &dir) {
-  const Bytes sample = ReadFile(kSample);
-  std::string machine(sample.begin(), sample.end());
-  machine.replace(machine.find("\"user\""), 6, "\"machine\"");
-  EXPECT_TRUE(hosttest::WriteFile(dir / "machine.json", machine));
-  return dir / "machine.json";
-}
-
 // The manifest resource of a program, as text; empty when it has none.
 std::string ManifestOf(const Bytes &image) {
   PeHeaders h;
@@ -81,7 +72,8 @@ TEST(Release, SignedStubsAndProgramsRoundTrip) {
     // Per machine, the administrator's level of the stub as built; without an entry, the
     // stub's own level, also over an earlier per-user output.
     ASSERT_TRUE(hosttest::WriteFile(dir / "none.json", std::string("{}")));
-    for (const std::string &manifest : {PerMachineSample(dir), dir / "none.json"}) {
+    ASSERT_TRUE(hosttest::WritePerMachine(kSample, dir / "machine.json"));
+    for (const std::string &manifest : {dir / "machine.json", dir / "none.json"}) {
       ASSERT_EQ(Tool({"pack", manifest, "--stub", a, "-o", dir / "m.exe"}), 0);
       EXPECT_EQ(ManifestOf(ReadFile(dir / "m.exe")), built) << manifest;
     }
@@ -134,7 +126,8 @@ TEST(Release, UninstallEntryOfTheSampleProduct) {
     EXPECT_NE(out.find(Utf16(line).substr(2)), std::string::npos) << line;
   // Per machine, the view of the stub's architecture: a 32-bit installer's reg.exe would
   // import into the 32-bit view unless told.
-  const std::string machine = PerMachineSample(dir);
+  const std::string machine = dir / "machine.json";
+  ASSERT_TRUE(hosttest::WritePerMachine(kSample, machine));
   const std::string machineExe = "C:\\Program Files\\Sample\\uninstall.exe";
   for (const auto &[build, view] :
        {std::pair("win32", "/reg:32"), std::pair("win64", "/reg:64"), std::pair("", "/reg:")}) {

@@ -54,11 +54,9 @@ TEST(ToolBlock, SilentRunRemovesTheUninstallEntryWhereTheInstallerPutIt) {
   testenv::ScopedTestDir dir("toolentry");
   const std::string machine = dir / "machine.json", reg = dir / "entry.reg",
                     key = std::string(tallowin::kUninstallKey) + "\\TallowinSampleNotes";
-  std::vector<uint8_t> sample;
-  ASSERT_TRUE(testenv::ReadBytes(testenv::BinDir() + "\\tools\\sample-product.json", &sample));
-  std::string text(sample.begin(), sample.end()), out, err;
-  text.replace(text.find("\"user\""), 6, "\"machine\"");
-  ASSERT_TRUE(testenv::WriteText(machine, text));
+  std::string out, err;
+  ASSERT_TRUE(
+      hosttest::WritePerMachine(testenv::BinDir() + "\\tools\\sample-product.json", machine));
   const std::string stub32 = testenv::BinDir() + "\\..\\win32\\uninstall.exe";
   ASSERT_EQ(0, Tool({"uninstall-entry", machine, "--exe", stub32, "--write"}, &out, &err)) << err;
   EXPECT_TRUE(Has(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY, "InstallDate"));
