@@ -18,7 +18,6 @@ inline void ExpectConversionsAsWindowsMakesThem() {
       {932, "ソ表能予ｱ～", "\x83\x5C\x95\x5C\x94\x5C\x97\x5C\xB1\x81\x60"},
       {932, "\xEF\x9E\xA0", "\xA0"},  // U+F7A0 carries a byte that begins no character
       {936, "数据€", "\xCA\xFD\xBE\xDD\x80"},
-      {949, "한국어", "\xC7\xD1\xB1\xB9\xBE\xEE"},
       {950, "軟體═", "\xB3\x6E\xC5\xE9\xF9\xF9"},
   };
   for (const auto &c : same) {

@@ -25,9 +25,8 @@ TEST(ToolBlock, ConvertsAndFoldsCaseAsTheSystem) {
   for (wchar_t c = 0x80; c < 0xFFFF; ++c) {
     if (c >= 0xD800 && c <= 0xDFFF) continue;
     std::string utf8, upper, bytes, why;
-    const wchar_t u = upcase(c);
     ASSERT_TRUE(tallowin::WideToUtf8(std::wstring(1, c), &utf8));
-    ASSERT_TRUE(tallowin::WideToUtf8(std::wstring(1, u), &upper));
+    ASSERT_TRUE(tallowin::WideToUtf8(std::wstring(1, upcase(c)), &upper));
     bool held = false;
     for (int cp : {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258})
       held = held || tallowin::Utf8ToCodePage(utf8, cp, &bytes, &why);
