@@ -53,6 +53,7 @@ TEST(AppendBlockToStub, RefusesBadStubsAndWritesNothing) {
     void (*change)(Bytes &);
     const char *error;
   } cases[] = {
+      {[](Bytes &s) { s[0] = 'X'; }, "stub is not a PE program (no MZ/PE signature)"},
       // A PE header offset past the end.
       {[](Bytes &s) { s[0x3C] = 0xF0, s[0x3D] = 0xFF; }, "stub is not a PE program"},
       {[](Bytes &s) { memset(&s[0x100], 0, 6); }, "locator marker not found"},
