@@ -48,23 +48,6 @@ TEST(EncodeBlock, RefusesWhatTheReaderWouldOverflowCutOrMisread) {
   }
 }
 
-TEST(AppendBlockToStub, AppendsAtTheStubsEndAndReplacesACarriedBlock) {
-  Bytes unstamped = FakeStub(512);
-  memset(&unstamped[0x106], 0, 4);  // offset 0: appended at the end
-  // Another writer's block may hold the marker bytes; the first copy is the locator.
-  Bytes markerInBlock = FakeStub(512);
-  markerInBlock.insert(markerInBlock.end(), kMarker, kMarker + 6);
-  Bytes packed, expected = FakeStub(512);
-  std::string error;
-  ASSERT_TRUE(AppendBlockToStub(FakeStub(512), {1, 2, 3, 4}, &packed, &error)) << error;
-  expected.insert(expected.end(), {9, 8, 7});
-  for (const Bytes &stub : {FakeStub(512), unstamped, packed, markerInBlock}) {
-    Bytes out;
-    ASSERT_TRUE(AppendBlockToStub(stub, {9, 8, 7}, &out, &error)) << error;
-    EXPECT_EQ(out, expected);
-  }
-}
-
 TEST(AppendBlockToStub, RefusesBadStubsAndWritesNothing) {
   const struct {
     void (*change)(Bytes &);
@@ -74,7 +57,6 @@ TEST(AppendBlockToStub, RefusesBadStubsAndWritesNothing) {
       // A PE header offset past the end.
       {[](Bytes &s) { s[0x3C] = 0xF0, s[0x3D] = 0xFF; }, "stub is not a PE program"},
       {[](Bytes &s) { memset(&s[0x100], 0, 6); }, "locator marker not found"},
-      {[](Bytes &s) { memcpy(&s[0x150], kMarker, 6); }, "locator marker found more than once"},
       {[](Bytes &s) { memcpy(&s[506], &s[0x100], 6), memset(&s[0x100], 0, 6); },
        "locator marker too close to the end of the file"},
       // Cutting at an offset before the locator would cut the locator itself.

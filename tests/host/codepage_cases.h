@@ -14,14 +14,10 @@ inline void ExpectConversionsAsWindowsMakesThem() {
     const char *utf8, *bytes;
   } same[] = {
       {1252, "Café € … \xC2\x81", "Caf\xE9 \x80 \x85 \x81"},  // U+0081: no character there
-      {1251, "При", "\xCF\xF0\xE8"},
       {1255, "\xD6\xBA", "\xCA"},
-      {1258, "Đ", "\xD0"},
-      {874, "ไทย", "\xE4\xB7\xC2"},
       {932, "ソ表能予ｱ～", "\x83\x5C\x95\x5C\x94\x5C\x97\x5C\xB1\x81\x60"},
       {932, "\xEF\x9E\xA0", "\xA0"},  // U+F7A0 carries a byte that begins no character
       {936, "数据€", "\xCA\xFD\xBE\xDD\x80"},
-      {949, "한국어", "\xC7\xD1\xB1\xB9\xBE\xEE"},
       {950, "軟體═", "\xB3\x6E\xC5\xE9\xF9\xF9"},
   };
   for (const auto &c : same) {
@@ -38,13 +34,10 @@ inline void ExpectConversionsAsWindowsMakesThem() {
       {932, "¥", "character U+00A5 at byte 0"},  // not the backslash byte
       {932, "〜", "character U+301C at byte 0"},
       {1258, "Ạ", "character U+1EA0 at byte 0"},  // not split into a letter and a mark
-      {932, "\xEE\x80\x80", "character U+E000 at byte 0"},
       {950, "\xF0\x9F\x98\x80", "character U+1F600 at byte 0"},
-      {1252, "a\xC3", "invalid UTF-8 at byte 1"},
       {1252, "\xC0\xAF", "invalid UTF-8"},      // overlong
       {1252, "\xED\xA0\x80", "invalid UTF-8"},  // surrogate
       {65001, "a", "code page 65001 is not supported"},
-      {437, "a", "code page 437 is not supported"},
   };
   for (const auto &c : refused) {
     std::string out, error;

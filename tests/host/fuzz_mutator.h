@@ -69,21 +69,6 @@ inline std::vector<Bytes> SeedBlocks() {
   return seeds;
 }
 
-// Stores the low `width` bytes of v at `at`, unless they would run past the end.
-inline void Put(Bytes *b, size_t at, uint32_t v, size_t width) {
-  if (at + width > b->size()) return;
-  for (size_t i = 0; i < width; ++i) (*b)[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-// Boundary values for a field, or one either side of `near` (the value that was there: a
-// record's size or an entry's count or length when the field is one).
-inline uint32_t Boundary(Rng &rng, uint32_t near) {
-  static const uint32_t kValues[] = {0,      1,      0x7F,    0x80,       0xFF,        0x100,
-                                     0x7FFF, 0xFFFF, 0x10000, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu};
-  const size_t pick = rng.Below(sizeof kValues / sizeof kValues[0] + 3);
-  return pick < 3 ? near - 1 + static_cast<uint32_t>(pick) : kValues[pick - 3];
-}
-
 inline void MutateOnce(Rng &rng, Bytes *b) {
   if (b->empty()) return b->push_back(static_cast<uint8_t>(rng.Next()));
   const size_t n = b->size(), at = rng.Below(n);
@@ -95,11 +80,15 @@ inline void MutateOnce(Rng &rng, Bytes *b) {
       byte = values[rng.Below(4)];
       break;
     }
-    case 1: {  // a u16 or a u32, near what it held
-      const size_t width = rng.Below(2) ? 2 : 4;
-      uint32_t held = 0;
-      for (size_t i = 0; i < width && at + i < n; ++i) held |= uint32_t{(*b)[at + i]} << (8 * i);
-      Put(b, at, Boundary(rng, held), width);
+    case 1: {  // a u16 or a u32: one either side of what it held (a record's size, an
+               // entry's count or length), the same, or a boundary value
+      static const uint32_t kValues[] = {0,          0xFF,        0xFFFF,     0x10000,
+                                         0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu};
+      const size_t width = std::min<size_t>(rng.Below(2) ? 2 : 4, n - at), pick = rng.Below(10);
+      uint32_t v = 0;
+      for (size_t i = 0; i < width; ++i) v |= uint32_t{(*b)[at + i]} << (8 * i);
+      v = pick < 3 ? v - 1 + static_cast<uint32_t>(pick) : kValues[pick - 3];
+      for (size_t i = 0; i < width; ++i) (*b)[at + i] = static_cast<uint8_t>(v >> (8 * i));
       break;
     }
     case 2:

@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "format/block_format.h"
@@ -39,17 +37,6 @@ std::vector<uint8_t> FakeStub(size_t size, size_t locatorAt) {
   memcpy(&d[locatorAt], blockfmt::kMarker, sizeof(blockfmt::kMarker));
   for (int i = 0; i < 4; ++i) d[locatorAt + 6 + i] = static_cast<uint8_t>(size >> (8 * i));
   return d;
-}
-
-bool WriteFile(const std::string &path, const std::vector<uint8_t> &bytes) {
-  std::ofstream f(path, std::ios::binary);
-  f.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(f);
-}
-
-std::vector<uint8_t> ReadFile(const std::string &path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
 }
 
 }  // namespace hosttest

@@ -3,6 +3,8 @@
 #pragma once
 #include <stdint.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,12 +29,27 @@ class ScopedDir {
 /// whose offset holds the image size, as the build stamps it.
 std::vector<uint8_t> FakeStub(size_t size = 512, size_t locatorAt = 0x100);
 
-bool WriteFile(const std::string &path, const std::vector<uint8_t> &bytes);
+inline bool WriteFile(const std::string &path, const std::vector<uint8_t> &bytes) {
+  std::ofstream f(path, std::ios::binary);
+  f.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(f);
+}
 inline bool WriteFile(const std::string &path, const std::string &text) {
   return WriteFile(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
 /// The file's bytes; empty when it cannot be read.
-std::vector<uint8_t> ReadFile(const std::string &path);
+inline std::vector<uint8_t> ReadFile(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+}
+
+/// Writes the sample product at `sample` as installed per machine to `path`.
+inline bool WritePerMachine(const std::string &sample, const std::string &path) {
+  const std::vector<uint8_t> bytes = ReadFile(sample);
+  std::string text(bytes.begin(), bytes.end());
+  const size_t user = text.find("\"user\"");
+  return user != std::string::npos && WriteFile(path, text.replace(user, 6, "\"machine\""));
+}
 
 /// Runs the tool's command line (args without the program name); returns the exit code.
 inline int Tool(std::vector<std::string> args, std::string *out = nullptr,

@@ -1,18 +1,13 @@
 #include "tallowin.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
 
-#include "codepage.h"
 #include "codepage_cases.h"
-#include "damaged_blocks.h"
-#include "format/block_writer.h"
 #include "pe_image.h"
 #include "preview.h"
 #include "support.h"
@@ -52,14 +47,10 @@ const char kManifest[] = R"({
 })";
 
 // Double-byte texts whose characters end in a backslash byte, before and after separators.
-const std::pair<const char *, const char *> kDoubleByte[] = {
-    {"932", R"({"codePage": 932, "files": [{"folder": "C:\\ソフト\\表", "name": "能"}],
-      "folders": [{"folder": "C:\\ソフト\\表"}], "registry": [{"root": "HKCU",
-      "key": "Software\\能\\予\\V", "value": "表"}, {"root": "HKCU", "key": "表"}]})"},
-    {"950", R"({"codePage": 950, "files": [{"folder": "C:\\許功\\蓋", "name": "功"}],
-      "folders": [{"folder": "C:\\許功\\蓋"}], "registry": [{"root": "HKCU",
-      "key": "Software\\許\\功\\V", "value": "蓋"}, {"root": "HKCU", "key": "蓋"}]})"},
-};
+const char kDoubleByte[] =
+    R"({"codePage": 932, "files": [{"folder": "C:\\ソフト\\表", "name": "能"}],
+    "folders": [{"folder": "C:\\ソフト\\表"}], "registry": [{"root": "HKCU",
+    "key": "Software\\能\\予\\V", "value": "表"}, {"root": "HKCU", "key": "表"}]})";
 
 // A stub changed after its build: one section whose raw data now reaches `rawEnd`, past
 // the locator's offset when resources grew, and a certificate table at `cert` (0: none).
@@ -88,15 +79,11 @@ class ToolTest : public ::testing::Test {
   void UseBuiltStub() {
     ASSERT_TRUE(WriteFile(stub, ReadFile(TALLOWIN_BUILD_ROOT "/win64/uninstall.exe")));
   }
-  int Pack(std::string *err = nullptr) {
-    return Tool({"pack", manifest, "--stub", stub, "-o", out}, nullptr, err);
-  }
-  // A command that must fail at once, with one line on standard error only.
+  int Pack() { return Tool({"pack", manifest, "--stub", stub, "-o", out}); }
+  // A command that must fail, with one line on standard error only.
   void Refused(const std::vector<std::string> &args, const std::string &error) {
     std::string o, err;
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Tool(args, &o, &err), 2) << error;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
     EXPECT_EQ(err.find("tallowin: " + error), 0u) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     EXPECT_EQ(o, "");
@@ -108,12 +95,11 @@ class ToolTest : public ::testing::Test {
 // Every field the writer wrote, as the reader reads it back; a program checks as its
 // manifest, its texts read by characters in the code page given.
 TEST_F(ToolTest, DumpAndCheckReadTheProgramAsItsManifest) {
-  for (const auto &[cp, text] : {std::pair("1252", kManifest), kDoubleByte[0], kDoubleByte[1]}) {
+  for (const auto &[cp, text] : {std::pair("1252", kManifest), std::pair("932", kDoubleByte)}) {
     ASSERT_TRUE(WriteFile(manifest, std::string(text)));
     ASSERT_EQ(Pack(), 0);
     std::string json, err, fromManifest, report;
     ASSERT_EQ(Tool({"dump", "--code-page", cp, out}, &json, &err), 0) << err;
-    EXPECT_NE(err.find("block at offset 4096"), std::string::npos) << err;
     const nlohmann::json dumped = nlohmann::json::parse(json), given = nlohmann::json::parse(text);
     for (const auto &[key, value] : given.items()) EXPECT_EQ(dumped[key], value) << key;
     if (text == kManifest) continue;  // its short table: a program's report cannot name roles
@@ -123,45 +109,30 @@ TEST_F(ToolTest, DumpAndCheckReadTheProgramAsItsManifest) {
   }
 }
 
-TEST_F(ToolTest, BadManifestsAreRefusedQuicklyWithTheirJsonPathAndNothingWritten) {
-  std::string wide = "{";
-  for (int i = 0; i < 10000; ++i) wide += "\"k" + std::to_string(i) + "\": 0, ";
-  wide += "\"z\": 0}";
+TEST_F(ToolTest, BadManifestsAreRefusedWithTheirJsonPathAndNothingWritten) {
   const std::pair<std::string, std::string> cases[] = {
       {R"({"files": [)", "$: malformed JSON"},
       {"{\"files\": " + std::string(120000, '['),
        "$.files" + Repeat("[0]", 31) + ": nested deeper than 32 levels"},
-      {wide, "$.k0: unknown key"},
       {std::string(10 << 20, ' '), "10485760 bytes, more than the 8 MiB"},
-      {"[]", "$: a manifest is a JSON object"},
       {R"({"files": [{"name": "x"}]})", "$.files[0].folder: required key missing"},
       {R"({"files": [{"folder": ".", "flags": ["sharde"]}]})",
        R"($.files[0].flags[0]: unknown flag "sharde")"},
-      {R"({"folders": [{"folder": "C:\\a", "levels": 256}]})", "$.folders[0].levels"},
       {R"({"registry": [{"root": "HKCU", "key": "a\\\\b"}]})",
        "$.registry[0].key: a doubled backslash"},
       {R"({"registry": [{"root": "HKCU", "key": "a", "value": "b", "ifEmpty": true}]})",
        "$.registry[0].ifEmpty: names a key"},
       {R"({"codePage": 932, "registry": [{"root": "HKCU", "key": "a\uf781", "value": "b"}]})",
        "$.registry[0].key: ends in the first byte of a double-byte character"},
-      {R"({"messages": {"captoin": "x"}})", "$.messages.captoin: unknown role"},
-      {R"({"codePage": 932, "files": [{"folder": ".", "name": "a¥"}]})",
-       "$.files[0].name: character U+00A5 at byte 1 cannot be written in code page 932"},
       {R"({"codePage": 4294968548})", "$.codePage: code page 4294968548 is not supported"},
       {R"({"files": [{"folder": "."}, {"folder": ".", "name": "a", "name": "b"}]})",
        "$.files[1].name: key given twice"},
-      {R"({"patterns": [""]})", "$.patterns[0]: an empty pattern"},
-      {R"({"options": {"wait": 1}})", "$.options.wait: expected true or false"},
       {R"({"files": [{"folder": ".", "name": "\u0000"}]})", "$.files[0].name: texts"},
       {R"({"uninstallEntry": {"id": "a\\b", "displayName": "d", "displayVersion": "1",
           "publisher": "p"}})",
        "$.uninstallEntry.id: must be one key name"},
-      // An acknowledged warning says why.
-      {R"({"patterns": [{"path": "*.x", "accept": [{"finding": "f", "why": " "}]}]})",
-       "$.patterns[0].accept[0].why: must not be empty"},
       {R"({"files": [{"folder": "${INSTDIR}\\x", "name": "a"}]})",
        "$.files[0].folder: ${INSTDIR} is not defined: give --set INSTDIR=VALUE"},
-      {R"({"messages": {"caption": "a ${ b"}})", "$.messages.caption: \"${\" begins no variable"},
       {R"({"files": [{"folder": "#CommonFiles#\\V", "name": "a"}]})",
        "$.files[0].folder: folder macros in file and folder entries are expanded only when "},
       {R"({"folders": [{"folder": "C:\\a", "secondFolder": "#AppData#\\#x#"}]})",
@@ -179,36 +150,24 @@ TEST_F(ToolTest, BadManifestsAreRefusedQuicklyWithTheirJsonPathAndNothingWritten
 }
 
 // A failed pack leaves the output and the stub as they were. A stub too large to be one is
-// refused by its size, without being read; a FIFO would hold the read until someone writes
-// to it; an output that is an input, under another name too,
-// is refused before anything is read.
+// refused by its size, without being read; an output that is an input, under another name
+// too, is refused before anything is read.
 TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
   ASSERT_EQ(Pack(), 0);
-  Bytes notPe = FakeStub(4096), arm = FakeStub(4096);
-  notPe[0] = 'Z';
-  arm[0x44] = 0xC4;
-  arm[0x45] = 0x01;
-  const std::string missing = dir / "nothere.exe", big = dir / "big", fifo = dir / "fifo",
-                    alias = dir / "alias.json";
+  const std::string big = dir / "big", alias = dir / "alias.json";
   ASSERT_TRUE(WriteFile(big, std::string()));
   ASSERT_EQ(truncate(big.c_str(), off_t(2) << 30), 0);
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   ASSERT_EQ(symlink(manifest.c_str(), alias.c_str()), 0);
   const struct {
     Bytes stubBytes;  // written to stubPath first unless empty
     std::string stubPath, output, error;
   } cases[] = {
-      {notPe, stub, out, stub + ": not a PE program"},  // a stub fault names the stub
-      {arm, stub, out, stub + ": a PE program for machine 0x1C4 with optional header 0x20B"},
-      {{}, missing, out, missing + ": cannot open for reading"},
       {EditedStub(8192, 4096, 8192, 0), stub, out,
        stub + ": its locator offset 4096 lies inside the program's own sections"},
       {EditedStub(4096, 4096, 4096, 0x800), stub, out,
        stub + ": its certificate table (16 bytes at offset 2048) starts inside"},
       {FakeStub(4096), stub, dir / "missing/out.exe", dir / "missing/out.exe: cannot write"},
       {{}, big, out, big + ": 2147483648 bytes, more than the 256 MiB"},
-      {{}, fifo, out, fifo + ": not a regular file"},
-      {{}, stub, stub, stub + ": is the stub itself: write the output to another file\n"},
       {{}, stub, alias, alias + ": is the manifest itself: write the output to another file\n"},
   };
   for (const auto &c : cases) {
@@ -220,7 +179,7 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
     EXPECT_TRUE(c.stubBytes.empty() || ReadFile(c.stubPath) == c.stubBytes) << c.error;
   }
   // A link at the output is replaced, not followed; the temporary file was renamed, so
-  // nothing else is left in the folder (stub, manifest, output, the three inputs refused
+  // nothing else is left in the folder (stub, manifest, output, the two inputs refused
   // above that are there, victim, link).
   const std::string victim = dir / "victim", link = dir / "link.exe";
   ASSERT_TRUE(WriteFile(victim, std::string("keep")));
@@ -228,28 +187,13 @@ TEST_F(ToolTest, FailedPackLeavesOutputAndStubAlone) {
   ASSERT_EQ(Tool({"pack", manifest, "--stub", stub, "-o", link}), 0);
   EXPECT_EQ(ReadFile(victim), Bytes({'k', 'e', 'e', 'p'}));
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(link)));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / ""), {}), 8);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / ""), {}), 7);
 }
 
-TEST_F(ToolTest, DumpAndCheckReportDamageWithOffsetAndRecord) {
-  Bytes image;
-  std::string json, err;
-  const Bytes files = damaged::Block({{blockfmt::TAG_FILES, {1, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0}}});
-  ASSERT_TRUE(blockfmt::AppendBlockToStub(FakeStub(4096), files, &image, &err));
-  ASSERT_TRUE(WriteFile(out, image));
-  Refused({"dump", out},
-          out + ": damaged block: record 0 (tag 0x1235) at offset 4096 (0x00001000)");
-  EXPECT_EQ(Tool({"check", out}, &json), 2);
-  EXPECT_EQ(json.find(out + ": error: damaged block: record 0"), 0u) << json;
-
-  // A block that another writer put inside the program's sections.
-  ASSERT_TRUE(blockfmt::AppendBlockToStub(EditedStub(8192, 4096, 8192, 0), damaged::Block({}),
-                                          &image, &err));
-  ASSERT_TRUE(WriteFile(out, image));
-  EXPECT_EQ(Tool({"check", out}, &json), 2);
-  EXPECT_NE(json.find(": error: $: the block starts at offset 4096, inside"), std::string::npos)
-      << json;
-}
+// A base that checks clean on its own: every message, the uninstall entry.
+const char kScanBase[] = R"({"messages": ["a", "b", "c", "d", "e", "f", "g", "h %s", "i %s",
+    "j %s", "k %s", "l", "m", "n", "o", "p"], "files": [{"folder": "C:\\Data", "name": "x"}],
+    "uninstallEntry": {"id": "P", "displayName": "P", "displayVersion": "1", "publisher": "P"}})";
 
 // 0 clean, 1 warnings, 2 errors or warnings under --strict. A program reports as its
 // manifest, but cannot carry an acknowledgement.
@@ -260,28 +204,20 @@ TEST_F(ToolTest, CheckExitCodes) {
                         "shared-key", "why": "our ProgID"}]})";
   const struct {
     std::string registry;
-    bool strict, packed;
+    std::vector<std::string> args;
     int code;
     const char *says;
   } rows[] = {
-      {belowRoot, false, false, 1, ": warning: $.registry[0].key: key directly below the root"},
-      {belowRoot, true, false, 2, "[key-below-root]"},
-      {progId, true, false, 0, ": accepted: $.registry[0].key: removes HKCR\\Vendor.Note"},
-      {progId, true, true, 2, "[shared-key]"},
+      {belowRoot, {"check", manifest}, 1, ": warning: $.registry[0].key: key directly below"},
+      {progId, {"check", "--strict", manifest}, 0, ": accepted: $.registry[0].key: removes HKCR"},
+      {progId, {"check", "--strict", out}, 2, "[shared-key]"},
   };
   for (const auto &r : rows) {
-    ASSERT_TRUE(WriteFile(manifest, R"({"messages": ["a", "b", "c", "d", "e", "f", "g", "h",
-        "i", "j", "k", "l", "m", "n", "o", "p"], "registry": [)" +
-                                        r.registry +
-                                        R"(], "uninstallEntry": {"id": "A", "displayName": "A",
-        "displayVersion": "1", "publisher": "A"}})"));
-    if (r.packed) {
-      ASSERT_EQ(Pack(), 0);
-    }
-    std::string report;
-    std::vector<std::string> args = {"check", r.packed ? out : manifest};
-    if (r.strict) args.insert(args.begin() + 1, "--strict");
-    EXPECT_EQ(Tool(args, &report), r.code) << r.registry << report;
+    std::string json = kScanBase, report;
+    ASSERT_TRUE(
+        WriteFile(manifest, json.insert(json.size() - 1, ", \"registry\": [" + r.registry + "]")));
+    ASSERT_EQ(Pack(), 0);
+    EXPECT_EQ(Tool(r.args, &report), r.code) << r.registry << report;
     EXPECT_NE(report.find(r.says), std::string::npos) << report;
   }
 }
@@ -292,19 +228,13 @@ TEST_F(ToolTest, SetFillsVariablesInEveryText) {
   ASSERT_TRUE(WriteFile(manifest, R"({"uninstallEntry": {"id": "P", "displayName": "P ${VERSION}",
       "displayVersion": "${VERSION}", "publisher": "$${VERSION}"}})"));
   std::string reg;
-  ASSERT_EQ(Tool({"uninstall-entry", manifest, "--exe", "C:\\P\\u.exe", "-o", "-", "--set",
-                  "VERSION=2.1"},
-                 &reg),
-            0);
+  const std::vector<std::string> args = {
+      "uninstall-entry", manifest, "--exe", "C:\\P\\u.exe", "-o", "-", "--set", "VERSION=2.1"};
+  ASSERT_EQ(Tool(args, &reg), 0);
   const std::u16string text(reinterpret_cast<const char16_t *>(reg.data()), reg.size() / 2);
   EXPECT_NE(text.find(u"\"DisplayName\"=\"P 2.1\""), std::u16string::npos);
   EXPECT_NE(text.find(u"\"Publisher\"=\"${VERSION}\""), std::u16string::npos);
 }
-
-// A base that checks clean on its own: every message, the uninstall entry.
-const char kScanBase[] = R"({"messages": ["a", "b", "c", "d", "e", "f", "g", "h %s", "i %s",
-    "j %s", "k %s", "l", "m", "n", "o", "p"], "files": [{"folder": "C:\\Data", "name": "x"}],
-    "uninstallEntry": {"id": "P", "displayName": "P", "displayVersion": "1", "publisher": "P"}})";
 
 // Makes each file (a name that ends in '/' is a folder) below `root`, in the order given.
 void MakeTree(const std::string &root, const std::vector<std::string> &names) {
@@ -318,11 +248,9 @@ void MakeTree(const std::string &root, const std::vector<std::string> &names) {
 
 TEST_F(ToolTest, ScanRefusesWhatWindowsCannotHoldEachWithItsPath) {
   const std::string root = dir / "st", output = dir / "o.json";
-  MakeTree(root, {"ok.txt", "Ωmega.txt", "dot.", "blank ", "Case.txt", "CASE.TXT", "Été/x", "éTÉ/y",
-                  "back\\slash", "con.txt", "drop/Ω.txt",
-                  "deep/" + Repeat("d", 120) + "/" + Repeat("n", 30)});
+  MakeTree(root, {"ok.txt", "Ωmega.txt", "dot.", "blank ", "Case.txt", "CASE.TXT", "con.txt",
+                  "drop/Ω.txt", "deep/" + Repeat("d", 120) + "/" + Repeat("n", 30)});
   ASSERT_EQ(symlink("/etc", (root + "/link").c_str()), 0);
-  ASSERT_EQ(mkfifo((root + "/fifo").c_str(), 0600), 0);
   ASSERT_TRUE(WriteFile(manifest, std::string(kScanBase)));
   std::string err;
   EXPECT_EQ(Tool({"scan", root, "--base", manifest, "-o", output, "--install-dir-length", "110",
@@ -334,22 +262,19 @@ TEST_F(ToolTest, ScanRefusesWhatWindowsCannotHoldEachWithItsPath) {
            "Case.txt: differs only in case from \"CASE.TXT\": Windows holds one of them",
            "blank : ends in a dot or a blank",
            "dot.: ends in a dot or a blank",
-           "back\\slash: holds a character that Windows does not allow in names",
            "con.txt: is the name of a device on Windows",
-           "fifo: is a special file",
            "link: is a link: links are not followed",
-           "éTÉ: differs only in case from \"Été\"",
            "Ωmega.txt: character U+03A9 at byte 0 cannot be written in code page 1252",
            "deep\\" + Repeat("d", 120) + "\\" + Repeat("n", 30) +
                ": 267 characters with an install folder of 110: more than the 259",
        })
     EXPECT_NE(err.find(at + line), std::string::npos) << line << "\n" << err;
-  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 10) << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 7) << err;
   EXPECT_TRUE(ReadFile(output).empty());
 }
 
 // Version 2 drops two files and a folder of version 1, and renames one only in case: its
-// manifest keeps the dropped ones, read from version 1's manifest or from its program.
+// manifest keeps the dropped ones, read from version 1's program (from a manifest below).
 TEST_F(ToolTest, ScanKeepsWhatTheOlderVersionListedAndTheNewTreeDropped) {
   UseBuiltStub();
   MakeTree(dir / "v1", {"app.exe", "Readme.txt", "old.dll", "gone/a.dat", "gone/b/"});
@@ -358,26 +283,18 @@ TEST_F(ToolTest, ScanKeepsWhatTheOlderVersionListedAndTheNewTreeDropped) {
   const std::string v1 = dir / "v1.json", v1exe = dir / "v1.exe", v2 = dir / "v2.json";
   ASSERT_EQ(Tool({"scan", dir / "v1", "--base", manifest, "-o", v1}), 0);
   ASSERT_EQ(Tool({"pack", v1, "--stub", stub, "-o", v1exe}), 0);
-  Bytes fromManifest;
-  for (const std::string &previous : {v1, v1exe}) {
-    std::string err;
-    ASSERT_EQ(Tool({"scan", dir / "v2", "--base", manifest, "-o", v2, "--previous", previous,
-                    "--dropped", dir / "dropped.txt"},
-                   nullptr, &err),
-              0)
-        << err;
-    const Bytes dropped = ReadFile(dir / "dropped.txt");
-    EXPECT_EQ(std::string(dropped.begin(), dropped.end()),
-              "old.dll\r\ngone\\b\\\r\ngone\\a.dat\r\ngone\\\r\n");
-    const nlohmann::json files = nlohmann::json::parse(ReadFile(v2))["files"];
-    ASSERT_EQ(files.size(), 9u);
-    EXPECT_EQ(files[1]["name"], "$${VERSION}.txt");  // a name, not a variable
-    EXPECT_EQ(files[5], nlohmann::json::parse(R"({"folder": ".\\gone", "name": "a.dat"})"));
-    std::string report;
-    EXPECT_EQ(Tool({"check", v2}, &report), 0) << report;
-    if (fromManifest.empty()) fromManifest = ReadFile(v2);
-    EXPECT_EQ(ReadFile(v2), fromManifest);
-  }
+  ASSERT_EQ(Tool({"scan", dir / "v2", "--base", manifest, "-o", v2, "--previous", v1exe,
+                  "--dropped", dir / "dropped.txt"}),
+            0);
+  const Bytes dropped = ReadFile(dir / "dropped.txt");
+  EXPECT_EQ(std::string(dropped.begin(), dropped.end()),
+            "old.dll\r\ngone\\b\\\r\ngone\\a.dat\r\ngone\\\r\n");
+  const nlohmann::json files = nlohmann::json::parse(ReadFile(v2))["files"];
+  ASSERT_EQ(files.size(), 9u);
+  EXPECT_EQ(files[1]["name"], "$${VERSION}.txt");  // a name, not a variable
+  EXPECT_EQ(files[5], nlohmann::json::parse(R"({"folder": ".\\gone", "name": "a.dat"})"));
+  std::string report;
+  EXPECT_EQ(Tool({"check", v2}, &report), 0) << report;
   // Names that Windows reads as others (a trailing dot, a short name, a parent part) would
   // have the installer delete what they stand for: neither kept nor dropped.
   ASSERT_TRUE(WriteFile(v1, R"({"files": [{"folder": ".", "name": "app.exe."},
@@ -398,11 +315,7 @@ TEST(CommandLine, HelpVersionAndUsageErrors) {
     const char *start;
   } cases[] = {
       {{}, 2, "tallowin: no command given\nusage:"},
-      {{"pack", "m.json"}, 2, "tallowin: pack needs one manifest, --stub and -o\nusage:"},
-      {{"dump", "--code-page", "42", "x.exe"}, 2, "tallowin: --code-page 42: not supported"},
       {{"--help"}, 0, "usage: tallowin pack"},
-      {{"--version"}, 0, "tallowin "},
-      {{"pack", "m.json", "--set", "X=a", "--set", "X=b"}, 2, "tallowin: --set X given twice"},
       {{"preview", "uninstall.exe"}, 2, "tallowin: preview runs on Windows only"},
   };
   for (const auto &c : cases) {
@@ -417,12 +330,12 @@ TEST(CommandLine, HelpVersionAndUsageErrors) {
 // run here: its side of the rule is held here, on the stubs of this build).
 TEST(Preview, EachToolRefusesTheOtherArchitectureNamingTheToolToUse) {
   for (const std::string bits : {"32", "64"}) {
-    tallowin::PeHeaders h;
-    tallowin::Fault fault;
+    PeHeaders h;
+    Fault fault;
     const Bytes stub = ReadFile(TALLOWIN_BUILD_ROOT "/win" + bits + "/uninstall.exe");
-    ASSERT_TRUE(tallowin::ReadPeHeaders(stub, &h, &fault)) << fault.Text();
-    EXPECT_EQ(tallowin::PreviewArchitectureRefusal(h, bits == "64"), "");
-    const std::string why = tallowin::PreviewArchitectureRefusal(h, bits == "32");
+    ASSERT_TRUE(ReadPeHeaders(stub, &h, &fault)) << fault.Text();
+    EXPECT_EQ(PreviewArchitectureRefusal(h, bits == "64"), "");
+    const std::string why = PreviewArchitectureRefusal(h, bits == "32");
     EXPECT_NE(why.find("preview it with the " + bits + "-bit tool, win" + bits + "\\tallowin.exe"),
               std::string::npos)
         << why;
@@ -430,20 +343,5 @@ TEST(Preview, EachToolRefusesTheOtherArchitectureNamingTheToolToUse) {
 }
 
 TEST(CodePage, ConvertsAsWindowsDoes) { codepagecases::ExpectConversionsAsWindowsMakesThem(); }
-
-TEST(CodePage, EveryByteAndEveryDoubleByteCharacterRoundTrips) {
-  std::string out, error;
-  for (int cp : {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258}) {
-    for (int lead = 1; lead < 256; ++lead) {
-      for (int trail = lead < 0x80 || cp < 932 || cp > 950 ? 0x100 : 0x40; trail <= 0x100;
-           ++trail) {
-        std::string s(1, static_cast<char>(lead));
-        if (trail < 0x100) s += static_cast<char>(trail);
-        ASSERT_TRUE(Utf8ToCodePage(CodePageToUtf8(s, cp), cp, &out, &error)) << cp << error;
-        ASSERT_EQ(out, s) << cp << " " << lead << " " << trail;
-      }
-    }
-  }
-}
 
 }  // namespace

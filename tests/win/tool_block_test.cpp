@@ -13,15 +13,11 @@ namespace {
 
 using hosttest::Tool;
 
-// The Windows build writes and reads the same bytes as the Linux build, which passes the
-// same table through iconv.
-TEST(ToolBlock, ConvertsTextsAsTheLinuxBuild) {
-  codepagecases::ExpectConversionsAsWindowsMakesThem();
-}
-
+// The Windows build converts as the Linux build, which passes the same table through iconv.
 // Two staged names are one on Windows when its upcase table makes them equal: the tool
 // folds every character a code page holds as the table does.
-TEST(ToolBlock, FoldsCaseAsTheSystemsUpcaseTable) {
+TEST(ToolBlock, ConvertsAndFoldsCaseAsTheSystem) {
+  codepagecases::ExpectConversionsAsWindowsMakesThem();
   using Upcase = WCHAR(WINAPI *)(WCHAR);
   const auto upcase = reinterpret_cast<Upcase>(reinterpret_cast<void *>(
       GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlUpcaseUnicodeChar")));
@@ -29,9 +25,8 @@ TEST(ToolBlock, FoldsCaseAsTheSystemsUpcaseTable) {
   for (wchar_t c = 0x80; c < 0xFFFF; ++c) {
     if (c >= 0xD800 && c <= 0xDFFF) continue;
     std::string utf8, upper, bytes, why;
-    const wchar_t u = upcase(c);
     ASSERT_TRUE(tallowin::WideToUtf8(std::wstring(1, c), &utf8));
-    ASSERT_TRUE(tallowin::WideToUtf8(std::wstring(1, u), &upper));
+    ASSERT_TRUE(tallowin::WideToUtf8(std::wstring(1, upcase(c)), &upper));
     bool held = false;
     for (int cp : {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258})
       held = held || tallowin::Utf8ToCodePage(utf8, cp, &bytes, &why);
@@ -58,11 +53,9 @@ TEST(ToolBlock, SilentRunRemovesTheUninstallEntryWhereTheInstallerPutIt) {
   testenv::ScopedTestDir dir("toolentry");
   const std::string machine = dir / "machine.json", reg = dir / "entry.reg",
                     key = std::string(tallowin::kUninstallKey) + "\\TallowinSampleNotes";
-  std::vector<uint8_t> sample;
-  ASSERT_TRUE(testenv::ReadBytes(testenv::BinDir() + "\\tools\\sample-product.json", &sample));
-  std::string text(sample.begin(), sample.end()), out, err;
-  text.replace(text.find("\"user\""), 6, "\"machine\"");
-  ASSERT_TRUE(testenv::WriteText(machine, text));
+  std::string out, err;
+  ASSERT_TRUE(
+      hosttest::WritePerMachine(testenv::BinDir() + "\\tools\\sample-product.json", machine));
   const std::string stub32 = testenv::BinDir() + "\\..\\win32\\uninstall.exe";
   ASSERT_EQ(0, Tool({"uninstall-entry", machine, "--exe", stub32, "--write"}, &out, &err)) << err;
   EXPECT_TRUE(Has(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY, "InstallDate"));
@@ -101,11 +94,8 @@ TEST(ToolBlock, ScannedPackedOnTheTargetAndRemovedSilently) {
   const std::string install = std::string(programs) + "\\Tallowin Scan Test",
                     shared = std::string(common) + "\\Tallowin Scan Test", base = dir / "base.json",
                     manifest = dir / "product.json", exe = install + "\\uninstall.exe";
-  const std::vector<std::string> staged = {
-      "Mod\xFCl\\\xC9"
-      "b\xE8ne\\fa\xE7"
-      "ade.dat",
-      "Mod\xFCl\\a.dat", "b.dat"};
+  const std::vector<std::string> staged = {"Mod\374l\\\311b\350ne\\fa\347ade.dat",
+                                           "Mod\374l\\a.dat", "b.dat"};
   ASSERT_TRUE(testenv::MakeTree(dir / "stage", staged));
   ASSERT_TRUE(testenv::MakeTree(install, staged));
   ASSERT_TRUE(testenv::MakeTree(install, {"data\\d.dat", "own.dat"}));
@@ -134,7 +124,7 @@ TEST(ToolBlock, ScannedPackedOnTheTargetAndRemovedSilently) {
   }
   EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /S"));
   EXPECT_FALSE(testenv::PathExists(shared));
-  testenv::ExpectTree(install, {}, {"data", "own.dat", "b.dat", "Mod\xFCl"});
+  testenv::ExpectTree(install, {}, {"data", "own.dat", "b.dat", "Mod\374l"});
   testenv::RemoveTree(shared);
   testenv::RemoveTree(install);
 }
