@@ -16,7 +16,6 @@
 namespace {
 
 const char kNtFonts[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
-const char k9xFonts[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
 // Family names of the test's own, unlike any installed font's.
 const std::string kOwnFont = "Tallowin Probe " + std::to_string(GetCurrentProcessId()) + " ";
 
@@ -138,19 +137,6 @@ TEST_F(FontTest, TheListsValueGoesOnlyWhenItNamesTheListedFile) {
     EXPECT_NE(rows[i].goes, testenv::RegValueExists(HKEY_LOCAL_MACHINE, kNtFonts, values[i])) << i;
     RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kNtFonts, values[i].c_str());
   }
-}
-
-// The 9x family's list is its own.
-TEST_F(FontTest, The9xListIsItsOwn) {
-  const std::string value = kOwnFont + "9x (TrueType)", path = dir_ / "probe.ttf";
-  ASSERT_TRUE(testenv::WriteBytes(path, MakeFont({{1, 4, kOwnFont + "9x"}})));
-  for (const char *key : {kNtFonts, k9xFonts})
-    ASSERT_TRUE(testenv::SetRegString(HKEY_LOCAL_MACHINE, key, value, path));
-  g.isNT = 0;
-  RemoveFont(path.c_str());
-  EXPECT_FALSE(testenv::RegValueExists(HKEY_LOCAL_MACHINE, k9xFonts, value));
-  EXPECT_TRUE(testenv::RegValueExists(HKEY_LOCAL_MACHINE, kNtFonts, value));
-  RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kNtFonts, value.c_str());
 }
 
 }  // namespace

@@ -5,9 +5,8 @@
 #include <algorithm>
 #include <optional>
 
-#include "data/data.h"
+#include "base/base.h"
 #include "manifest.h"
-#include "paths/paths.h"
 #include "support/testenv.h"
 #include "support/windows.h"
 

@@ -1,15 +1,12 @@
 #include "support/testenv.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 
 #include "app/run.h"
+#include "base/base.h"
 #include "data/data.h"
-#include "paths/paths.h"
-#include "state/outcome.h"
 #include "support/windows.h"
 
 namespace testenv {
@@ -103,13 +100,6 @@ bool MakeTree(const std::string &root, const std::vector<std::string> &names) {
     if (!MakeDirs(Parent(path)) || (name.back() != '\\' && !WriteText(path, "x"))) return false;
   }
   return true;
-}
-
-void ExpectTree(const std::string &root, const std::vector<std::string> &kept,
-                const std::vector<std::string> &gone) {
-  for (const std::string &k : kept) EXPECT_TRUE(PathExists(root + "\\" + k)) << k << " was removed";
-  for (const std::string &k : gone)
-    EXPECT_FALSE(PathExists(root + "\\" + k)) << k << " is still there";
 }
 
 void PrepareRunState(const std::string &installDir) {

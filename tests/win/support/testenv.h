@@ -59,9 +59,6 @@ inline bool DirExists(const std::string &path) {
 /// Makes each file below `root` (a name that ends in a backslash is an empty folder) and
 /// its folders; false when one could not be made.
 bool MakeTree(const std::string &root, const std::vector<std::string> &names);
-/// Expects each of `kept` below `root` to be there and each of `gone` not to be.
-void ExpectTree(const std::string &root, const std::vector<std::string> &kept,
-                const std::vector<std::string> &gone);
 
 /// Resets the run state and allocates its three path buffers, with installDir set to
 /// `installDir` plus a trailing backslash (ownPath = installDir + "uninstall.exe").
