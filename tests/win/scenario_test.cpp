@@ -525,10 +525,11 @@ TEST(WholeRun, PreRemovalProgram) {
        .marker = {"${I}\\Product Tools",
                   "\"${I}\\Product Tools\\pre removal.exe\" one \"two words\"", "one",
                   "two words"}},
+      // The probe sleeps long enough that the run ends first even on a loaded machine.
       {.name = "not waited for",
        .tree = {program},
        .options = R"({"preRemoval": "Product Tools\\pre removal.exe"})",
-       .probe = "3000 0",
+       .probe = "6000 0",
        .switches = "/S",
        .selfDelete = 1,
        .noMarker = true},
