@@ -399,8 +399,8 @@ void Run(const Row &row) {
   for (size_t i = 0; i < seen.size() && i < row.dialogs.size(); ++i)
     EXPECT_TRUE(seen[i].Contains(Acp(v.Fill(row.dialogs[i])))) << row.dialogs[i] << "\n" << all;
   // Self-deletion: the program goes (with 2: every path the row lists as gone too), or
-  // stays.
-  for (int i = 0; i < 150 && row.selfDelete > 0; ++i, Sleep(100)) {
+  // stays. It tries once a second; a loaded machine may start it late.
+  for (int i = 0; i < 300 && row.selfDelete > 0; ++i, Sleep(100)) {
     bool done = !testenv::PathExists(exe);
     for (const std::string &k : row.gone)
       done = done && (row.selfDelete < 2 || !testenv::PathExists(v.Path(k)));
