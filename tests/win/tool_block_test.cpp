@@ -36,15 +36,6 @@ TEST(ToolBlock, ConvertsAndFoldsCaseAsTheSystem) {
   }
 }
 
-// Whether the key, and the value when one is named, is in the registry view given.
-bool Has(HKEY root, const std::string &key, REGSAM view, const char *value = nullptr) {
-  HKEY k;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS) return false;
-  const bool found = !value || RegQueryValueExA(k, value, nullptr, nullptr, nullptr, nullptr) == 0;
-  RegCloseKey(k);
-  return found;
-}
-
 // The installer's entry, put in place as installers do, is gone after a run with the
 // entry's own quiet command: through a 32-bit installer's reg, which imports into the
 // 32-bit view. --write writes the view of the stub at --exe, whatever this tool's own, with
@@ -53,13 +44,14 @@ TEST(ToolBlock, SilentRunRemovesTheUninstallEntryWhereTheInstallerPutIt) {
   testenv::ScopedTestDir dir("toolentry");
   const std::string machine = dir / "machine.json", reg = dir / "entry.reg",
                     key = std::string(tallowin::kUninstallKey) + "\\TallowinSampleNotes";
+  const std::wstring entry(key.begin(), key.end());
   std::string out, err;
   ASSERT_TRUE(
       hosttest::WritePerMachine(testenv::BinDir() + "\\tools\\sample-product.json", machine));
   const std::string stub32 = testenv::BinDir() + "\\..\\win32\\uninstall.exe";
   ASSERT_EQ(0, Tool({"uninstall-entry", machine, "--exe", stub32, "--write"}, &out, &err)) << err;
-  EXPECT_TRUE(Has(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY, "InstallDate"));
-  EXPECT_FALSE(Has(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY));
+  EXPECT_TRUE(testenv::RegHas(HKEY_LOCAL_MACHINE, entry, KEY_WOW64_32KEY, L"InstallDate"));
+  EXPECT_FALSE(testenv::RegHas(HKEY_LOCAL_MACHINE, entry, KEY_WOW64_64KEY));
   RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_32KEY, 0);
   // A folder of its own: the self-deletion removes it.
   const std::string folder = dir / "r32", exe = folder + "\\uninstall.exe";
@@ -68,9 +60,9 @@ TEST(ToolBlock, SilentRunRemovesTheUninstallEntryWhereTheInstallerPutIt) {
       << err;
   ASSERT_EQ(0, Tool({"uninstall-entry", machine, "--exe", exe, "-o", reg}, &out, &err)) << err;
   ASSERT_EQ(0u, testenv::RunAndWait("reg.exe import \"" + reg + "\" /reg:32"));
-  ASSERT_TRUE(Has(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY));
+  ASSERT_TRUE(testenv::RegHas(HKEY_LOCAL_MACHINE, entry, KEY_WOW64_32KEY));
   EXPECT_EQ(0u, testenv::RunAndWait("\"" + exe + "\" /S"));
-  EXPECT_FALSE(Has(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY));
+  EXPECT_FALSE(testenv::RegHas(HKEY_LOCAL_MACHINE, entry, KEY_WOW64_32KEY));
   for (REGSAM each : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
     RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), each, 0);
   for (int i = 0; i < 100 && testenv::DirExists(folder); ++i) Sleep(50);

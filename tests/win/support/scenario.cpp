@@ -201,14 +201,10 @@ struct RegItem {
   bool Holds() const {
     BYTE data[16];
     DWORD size = sizeof data;
-    HKEY handle;
-    if (named)
-      return RegGetValueW(root, key.c_str(), value.c_str(), RRF_RT_ANY | RRF_NOEXPAND, nullptr,
-                          data, &size) == ERROR_SUCCESS &&
-             (type == REG_SZ || bytes == std::vector<uint8_t>(data, data + size));
-    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle)) return false;
-    RegCloseKey(handle);
-    return true;
+    if (!named) return testenv::RegHas(root, key);
+    return RegGetValueW(root, key.c_str(), value.c_str(), RRF_RT_ANY | RRF_NOEXPAND, nullptr, data,
+                        &size) == ERROR_SUCCESS &&
+           (type == REG_SZ || bytes == std::vector<uint8_t>(data, data + size));
   }
 };
 

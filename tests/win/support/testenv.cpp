@@ -163,6 +163,15 @@ DWORD RunAndWait(const std::string &commandLine, DWORD timeoutMs) {
   return winui::ProgramRun(commandLine).Wait(timeoutMs);
 }
 
+bool RegHas(HKEY root, const std::wstring &key, REGSAM view, const wchar_t *value) {
+  HKEY handle;
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) return false;
+  const bool found = !value || RegQueryValueExW(handle, value, nullptr, nullptr, nullptr,
+                                                nullptr) == ERROR_SUCCESS;
+  RegCloseKey(handle);
+  return found;
+}
+
 const char kCurrentVersion[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 
 ScopedVersionValue::ScopedVersionValue(const char *name) : name_(name) {

@@ -110,6 +110,9 @@ inline bool RegValueExists(HKEY root, const std::string &key, const std::string 
   return RegGetValueA(root, key.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, nullptr, nullptr,
                       nullptr) == ERROR_SUCCESS;
 }
+/// Whether the key is there in the registry view given (0: this program's own), and the
+/// value too when one is named.
+bool RegHas(HKEY root, const std::wstring &key, REGSAM view = 0, const wchar_t *value = nullptr);
 inline void DeleteRegTree(HKEY root, const std::string &key) { RegDeleteTreeA(root, key.c_str()); }
 
 /// The process's current folder ("" when it does not fit MAX_PATH).
