@@ -46,6 +46,16 @@ std::vector<HWND> FindTopWindows(DWORD processId) {
   return found;
 }
 
+// Reads a window's caption and the class, text and style of each of its child controls.
+WindowInfo ReadWindow(HWND window) {
+  bool answers = true;
+  WindowInfo info{TextOf(window, &answers), {}};
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    info.controls.push_back(
+        {ClassOf(child), TextOf(child, &answers), GetWindowLongA(child, GWL_STYLE)});
+  return info;
+}
+
 }  // namespace
 
 bool WindowInfo::Contains(const std::string &text) const {
@@ -55,32 +65,22 @@ bool WindowInfo::Contains(const std::string &text) const {
          });
 }
 
-namespace {
-// Reads a window's class, caption and the texts of its child controls.
-WindowInfo ReadWindow(HWND window) {
-  bool answers = true;
-  WindowInfo info{TextOf(window, &answers), {}};
-  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-    info.controls.push_back(
-        {ClassOf(child), TextOf(child, &answers), GetWindowLongA(child, GWL_STYLE)});
-  return info;
-}
-}  // namespace
-
 ProgramRun::ProgramRun(const std::string &commandLine) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   std::string line = commandLine;  // the call may write into it
-  started_ = CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &process_);
-  if (started_)
-    thread_ = std::thread([this] {
-      for (; !stop_; Sleep(20)) Poll();
-    });
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process_)) {
+    process_ = {};  // a failed call promises nothing of what it filled in
+    return;
+  }
+  thread_ = std::thread([this] {
+    for (; !stop_; Sleep(20)) Poll();
+  });
 }
 
 ProgramRun::~ProgramRun() {
-  if (!started_) return;
+  if (!process_.hProcess) return;
   Wait(0);
   CloseHandle(process_.hThread);
   CloseHandle(process_.hProcess);
@@ -88,7 +88,7 @@ ProgramRun::~ProgramRun() {
 
 DWORD ProgramRun::Wait(DWORD timeoutMs) {
   DWORD code = 0xDEADBEEF;
-  if (!started_) return code;
+  if (!process_.hProcess) return code;
   if (WaitForSingleObject(process_.hProcess, timeoutMs) == WAIT_OBJECT_0)
     GetExitCodeProcess(process_.hProcess, &code);
   else if (TerminateProcess(process_.hProcess, code))

@@ -65,8 +65,7 @@ class ProgramRun {
   };
   void Poll();
 
-  PROCESS_INFORMATION process_ = {};
-  bool started_ = false;
+  PROCESS_INFORMATION process_ = {};  // all null when it did not start
   std::atomic<bool> stop_{false};
   std::mutex lock_;
   std::vector<Rule> rules_;
